@@ -1,0 +1,1 @@
+// Intentionally empty: a module target needs at least one source.
