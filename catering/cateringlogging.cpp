@@ -1,0 +1,3 @@
+#include "cateringlogging.h"
+
+Q_LOGGING_CATEGORY(lcCatering, "yxa.catering")

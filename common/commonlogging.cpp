@@ -1,0 +1,3 @@
+#include "commonlogging.h"
+
+Q_LOGGING_CATEGORY(lcCommon, "yxa.common")

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "dbschemerecord.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QSqlDatabase>
+#include <QStringList>
+#include <QVector>
+
+// The host's one manager of the information database (table `schemas`), the
+// central KEX database and the per-thread tenant connections. The host creates
+// it and hands it to every plug-in; plug-ins never create one.
+//
+// Thread safety: every operation documented as locking holds one non-recursive
+// mutex for its whole duration, SQL round trips included, so a slow server
+// stalls all callers. A tenant connection returned by getDatabase() is named
+// after the calling thread and must be used only by that thread.
+class DBManager
+{
+public:
+    DBManager();
+    DBManager(QSqlDatabase infoDB, QSqlDatabase kexDB);
+
+    void init();
+
+    void setDebugLevel(unsigned char level) { debugLevel = level; }
+
+    void setInfoDB(const QSqlDatabase &db);
+    QSqlDatabase getInfoDB() const;
+    void setKexDB(const QSqlDatabase &db);
+    QSqlDatabase getKexDB() const;
+    bool isInfoDB() const;
+    void setCloseInfoDB(bool close);
+
+    // Callers hold the mutex (all locking operations do); the host calling it
+    // directly must serialise itself.
+    bool checkOpenDB(QSqlDatabase &db);
+
+    unsigned tokensCount(bool enabled);
+    QStringList loadTokens(unsigned limit, unsigned offset);
+    QStringList loadTokens4Maintenance(unsigned short limit);
+    QStringList loadTokens4Recalculate(unsigned short limit);
+    bool setMaintenance(const QString &token);
+    bool setRecalculated(const QString &token);
+    QString getTokenBySchemaName(const QString &name);
+
+    DBSchemeRecord loadScheme(const QString &token);
+    DBSchemeRecord getDbConnRecord(const QString &token) const;
+    QString getConnectionNameFromToken(const QString &token) const;
+    bool isDatabase(const QString &token) const;
+    bool isConnection(const QString &token) const;
+    bool connectionIsActive(const QString &connectionName);
+    QSqlDatabase getDatabase(const QString &token);
+
+    void addUnusedConnection(const QString &connectionName);
+    void setUnusedConnectionsEnabled(bool enabled);
+    void removeUnusedConnections();
+
+    unsigned char debugLevel = 0;
+
+private:
+    bool isMasterName(const QString &name) const;
+    QStringList loadTokenList(const QString &sql, const char *failureText);
+    void closeInfoIfWanted();
+
+    QHash<QString, DBSchemeRecord> schemes;
+    QSqlDatabase infoDB;
+    QSqlDatabase kexDB;
+    QVector<QString> connections;
+    QVector<QString> unusedConnections;
+    bool closeInfoDB = false;
+    bool infoDBOpen = false;
+    QString kexConnectionName;
+    QString infoConnectionName;
+    mutable QMutex mutex;
+    QHash<QString, qint64> maintenanceStamps;
+    bool unusedConnectionsEnabled = true;
+};

@@ -1,0 +1,3 @@
+#include "mailinglogging.h"
+
+Q_LOGGING_CATEGORY(lcMailing, "yxa.mailing")

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QScriptEngine>
+
+// The script engine of reports: the report functions (SUM, Replace, ToUpper,
+// ToLower, NumberToWords, Frac, Floor, Ceil, Round, debug, QColor) live in its
+// global object, and the owning RptEngine is exposed as "RptEngine".
+class RptScriptEngine : public QScriptEngine
+{
+    Q_OBJECT
+
+public:
+    explicit RptScriptEngine(QObject *parent = nullptr);
+
+    // Exposes object as a global: "RptEngine" for the engine, else under
+    // its object name.
+    void addObject(QObject *object);
+
+    // Evaluates and logs an uncaught exception ("formulaStr: ", "uncaught
+    // exception at line"); the exception value is returned so its text flows on.
+    QScriptValue evaluate(const QString &program, const QString &fileName = QString(),
+                          int lineNumber = 1);
+};

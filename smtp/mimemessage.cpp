@@ -1,0 +1,203 @@
+#include "mimemessage.h"
+
+#include "mimeheader_p.h"
+#include "mimemultipart.h"
+
+#include <QDateTime>
+
+MimeMessage::MimeMessage(bool createAutoMimeContent, QObject *parent)
+    : QObject(parent)
+    , autoMimeContentCreated(createAutoMimeContent)
+{
+    if (createAutoMimeContent)
+        content = new MimeMultiPart(MimeMultiPart::Mixed);
+}
+
+MimeMessage::~MimeMessage()
+{
+    if (autoMimeContentCreated)
+        delete content;
+}
+
+void MimeMessage::setSender(EmailAddress *e)
+{
+    sender = e;
+    if (e)
+        e->setParent(this);
+}
+
+void MimeMessage::setReplyTo(EmailAddress *e)
+{
+    replyTo = e;
+}
+
+void MimeMessage::addRecipient(EmailAddress *rcpt, RecipientType type)
+{
+    if (!rcpt)
+        return;
+    switch (type) {
+    case Cc:
+        recipientsCc.append(rcpt);
+        break;
+    case Bcc:
+        recipientsBcc.append(rcpt);
+        break;
+    case To:
+    default:
+        recipientsTo.append(rcpt);
+        break;
+    }
+    rcpt->setParent(this);
+}
+
+void MimeMessage::addTo(EmailAddress *rcpt)
+{
+    addRecipient(rcpt, To);
+}
+
+void MimeMessage::addCc(EmailAddress *rcpt)
+{
+    addRecipient(rcpt, Cc);
+}
+
+void MimeMessage::addBcc(EmailAddress *rcpt)
+{
+    addRecipient(rcpt, Bcc);
+}
+
+void MimeMessage::setSubject(const QString &subject)
+{
+    this->subject = subject;
+}
+
+void MimeMessage::setInReplyTo(const QString &inReplyTo)
+{
+    mInReplyTo = inReplyTo;
+}
+
+void MimeMessage::addPart(MimePart *part)
+{
+    if (auto *multi = qobject_cast<MimeMultiPart *>(content))
+        multi->addPart(part);
+}
+
+void MimeMessage::setContent(MimePart *content)
+{
+    if (autoMimeContentCreated) {
+        autoMimeContentCreated = false;
+        delete this->content;
+    }
+    this->content = content;
+}
+
+void MimeMessage::setHeaderEncoding(MimePart::Encoding encoding)
+{
+    hEncoding = encoding;
+}
+
+const EmailAddress &MimeMessage::getSender() const
+{
+    return *sender;
+}
+
+EmailAddress *MimeMessage::getReplyTo() const
+{
+    return replyTo;
+}
+
+const QList<EmailAddress *> &MimeMessage::getRecipients(RecipientType type) const
+{
+    switch (type) {
+    case Cc:
+        return recipientsCc;
+    case Bcc:
+        return recipientsBcc;
+    case To:
+    default:
+        return recipientsTo;
+    }
+}
+
+const QString &MimeMessage::getSubject() const
+{
+    return subject;
+}
+
+const QList<MimePart *> MimeMessage::getParts() const
+{
+    if (auto *multi = qobject_cast<MimeMultiPart *>(content))
+        return multi->getParts();
+    return QList<MimePart *>() << content;
+}
+
+MimePart &MimeMessage::getContent()
+{
+    return *content;
+}
+
+QString MimeMessage::mailbox(const EmailAddress &address) const
+{
+    QString out;
+    const QString name = address.getName();
+    if (!name.isEmpty()) {
+        out += QLatin1Char(' ');
+        if (hEncoding == MimePart::EncodingBase64
+            || (hEncoding != MimePart::EncodingQuotedPrintable && !MimeHeader::isAscii(name)))
+            out += MimeHeader::base64Words(name);
+        else if (hEncoding == MimePart::EncodingQuotedPrintable)
+            out += MimeHeader::quotedPrintableWord(name);
+        else
+            out += MimeHeader::singleLine(name);
+    }
+    out += QLatin1String(" <") + MimeHeader::singleLine(address.getAddress()) + QLatin1Char('>');
+    return out;
+}
+
+QString MimeMessage::subjectText() const
+{
+    if (hEncoding == MimePart::EncodingBase64
+        || (hEncoding != MimePart::EncodingQuotedPrintable && !MimeHeader::isAscii(subject)))
+        return MimeHeader::base64Words(subject);
+    if (hEncoding == MimePart::EncodingQuotedPrintable)
+        return MimeHeader::quotedPrintableWord(subject);
+    return MimeHeader::singleLine(subject);
+}
+
+QString MimeMessage::toString()
+{
+    const QLatin1String crlf("\r\n");
+    QString head;
+    head += QLatin1String("From:") + (sender ? mailbox(*sender) : QString()) + crlf;
+
+    QStringList list;
+    for (const EmailAddress *rcpt : qAsConst(recipientsTo))
+        list << mailbox(*rcpt);
+    head += QLatin1String("To:") + list.join(QLatin1Char(',')) + crlf;
+
+    if (!recipientsCc.isEmpty()) {
+        list.clear();
+        for (const EmailAddress *rcpt : qAsConst(recipientsCc))
+            list << mailbox(*rcpt);
+        head += QLatin1String("Cc:") + list.join(QLatin1Char(',')) + crlf;
+    }
+
+    head += QLatin1String("Subject: ") + subjectText() + crlf;
+    if (replyTo)
+        head += QLatin1String("Reply-To: ") + mailbox(*replyTo) + crlf;
+    head += QLatin1String("MIME-Version: 1.0") + crlf;
+    if (!mInReplyTo.isEmpty()) {
+        const QString id = MimeHeader::singleLine(mInReplyTo);
+        head += QLatin1String("In-Reply-To: <") + id + QLatin1Char('>') + crlf;
+        head += QLatin1String("References: <") + id + QLatin1Char('>') + crlf;
+    }
+    head += QLatin1String("Date: ") + QDateTime::currentDateTime().toString(Qt::RFC2822Date) + crlf;
+
+    if (!content)
+        return head;
+    const QString body = content->toString();
+    QString out;
+    out.reserve(head.size() + body.size());
+    out += head;
+    out += body;
+    return out;
+}

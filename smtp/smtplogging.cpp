@@ -1,0 +1,3 @@
+#include "smtplogging.h"
+
+Q_LOGGING_CATEGORY(yxaSmtp, "yxa.smtp")

@@ -1,0 +1,16 @@
+-- Information database of the host: one row per tenant schema.
+-- `pass` holds the tenant's MySQL password in standard Base64.
+CREATE TABLE IF NOT EXISTS `schemas` (
+  sid INT UNSIGNED NOT NULL AUTO_INCREMENT,
+  token VARCHAR(64) NOT NULL,
+  name VARCHAR(64) NOT NULL,
+  user VARCHAR(80) NOT NULL DEFAULT '',
+  pass VARCHAR(255) NOT NULL DEFAULT '',
+  status TINYINT NOT NULL DEFAULT 1,
+  recalc INT UNSIGNED NOT NULL DEFAULT 0,
+  maintenance INT UNSIGNED NULL DEFAULT NULL,
+  PRIMARY KEY (sid),
+  UNIQUE KEY schemas_token (token),
+  KEY schemas_status_token (status, token),
+  KEY schemas_name (name)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
