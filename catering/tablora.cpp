@@ -2,14 +2,45 @@
 
 #include "buildstamp.h"
 #include "cateringlogging.h"
+#include "dbmanager.h"
 #include "plugininfo.h"
+#include "tabloraworker.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+constexpr unsigned pageSize = 1000;
+constexpr int schemaInterval = 3600000;
+constexpr int tickInterval = 60000;
+constexpr unsigned long threadWait = 10000;
+} // namespace
 
 Tablora::Tablora(QObject *parent)
     : QObject(parent)
+    , timer(new QTimer(this))
 {
 }
 
-Tablora::~Tablora() = default;
+Tablora::~Tablora()
+{
+    const QList<QThread *> list = threads;
+    for (QThread *thread : list) {
+        // Ask the event loop to end so the worker is deleted in its own
+        // thread; terminating a thread that may hold a lock (the manager's
+        // mutex, the allocator's) is only the last resort.
+        thread->quit();
+        if (!thread->wait(threadWait)) {
+            thread->terminate();
+            thread->wait(threadWait);
+        }
+        delete thread;
+    }
+    threads.clear();
+    workers.clear();
+}
 
 QString Tablora::getVersion() const
 {
@@ -38,6 +69,18 @@ bool Tablora::start()
         qCCritical(lcCatering) << "!!! Tablora: Database manager not initialized !!!";
         return false;
     }
+    if (dbManager->isInfoDB()) {
+        qCInfo(lcCatering, "Tablora - is info db: %s", "YES");
+        QTimer::singleShot(1000, this, SLOT(checkSchemas()));
+        connect(timer, SIGNAL(timeout()), this, SLOT(handleTimer()), Qt::UniqueConnection);
+        timer->start(schemaInterval);
+        return true;
+    }
+    qCInfo(lcCatering, "Tablora - is info db: %s", "NO");
+    if (!worker) {
+        worker = new TabloraWorker(database, this);
+        worker->start();
+    }
     return true;
 }
 
@@ -45,16 +88,110 @@ void Tablora::stop()
 {
     if (debugLevel)
         qCDebug(lcCatering) << "Stopping Tablora..";
+    if (worker) {
+        worker->pollTimer()->stop();
+        worker->deleteLater();
+        worker = nullptr;
+    }
 }
 
 void Tablora::pause()
 {
     if (debugLevel)
         qCDebug(lcCatering) << "Pausing Tablora..";
+    if (worker)
+        worker->pollTimer()->stop();
 }
 
 void Tablora::resume()
 {
     if (debugLevel)
         qCDebug(lcCatering) << "Resuming Tablora..";
+    if (worker)
+        worker->pollTimer()->start(tickInterval);
+}
+
+void Tablora::handleTimer()
+{
+    qCDebug(lcCatering) << "~~~ Tablora::handleTimer() ### for periodically starting checkSchemas() ~~~";
+    checkSchemas();
+}
+
+void Tablora::checkSchemas()
+{
+    if (debugLevel)
+        qCDebug(lcCatering) << "Tablora::checkSchemas()";
+    if (!dbManager)
+        return;
+    const unsigned total = dbManager->tokensCount(true);
+    if (total == 0)
+        return;
+
+    unsigned offset = 0;
+    unsigned seen = 0;
+    do {
+        const QStringList page = dbManager->loadTokens(pageSize, offset);
+        for (const QString &token : page) {
+            if (workers.contains(token))
+                continue;
+            QSqlDatabase db = dbManager->getDatabase(token);
+            if (!db.isValid())
+                continue;
+            const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
+            QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
+            if (!checkCatering(clone))
+                continue;
+            TabloraWorker *w = createWorker(clone);
+            if (!w)
+                continue;
+            auto *thread = new QThread;
+            thread->setObjectName(QStringLiteral("Tablora_%1").arg(threads.size() + 1));
+            w->moveToThread(thread);
+            connect(thread, SIGNAL(started()), w, SLOT(start()));
+            connect(thread, SIGNAL(finished()), w, SLOT(deleteLater()));
+            workers.insert(token, w);
+            threads.append(thread);
+            thread->start(QThread::LowPriority);
+        }
+        offset += pageSize;
+        seen += static_cast<unsigned>(page.size());
+        // Schemas disabled since the count make pages come back short;
+        // an empty page ends the scan instead of reading on for ever.
+        if (page.isEmpty())
+            break;
+    } while (seen < total);
+
+    if (debugLevel)
+        qCInfo(lcCatering, "Tablora::checkSchemas() - active workers: %i / %u schemas checked (total enabled schemas: %u)",
+               static_cast<int>(workers.size()), seen, total);
+}
+
+TabloraWorker *Tablora::createWorker(QSqlDatabase db)
+{
+    if (debugLevel)
+        qCDebug(lcCatering, "Tablora::createWorker(%s)", qUtf8Printable(db.connectionName()));
+    return new TabloraWorker(db, nullptr);
+}
+
+bool Tablora::checkCatering(QSqlDatabase &db)
+{
+    if (debugLevel)
+        qCDebug(lcCatering, "Tablora::checkCatering(%s)", qUtf8Printable(db.connectionName()));
+    if (!db.open()) {
+        qCWarning(lcCatering, "Tablora::checkCatering(%s) - can not open database! SQL ERROR: %s",
+                  qUtf8Printable(db.connectionName()), qUtf8Printable(db.lastError().text()));
+        return false;
+    }
+    bool result = false;
+    {
+        QSqlQuery query(db);
+        if (query.exec(QStringLiteral("SELECT COUNT(*) FROM cat_promailsdelay"))) {
+            result = query.next() && query.value(0).toUInt() != 0;
+        } else if (query.lastError().isValid()) {
+            qCCritical(lcCatering, "Tablora::checkCatering(%s) - SQL ERROR: %s", qUtf8Printable(db.connectionName()),
+                       qUtf8Printable(query.lastError().text()));
+        }
+    }
+    db.close();
+    return result;
 }

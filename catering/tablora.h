@@ -4,9 +4,25 @@
 #include "serverinterface.h"
 #include "verinfointerface.h"
 
+#include <QList>
+#include <QMap>
 #include <QObject>
+#include <QSqlDatabase>
+
+class QThread;
+class QTimer;
+class TabloraWorker;
 
 // The catering plug-in's main object, loaded by the host.
+//
+// Multi-tenant mode (the database manager has an information database): a
+// scan 1 s after start() and then every hour gives each enabled schema that
+// has supplier send slots (cat_promailsdelay) one TabloraWorker in a thread
+// of its own. Workers are only ever added; their threads end when the
+// plug-in is destroyed.
+//
+// Single-database mode: one worker on the default database, on the host's
+// thread; stop() deletes it, pause()/resume() stop and restart its timer.
 class Tablora : public QObject, public ServerInterface, public DatabaseManagerInterface, public VerInfoInterface
 {
     Q_OBJECT
@@ -25,4 +41,23 @@ public:
     void pause() override;
     void resume() override;
     void setDatabase(const QSqlDatabase &db) override;
+
+    // What the plug-in runs, for the host's diagnostics and the tests.
+    TabloraWorker *singleWorker() const { return worker; }
+    QMap<QString, TabloraWorker *> tenantWorkers() const { return workers; }
+    QList<QThread *> workerThreads() const { return threads; }
+    QTimer *schemaTimer() const { return timer; }
+    QSqlDatabase defaultDatabase() const { return database; }
+
+private slots:
+    void checkSchemas();
+    TabloraWorker *createWorker(QSqlDatabase db);
+    bool checkCatering(QSqlDatabase &db);
+    void handleTimer();
+
+private:
+    TabloraWorker *worker = nullptr;
+    QTimer *timer = nullptr;
+    QMap<QString, TabloraWorker *> workers;
+    QList<QThread *> threads;
 };

@@ -14,7 +14,10 @@ const QString kUpsert = QStringLiteral(
 // it), but quotes and backslashes are escaped like any other value.
 QString likePrefix(const QSqlDatabase &db, const QString &prefix)
 {
-    return SqlEscape::string(db, prefix);
+    // A backslash is LIKE's escape character: double it so it matches itself.
+    QString pattern = prefix;
+    pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    return SqlEscape::string(db, pattern);
 }
 } // namespace
 

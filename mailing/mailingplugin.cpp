@@ -1,15 +1,73 @@
 #include "mailingplugin.h"
 
 #include "buildstamp.h"
+#include "datadirhelper.h"
+#include "dbmanager.h"
+#include "envirosettings.h"
 #include "mailinglogging.h"
+#include "mailingpluginworker.h"
 #include "plugininfo.h"
+
+#include <QElapsedTimer>
+#include <QSslSocket>
+
+namespace {
+const unsigned long kThreadStopWaitMs = 10000;
+}
 
 MailingPlugin::MailingPlugin(QObject *parent)
     : QObject(parent)
 {
+    settings = new EnviroSettings(DataDirHelper::getDataDir(true, QString()) + QStringLiteral("/yxa.ini"),
+                                  QSettings::IniFormat, this);
+    settings->beginGroup(QStringLiteral("MailingPlugin"));
+
+    workerInterval = settings->value(QStringLiteral("interval"), 10).toUInt() * 1000;
+    if (workerInterval < 5000)
+        workerInterval = 5000;
+    uint checkInterval = settings->value(QStringLiteral("checkInterval"), 3600).toUInt();
+    if (checkInterval < 10)
+        checkInterval = 10;
+    schemaTimer.setInterval(int(checkInterval * 1000));
+    connect(&schemaTimer, &QTimer::timeout, this, &MailingPlugin::checkSchemas);
+
+    apiSettings = MandrillApiSettings::fromSettings(*settings);
+
+    firstScanTimer.setSingleShot(true);
+    firstScanTimer.setInterval(1000);
+    connect(&firstScanTimer, &QTimer::timeout, this, &MailingPlugin::checkSchemas);
 }
 
-MailingPlugin::~MailingPlugin() = default;
+MailingPlugin::~MailingPlugin()
+{
+    schemaTimer.stop();
+    firstScanTimer.stop();
+    // Ask every thread first, so that they wind down side by side; a thread
+    // killed inside a DBManager call would leave its mutex locked for good,
+    // so terminate() is only the last resort for one that does not stop.
+    for (QThread *thread : qAsConst(threads))
+        thread->quit();
+    if (singleThread.isRunning())
+        singleThread.quit();
+    for (QThread *thread : qAsConst(threads)) {
+        endThread(thread);
+        delete thread;
+    }
+    threads.clear();
+    workers.clear();
+    if (singleThread.isRunning())
+        endThread(&singleThread);
+}
+
+void MailingPlugin::endThread(QThread *thread)
+{
+    if (thread->wait(kThreadStopWaitMs))
+        return;
+    qCCritical(lcMailing, "MailingPlugin::~MailingPlugin() - thread %s did not stop within %lu ms, terminating",
+               qUtf8Printable(thread->objectName()), kThreadStopWaitMs);
+    thread->terminate();
+    thread->wait(kThreadStopWaitMs);
+}
 
 QString MailingPlugin::getVersion() const
 {
@@ -21,14 +79,49 @@ QMap<QString, QString> MailingPlugin::getVerInfo() const
     return PluginInfo::verInfo(getVersion(), QStringLiteral("PLG.ML"), YXA_BUILD_STAMP());
 }
 
+QString MailingPlugin::settingsFileName() const
+{
+    return settings->fileName();
+}
+
 bool MailingPlugin::start()
 {
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPlugin::start()";
+    if (!QSslSocket::supportsSsl()) {
+        qCCritical(lcMailing) << "!!! MailingPlugin: Support for SSL NOT FOUND - aborting.. !!!";
+        return false;
+    }
     if (!dbManager) {
         qCCritical(lcMailing) << "!!! MailingPlugin: Database manager not initialized !!!";
         return false;
     }
+
+    if (dbManager->isInfoDB()) {
+        if (debugLevel)
+            qCInfo(lcMailing, "MailingPlugin - is info db: %s", "YES");
+        firstScanTimer.start();
+        schemaTimer.start();
+        return true;
+    }
+
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPlugin - is info db: %s", "NO");
+    if (singleWorker) {
+        // start() after stop(): the one worker keeps running.
+        return true;
+    }
+    auto *worker = new MailingPluginWorker;
+    worker->setDebugLevel(debugLevel);
+    worker->setApiSettings(apiSettings);
+    worker->moveToThread(&singleThread);
+    worker->setDB(dbManager->getKexDB());
+    worker->setTimeInterval(workerInterval);
+    connect(&singleThread, &QThread::started, worker, &MailingPluginWorker::start);
+    connect(&singleThread, &QThread::finished, worker, &QObject::deleteLater);
+    singleWorker = worker;
+    singleThread.setObjectName(QStringLiteral("MailingPlugin_single"));
+    singleThread.start(QThread::LowPriority);
     return true;
 }
 
@@ -36,6 +129,8 @@ void MailingPlugin::stop()
 {
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPlugin::stop()";
+    schemaTimer.stop();
+    firstScanTimer.stop();
 }
 
 void MailingPlugin::pause()
@@ -48,4 +143,73 @@ void MailingPlugin::resume()
 {
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPlugin::resume()";
+}
+
+void MailingPlugin::checkSchemas()
+{
+    if (debugLevel)
+        qCDebug(lcMailing) << "MailingPlugin::checkSchemas()";
+    if (!dbManager)
+        return;
+    const unsigned total = dbManager->tokensCount(true);
+    if (total == 0)
+        return;
+
+    const unsigned limit = settings->value(QStringLiteral("checkSchemasLimit"), 1000).toUInt();
+    unsigned offset = 0;
+    unsigned seen = 0;
+    do {
+        const QStringList page = dbManager->loadTokens(limit, offset);
+        for (const QString &token : page) {
+            if (workers.contains(token))
+                continue;
+            QSqlDatabase db = dbManager->getDatabase(token);
+            if (!db.isValid())
+                continue;
+            MailingPluginWorker *worker = createWorker(db);
+            if (db.isOpen())
+                db.close();
+            dbManager->addUnusedConnection(db.connectionName());
+            if (!worker)
+                continue;
+
+            auto *thread = new QThread;
+            thread->setObjectName(QStringLiteral("MailingPlugin_%1").arg(threads.size() + 1));
+            worker->moveToThread(thread);
+            worker->setTimeInterval(workerInterval);
+            connect(thread, &QThread::started, worker, &MailingPluginWorker::start);
+            connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+            workers.insert(token, worker);
+            threads.append(thread);
+            thread->start(QThread::LowPriority);
+        }
+        offset += limit;
+        seen += unsigned(page.size());
+        // Schemas disabled since the count leave the pages short; an empty
+        // page means there is nothing more to read.
+        if (page.isEmpty())
+            break;
+    } while (seen < total);
+
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPlugin::checkSchemas() - active workers: %i / %u schemas checked (total enabled schemas: %u)",
+               int(workers.size()), seen, total);
+}
+
+MailingPluginWorker *MailingPlugin::createWorker(QSqlDatabase db)
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPlugin::createWorker(%s)", qUtf8Printable(db.databaseName()));
+    auto *worker = new MailingPluginWorker;
+    worker->setDebugLevel(debugLevel);
+    worker->setDB(db);
+    if (worker->checkEmails()) {
+        worker->setApiSettings(apiSettings);
+        return worker;
+    }
+    const QString name = worker->getConnectionName();
+    delete worker;
+    if (!name.isEmpty())
+        dbManager->addUnusedConnection(name);
+    return nullptr;
 }

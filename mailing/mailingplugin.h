@@ -1,12 +1,33 @@
 #pragma once
 
 #include "databasemanagerinterface.h"
+#include "mandrillapisettings.h"
 #include "serverinterface.h"
 #include "verinfointerface.h"
 
+#include <QList>
+#include <QMap>
 #include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+
+class EnviroSettings;
+class MailingPluginWorker;
 
 // The mailing plug-in's main object, loaded by the host.
+//
+// Multi-tenant mode (the manager has an information database): a schema
+// timer ("checkInterval", first scan 1 s after start()) pages through the
+// enabled schemas and gives every schema with pending mail one
+// MailingPluginWorker in a thread of its own ("MailingPlugin_<n>"). Workers
+// are only ever added. Single-database mode: one worker on the KEX database.
+//
+// Settings come from "<data dir>/yxa.ini", group "MailingPlugin", and can be
+// supplied by environment variables (MAILINGPLUGIN_<KEY>) when the file lacks
+// them. Destroying the plug-in asks every worker thread to quit and waits
+// for it (10 s at most each) before anything is forced.
 class MailingPlugin : public QObject, public ServerInterface, public DatabaseManagerInterface, public VerInfoInterface
 {
     Q_OBJECT
@@ -24,4 +45,36 @@ public:
     void stop() override;
     void pause() override;
     void resume() override;
+
+    // What the ini file gave, and seams for tests and embedders: the worker
+    // poll interval is taken as it is (no 5 s floor) when set here.
+    uint getWorkerInterval() const { return workerInterval; }
+    void setWorkerInterval(uint ms) { workerInterval = ms; }
+    int getSchemaTimerInterval() const { return schemaTimer.interval(); }
+    bool isSchemaTimerActive() const { return schemaTimer.isActive(); }
+    MandrillApiSettings getApiSettings() const { return apiSettings; }
+    void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
+    QString settingsFileName() const;
+    QList<QThread *> workerThreads() const { return threads; }
+    QStringList workerTokens() const { return workers.keys(); }
+    bool hasSingleDatabaseWorker() const { return singleWorker != nullptr; }
+    QThread *singleDatabaseThread() { return &singleThread; }
+
+private slots:
+    void checkSchemas();
+    MailingPluginWorker *createWorker(QSqlDatabase db);
+
+private:
+    void endThread(QThread *thread);
+
+    uint workerInterval = 10000;
+    QTimer schemaTimer;
+    QMap<QString, MailingPluginWorker *> workers;
+    QList<QThread *> threads;
+    QThread singleThread;
+    EnviroSettings *settings = nullptr;
+    // The first scan after start(); a member so that stop() can cancel it.
+    QTimer firstScanTimer;
+    MandrillApiSettings apiSettings;
+    MailingPluginWorker *singleWorker = nullptr;
 };

@@ -1,6 +1,8 @@
 #include "mimepart.h"
 
 #include "mimeheader_p.h"
+
+#include <cstring>
 #include "quotedprintable.h"
 
 namespace {
@@ -124,22 +126,6 @@ QString MimePart::toString()
 
 void MimePart::prepare()
 {
-    QString body;
-    switch (cEncoding) {
-    case Encoding7Bit:
-        body = QString::fromLatin1(QString::fromUtf8(upToNul(content)).toLatin1());
-        break;
-    case Encoding8Bit:
-        body = QString::fromUtf8(upToNul(content));
-        break;
-    case EncodingBase64:
-        body = formatter.format(QString::fromLatin1(content.toBase64()), false);
-        break;
-    case EncodingQuotedPrintable:
-        body = formatter.format(QuotedPrintable::encode(content), true);
-        break;
-    }
-
     QString head;
     head.reserve(160 + header.size());
     head += QLatin1String("Content-Type: ") + MimeHeader::singleLine(cType);
@@ -154,6 +140,50 @@ void MimePart::prepare()
         head += QLatin1String("Content-ID: <") + MimeHeader::singleLine(cId) + QLatin1String(">\r\n");
     head += header;
     head += QLatin1String("\r\n");
+
+    if (cEncoding == EncodingBase64) {
+        // Attachments are the bulk of a message: the folded Base64 text is
+        // written straight into the part's text, without intermediate strings.
+        const QByteArray b64 = content.toBase64();
+        const int n = b64.size();
+        const int max = formatter.getMaxLength();
+        const int breaks = (max > 0 && n > max) ? (n + max - 1) / max - 1 : 0;
+        mimeString.resize(head.size() + n + 2 * breaks + 4);
+        QChar *dst = mimeString.data();
+        memcpy(dst, head.constData(), size_t(head.size()) * sizeof(QChar));
+        dst += head.size();
+        const char *src = b64.constData();
+        const int step = breaks > 0 ? max : n;
+        for (int pos = 0; pos < n; pos += step) {
+            if (pos > 0) {
+                *dst++ = QLatin1Char('\r');
+                *dst++ = QLatin1Char('\n');
+            }
+            const int len = qMin(step, n - pos);
+            for (int i = 0; i < len; ++i)
+                dst[i] = QLatin1Char(src[pos + i]);
+            dst += len;
+        }
+        for (const char c : { '\r', '\n', '\r', '\n' })
+            *dst++ = QLatin1Char(c);
+        prepared = true;
+        return;
+    }
+
+    QString body;
+    switch (cEncoding) {
+    case Encoding7Bit:
+        body = QString::fromLatin1(QString::fromUtf8(upToNul(content)).toLatin1());
+        break;
+    case Encoding8Bit:
+        body = QString::fromUtf8(upToNul(content));
+        break;
+    case EncodingBase64:
+        break;
+    case EncodingQuotedPrintable:
+        body = formatter.format(QuotedPrintable::encode(content), true);
+        break;
+    }
 
     mimeString.clear();
     mimeString.reserve(head.size() + body.size() + 4);

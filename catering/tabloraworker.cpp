@@ -1,0 +1,659 @@
+#include "tabloraworker.h"
+
+#include "cateringlogging.h"
+#include "datasetinfo.h"
+#include "mailrepository.h"
+#include "rptengine.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QMimeDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryFile>
+#include <QTimer>
+
+// Resources of a static library are only linked in when something refers to
+// their initialiser; the tests link tablora_core as an ordinary archive.
+static void initCateringResources()
+{
+    static const bool done = [] {
+        Q_INIT_RESOURCE(cateringreports);
+        return true;
+    }();
+    Q_UNUSED(done)
+}
+
+namespace {
+constexpr int tickInterval = 60000;
+
+// Native code and text of a failed statement, for the "[%s]: %s" lines.
+QByteArray nativeCode(const QSqlQuery &query)
+{
+    return query.lastError().nativeErrorCode().toUtf8();
+}
+
+QByteArray errorText(const QSqlQuery &query)
+{
+    return query.lastError().text().toUtf8();
+}
+
+QString orderKey(int uid, int segmentID, int bid, const QDate &date)
+{
+    return QStringLiteral("%1|%2|%3|%4")
+        .arg(uid)
+        .arg(segmentID)
+        .arg(bid)
+        .arg(date.toString(QStringLiteral("d.M.yyyy")));
+}
+} // namespace
+
+TabloraWorker::TabloraWorker(QSqlDatabase database, QObject *parent)
+    : QObject(parent)
+    , timer(new QTimer(this))
+    , db(database)
+{
+}
+
+TabloraWorker::~TabloraWorker()
+{
+    qCDebug(lcCatering) << "TabloraWorker:: - DESTRUCT";
+    // The report engine goes with its parent, this worker.
+    if (db.isValid() && db.isOpen())
+        db.close();
+}
+
+void TabloraWorker::setClock(Clock newClock)
+{
+    clock = std::move(newClock);
+}
+
+QDateTime TabloraWorker::now() const
+{
+    return clock ? clock() : QDateTime::currentDateTime();
+}
+
+QString TabloraWorker::defaultSender()
+{
+    const QString configured = qEnvironmentVariable("YXA_DEFAULT_SENDER").trimmed();
+    return configured.isEmpty() ? QStringLiteral("noreply@localhost") : configured;
+}
+
+QString TabloraWorker::autoMarker()
+{
+    return QStringLiteral("Tablora-auto");
+}
+
+void TabloraWorker::start()
+{
+    db.open();
+    connect(timer, &QTimer::timeout, this, &TabloraWorker::timerTick, Qt::UniqueConnection);
+    timer->start(tickInterval);
+    qCDebug(lcCatering) << "TabloraWorker initialized, db: " << db.hostName() << " is open: "
+                        << (db.isOpen() ? "true" : "false");
+
+    if (!report) {
+        initCateringResources();
+        report = new RptEngine(this);
+        report->loadReport(QStringLiteral(":/reports/menureportbybranches.xml"));
+        // The engine asks for its data synchronously inside printPDF, on this thread.
+        connect(report, SIGNAL(setValue(const int, const QString, QVariant &, const int)), this,
+                SLOT(setValue(const int, const QString, QVariant &, const int)), Qt::DirectConnection);
+        connect(report, SIGNAL(setDSInfo(DataSetInfo &)), this, SLOT(setDSInfo(DataSetInfo &)),
+                Qt::DirectConnection);
+    }
+}
+
+void TabloraWorker::timerTick()
+{
+    qCDebug(lcCatering) << "TabloraWorker - Getting data from DB.";
+    loadCatAutoInformativeMealsSetting();
+    if (isCatAutoInformativeMeals)
+        addInformativeMeals();
+
+    getSender();
+    getSupplierMails();
+    getBranchMails();
+    getBid2NameMap();
+    loadSupplierTimes();
+    getOrders();
+    getCompanyName();
+
+    qCDebug(lcCatering) << "TabloraWorker - " << orders.size() << " orderables about to be processed.";
+    processOrders();
+    qCDebug(lcCatering) << "TabloraWorker - orderables processed.";
+}
+
+void TabloraWorker::getSender()
+{
+    QSqlQuery query(db);
+    const bool ok = query.exec(QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='globalEmail'"));
+    if (query.lastError().isValid())
+        qCCritical(lcCatering, "TabloraWorker - getSender ERROR: [%s]: %s", nativeCode(query).constData(),
+                   errorText(query).constData());
+    if (ok)
+        sender = query.next() ? query.value(QStringLiteral("value")).toString() : defaultSender();
+    if (sender.isEmpty())
+        sender = defaultSender();
+}
+
+void TabloraWorker::getCompanyName()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='LCNSN'"))) {
+        qCCritical(lcCatering, "TabloraWorker - getCompanyName ERROR: [%s]: %s", nativeCode(query).constData(),
+                   errorText(query).constData());
+        return;
+    }
+    if (!query.next()) {
+        companyName.clear();
+        return;
+    }
+    // The licence name is stored in a URL-safe Base64 variant with '@' as fill.
+    QByteArray coded = query.value(QStringLiteral("value")).toByteArray();
+    coded.replace('-', '+');
+    coded.replace('_', '/');
+    coded.replace('@', '=');
+    QByteArray decoded = QByteArray::fromBase64(coded);
+    const int nul = decoded.indexOf('\0');
+    if (nul >= 0)
+        decoded.truncate(nul);
+    companyName = QString::fromUtf8(decoded);
+}
+
+void TabloraWorker::getSupplierMails()
+{
+    supplierMails.clear();
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT m.supplierID, m.mail FROM cat_suppliermails m"))) {
+        qCCritical(lcCatering, "TabloraWorker - getSupplierMails ERROR: [%s]: %s", nativeCode(query).constData(),
+                   errorText(query).constData());
+        return;
+    }
+    while (query.next()) {
+        SupplierMailRecord record;
+        record.supplierID = query.value(QStringLiteral("supplierID")).toUInt();
+        record.mail = query.value(QStringLiteral("mail")).toString();
+        supplierMails.append(record);
+    }
+}
+
+void TabloraWorker::getBranchMails()
+{
+    branchMails.clear();
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT m.bid, m.mail FROM cat_branchmails m"))) {
+        qCCritical(lcCatering, "TabloraWorker - getBranchMails ERROR: [%s]: %s", nativeCode(query).constData(),
+                   errorText(query).constData());
+        return;
+    }
+    while (query.next()) {
+        BranchMailRecord record;
+        record.bid = query.value(QStringLiteral("bid")).toInt();
+        record.mail = query.value(QStringLiteral("mail")).toString();
+        branchMails.append(record);
+    }
+}
+
+void TabloraWorker::getBid2NameMap()
+{
+    bid2nameMap.clear();
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT bid, name FROM branches"))) {
+        qCWarning(lcCatering) << "Failed to execute query in getBid2NameMap:" << query.lastError().text();
+        return;
+    }
+    while (query.next())
+        bid2nameMap.insert(query.value(0).toInt(), query.value(1).toString());
+    qCDebug(lcCatering) << "TabloraWorker::getBid2NameMap() ::: Loaded" << bid2nameMap.size()
+                        << "branches into bid2nameMap.";
+}
+
+QSet<QDate> TabloraWorker::loadHolidays()
+{
+    QSet<QDate> holidays;
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT date FROM holidays WHERE freeDay = 1"))) {
+        qCWarning(lcCatering) << "Chyba pri načítaní sviatkov: " << query.lastError().text();
+        return holidays;
+    }
+    while (query.next())
+        holidays.insert(QDate::fromJulianDay(query.value(0).toInt()));
+    return holidays;
+}
+
+QHash<uint, bool> TabloraWorker::loadSupplierSkipDays()
+{
+    QHash<uint, bool> skip;
+    QSqlQuery query(db);
+    if (!query.prepare(QStringLiteral("SELECT value FROM vars WHERE name = 'tabl_skipFreeDays'")) || !query.exec()
+        || !query.next()) {
+        qCWarning(lcCatering) << "Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!";
+        return skip;
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson(query.value(0).toByteArray());
+    if (!doc.isObject()) {
+        qCWarning(lcCatering) << "Neplatný JSON formát pre tabl_skipFreeDays!";
+        return skip;
+    }
+    const QJsonObject object = doc.object();
+    for (auto it = object.constBegin(); it != object.constEnd(); ++it)
+        skip.insert(it.key().toUInt(), it.value().toBool(false));
+    return skip;
+}
+
+void TabloraWorker::loadSupplierTimes()
+{
+    supplierTimes.clear();
+    const QSet<QDate> holidays = loadHolidays();
+    const QHash<uint, bool> skip = loadSupplierSkipDays();
+    const QDate today = now().date();
+
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT m.proMailDelayID, m.supplierID, m.sendtime, m.daysto FROM cat_promailsdelay m "
+                                   "ORDER BY supplierID, daysto DESC, sendtime"))) {
+        qCCritical(lcCatering, "TabloraWorker - loadSupplierTimes ERROR: [%s]: %s", nativeCode(query).constData(),
+                   errorText(query).constData());
+        return;
+    }
+    while (query.next()) {
+        SupplierTimeRecord record;
+        record.proMailDelayID = query.value(QStringLiteral("proMailDelayID")).toInt();
+        record.supplierID = query.value(QStringLiteral("supplierID")).toInt();
+        record.daysto = query.value(QStringLiteral("daysto")).toInt();
+        record.sendtime = query.value(QStringLiteral("sendtime")).toTime();
+
+        // A supplier that skips free days counts `daysto` in working days
+        // from today; turn that into calendar days.
+        if (skip.value(static_cast<uint>(record.supplierID), false)) {
+            int count = 0;
+            QDate day = today;
+            for (int i = 0; i < record.daysto; ++i) {
+                do {
+                    day = day.addDays(1);
+                    ++count;
+                } while (day.dayOfWeek() > 5 || holidays.contains(day));
+            }
+            record.daysto = count;
+        }
+        supplierTimes.append(record);
+    }
+}
+
+void TabloraWorker::getOrders()
+{
+    orders.clear();
+    const QDateTime current = now();
+    const QTime nowTime = current.time();
+    const QDate today = current.date();
+
+    QSqlQuery query(db);
+    const bool ok = query.exec(
+        QStringLiteral(
+            "SELECT o.orderableID, p.supplierID, o.segmentID, o.date, o.bid, f.name, IFNULL(SUM(r.quantity),0) quantity, "
+            "s.name segmentName, p.name supplierName, o.sent FROM cat_orderables o "
+            "LEFT JOIN cat_orders r ON r.orderableID=o.orderableID "
+            "LEFT JOIN cat_segments s ON o.segmentID=s.segmentID "
+            "LEFT JOIN cat_foods f ON f.foodID=o.foodID "
+            "LEFT JOIN cat_suppliers p ON f.supplierID=p.supplierID "
+            "WHERE ((DATE('%1') < o.date) || (DATE('%1') = o.date && CURTIME() < s.`start`)) && o.locked=1 "
+            "GROUP BY o.orderableID")
+            .arg(today.toString(QStringLiteral("yyyy-MM-dd"))));
+    if (query.lastError().isValid())
+        qCCritical(lcCatering, "TabloraWorker - getOrders ERROR: [%s]: %s", nativeCode(query).constData(),
+                   errorText(query).constData());
+    if (!ok)
+        return;
+
+    while (query.next()) {
+        const int sent = query.value(QStringLiteral("sent")).toInt();
+        const QDate date = query.value(QStringLiteral("date")).toDate();
+        const uint supplierID = query.value(QStringLiteral("supplierID")).toUInt();
+        OrderRecord record;
+        record.proMailDelayID = -1;
+        // Slots are in chronological order of their send moment, so the last
+        // passed one of the supplier is the most recent.
+        for (const SupplierTimeRecord &st : qAsConst(supplierTimes)) {
+            const QDate sendDay = date.addDays(-st.daysto);
+            const bool passed = sendDay < today
+                || (sendDay == today
+                    && (!st.sendtime.isValid() || st.sendtime.msecsSinceStartOfDay() < nowTime.msecsSinceStartOfDay()));
+            if (!passed || static_cast<uint>(st.supplierID) != supplierID)
+                continue;
+            record.orderableID = query.value(QStringLiteral("orderableID")).toUInt();
+            record.supplierID = supplierID;
+            record.segmentID = query.value(QStringLiteral("segmentID")).toUInt();
+            record.date = date;
+            record.bid = query.value(QStringLiteral("bid")).toInt();
+            record.name = query.value(QStringLiteral("name")).toString();
+            record.quantity = query.value(QStringLiteral("quantity")).toInt();
+            record.segmentName = query.value(QStringLiteral("segmentName")).toString();
+            record.supplierName = query.value(QStringLiteral("supplierName")).toString();
+            record.proMailDelayID = st.proMailDelayID == sent ? -1 : st.proMailDelayID;
+        }
+        if (record.proMailDelayID != -1 && record.quantity > 0)
+            orders.append(record);
+    }
+}
+
+void TabloraWorker::processOrders()
+{
+    // Ordered maps: groups go out in a stable order, which keeps logs readable.
+    QMap<quint32, QMap<quint32, QVector<OrderRecord>>> groups;
+    for (const OrderRecord &record : qAsConst(orders))
+        groups[record.supplierID][record.segmentID].append(record);
+
+    for (auto supplier = groups.constBegin(); supplier != groups.constEnd(); ++supplier) {
+        for (auto segment = supplier->constBegin(); segment != supplier->constEnd(); ++segment) {
+            const QVector<OrderRecord> &group = segment.value();
+            const OrderRecord &first = group.first();
+            subject = companyName + QStringLiteral(" - Objednávka - ") + first.date.toString(QStringLiteral("dd.MM.yyyy"))
+                + QStringLiteral(", ") + first.segmentName + QStringLiteral(", dodávateľ: ") + first.supplierName;
+
+            QStringList names;
+            QHash<QString, int> sums;
+            for (const OrderRecord &record : group) {
+                if (!sums.contains(record.name))
+                    names.append(record.name);
+                sums[record.name] += record.quantity;
+            }
+            QString dump = QStringLiteral("Celkový súčet:");
+            for (const QString &name : qAsConst(names))
+                dump += QStringLiteral("%1  x \t%2").arg(QString::number(sums.value(name)), name);
+            dump += QStringLiteral("\nObjednávka sa nachádza v prílohe.");
+            qCDebug(lcCatering) << "Generated mail body:\n" << dump;
+            qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ PDF content by branch:~~~~~~~~~~~~~~~~~~~";
+            QMap<int, QVector<const OrderRecord *>> byBranch;
+            for (const OrderRecord &record : group)
+                byBranch[record.bid].append(&record);
+            for (auto branch = byBranch.constBegin(); branch != byBranch.constEnd(); ++branch) {
+                qCDebug(lcCatering) << "Branch: " << bid2nameMap.value(branch.key(), QStringLiteral("Unknown Branch"));
+                for (const OrderRecord *record : branch.value())
+                    qCDebug(lcCatering) << "  " << record->quantity << " x " << record->name;
+            }
+            qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ END OF PDF content:~~~~~~~~~~~~~~~~~~~";
+
+            // A group's mails and its `sent` marks are kept together: either
+            // all of them are stored, or none, and the group stays due for
+            // the next tick.
+            if (!db.transaction()) {
+                qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
+                           db.lastError().nativeErrorCode().toUtf8().constData(),
+                           db.lastError().text().toUtf8().constData());
+                continue;
+            }
+            bool ok = true;
+            for (const SupplierMailRecord &entry : qAsConst(supplierMails)) {
+                if (entry.supplierID == supplier.key() && !createMail(entry.mail, group)) {
+                    ok = false;
+                    break;
+                }
+            }
+            if (ok)
+                ok = setSent(group);
+            if (ok && !db.commit()) {
+                qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
+                           db.lastError().nativeErrorCode().toUtf8().constData(),
+                           db.lastError().text().toUtf8().constData());
+                ok = false;
+            }
+            if (!ok) {
+                db.rollback();
+                qCWarning(lcCatering, "TabloraWorker - order of supplier %u, segment %u not queued; it stays due.",
+                          supplier.key(), segment.key());
+            }
+        }
+    }
+}
+
+bool TabloraWorker::setSent(const QVector<OrderRecord> &list)
+{
+    QSqlQuery query(db);
+    for (const OrderRecord &record : list) {
+        query.exec(QStringLiteral("UPDATE cat_orderables SET sent=%1 WHERE orderableID=%2")
+                       .arg(record.proMailDelayID)
+                       .arg(record.orderableID));
+        if (query.lastError().isValid()) {
+            qCCritical(lcCatering, "TabloraWorker - setSent ERROR: [%s]: %s", nativeCode(query).constData(),
+                       errorText(query).constData());
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord> &group)
+{
+    if (group.isEmpty())
+        return true;
+    reportOrders = group;
+    reportDate = group.first().date;
+    reportSegmentName = group.first().segmentName;
+    reportSupplierName = group.first().supplierName;
+
+    QTemporaryFile pdf;
+    if (pdf.open() && report) {
+        report->printPDF(pdf.fileName(), false);
+        qCDebug(lcCatering) << "temp PDF" << pdf.fileName();
+    }
+
+    const QString attachmentName = QStringLiteral("Objednávka-%1-%2.pdf")
+                                       .arg(reportDate.toString(QStringLiteral("yyyyMMdd")), reportSegmentName);
+
+    QStringList names;
+    QHash<QString, int> sums;
+    for (const OrderRecord &record : group) {
+        if (!sums.contains(record.name))
+            names.append(record.name);
+        sums[record.name] += record.quantity;
+    }
+    QString body = tr("Celkový súčet objednaných jedál: \n\n");
+    for (const QString &name : qAsConst(names))
+        body += QStringLiteral("%1  x \t%2\n").arg(QString::number(sums.value(name)), name);
+    body += QStringLiteral("\n\n");
+    body += tr("Objednávka sa nachádza v prílohe.");
+
+    QByteArray data;
+    QFile file(pdf.fileName());
+    if (pdf.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        qCCritical(lcCatering, "TabloraWorker - can not open file '%s' for read!", qUtf8Printable(pdf.fileName()));
+    } else {
+        const QByteArray bytes = file.readAll();
+        file.close();
+        const QString mimeType = QMimeDatabase().mimeTypeForFile(pdf.fileName()).name();
+        QJsonObject attachment;
+        attachment.insert(QStringLiteral("type"), mimeType);
+        attachment.insert(QStringLiteral("name"), attachmentName);
+        attachment.insert(QStringLiteral("content"), QString::fromLatin1(bytes.toBase64()));
+        QJsonObject document;
+        document.insert(QStringLiteral("attachments"), QJsonArray{attachment});
+        data = QJsonDocument(document).toJson();
+    }
+
+    MailRecord mail;
+    mail.type = QLatin1Char('C');
+    mail.from = sender;
+    mail.to = mailTo;
+    mail.subject = subject;
+    mail.body = body;
+    mail.data = data;
+
+    MailRepository repository;
+    repository.debug = true;
+    repository.setDB(db);
+    return repository.addMail(mail) != -1;
+}
+
+void TabloraWorker::setDSInfo(DataSetInfo &dsInfo)
+{
+    dsInfo.recCount = reportOrders.size();
+}
+
+void TabloraWorker::setValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
+{
+    Q_UNUSED(reportPage)
+    const OrderRecord record = recNo >= 0 && recNo < reportOrders.size() ? reportOrders.at(recNo) : OrderRecord();
+    if (paramName == QLatin1String("name")) {
+        paramValue = record.name;
+    } else if (paramName == QLatin1String("quant")) {
+        paramValue = record.quantity;
+    } else if (paramName == QLatin1String("header")) {
+        paramValue = tr("Záväzná objednávka - ") + companyName + QLatin1Char(' ')
+            + reportDate.toString(QStringLiteral("d. M. yyyy")) + QStringLiteral(", ") + reportSegmentName
+            + QStringLiteral(": ") + reportSupplierName;
+    } else if (paramName == QLatin1String("branchName")) {
+        paramValue = bid2nameMap.value(record.bid);
+    }
+}
+
+void TabloraWorker::loadCatAutoInformativeMealsSetting()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT value FROM vars WHERE name = 'cat_autoInformativeMealsEnabled'"))) {
+        qCWarning(lcCatering) << "TabloraWorker::loadCatAutoInformativeMealsSetting() ::: Chyba pri načítaní nastavenia:"
+                              << query.lastError().text();
+        return;
+    }
+    if (query.next())
+        isCatAutoInformativeMeals = query.value(0).toInt() == 1;
+    qCDebug(lcCatering) << "TabloraWorker::loadCatAutoInformativeMealsSetting() ::: Nastavenie isCatAutoInformativeMeals = "
+                        << (isCatAutoInformativeMeals ? "true" : "false");
+}
+
+namespace {
+struct InformativeMeal
+{
+    qint32 orderableID = 0;
+    qint32 segmentID = 0;
+    qint32 bid = 0;
+    QDate date;
+};
+
+struct OrderData
+{
+    qint32 uid = 0;
+    qint32 segmentID = 0;
+    qint32 bid = 0;
+    QDate date;
+    QString ordered;
+};
+} // namespace
+
+void TabloraWorker::addInformativeMeals()
+{
+    qCDebug(lcCatering) << "<<< START TabloraWorker::addInformativeMeals() >>>";
+    const QString today = now().date().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString marker = autoMarker();
+
+    QSqlQuery suppliers(db);
+    suppliers.prepare(QStringLiteral("\n        SELECT DISTINCT cf.supplierID\n        FROM cat_orderables co\n"
+                                     "        JOIN cat_foods cf ON co.foodID = cf.foodID\n"
+                                     "        WHERE co.locked = 1 AND co.date >= :currentDate\n    "));
+    suppliers.bindValue(QStringLiteral(":currentDate"), today);
+    if (!suppliers.exec()) {
+        qCWarning(lcCatering) << "Chyba pri načítaní dodávateľov: " << suppliers.lastError().text();
+        return;
+    }
+    QVector<int> supplierIDs;
+    while (suppliers.next())
+        supplierIDs.append(suppliers.value(0).toInt());
+
+    for (const int sid : qAsConst(supplierIDs)) {
+        qCDebug(lcCatering) << "=== Spracovanie dodávateľa supplierID:" << sid << "===";
+
+        QSqlQuery mealsQuery(db);
+        mealsQuery.prepare(QStringLiteral("\n            SELECT co.orderableID, co.segmentID, co.bid, co.date\n"
+                                          "            FROM cat_orderables co\n"
+                                          "            JOIN cat_foods cf ON co.foodID = cf.foodID\n"
+                                          "            JOIN cat_types ct ON cf.typeID = ct.typeID\n"
+                                          "            WHERE ct.informative = 1 AND co.locked = 1 AND co.date >= :currentDate\n"
+                                          "              AND cf.supplierID = :supplierID\n        "));
+        mealsQuery.bindValue(QStringLiteral(":currentDate"), today);
+        mealsQuery.bindValue(QStringLiteral(":supplierID"), sid);
+        if (!mealsQuery.exec()) {
+            qCWarning(lcCatering) << "Chyba pri načítaní informative meals pre supplierID " << sid << ": "
+                                  << mealsQuery.lastError().text();
+            continue;
+        }
+        QVector<InformativeMeal> meals;
+        while (mealsQuery.next()) {
+            InformativeMeal meal;
+            meal.orderableID = mealsQuery.value(0).toInt();
+            meal.segmentID = mealsQuery.value(1).toInt();
+            meal.bid = mealsQuery.value(2).toInt();
+            meal.date = mealsQuery.value(3).toDate();
+            meals.append(meal);
+        }
+
+        QSqlQuery ordersQuery(db);
+        ordersQuery.prepare(QStringLiteral("\n            SELECT co.uid, o.segmentID, o.bid, o.date, co.ordered\n"
+                                           "            FROM cat_orders co\n"
+                                           "            JOIN cat_orderables o ON co.orderableID = o.orderableID\n"
+                                           "            JOIN cat_foods cf ON o.foodID = cf.foodID\n"
+                                           "            WHERE o.locked = 1 AND o.date >= :currentDate AND cf.supplierID = :supplierID\n        "));
+        ordersQuery.bindValue(QStringLiteral(":currentDate"), today);
+        ordersQuery.bindValue(QStringLiteral(":supplierID"), sid);
+        if (!ordersQuery.exec()) {
+            qCWarning(lcCatering) << "Chyba pri načítaní objednávok pre supplierID " << sid << ": "
+                                  << ordersQuery.lastError().text();
+            continue;
+        }
+        QSet<QString> autoKeys;
+        QVector<OrderData> userOrders;
+        while (ordersQuery.next()) {
+            OrderData order;
+            order.uid = ordersQuery.value(0).toInt();
+            order.segmentID = ordersQuery.value(1).toInt();
+            order.bid = ordersQuery.value(2).toInt();
+            order.date = ordersQuery.value(3).toDate();
+            order.ordered = ordersQuery.value(4).toString();
+            if (order.ordered.startsWith(marker))
+                autoKeys.insert(orderKey(order.uid, order.segmentID, order.bid, order.date));
+            else
+                userOrders.append(order);
+        }
+
+        QSqlQuery insert(db);
+        insert.prepare(QStringLiteral("\n            INSERT INTO cat_orders (orderableID, uid, quantity, ordered)\n"
+                                      "            VALUES (:orderableID, :uid, 1, :ordered)\n        "));
+        for (const OrderData &od : qAsConst(userOrders)) {
+            const QString key = orderKey(od.uid, od.segmentID, od.bid, od.date);
+            // A diner gets each informative meal once per segment, branch and
+            // day, however many orders of this supplier they hold there.
+            if (autoKeys.contains(key))
+                continue;
+            bool added = false;
+            for (const InformativeMeal &meal : qAsConst(meals)) {
+                if (meal.segmentID != od.segmentID || meal.bid != od.bid || meal.date != od.date)
+                    continue;
+                const QStringList parts = od.ordered.split(QStringLiteral(", "), Qt::KeepEmptyParts, Qt::CaseSensitive);
+                const QString ordered = QStringLiteral("%1, %2").arg(
+                    marker, parts.value(1) + QStringLiteral(", ") + parts.value(2));
+                insert.bindValue(QStringLiteral(":orderableID"), meal.orderableID);
+                insert.bindValue(QStringLiteral(":uid"), od.uid);
+                insert.bindValue(QStringLiteral(":ordered"), ordered);
+                if (!insert.exec())
+                    qCWarning(lcCatering) << "Chyba pri vkladaní automatického jedla: " << insert.lastError().text();
+                else
+                    added = true;
+            }
+            if (added)
+                autoKeys.insert(key);
+        }
+    }
+    qCDebug(lcCatering) << "<<< END TabloraWorker::addInformativeMeals() >>>";
+}
+
+void TabloraWorker::removeAutoInformativeMeals()
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("DELETE FROM cat_orders WHERE ordered LIKE 'Tablora-auto%'"))) {
+        qCWarning(lcCatering) << "TabloraWorker::removeAutoInformativeMeals() ::: Chyba pri mazaní automatických objednávok:"
+                              << query.lastError().text();
+        return;
+    }
+    qCDebug(lcCatering) << "TabloraWorker::removeAutoInformativeMeals() ::: Automatické objednávky odstránené.";
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "branchmailrecord.h"
+#include "orderrecord.h"
+#include "suppliermailrecord.h"
+#include "suppliertimerecord.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QSqlDatabase>
+#include <QVariant>
+#include <QVector>
+
+#include <functional>
+
+class QTimer;
+class RptEngine;
+struct DataSetInfo;
+
+// Serves one tenant database. Once a minute (timerTick) it reloads the
+// tenant's catering configuration, adds automatic informative meals when the
+// tenant wants them, finds the orderables that are due at their supplier by
+// the send-slot rule, queues one order mail with its PDF per (supplier,
+// segment) group and supplier address, and records the slot in
+// cat_orderables.sent.
+//
+// States: constructed (nothing loaded, timer stopped, no report engine);
+// started (connection opened, template loaded, ticking every 60 s until the
+// worker is deleted or its timer stopped). The worker, its connection, timer
+// and report engine belong to one thread; in multi-tenant mode it is deleted
+// through its thread's finished() signal.
+class TabloraWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Clock = std::function<QDateTime()>;
+
+    TabloraWorker(QSqlDatabase db, QObject *parent = nullptr);
+    ~TabloraWorker() override;
+
+    // The poll timer; the plug-in stops and restarts it for pause/resume.
+    QTimer *pollTimer() const { return timer; }
+    QString connectionName() const { return db.connectionName(); }
+
+    // The worker's idea of now (today and the time of day). Tests set a
+    // fixed clock; the statements that compare with the server's CURTIME()
+    // follow the session time of the worker's connection instead.
+    void setClock(Clock clock);
+    QDateTime now() const;
+
+    // The sender address used when the tenant has no "globalEmail": the
+    // environment variable YXA_DEFAULT_SENDER, else "noreply@localhost".
+    static QString defaultSender();
+
+    // One tick's steps, in the order timerTick() runs them.
+    void timerTick();
+    void getSender();
+    void getCompanyName();
+    void getSupplierMails();
+    void getBranchMails();
+    void loadSupplierTimes();
+    void getOrders();
+    void processOrders();
+    bool setSent(const QVector<OrderRecord> &list);
+    bool createMail(const QString &mailTo, const QVector<OrderRecord> &orders);
+
+    // What the current tick found and loaded.
+    const QVector<OrderRecord> &dueOrders() const { return orders; }
+    const QVector<SupplierTimeRecord> &sendSlots() const { return supplierTimes; }
+    const QVector<SupplierMailRecord> &supplierAddresses() const { return supplierMails; }
+    const QVector<BranchMailRecord> &branchAddresses() const { return branchMails; }
+    const QHash<int, QString> &branchNames() const { return bid2nameMap; }
+    QString senderAddress() const { return sender; }
+    QString company() const { return companyName; }
+    bool autoInformativeMeals() const { return isCatAutoInformativeMeals; }
+    RptEngine *reportEngine() const { return report; }
+
+    // The marker that starts the `ordered` text of an automatic order.
+    static QString autoMarker();
+
+public slots:
+    void setValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+    void setDSInfo(DataSetInfo &dsInfo);
+    void start();
+
+private slots:
+    void getBid2NameMap();
+    QSet<QDate> loadHolidays();
+    QHash<uint, bool> loadSupplierSkipDays();
+    void addInformativeMeals();
+    void loadCatAutoInformativeMealsSetting();
+    void removeAutoInformativeMeals();
+
+private:
+    QTimer *timer = nullptr;
+    QSqlDatabase db;
+    QVector<OrderRecord> orders;
+    QVector<SupplierMailRecord> supplierMails;
+    QVector<SupplierTimeRecord> supplierTimes;
+    QVector<BranchMailRecord> branchMails;
+    QString sender;
+    QString subject;
+    QString companyName;
+    RptEngine *report = nullptr;
+    QVector<OrderRecord> reportOrders;
+    QDate reportDate;
+    QString reportSegmentName;
+    QString reportSupplierName;
+    QHash<int, QString> bid2nameMap;
+    bool isCatAutoInformativeMeals = false;
+    Clock clock;
+};

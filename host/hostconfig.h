@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What yxa-host reads from its ini file (environment variables override
+// every key, e.g. INFODB_HOST or KEXDB_PASSWORD).
+struct DatabaseConfig
+{
+    QString host = QStringLiteral("127.0.0.1");
+    int port = 3306;
+    QString database;
+    QString user;
+    QString password;
+
+    bool isSet() const { return !database.isEmpty(); }
+};
+
+struct HostConfig
+{
+    DatabaseConfig infoDb;
+    DatabaseConfig kexDb;
+    QStringList plugins { QStringLiteral("mailing"), QStringLiteral("tablora") };
+    int debugLevel = 0;
+    bool closeInfoDB = false;
+
+    // False with a one-line reason when the file is missing or unreadable.
+    bool load(const QString &fileName, QString *error);
+};

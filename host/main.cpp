@@ -1,0 +1,141 @@
+// yxa-host: a small stand-in for the host server. It loads the plug-ins the way
+// the real host does and runs them until a signal or --run-for ends it.
+
+#include "hostconfig.h"
+#include "pluginhost.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2] = { -1, -1 };
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+void logToStderr(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    const char *level = "debug";
+    switch (type) {
+    case QtDebugMsg: level = "debug"; break;
+    case QtInfoMsg: level = "info"; break;
+    case QtWarningMsg: level = "warning"; break;
+    case QtCriticalMsg: level = "critical"; break;
+    case QtFatalMsg: level = "fatal"; break;
+    }
+    const QByteArray stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")).toUtf8();
+    const char *category = context.category ? context.category : "default";
+    std::fprintf(stderr, "%s [%s] %s: %s\n", stamp.constData(), level, category, message.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+int fail(const QString &message, int code = 1)
+{
+    std::fprintf(stderr, "yxa-host: %s\n", qUtf8Printable(message));
+    return code;
+}
+
+QString defaultPluginDir()
+{
+    const QString besideBinary = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../plugins"));
+    if (QFileInfo(besideBinary).isDir())
+        return QDir::cleanPath(besideBinary);
+#ifdef YXA_INSTALLED_PLUGIN_DIR
+    return QStringLiteral(YXA_INSTALLED_PLUGIN_DIR);
+#else
+    return QDir::cleanPath(besideBinary);
+#endif
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // A server has no display: paint (PDFs) offscreen unless told otherwise.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // The plug-ins derive their data directory (/etc/yxa) from this name.
+    QCoreApplication::setApplicationName(QStringLiteral("yxa"));
+    qInstallMessageHandler(logToStderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Runs the yxa plug-ins (mailing, tablora) as the host server does."));
+    parser.addHelpOption();
+    const QCommandLineOption configOption(QStringLiteral("config"), QStringLiteral("Host configuration (ini)."),
+                                          QStringLiteral("FILE"), QStringLiteral("/etc/yxa/host.ini"));
+    const QCommandLineOption pluginsOption(QStringLiteral("plugins"), QStringLiteral("Directory of the plug-ins."),
+                                           QStringLiteral("DIR"));
+    const QCommandLineOption debugOption(QStringLiteral("debug-level"),
+                                         QStringLiteral("Debug level handed to the plug-ins (0, 1, 2)."),
+                                         QStringLiteral("N"));
+    const QCommandLineOption runForOption(QStringLiteral("run-for"), QStringLiteral("Stop after this many seconds."),
+                                          QStringLiteral("SECONDS"));
+    parser.addOptions({ configOption, pluginsOption, debugOption, runForOption });
+    if (!parser.parse(QCoreApplication::arguments()))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet(QStringLiteral("help")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()), 2);
+
+    HostConfig config;
+    QString error;
+    if (!config.load(parser.value(configOption), &error))
+        return fail(error);
+    if (parser.isSet(debugOption)) {
+        bool ok = false;
+        config.debugLevel = parser.value(debugOption).toInt(&ok);
+        if (!ok || config.debugLevel < 0 || config.debugLevel > 255)
+            return fail(QStringLiteral("--debug-level takes a number from 0 to 255"), 2);
+    }
+    int runFor = 0;
+    if (parser.isSet(runForOption)) {
+        bool ok = false;
+        runFor = parser.value(runForOption).toInt(&ok);
+        if (!ok || runFor <= 0)
+            return fail(QStringLiteral("--run-for takes a positive number of seconds"), 2);
+    }
+    const QString pluginDir = parser.isSet(pluginsOption) ? parser.value(pluginsOption) : defaultPluginDir();
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+        return fail(QStringLiteral("cannot create the signal pipe"));
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&app] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
+        qInfo("yxa-host: signal received, stopping");
+        app.quit();
+    });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    PluginHost host(config, pluginDir);
+    if (!host.start(&error))
+        return fail(error);
+    if (runFor > 0)
+        QTimer::singleShot(runFor * 1000, &app, [&app] {
+            qInfo("yxa-host: --run-for elapsed, stopping");
+            app.quit();
+        });
+    app.exec();
+    host.shutdown();
+    qInfo("yxa-host: stopped");
+    return 0;
+}

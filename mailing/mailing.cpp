@@ -1,0 +1,241 @@
+#include "mailing.h"
+
+#include "mailinglogging.h"
+#include "sqlescape.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+
+namespace {
+const QString kPendingRows = QStringLiteral(
+    "SELECT * FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100");
+const QString kRowsToCheck = QStringLiteral(
+    "SELECT mid, apiID FROM emails WHERE status ='Q' AND apiID IS NOT NULL ORDER BY created LIMIT 100");
+const QString kUpdateSent = QStringLiteral(
+    "UPDATE emails SET sent = sent +1, done = %1, status = 'S', apiID=%3 WHERE mid = %2");
+const QString kUpdateError = QStringLiteral("UPDATE emails SET done = %1, status = 'E', apiID=%3  WHERE mid = %2");
+const QString kUpdateBad = QStringLiteral("UPDATE emails SET done = %1, status = 'B', apiID=%3  WHERE mid = %2");
+const QString kUpdateRejected = QStringLiteral("UPDATE emails SET done = %1, status = 'R', apiID=%3  WHERE mid = %2");
+const QString kUpdateQueued = QStringLiteral("UPDATE emails SET status = 'Q', apiID=%1  WHERE mid = %2");
+} // namespace
+
+Mailing::Mailing(QObject *parent)
+    : QObject(parent)
+    , timer(new QTimer)
+{
+    connect(timer, &QTimer::timeout, this, &Mailing::processQueue);
+}
+
+Mailing::~Mailing()
+{
+    timer->stop();
+    timer->deleteLater();
+}
+
+void Mailing::setDebugLevel(const uchar &level)
+{
+    debugLevel = level;
+}
+
+void Mailing::initDB(const QSqlDatabase &db)
+{
+    if (debugLevel > 1)
+        qCDebug(lcMailing, "Mailing::initDB(%s)", qUtf8Printable(db.connectionName()));
+    database = db;
+}
+
+bool Mailing::dbConnect()
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "Mailing::dbConnect() to %s", qUtf8Printable(database.connectionName()));
+    if (database.isOpen())
+        return true;
+    if (database.open())
+        return true;
+    if (database.lastError().isValid())
+        qCCritical(lcMailing, "Mailing::dbConnect() to %s - SQL ERROR: %s", qUtf8Printable(database.connectionName()),
+                   qUtf8Printable(database.lastError().text()));
+    return false;
+}
+
+bool Mailing::dbDisconnect()
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "Mailing::dbDisconnect() from %s", qUtf8Printable(database.connectionName()));
+    database.close();
+    return !database.isOpen();
+}
+
+void Mailing::timerStart(uint ms)
+{
+    m_interval = ms;
+    timer->start(int(ms));
+}
+
+void Mailing::timerStop()
+{
+    timer->stop();
+}
+
+bool Mailing::isTimerActive() const
+{
+    return timer->isActive();
+}
+
+QList<uint> Mailing::stackMids() const
+{
+    QList<uint> mids;
+    for (const auto &entry : stack)
+        mids << entry.value(QStringLiteral("mid")).toUInt();
+    return mids;
+}
+
+void Mailing::processQueue()
+{
+    if (debugLevel > 1)
+        qCDebug(lcMailing, "Mailing::processQueue() #%u", ++passCounter);
+    if (busy) {
+        qCWarning(lcMailing, "Mailing::processQueue() - stack is processing, this iteration is skipped!");
+        return;
+    }
+    busy = true;
+
+    // A pass either reads (empty stack) or hands out; the first mail of a
+    // read leaves on the pass scheduled 500 ms after it.
+    if (stack.isEmpty())
+        readDatabase();
+    else
+        handOut();
+
+    busy = false;
+}
+
+void Mailing::readDatabase()
+{
+    if (debugLevel > 1)
+        qCDebug(lcMailing, "Mailing::processQueue() reading DB...");
+    if (!dbConnect()) {
+        qCCritical(lcMailing, "Mailing::processQueue() can't connect to KEXDB !");
+        return;
+    }
+
+    {
+        QSqlQuery query(database);
+        if (query.exec(kPendingRows)) {
+            while (query.next()) {
+                const uint mid = query.value(QStringLiteral("mid")).toUInt();
+                // The row at the transport is still pending in the table
+                // until its report arrives; reading it again would send it twice.
+                if (outstanding && mid == outMid)
+                    continue;
+                const QString to = query.value(QStringLiteral("to")).toString();
+                if (to.isEmpty()) {
+                    sentReply(mid, QStringLiteral("bad"), QString());
+                    continue;
+                }
+                QHash<QString, QVariant> entry;
+                entry.insert(QStringLiteral("mid"), mid);
+                entry.insert(QStringLiteral("from"), query.value(QStringLiteral("from")).toString());
+                entry.insert(QStringLiteral("to"), to);
+                entry.insert(QStringLiteral("subject"), query.value(QStringLiteral("subject")).toString());
+                entry.insert(QStringLiteral("body"), query.value(QStringLiteral("body")).toByteArray());
+                entry.insert(QStringLiteral("data"), query.value(QStringLiteral("data")).toByteArray());
+                stack.append(entry);
+                // While a mail is out, the transport is not ready before its report.
+                if (!outstanding)
+                    ready = true;
+            }
+            if (!stack.isEmpty())
+                QTimer::singleShot(500, this, &Mailing::processQueue);
+        }
+        if (query.lastError().isValid())
+            qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:" << query.lastError().text();
+    }
+
+    if (debugLevel > 1)
+        qCDebug(lcMailing, "Mailing::processQueue() Queued emails processing..");
+    QSqlQuery check(database);
+    if (check.exec(kRowsToCheck)) {
+        while (check.next())
+            emit toCheck(check.value(QStringLiteral("mid")).toUInt(), check.value(QStringLiteral("apiID")).toString());
+    }
+    if (check.lastError().isValid())
+        qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:" << check.lastError().text();
+}
+
+void Mailing::handOut()
+{
+    if (debugLevel > 1)
+        qCDebug(lcMailing) << "Mailing::processQueue() Stack processing, emails:" << stack.size();
+    if (ready) {
+        // A pass that hands out only restarts a running timer: a processor
+        // that was stopped (or never started) must not start polling by itself.
+        const bool wasRunning = timer->isActive();
+        timer->stop();
+        while (!stack.isEmpty() && ready) {
+            const QHash<QString, QVariant> entry = stack.takeFirst();
+            ready = false;
+            outstanding = true;
+            outMid = entry.value(QStringLiteral("mid")).toUInt();
+            emit toSend(outMid, entry.value(QStringLiteral("from")).toString(), entry.value(QStringLiteral("to")).toString(),
+                        entry.value(QStringLiteral("subject")).toString(), entry.value(QStringLiteral("body")).toByteArray(),
+                        entry.value(QStringLiteral("data")).toByteArray());
+        }
+        if (wasRunning)
+            timer->start(int(m_interval));
+    } else if (debugLevel) {
+        qCWarning(lcMailing, "Mailing::processQueue() - Stack processing (%i): waiting for reply", int(stack.size()));
+    }
+}
+
+void Mailing::sentReply(uint mid, QString status, QString apiID)
+{
+    if (debugLevel)
+        qCDebug(lcMailing) << "Mailing::sentReply() mid:" << mid << " status:" << status << " api ID:" << apiID;
+
+    const QString now = QString::number(QDateTime::currentSecsSinceEpoch());
+    // The identifier comes from outside (the provider's reply): it reaches the
+    // statement only escaped by the driver, never as raw text.
+    const QString apiValue = (!apiID.isNull() && !apiID.trimmed().isEmpty())
+        ? QStringLiteral("'%1'").arg(SqlEscape::string(database, apiID))
+        : QStringLiteral("NULL");
+    const QString midText = QString::number(mid);
+
+    QString sql;
+    if (status == QLatin1String("sent")) {
+        sql = kUpdateSent.arg(now, midText, apiValue);
+    } else if (status == QLatin1String("neterror")) {
+        if (debugLevel > 1)
+            qCWarning(lcMailing) << "Mailing::sentReply() :: neterror";
+        sql = kUpdateError.arg(now, midText, apiValue);
+    } else if (status == QLatin1String("error")) {
+        sql = kUpdateError.arg(now, midText, apiValue);
+    } else if (status == QLatin1String("bad") || status == QLatin1String("invalid")) {
+        sql = kUpdateBad.arg(now, midText, apiValue);
+    } else if (status == QLatin1String("rejected")) {
+        sql = kUpdateRejected.arg(now, midText, apiValue);
+    } else if (status == QLatin1String("queued")) {
+        sql = kUpdateQueued.arg(apiValue, midText);
+    } else {
+        qCWarning(lcMailing) << "Mailing::sentReply() unimplemented status:" << status;
+    }
+
+    if (!sql.isEmpty()) {
+        QSqlQuery query(database);
+        if (!query.exec(sql)) {
+            if (status == QLatin1String("queued"))
+                qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR:" << query.lastError().text();
+            else
+                qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR" << query.lastError().text();
+        }
+    }
+
+    // Only the report of the row that is out frees the transport: a check
+    // answer for another row arriving meanwhile must not let a second mail go.
+    if (!outstanding || mid == outMid) {
+        outstanding = false;
+        ready = true;
+    }
+}

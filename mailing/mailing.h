@@ -1,0 +1,73 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+class QTimer;
+
+// The queue processor of one tenant: drains the table `emails` on its own
+// poll timer. A pass with an empty stack reads up to 100 pending rows
+// (oldest first) and asks for the state of rows the provider only queued
+// (toCheck); a pass with a non-empty stack hands the next row to the
+// transport (toSend). Every report of the transport (sentReply) becomes the
+// row's status letter, time and identifier.
+//
+// Exactly one mail is out at a time: the next row leaves only after the
+// transport reported the one before. A row that is out is never read into
+// the stack again, so a slow reply cannot make it leave twice.
+//
+// Lives in its worker's thread; the transport is wired by the worker.
+class Mailing : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Mailing(QObject *parent = nullptr);
+    ~Mailing() override;
+
+    void setDebugLevel(const uchar &level);
+    void initDB(const QSqlDatabase &db);
+    bool dbConnect();
+    bool dbDisconnect();
+    void timerStart(uint ms);
+    void timerStop();
+
+    // Introspection for the worker's owner and for tests.
+    uint interval() const { return m_interval; }
+    bool isTimerActive() const;
+    bool isReady() const { return ready; }
+    QList<uint> stackMids() const;
+    // The row handed to the transport and not yet reported, or 0.
+    uint outstandingMid() const { return outstanding ? outMid : 0; }
+
+signals:
+    void toSend(uint mid, QString from, QString to, QString subject, QByteArray body, QByteArray data);
+    void toCheck(uint mid, QString id);
+
+public slots:
+    void sentReply(uint mid, QString status, QString apiID);
+
+private slots:
+    void processQueue();
+
+private:
+    void readDatabase();
+    void handOut();
+
+    uchar debugLevel = 0;
+    QSqlDatabase database;
+    QTimer *timer = nullptr;
+    QList<QHash<QString, QVariant>> stack;
+    uint m_interval = 0;
+    bool ready = false;
+    uint passCounter = 0;
+    bool busy = false;
+    // The row that is out at the transport.
+    bool outstanding = false;
+    uint outMid = 0;
+};

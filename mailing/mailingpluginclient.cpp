@@ -1,0 +1,220 @@
+#include "mailingpluginclient.h"
+
+#include "mailinglogging.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+// Each reply carries what it answers, so that it is attributed by the request
+// itself and never by whatever send happens to be current.
+const char kMidProperty[] = "yxaMid";
+const char kCheckIdProperty[] = "yxaCheckId";
+const char kIsCheckProperty[] = "yxaIsCheck";
+const char kTimedOutProperty[] = "yxaTimedOut";
+} // namespace
+
+MailingPluginClient::MailingPluginClient(QObject *parent)
+    : QObject(parent)
+    , manager(new QNetworkAccessManager(this))
+{
+    connect(manager, &QNetworkAccessManager::finished, this, &MailingPluginClient::replyFinished);
+}
+
+MailingPluginClient::~MailingPluginClient() = default;
+
+bool MailingPluginClient::checkHtml(const QString &text) const
+{
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    return tag.match(text).hasMatch();
+}
+
+QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body)
+{
+    QNetworkRequest request(url);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    QNetworkReply *reply = manager->post(request, body);
+    // A hung API must not stall the tenant: a reply that is not complete in
+    // time is aborted and ends as a network error.
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    connect(deadline, &QTimer::timeout, reply, [reply]() {
+        reply->setProperty(kTimedOutProperty, true);
+        reply->abort();
+    });
+    deadline->start(api.requestTimeoutMs);
+    return reply;
+}
+
+bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
+                                   const QByteArray &mailData)
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPluginClient::sendMail(mid: %u)", mid);
+    currentMid = mid;
+
+    QJsonObject message;
+    if (!mailData.isEmpty()) {
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(mailData, &error);
+        if (error.error != QJsonParseError::NoError)
+            qCCritical(lcMailing, "MailingPluginClient::sendMail() - data parse error: %s",
+                       qUtf8Printable(error.errorString()));
+        message = document.object();
+    }
+
+    const int nul = body.indexOf('\0');
+    const QString text = QString::fromUtf8(nul >= 0 ? body.left(nul) : body);
+    message.remove(QStringLiteral("html"));
+    message.remove(QStringLiteral("text"));
+    message.insert(checkHtml(text) ? QStringLiteral("html") : QStringLiteral("text"), text);
+    message.insert(QStringLiteral("auto_text"), true);
+    message.insert(QStringLiteral("subject"), subject);
+    message.insert(QStringLiteral("from_email"), from);
+    QJsonObject recipient;
+    recipient.insert(QStringLiteral("email"), to);
+    recipient.insert(QStringLiteral("type"), QStringLiteral("to"));
+    message.insert(QStringLiteral("to"), QJsonArray { recipient });
+    QJsonObject metadata;
+    metadata.insert(QStringLiteral("mid"), double(mid));
+    message.insert(QStringLiteral("metadata"), metadata);
+
+    QJsonObject headers;
+    headers.insert(QStringLiteral("Reply-To"), from);
+    QJsonObject request;
+    request.insert(QStringLiteral("key"), api.apiKey);
+    request.insert(QStringLiteral("message"), message);
+    request.insert(QStringLiteral("headers"), headers);
+
+    QNetworkReply *reply = post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
+    reply->setProperty(kMidProperty, mid);
+    reply->setProperty(kIsCheckProperty, false);
+    return true;
+}
+
+void MailingPluginClient::checkMail(uint mid, const QString &id)
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPluginClient::checkMail(mid: %u, id: %s)", mid, qUtf8Printable(id));
+    // One open question per message is enough; asking again before the
+    // answer could report the same delivery twice.
+    if (pendingChecks.contains(id)) {
+        pendingChecks.insert(id, mid);
+        return;
+    }
+    pendingChecks.insert(id, mid);
+
+    QJsonObject request;
+    request.insert(QStringLiteral("key"), api.apiKey);
+    request.insert(QStringLiteral("id"), id);
+    QNetworkReply *reply = post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
+    reply->setProperty(kMidProperty, mid);
+    reply->setProperty(kCheckIdProperty, id);
+    reply->setProperty(kIsCheckProperty, true);
+}
+
+void MailingPluginClient::replyFinished(QNetworkReply *reply)
+{
+    const int statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (debugLevel)
+        qCDebug(lcMailing) << "MailingPluginClient::replyFinished() statusCode:" << statusCode;
+
+    // Replies that this client did not post (none today) carry no marks;
+    // the URL then decides, as it always did.
+    const QVariant isCheckMark = reply->property(kIsCheckProperty);
+    const bool isCheck = isCheckMark.isValid() ? isCheckMark.toBool()
+                                               : reply->url().toString().contains(QLatin1String("/info.json"));
+    const QVariant midMark = reply->property(kMidProperty);
+    const uint mid = midMark.isValid() ? midMark.toUInt() : currentMid;
+    const QString checkId = reply->property(kCheckIdProperty).toString();
+
+    if (reply->error() != QNetworkReply::NoError) {
+        const QString errorText = reply->property(kTimedOutProperty).toBool()
+            ? QStringLiteral("no reply within %1 ms").arg(api.requestTimeoutMs)
+            : reply->errorString();
+        qCCritical(lcMailing, "MailingPluginClient::replyFinished()  - network error: %s (HTTP status code: %i)",
+                   qUtf8Printable(errorText), statusCode);
+        if (isCheck)
+            pendingChecks.remove(checkId);
+        else
+            emit sentDone(mid, QStringLiteral("neterror"));
+        reply->deleteLater();
+        return;
+    }
+
+    if (isCheck)
+        finishCheckReply(reply, mid, checkId);
+    else
+        finishSendReply(reply, mid);
+    reply->deleteLater();
+}
+
+void MailingPluginClient::finishSendReply(QNetworkReply *reply, uint mid)
+{
+    const QByteArray data = reply->readAll();
+    if (data.isEmpty()) {
+        qCWarning(lcMailing) << "MailingPluginClient::replyFinished() Unknown ERROR: Empty data !";
+        emit sentDone(mid, QStringLiteral("error"));
+        return;
+    }
+
+    QString status, email, id, reason;
+    const QJsonArray results = QJsonDocument::fromJson(data).array();
+    for (const QJsonValue &value : results) {
+        const QJsonObject result = value.toObject();
+        status = result.value(QStringLiteral("status")).toString();
+        email = result.value(QStringLiteral("email")).toString();
+        id = result.value(QStringLiteral("_id")).toString();
+        reason = result.value(QStringLiteral("reject_reason")).toString();
+    }
+    if (status != QLatin1String("sent"))
+        qCWarning(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email << id << reason;
+    else if (debugLevel > 1)
+        qCDebug(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email << id << reason;
+    emit sentDone(mid, status, id);
+}
+
+void MailingPluginClient::finishCheckReply(QNetworkReply *reply, uint mid, const QString &checkId)
+{
+    // Whatever the answer, this question is closed; the row, if still
+    // queued, is asked about again on the next read pass.
+    pendingChecks.remove(checkId);
+
+    const QByteArray data = reply->readAll();
+    if (data.isEmpty()) {
+        qCWarning(lcMailing) << "MailingPluginClient::replyFinished() Unknown ERROR: Empty data !";
+        return;
+    }
+
+    const QJsonObject info = QJsonDocument::fromJson(data).object();
+    const QString errorStatus = info.value(QStringLiteral("status")).toString();
+    if (!errorStatus.isEmpty()) {
+        qCWarning(lcMailing, "MailingPluginClient::replyFinished() - Get INFO failed! Error [%u]: %s",
+                  uint(info.value(QStringLiteral("code")).toInt()),
+                  qUtf8Printable(info.value(QStringLiteral("message")).toString()));
+        return;
+    }
+
+    QString state = info.value(QStringLiteral("state")).toString();
+    const QString id = info.value(QStringLiteral("_id")).toString();
+    const QJsonValue replyMid = info.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("mid"));
+    if (!replyMid.isUndefined() && uint(replyMid.toDouble()) != mid)
+        qCWarning(lcMailing, "MailingPluginClient::replyFinished() - info for %s names mid %u, asked for mid %u",
+                  qUtf8Printable(checkId), uint(replyMid.toDouble()), mid);
+    if (state.isEmpty()) {
+        qCWarning(lcMailing, "MailingPluginClient::replyFinished() - info for %s carries no state",
+                  qUtf8Printable(checkId));
+        return;
+    }
+    // A bounce is final: without this the row would stay queued and be
+    // asked about for ever.
+    if (state == QLatin1String("bounced"))
+        state = QStringLiteral("bad");
+    emit sentDone(mid, state, id.isEmpty() ? checkId : id);
+}

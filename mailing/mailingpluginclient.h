@@ -1,0 +1,67 @@
+#pragma once
+
+#include "mailinterface.h"
+#include "mandrillapisettings.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The Mandrill transport of a mailing worker: posts one send request per
+// sendMail() and one info request per checkMail(), and reports each outcome
+// through sentDone() when the reply arrives.
+//
+// Send replies report "sent", "queued", "rejected", "invalid" or whatever the
+// API says, "neterror" when the request failed or got no reply within the
+// request timeout, "error" for an empty reply. Info replies report the
+// message's state ("bounced" becomes "bad"); a failed, empty or refused
+// info request reports nothing, so the row simply stays queued and is asked
+// about again later. Only one info request per message identifier is open
+// at a time.
+//
+// Lives in the worker's thread. The API key never appears in a log line.
+class MailingPluginClient : public QObject, public MailInterface
+{
+    Q_OBJECT
+
+public:
+    explicit MailingPluginClient(QObject *parent = nullptr);
+    ~MailingPluginClient() override;
+
+    void setDebugLevel(unsigned char level) { debugLevel = level; }
+    unsigned char getDebugLevel() const { return debugLevel; }
+
+    void setApiSettings(const MandrillApiSettings &settings) { api = settings; }
+    MandrillApiSettings apiSettings() const { return api; }
+
+    bool checkHtml(const QString &text) const;
+
+    // Number of info requests not yet answered.
+    int pendingCheckCount() const { return pendingChecks.size(); }
+
+public slots:
+    bool sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
+                  const QByteArray &mailData) override;
+    void checkMail(uint mid, const QString &id) override;
+
+signals:
+    void sentDone(uint mid, QString status, QString apiID = QString());
+
+private slots:
+    void replyFinished(QNetworkReply *reply);
+
+private:
+    QNetworkReply *post(const QUrl &url, const QByteArray &body);
+    void finishSendReply(QNetworkReply *reply, uint mid);
+    void finishCheckReply(QNetworkReply *reply, uint mid, const QString &id);
+
+    unsigned char debugLevel = 0;
+    QNetworkAccessManager *manager = nullptr;
+    uint currentMid = 0;
+    MandrillApiSettings api;
+    QHash<QString, uint> pendingChecks;
+};

@@ -1,0 +1,238 @@
+#include "mailingpluginsmtpclient.h"
+
+#include "emailaddress.h"
+#include "mailinglogging.h"
+#include "mimeattachment.h"
+#include "mimemessage.h"
+#include "mimetext.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <memory>
+#include <vector>
+
+namespace {
+const char *errorText(int e)
+{
+    switch (e) {
+    case SmtpClient::ConnectionTimeoutError:
+        return "Connection timeout";
+    case SmtpClient::ResponseTimeoutError:
+        return "Response timeout";
+    case SmtpClient::SendDataTimeoutError:
+        return "Send data timeout";
+    case SmtpClient::AuthenticationFailedError:
+        return "Authentication failed";
+    case SmtpClient::ServerError:
+        return "Server error";
+    case SmtpClient::ClientError:
+        return "Client error";
+    }
+    return "Unknown error";
+}
+
+// A failed send during which the client raised no error (an unexpected
+// reply code, say) is an "error", never the word of an earlier mail.
+QString statusFor(int e)
+{
+    switch (e) {
+    case SmtpClient::ConnectionTimeoutError:
+    case SmtpClient::ResponseTimeoutError:
+    case SmtpClient::SendDataTimeoutError:
+        return QStringLiteral("neterror");
+    case SmtpClient::AuthenticationFailedError:
+        return QStringLiteral("invalid");
+    case SmtpClient::ClientError:
+        return QStringLiteral("bad");
+    case SmtpClient::ServerError:
+    default:
+        return QStringLiteral("error");
+    }
+}
+
+// SMTP servers refuse lines over 998 octets (RFC 5321, 4.5.3.1.6); such a
+// body goes out quoted-printable, which folds it.
+bool hasOverlongLine(const QByteArray &text)
+{
+    int start = 0;
+    while (start < text.size()) {
+        int end = text.indexOf('\n', start);
+        if (end < 0)
+            end = text.size();
+        if (end - start > 998)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+// Line ends of a hostile address shown, not obeyed, in the log.
+QString visible(QString text)
+{
+    return text.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+}
+} // namespace
+
+MailingPluginSmtpClient::MailingPluginSmtpClient(QObject *parent)
+    : QObject(parent)
+{
+    qRegisterMetaType<SmtpSettings>("SmtpSettings");
+    qRegisterMetaType<SmtpClient::SmtpError>("SmtpClient::SmtpError");
+}
+
+MailingPluginSmtpClient::~MailingPluginSmtpClient() = default;
+
+void MailingPluginSmtpClient::setDebugLevel(unsigned char level)
+{
+    debugLevel = level;
+}
+
+unsigned char MailingPluginSmtpClient::getDebugLevel() const
+{
+    return debugLevel;
+}
+
+SmtpSettings MailingPluginSmtpClient::settings() const
+{
+    return m_settings;
+}
+
+int MailingPluginSmtpClient::lastError() const
+{
+    return m_lastError;
+}
+
+void MailingPluginSmtpClient::setSettings(SmtpSettings settings)
+{
+    if (settings == m_settings)
+        return;
+    m_settings = settings;
+    emit settingsChanged(settings);
+}
+
+bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QString subject,
+                                       QByteArray body, const QByteArray &mailData)
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPluginSmtpClient::sendMail(mid: %u)", mid);
+
+    if (mid == 0 || from.isEmpty() || to.isEmpty() || subject.isEmpty() || body.isEmpty()) {
+        qCWarning(lcMailing,
+                  "MailingPluginSmtpClient::sendMail(mid: %u) - invalid arguments (from: '%s', to: "
+                  "'%s', subject: '%s')!",
+                  mid, qUtf8Printable(from), qUtf8Printable(to), qUtf8Printable(subject));
+        emit sentDone(mid, QStringLiteral("rejected"));
+        return false;
+    }
+
+    const SmtpSettings s = m_settings;
+    // With Reply-To on, the global address is the envelope sender; a missing
+    // or unusable one is a settings fault of the tenant, not of the row.
+    const bool globalUnusable
+        = s.useReplyTo && (s.email.isEmpty() || !EmailAddress::isEnvelopeSafe(s.email));
+    if (s.port == 0 || s.host.isEmpty() || s.connectionType < 0 || s.connectionType > 2
+        || globalUnusable) {
+        qCWarning(lcMailing, "MailingPluginSmtpClient::sendMail(mid: %u) - invalid SMTP settings!", mid);
+        emit sentDone(mid, QStringLiteral("error"));
+        return false;
+    }
+
+    const QString senderAddress = s.useReplyTo ? s.email : from;
+    if (!EmailAddress::isEnvelopeSafe(from) || !EmailAddress::isEnvelopeSafe(to)) {
+        qCWarning(lcMailing,
+                  "MailingPluginSmtpClient::sendMail(mid: %u) - address holds CR, LF, '<' or '>' "
+                  "(from: '%s', to: '%s')!",
+                  mid, qUtf8Printable(visible(from)), qUtf8Printable(visible(to)));
+        emit sentDone(mid, QStringLiteral("bad"));
+        return false;
+    }
+
+    if (debugLevel > 1)
+        qCDebug(lcMailing) << "MailingPluginSmtpClient::sendMail(mid: " << mid
+                           << ") - SMTP settings: connection type =" << s.connectionType
+                           << "auth method =" << s.authMethod;
+
+    m_lastError = -1;
+
+    SmtpClient client(s.host, s.port, SmtpClient::ConnectionType(s.connectionType));
+    connect(&client, &SmtpClient::smtpError, this, &MailingPluginSmtpClient::smtpClientError);
+    const bool authenticate = !s.user.isEmpty() && !s.password.isEmpty();
+    if (authenticate) {
+        client.setUser(s.user);
+        client.setPassword(s.password);
+    }
+    client.setAuthMethod(SmtpClient::AuthMethod(s.authMethod));
+
+    // Parts and the Reply-To address are not owned by the message; they are
+    // declared first so that they outlive it.
+    EmailAddress replyTo(from, QString());
+    const int nul = body.indexOf('\0');
+    const QByteArray text = nul < 0 ? body : body.left(nul);
+    MimeText textPart(QString::fromUtf8(text));
+    if (hasOverlongLine(text))
+        textPart.setEncoding(MimePart::EncodingQuotedPrintable);
+    std::vector<std::unique_ptr<MimeAttachment>> attachments;
+
+    MimeMessage message(true);
+    message.setSender(new EmailAddress(senderAddress, QString()));
+    if (s.useReplyTo)
+        message.setReplyTo(&replyTo);
+    message.addRecipient(new EmailAddress(to, QString()), MimeMessage::To);
+    message.setSubject(subject);
+    message.addPart(&textPart);
+
+    if (!mailData.isEmpty()) {
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(mailData, &parseError);
+        QJsonObject data;
+        if (parseError.error != QJsonParseError::NoError)
+            qCCritical(lcMailing, "MailingPluginSmtpClient::sendMail() - JSON data parse error: %s",
+                       qUtf8Printable(parseError.errorString()));
+        else
+            data = document.object();
+
+        const QJsonArray list = data.value(QLatin1String("attachments")).toArray();
+        for (const QJsonValue &value : list) {
+            const QJsonObject element = value.toObject();
+            if (!element.contains(QLatin1String("content")))
+                continue;
+            const QByteArray bytes = QByteArray::fromBase64(
+                element.value(QLatin1String("content")).toString().toLatin1());
+            auto part = std::make_unique<MimeAttachment>(
+                bytes, element.value(QLatin1String("name")).toString());
+            // An empty type would leave the part without a usable Content-Type.
+            const QString type = element.value(QLatin1String("type")).toString();
+            if (!type.isEmpty())
+                part->setContentType(type);
+            message.addPart(part.get());
+            attachments.push_back(std::move(part));
+        }
+    }
+
+    // Logging in on a connection that failed could only fail again and turn
+    // a network fault into an authentication one ("invalid" instead of
+    // "neterror").
+    bool ok = client.connectToHost();
+    if (ok && authenticate)
+        ok = client.login();
+
+    const bool sent = ok && client.sendMail(message);
+    // The word is taken before QUIT, whose own trouble must not replace the
+    // error that ended the session.
+    const QString status = sent ? QStringLiteral("sent") : statusFor(m_lastError);
+    client.quit();
+
+    emit sentDone(mid, status);
+    return sent;
+}
+
+void MailingPluginSmtpClient::smtpClientError(SmtpClient::SmtpError e)
+{
+    m_lastError = int(e);
+    const auto *client = qobject_cast<const SmtpClient *>(sender());
+    const QString raw = client ? client->getResponseText() : QString();
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPluginSmtpClient::smtpClientError(%i - %s) RAW response: '%s'",
+                int(e), errorText(int(e)), qUtf8Printable(raw));
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "mailinterface.h"
+#include "smtpclient.h"
+#include "smtpsettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The SMTP transport of a mailing worker: delivers one queued `emails` row
+// per sendMail() call through the tenant's SMTP server and reports exactly
+// one status word through sentDone() ("sent", "error", "neterror", "bad",
+// "invalid" or "rejected"), always with an empty identifier.
+//
+// Each call is self-contained: a fresh SmtpClient and MimeMessage, connect,
+// log in when a user and password are set, send, quit; everything is
+// released before the call returns. sendMail() blocks the calling thread
+// for the whole dialogue. Between calls the object keeps only its settings
+// and the error code of the last send.
+//
+// Wiring (worker thread): Mailing::toSend -> sendMail (queued),
+// sentDone -> Mailing::sentReply (direct); keep the settings current with
+// setSettings().
+class MailingPluginSmtpClient : public QObject, public MailInterface
+{
+    Q_OBJECT
+    Q_PROPERTY(SmtpSettings settings READ settings WRITE setSettings NOTIFY settingsChanged)
+public:
+    explicit MailingPluginSmtpClient(QObject *parent = nullptr);
+    ~MailingPluginSmtpClient() override;
+
+    void setDebugLevel(unsigned char level);
+    unsigned char getDebugLevel() const;
+
+    SmtpSettings settings() const;
+
+    // The SmtpClient::SmtpError code of the last smtpError() raised during
+    // the most recent send, or -1 when that send raised none.
+    int lastError() const;
+
+public slots:
+    bool sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
+                  const QByteArray &mailData) override;
+    void setSettings(SmtpSettings settings);
+
+signals:
+    void sentDone(uint mid, QString status, QString apiID = QString());
+    void settingsChanged(SmtpSettings settings);
+
+private slots:
+    void smtpClientError(SmtpClient::SmtpError e);
+
+private:
+    unsigned char debugLevel = 0;
+    SmtpSettings m_settings;
+    int m_lastError = -1;
+};

@@ -1,0 +1,286 @@
+#include "mailingpluginworker.h"
+
+#include "defaultsender.h"
+#include "kexdbsettings.h"
+#include "mailing.h"
+#include "mailinglogging.h"
+#include "mailingpluginclient.h"
+#include "mailingpluginsmtpclient.h"
+#include "sqlescape.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QThread>
+#include <QTimer>
+
+std::atomic<uint> MailingPluginWorker::workerCount { 0 };
+
+namespace {
+const char kMinimalVersion[] = "17.04.04";
+const int kInitialReloadMs = 900000;
+
+QString decodePassword(const QVariant &value)
+{
+    QByteArray bytes = QByteArray::fromBase64(value.toByteArray());
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromUtf8(bytes);
+}
+} // namespace
+
+MailingPluginWorker::MailingPluginWorker(QObject *parent)
+    : QObject(parent)
+    , number(++workerCount)
+{
+}
+
+MailingPluginWorker::~MailingPluginWorker()
+{
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPluginWorker:%u: - DESTRUCT", number);
+    if (mandrillClient)
+        mandrillClient->deleteLater();
+    if (smtpClient)
+        smtpClient->deleteLater();
+    if (database.isValid() && database.isOpen())
+        database.close();
+    delete settings;
+}
+
+void MailingPluginWorker::setDB(const QSqlDatabase &db)
+{
+    const QString name = QStringLiteral("YXA.%1.MailingPluginWorker.#%2.p0x%3")
+                             .arg(db.databaseName())
+                             .arg(number)
+                             .arg(QString::number(quintptr(this), 16));
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:setDB(%s)", number, qUtf8Printable(name));
+    QSqlDatabase own = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, true) : QSqlDatabase();
+    if (!own.isValid())
+        own = QSqlDatabase::cloneDatabase(db, name);
+    if (own.isOpen())
+        own.close();
+    database = own;
+}
+
+QString MailingPluginWorker::getConnectionName() const
+{
+    return database.connectionName();
+}
+
+bool MailingPluginWorker::checkEmails()
+{
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:checkEmails() - db: %s; thread: %p", number,
+               qUtf8Printable(database.databaseName()), static_cast<void *>(QThread::currentThreadId()));
+
+    bool openedHere = false;
+    if (!database.isOpen()) {
+        if (!database.open()) {
+            if (database.lastError().isValid())
+                qCCritical(lcMailing, "MailingPluginWorker:%u:checkEmails() - can not open database! SQL ERROR: %s",
+                           number, qUtf8Printable(database.lastError().text()));
+            return false;
+        }
+        openedHere = true;
+    }
+
+    const auto sqlError = [this](const QSqlQuery &query) {
+        if (query.lastError().isValid())
+            qCCritical(lcMailing, "MailingPluginWorker:%u:checkEmails() - SQL ERROR: %s", number,
+                       qUtf8Printable(query.lastError().text()));
+    };
+
+    const bool result = [&]() {
+        {
+            QSqlQuery presence(database);
+            if (!presence.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE "
+                                              "TABLE_SCHEMA='%1' AND TABLE_NAME='emails'")
+                                   .arg(SqlEscape::string(database, database.databaseName())))) {
+                sqlError(presence);
+                return false;
+            }
+            if (!presence.next() || presence.value(0).toLongLong() == 0)
+                return false;
+        }
+        {
+            QSqlQuery version(database);
+            if (version.exec(QStringLiteral("SELECT value FROM vars WHERE name = 'ver_db'"))) {
+                if (version.next()) {
+                    const QString found = version.value(0).toString();
+                    if (found < QLatin1String(kMinimalVersion)) {
+                        qCWarning(lcMailing,
+                                  "MailingPluginWorker:%u:checkEmails() - Database version is %s and minimal required is %s!",
+                                  number, qUtf8Printable(found), kMinimalVersion);
+                        return false;
+                    }
+                }
+            } else {
+                sqlError(version);
+            }
+        }
+        QSqlQuery pending(database);
+        if (!pending.exec(QStringLiteral(
+                "SELECT COUNT(*) FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100"))) {
+            sqlError(pending);
+            return true;
+        }
+        if (pending.next())
+            return pending.value(0).toLongLong() > 0;
+        return true;
+    }();
+
+    // Opened only for the test: start() opens it again on the worker's thread.
+    if (openedHere)
+        database.close();
+    return result;
+}
+
+void MailingPluginWorker::setTimeInterval(const uint &ms)
+{
+    if (debugLevel > 1)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:setTimeInterval(%u)", number, ms);
+    timeInterval = ms;
+}
+
+int MailingPluginWorker::reloadInterval() const
+{
+    return reloadTimer ? reloadTimer->interval() : -1;
+}
+
+void MailingPluginWorker::start()
+{
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:start()", number);
+
+    settings = new KexDbSettings(database);
+    mandrillClient = new MailingPluginClient;
+    mandrillClient->setDebugLevel(debugLevel);
+    mandrillClient->setApiSettings(apiSettings);
+    // The one place where the SMTP transport (mailing type 1) is made.
+    smtpClient = new MailingPluginSmtpClient;
+    smtpClient->setDebugLevel(debugLevel);
+    smtpClient->setSettings(smtpSettings);
+    mailing = new Mailing(this);
+    mailing->setDebugLevel(debugLevel);
+    mailing->initDB(database);
+    // A type chosen before start() could not be wired yet.
+    if (mailingType == 0 || mailingType == 1)
+        connectTransport(mailingType);
+
+    if (!database.isOpen() && !database.open())
+        qCWarning(lcMailing, "MailingPluginWorker:%u:start() - database not opened! SQL ERROR: %s", number,
+                  qUtf8Printable(database.lastError().text()));
+
+    reloadTimer = new QTimer(this);
+    reloadTimer->setInterval(kInitialReloadMs);
+    connect(reloadTimer, &QTimer::timeout, this, &MailingPluginWorker::loadSettings);
+
+    loadSettings();
+
+    if (mailing->dbConnect()) {
+        if (debugLevel > 1)
+            qCDebug(lcMailing, "MailingPluginWorker:%u:start() dbConnect SUCCESS", number);
+        mailing->timerStart(timeInterval);
+    } else {
+        qCWarning(lcMailing, "MailingPluginWorker:%u:start() ERROR dbConnect", number);
+    }
+
+    reloadTimer->start();
+}
+
+void MailingPluginWorker::loadSettings()
+{
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:loadSettings()", number);
+    if (!settings)
+        return;
+
+    const QMap<QString, QVariant> values = settings->variableGetMultiple(QStringList {
+        QStringLiteral("mailingType"), QStringLiteral("smtpHost"), QStringLiteral("smtpPort"),
+        QStringLiteral("smtpUser"), QStringLiteral("smtpPass"), QStringLiteral("smtpType"),
+        QStringLiteral("smtpMethod"), QStringLiteral("mailingUseReplyTo"), QStringLiteral("globalEmail"),
+        QStringLiteral("mailingReloadSettingsInterval") });
+
+    if (values.isEmpty()) {
+        if (debugLevel)
+            qCWarning(lcMailing, "MailingPluginWorker:%u:loadSettings() - data is empty!", number);
+        setMailingType(0);
+        return;
+    }
+
+    QString email = values.value(QStringLiteral("globalEmail")).toString().trimmed();
+    if (email.isEmpty())
+        email = DefaultSender::address();
+    setGlobalEmail(email);
+
+    const int reloadSeconds = values.value(QStringLiteral("mailingReloadSettingsInterval"), 60).toInt();
+    if (reloadTimer)
+        reloadTimer->setInterval(qMax(reloadSeconds, 10) * 1000);
+
+    SmtpSettings smtp;
+    smtp.host = values.value(QStringLiteral("smtpHost")).toString();
+    smtp.port = quint16(values.value(QStringLiteral("smtpPort"), 0).toUInt());
+    smtp.user = values.value(QStringLiteral("smtpUser")).toString();
+    smtp.password = decodePassword(values.value(QStringLiteral("smtpPass")));
+    smtp.connectionType = values.value(QStringLiteral("smtpType"), 0).toInt();
+    smtp.authMethod = values.value(QStringLiteral("smtpMethod"), 0).toInt();
+    smtp.useReplyTo = values.value(QStringLiteral("mailingUseReplyTo"), false).toBool();
+    smtp.email = globalEmail;
+    setSmtpSettings(smtp);
+
+    setMailingType(static_cast<signed char>(values.value(QStringLiteral("mailingType"), 0).toInt()));
+}
+
+void MailingPluginWorker::setMailingType(signed char type)
+{
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:setMailingType(%i)", number, int(type));
+    if (type == mailingType)
+        return;
+    for (const QMetaObject::Connection &connection : qAsConst(typeConnections))
+        QObject::disconnect(connection);
+    typeConnections.clear();
+    connectTransport(type);
+    mailingType = type;
+}
+
+void MailingPluginWorker::connectTransport(signed char type)
+{
+    if (type != 0 && type != 1) {
+        qCWarning(lcMailing, "MailingPluginWorker:%u:setMailingType(%i) - mailing type is not implemented!", number,
+                  int(type));
+        return;
+    }
+    // Before start() there is nothing to wire; start() calls in again.
+    if (!mailing || !mandrillClient || !smtpClient)
+        return;
+    if (type == 0) {
+        typeConnections << connect(mailing, &Mailing::toSend, mandrillClient, &MailingPluginClient::sendMail,
+                                   Qt::QueuedConnection)
+                        << connect(mailing, &Mailing::toCheck, mandrillClient, &MailingPluginClient::checkMail,
+                                   Qt::QueuedConnection)
+                        << connect(mandrillClient, &MailingPluginClient::sentDone, mailing, &Mailing::sentReply);
+    } else {
+        typeConnections << connect(mailing, &Mailing::toSend, smtpClient, &MailingPluginSmtpClient::sendMail,
+                                   Qt::QueuedConnection)
+                        << connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing, &Mailing::sentReply);
+    }
+}
+
+void MailingPluginWorker::setSmtpSettings(SmtpSettings newSettings)
+{
+    if (newSettings == smtpSettings)
+        return;
+    smtpSettings = newSettings;
+    if (smtpClient)
+        smtpClient->setSettings(newSettings);
+}
+
+void MailingPluginWorker::setGlobalEmail(const QString &email)
+{
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:setGlobalEmail(%s)", number, qUtf8Printable(email));
+    globalEmail = email;
+}

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "mandrillapisettings.h"
+#include "smtpsettings.h"
+
+#include <QList>
+#include <QMetaObject>
+#include <QObject>
+#include <QSqlDatabase>
+#include <QString>
+
+#include <atomic>
+
+class KexDbSettings;
+class Mailing;
+class MailingPluginClient;
+class MailingPluginSmtpClient;
+class QTimer;
+
+// Serves one tenant database. Created on the plug-in's thread, given the
+// schema's connection (setDB clones it under a name of its own) and asked
+// whether there is mail to send (checkEmails); then moved to a thread of its
+// own, whose started() runs start(). There it builds the queue processor and
+// both transports, reads the tenant's settings from `vars` and wires the
+// processor to the transport that "mailingType" selects; the settings are
+// read again on the reload timer, so a tenant can switch transport or SMTP
+// account without a restart.
+//
+// Delete it through its thread's finished() signal (deleteLater).
+class MailingPluginWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MailingPluginWorker(QObject *parent = nullptr);
+    ~MailingPluginWorker() override;
+
+    static std::atomic<uint> workerCount;
+
+    void setDebugLevel(unsigned char level) { debugLevel = level; }
+    unsigned char getDebugLevel() const { return debugLevel; }
+    uint getNumber() const { return number; }
+
+    void setDB(const QSqlDatabase &db);
+    QString getConnectionName() const;
+    bool checkEmails();
+    void setTimeInterval(const uint &ms);
+    uint getTimeInterval() const { return timeInterval; }
+
+    // Deployment settings of the Mandrill transport; call before start().
+    void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
+
+    void setMailingType(signed char type);
+    signed char getMailingType() const { return mailingType; }
+    void setSmtpSettings(SmtpSettings settings);
+    SmtpSettings getSmtpSettings() const { return smtpSettings; }
+    void setGlobalEmail(const QString &email);
+    QString getGlobalEmail() const { return globalEmail; }
+
+    // The parts built by start(); null before it.
+    Mailing *queueProcessor() const { return mailing; }
+    MailingPluginClient *mandrillTransport() const { return mandrillClient; }
+    MailingPluginSmtpClient *smtpTransport() const { return smtpClient; }
+    // Period of the settings reload in ms, or -1 before start().
+    int reloadInterval() const;
+    // Number of signal connections the current mailing type made.
+    int transportConnectionCount() const { return typeConnections.size(); }
+
+public slots:
+    void start();
+
+private slots:
+    void loadSettings();
+
+private:
+    void connectTransport(signed char type);
+
+    unsigned char debugLevel = 0;
+    Mailing *mailing = nullptr;
+    MailingPluginClient *mandrillClient = nullptr;
+    MailingPluginSmtpClient *smtpClient = nullptr;
+    QSqlDatabase database;
+    KexDbSettings *settings = nullptr;
+    uint number = 0;
+    uint timeInterval = 10000;
+    signed char mailingType = -1;
+    SmtpSettings smtpSettings;
+    QTimer *reloadTimer = nullptr;
+    QString globalEmail;
+    MandrillApiSettings apiSettings;
+    // What the current mailing type wired, so that a switch removes exactly that.
+    QList<QMetaObject::Connection> typeConnections;
+};

@@ -1,0 +1,648 @@
+#include "rptdrawer.h"
+
+#include "rptbandobject.h"
+#include "rptengine.h"
+#include "rptfieldobject.h"
+#include "rptpageobject.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
+#include <QBuffer>
+#include <QFontMetrics>
+#include <QGraphicsScene>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QtCharts/QChart>
+#include <QtCharts/QLegend>
+
+#include <cmath>
+
+namespace {
+
+const QColor kOpaqueWhite(255, 255, 255, 255);
+
+// A colour that paints nothing: a missing attribute (invalid) or alpha 0,
+// which templates write to switch a side or a background off.
+bool isOff(const QColor &c)
+{
+    return !c.isValid() || c.alpha() == 0;
+}
+
+bool isBoxType(RptName::FieldType t)
+{
+    switch (t) {
+    case RptName::Reactangle:
+    case RptName::RoundedReactangle:
+    case RptName::Circle:
+    case RptName::Triangle:
+    case RptName::Rhombus:
+    case RptName::Barcode:
+    case RptName::CrossTab:
+    case RptName::Image:
+    case RptName::Diagram:
+    case RptName::Line:
+        return false;
+    default:
+        return true;
+    }
+}
+
+QString cssColor(const QColor &c, const char *whenOff)
+{
+    if (isOff(c))
+        return QLatin1String(whenOff);
+    if (c.alpha() == 255)
+        return c.name();
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(c.red())
+        .arg(c.green())
+        .arg(c.blue())
+        .arg(QString::number(c.alphaF(), 'f', 3));
+}
+
+QString escapeHtmlText(const QString &text)
+{
+    QString s = text.toHtmlEscaped();
+    s.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    return s;
+}
+
+} // namespace
+
+RptDrawer::RptDrawer(RptEngine *engine)
+    : m_engine(engine)
+{
+}
+
+RptDrawer::~RptDrawer() = default;
+
+void RptDrawer::beginRun(QPainter *painter, QPrinter *printer, RptName::OutputMode mode)
+{
+    m_painter = painter;
+    m_printer = printer;
+    m_mode = mode;
+    m_appliedOrientation = -1;
+    m_pictures.clear();
+    m_html.clear();
+}
+
+void RptDrawer::endRun()
+{
+    m_pictures.clear();
+}
+
+bool RptDrawer::painting() const
+{
+    return m_painter && m_painter->isActive() && m_mode != RptName::HtmlMode;
+}
+
+void RptDrawer::setPageSettings(QPrinter *printer, RptPageObject *page)
+{
+    if (!printer || !page)
+        return;
+    m_printer = printer;
+    m_pageHeight = page->pageHeight;
+    m_pageWidth = page->pageWidth;
+    m_marginsLeft = page->marginsLeft;
+    m_marginsRight = page->marginsRight;
+    m_marginsTop = page->marginsTop;
+    m_marginsBottom = page->marginsBottom;
+    m_orientation = page->orientation;
+    if (page->watermark) {
+        m_engine->setBackgroundImage(page->watermarkPixmap);
+        m_engine->setBackgroundImageOpacity(page->watermarkOpacity);
+    } else {
+        m_engine->setBackgroundImage(QPixmap());
+    }
+
+    if (printer->printerState() != QPrinter::Active) {
+        QSizeF size(m_pageWidth / 4, m_pageHeight / 4);
+        if (m_orientation == 1)
+            size.transpose();
+        if (size.width() > 0 && size.height() > 0)
+            printer->setPageSize(QPageSize(size, QPageSize::Millimeter));
+    }
+    const qreal l = m_marginsLeft / 4 + 0.01;
+    const qreal t = m_marginsTop / 4 + 0.01;
+    const qreal r = m_marginsRight / 4 + 0.01;
+    const qreal b = m_marginsBottom / 4 + 0.01;
+    printer->setPageMargins(QMarginsF(l, t, r, b), QPageLayout::Millimeter);
+    if (m_orientation == 1)
+        printer->setPageMargins(QMarginsF(l, r, t, b), QPageLayout::Millimeter);
+
+    // The page border is drawn with each printed page (drawBackground), so
+    // pages after a break carry it too.
+    m_border = page->border;
+    m_borderColor = page->borderColor;
+    m_borderWidth = page->borderWidth * 5;
+    m_borderStyle = RptEngine::getPenStyle(page->borderStyle);
+    const QRect paper = printer->paperRect(QPrinter::DevicePixel).toRect();
+    const QRect printable = printer->pageRect(QPrinter::DevicePixel).toRect();
+    const QPoint origin = printable.topLeft() - paper.topLeft();
+    m_borderRect = QRect(QPoint(92, 92) - origin, QPoint(paper.width() - 100, paper.height() - 100) - origin);
+
+    if (painting() && m_orientation != m_appliedOrientation) {
+        m_painter->resetTransform();
+        if (m_orientation == 1) {
+            m_painter->rotate(90);
+            m_painter->translate(0, -m_painter->viewport().width());
+        }
+    }
+    m_appliedOrientation = m_orientation;
+
+    const double w = printable.width();
+    const double h = printable.height();
+    const int usableH = m_pageHeight - m_marginsTop - m_marginsBottom;
+    const int usableW = m_pageWidth - m_marginsLeft - m_marginsRight;
+    if (m_orientation == 1) {
+        m_kH = usableH > 0 ? w / usableH : 1.0;
+        m_kW = usableW > 0 ? h / usableW : 1.0;
+    } else {
+        m_kH = usableH > 0 ? h / usableH : 1.0;
+        m_kW = usableW > 0 ? w / usableW : 1.0;
+    }
+}
+
+void RptDrawer::drawBackground(bool draw)
+{
+    if (!draw || !painting())
+        return;
+    m_painter->setBackgroundMode(Qt::TransparentMode);
+    const QPixmap background = m_engine->backgroundImage();
+    if (!background.isNull()) {
+        m_painter->setOpacity(m_engine->backgroundImageOpacity());
+        const int w = int(m_pageWidth * m_kW - 2 * m_marginsLeft * m_kW);
+        const int h = int(m_pageHeight * m_kH - 2 * m_marginsTop * m_kH);
+        m_painter->drawPixmap(QRect(0, 0, w, h), background);
+        m_painter->setOpacity(1.0);
+    }
+    if (m_border) {
+        m_painter->save();
+        // Paper coordinates, whatever the page's orientation transform.
+        m_painter->resetTransform();
+        QPen pen(m_borderColor.isValid() ? m_borderColor : QColor(Qt::black));
+        pen.setWidth(m_borderWidth);
+        pen.setStyle(m_borderStyle);
+        m_painter->setPen(pen);
+        m_painter->setBrush(Qt::NoBrush);
+        m_painter->drawRect(m_borderRect);
+        m_painter->restore();
+    }
+}
+
+QRect RptDrawer::fieldRect(const RptFieldObject *field, int bandTop) const
+{
+    const int x = int(field->rect.left() * m_kW);
+    const int y = int((bandTop + field->rect.top()) * m_kH);
+    const int w = int((field->rect.width() - 1) * m_kW);
+    int h = int(field->rect.height() * m_kH);
+    if (field->autoHeight && field->parent)
+        h = int(field->parent->height * m_kH);
+    return QRect(x, y, w, h);
+}
+
+int RptDrawer::textFlags(const RptFieldObject *field) const
+{
+    int flags = int(field->aligment) | Qt::TextDontClip;
+    if (field->textWrap)
+        flags |= Qt::TextWordWrap;
+    return flags;
+}
+
+void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
+{
+    field->setRecNo(m_engine->recNo());
+    field->setReportPage(m_engine->curPage());
+    if (draw)
+        field->updateHighlightingParam();
+    if (!field->parentCrossTab)
+        emit m_engine->setField(*field);
+    if (!m_engine->isFieldVisible(field))
+        return;
+    if (field->fieldType == RptName::CrossTab)
+        return;
+    if (draw && !m_engine->callBeforeData(field))
+        return;
+
+    const QRect r = fieldRect(field, bandTop);
+    if (!draw) {
+        if (field->fieldType == RptName::Label && field->autoHeight)
+            measureLabel(field, r, labelText(field));
+        return;
+    }
+
+    if (m_mode == RptName::HtmlMode) {
+        switch (field->fieldType) {
+        case RptName::Label:
+            htmlLabel(field, bandTop, escapeHtmlText(labelText(field)));
+            break;
+        case RptName::TextRich:
+            // Rich text is HTML by intent; only its variables are filled in.
+            htmlLabel(field, bandTop, m_engine->sectionField(field->parent, field->value, true, false,
+                                                             field->formatString));
+            break;
+        case RptName::Image:
+            htmlImage(field, bandTop, fieldPicture(field));
+            break;
+        case RptName::LabelImage:
+            htmlImage(field, bandTop, m_engine->sectionValueImage(field->value));
+            break;
+        case RptName::DatabaseImage:
+            htmlImage(field, bandTop, m_engine->sectionFieldImage(field->value));
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    if (!painting())
+        return;
+
+    QPen pen = m_painter->pen();
+    pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
+    pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
+
+    if (isBoxType(field->fieldType))
+        drawBox(field, r, pen);
+
+    switch (field->fieldType) {
+    case RptName::Reactangle:
+    case RptName::RoundedReactangle:
+    case RptName::Circle:
+    case RptName::Triangle:
+    case RptName::Rhombus:
+        drawShape(field, r, pen);
+        break;
+    case RptName::LabelImage:
+        drawImageInRect(m_engine->sectionValueImage(field->value), r, field->aligment);
+        break;
+    case RptName::DatabaseImage:
+        drawImageInRect(m_engine->sectionFieldImage(field->value), r, field->aligment);
+        break;
+    case RptName::Image:
+        drawPicture(field, r);
+        break;
+    case RptName::Diagram:
+        drawChart(field, r);
+        break;
+    case RptName::TextRich:
+        drawRichText(field, r);
+        break;
+    case RptName::Label:
+        drawLabel(field, r, true);
+        break;
+    default:
+        // Barcodes only take their place in the layout.
+        break;
+    }
+}
+
+void RptDrawer::drawBox(RptFieldObject *field, const QRect &r, const QPen &pen)
+{
+    const QColor &bg = field->backgroundColor;
+    if (!isOff(bg) && bg != kOpaqueWhite)
+        m_painter->fillRect(r.adjusted(1, 1, -1, -1), bg);
+    auto sideOn = [](const QColor &c) { return !isOff(c) && c != kOpaqueWhite; };
+    const bool top = sideOn(field->borderTop);
+    const bool bottom = sideOn(field->borderBottom);
+    const bool left = sideOn(field->borderLeft);
+    const bool right = sideOn(field->borderRight);
+    if (!(top || bottom || left || right))
+        return;
+    QPen sidePen = pen;
+    sidePen.setColor(field->borderColor.isValid() ? field->borderColor : QColor(Qt::black));
+    m_painter->setPen(sidePen);
+    const int x = r.x();
+    const int y = r.y();
+    const int w = r.width();
+    const int h = r.height();
+    if (top)
+        m_painter->drawLine(x, y, x + w, y);
+    if (bottom)
+        m_painter->drawLine(x, y + h, x + w, y + h);
+    if (left)
+        m_painter->drawLine(x, y, x, y + h);
+    if (right)
+        m_painter->drawLine(x + w, y, x + w, y + h);
+}
+
+void RptDrawer::drawShape(RptFieldObject *field, const QRect &r, const QPen &pen)
+{
+    QPen outline = pen;
+    outline.setColor(field->borderColor.isValid() ? field->borderColor : QColor(Qt::black));
+    m_painter->save();
+    m_painter->setPen(outline);
+    m_painter->setBrush(field->backgroundColor.isValid() ? QBrush(field->backgroundColor) : QBrush(Qt::NoBrush));
+    const int x = r.x();
+    const int y = r.y();
+    const int w = r.width();
+    const int h = r.height();
+    switch (field->fieldType) {
+    case RptName::Rhombus: {
+        QPainterPath path;
+        path.moveTo(x + w / 2, y + h - 1);
+        path.lineTo(x + w, y + h / 2);
+        path.lineTo(x + w / 2, y + 1);
+        path.lineTo(x + 1, y + h / 2);
+        path.closeSubpath();
+        m_painter->drawPath(path);
+        break;
+    }
+    case RptName::Triangle: {
+        QPainterPath path;
+        path.moveTo(x, y + h - 1);
+        path.lineTo(x + w, y + h - 1);
+        path.lineTo(x + w / 2, y);
+        path.closeSubpath();
+        m_painter->drawPath(path);
+        break;
+    }
+    case RptName::RoundedReactangle:
+        m_painter->drawRoundedRect(r, 40, 40);
+        break;
+    case RptName::Reactangle:
+        m_painter->drawRect(r);
+        break;
+    case RptName::Circle:
+        m_painter->drawEllipse(QRect(QPoint(x, y), QPoint(x + w - 1, y + h - 1)));
+        break;
+    default:
+        break;
+    }
+    m_painter->restore();
+}
+
+QImage RptDrawer::fieldPicture(RptFieldObject *field)
+{
+    auto it = m_pictures.constFind(field);
+    if (it != m_pictures.constEnd())
+        return *it;
+    const QImage image = QImage::fromData(field->picture, field->imgFormat.toLatin1().constData());
+    m_pictures.insert(field, image);
+    return image;
+}
+
+void RptDrawer::drawPicture(RptFieldObject *field, const QRect &r)
+{
+    const QImage image = fieldPicture(field);
+    if (image.isNull() || r.isEmpty())
+        return;
+    if (field->ignoreAspectRatio) {
+        m_painter->drawImage(r, image);
+        return;
+    }
+    const QSize size = image.size().scaled(r.size(), Qt::KeepAspectRatio);
+    m_painter->drawImage(QRect(r.topLeft(), size), image);
+}
+
+void RptDrawer::drawImageInRect(const QImage &image, const QRect &r, Qt::Alignment alignment)
+{
+    if (image.isNull() || r.isEmpty())
+        return;
+    const QSize size = image.size().scaled(r.size(), Qt::KeepAspectRatio);
+    int x = r.x();
+    int y = r.y();
+    if (alignment & Qt::AlignHCenter)
+        x += (r.width() - size.width()) / 2;
+    if (alignment & Qt::AlignVCenter)
+        y += (r.height() - size.height()) / 2;
+    m_painter->drawImage(QRect(QPoint(x, y), size), image);
+}
+
+void RptDrawer::drawRichText(RptFieldObject *field, const QRect &r)
+{
+    QTextDocument doc;
+    // Point sizes must map to the printer's resolution, not the screen's.
+    doc.documentLayout()->setPaintDevice(m_painter->device());
+    doc.setDefaultFont(m_painter->font());
+    doc.setHtml(field->value);
+
+    struct Piece
+    {
+        int pos;
+        int length;
+        QTextCharFormat format;
+        QString text;
+    };
+    QList<Piece> pieces;
+    static const QRegularExpression hasVariable(QStringLiteral("\\[\\D.*?]|<.*?>"),
+                                                QRegularExpression::DotMatchesEverythingOption);
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment frag = it.fragment();
+            if (frag.isValid() && frag.text().contains(hasVariable))
+                pieces.append(Piece {frag.position(), frag.length(), frag.charFormat(), frag.text()});
+        }
+    }
+    // From the end, so the positions of earlier fragments stay valid.
+    for (int i = pieces.size() - 1; i >= 0; --i) {
+        const Piece &p = pieces.at(i);
+        const QString value = m_engine->sectionField(field->parent, p.text, true, false, field->formatString);
+        QTextCursor cursor(&doc);
+        cursor.setPosition(p.pos);
+        cursor.setPosition(p.pos + p.length, QTextCursor::KeepAnchor);
+        const int bodyStart = value.indexOf(QLatin1String("<body"));
+        const int bodyEnd = value.indexOf(QLatin1String("</body>"));
+        if (bodyStart >= 0 && bodyEnd > bodyStart) {
+            const int open = value.indexOf(QLatin1Char('>'), bodyStart);
+            cursor.insertHtml(value.mid(open + 1, bodyEnd - open - 1));
+        } else {
+            cursor.insertText(value, p.format);
+        }
+    }
+    doc.setTextWidth(r.width() - 15);
+    m_painter->save();
+    m_painter->translate(r.x() + 10, r.y());
+    doc.drawContents(m_painter);
+    m_painter->restore();
+}
+
+void RptDrawer::drawChart(RptFieldObject *field, const QRect &r)
+{
+    // A chart is a graphics widget: it needs a widget application, which a
+    // server host may not have. Then the field only takes its place.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance()) || r.isEmpty())
+        return;
+    QGraphicsScene scene;
+    auto *chart = new QtCharts::QChart;
+    scene.addItem(chart);
+    const QVariantMap &a = field->chartAttributes;
+    chart->setTitle(a.value(QStringLiteral("caption")).toString());
+    chart->legend()->setVisible(a.value(QStringLiteral("showLegend"), QStringLiteral("1")).toInt() != 0);
+    emit m_engine->setChart(*field, *chart);
+    emit m_engine->setValueDiagram(*field, *chart);
+    if (chart->series().isEmpty())
+        return;
+    // Laid out at about screen scale (one template unit is close to a pixel
+    // at 96 dpi) and scaled into the field, so fonts keep their proportions.
+    const QSizeF size(qMax(field->rect.width(), 50), qMax(field->rect.height(), 50));
+    chart->setGeometry(QRectF(QPointF(0, 0), size));
+    scene.setSceneRect(QRectF(QPointF(0, 0), size));
+    scene.render(m_painter, QRectF(r), QRectF(QPointF(0, 0), size), Qt::IgnoreAspectRatio);
+}
+
+QString RptDrawer::labelText(RptFieldObject *field)
+{
+    RptBandObject *band = field->parent;
+    // Master data rows collect their values for the aggregates.
+    const bool collect = band && band->type == RptName::MasterData && !field->parentCrossTab;
+    const QString text = m_engine->sectionField(band, field->value, false, collect, field->formatString);
+    return m_engine->callAfterData(field, text);
+}
+
+void RptDrawer::drawLabel(RptFieldObject *field, const QRect &r, bool draw)
+{
+    Q_UNUSED(draw)
+    m_painter->setFont(field->font);
+    const QString text = labelText(field);
+    if (text.isEmpty())
+        return;
+    m_painter->setPen(field->fontColor.isValid() ? field->fontColor : QColor(Qt::black));
+    const int flags = textFlags(field);
+    const QRect box(QPoint(r.x(), r.y()), QPoint(r.x() + r.width() - 1, r.y() + r.height() - 1));
+    if (field->rotate == 0) {
+        m_painter->drawText(box, flags, text);
+        return;
+    }
+    m_painter->save();
+    m_painter->translate(QRectF(box).center());
+    QRectF local;
+    switch (field->rotate) {
+    case 1:
+        m_painter->rotate(90);
+        local = QRectF(-box.height() / 2.0, -box.width() / 2.0, box.height(), box.width());
+        break;
+    case 2:
+        m_painter->rotate(180);
+        local = QRectF(-box.width() / 2.0, -box.height() / 2.0, box.width(), box.height());
+        break;
+    default:
+        m_painter->rotate(270);
+        local = QRectF(-box.height() / 2.0, -box.width() / 2.0, box.height(), box.width());
+        break;
+    }
+    m_painter->drawText(local, flags, text);
+    m_painter->restore();
+}
+
+void RptDrawer::measureLabel(RptFieldObject *field, const QRect &r, const QString &text)
+{
+    const QRect area(QPoint(r.x() + 10, r.y()), QPoint(r.x() + r.width() - 6, r.y() + r.height() - 1));
+    QRect bounds;
+    if (painting()) {
+        m_painter->setFont(field->font);
+        bounds = m_painter->boundingRect(area, textFlags(field), text);
+    } else if (m_printer) {
+        bounds = QFontMetrics(field->font, m_printer).boundingRect(area, textFlags(field), text);
+    } else {
+        bounds = QFontMetrics(field->font).boundingRect(area, textFlags(field), text);
+    }
+    const int fieldHeight = int(field->rect.height() * m_kH);
+    if (bounds.height() >= fieldHeight && field->parent && m_kH > 0)
+        field->parent->height = int(std::lround((bounds.height() + 1) / m_kH));
+}
+
+void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
+{
+    field->setRecNo(m_engine->recNo());
+    field->setReportPage(m_engine->curPage());
+    if (!m_engine->isFieldVisible(field) || !painting())
+        return;
+    const QPoint start(int(field->lineStartX * m_kW), int((bandTop + field->lineStartY) * m_kH));
+    const QPoint end(int(field->lineEndX * m_kW), int((bandTop + field->lineEndY) * m_kH));
+    const QColor colour = field->borderColor.isValid() ? field->borderColor : QColor(Qt::black);
+    QPen pen = m_painter->pen();
+    pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
+    pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
+    pen.setColor(colour);
+    m_painter->save();
+    m_painter->setPen(pen);
+    m_painter->drawLine(start, end);
+    if (field->arrowStart || field->arrowEnd) {
+        const double l = std::trunc(10 * m_kW);
+        const double dx = end.x() - start.x();
+        const double dy = end.y() - start.y();
+        const double length = std::sqrt(dx * dx + dy * dy);
+        if (length > 0) {
+            double angle = std::acos(dx / length);
+            if (end.y() >= start.y())
+                angle = 2 * M_PI - angle;
+            m_painter->setPen(QPen(colour));
+            m_painter->setBrush(colour);
+            if (field->arrowStart) {
+                const QPointF p1 = QPointF(start) + QPointF(std::sin(angle + M_PI / 3) * l, std::cos(angle + M_PI / 3) * l);
+                const QPointF p2 = QPointF(start)
+                    + QPointF(std::sin(angle + M_PI - M_PI / 3) * l, std::cos(angle + M_PI - M_PI / 3) * l);
+                m_painter->drawPolygon(QPolygonF() << QPointF(start) << p1 << p2);
+            }
+            if (field->arrowEnd) {
+                const QPointF p1 = QPointF(end) + QPointF(std::sin(angle - M_PI / 3) * l, std::cos(angle - M_PI / 3) * l);
+                const QPointF p2 = QPointF(end)
+                    + QPointF(std::sin(angle - M_PI + M_PI / 3) * l, std::cos(angle - M_PI + M_PI / 3) * l);
+                m_painter->drawPolygon(QPolygonF() << QPointF(end) << p1 << p2);
+            }
+        }
+    }
+    m_painter->restore();
+}
+
+QString RptDrawer::htmlStyle(const RptFieldObject *field, int bandTop) const
+{
+    QString align = QStringLiteral("left");
+    if (field->aligment & Qt::AlignRight)
+        align = QStringLiteral("right");
+    else if (field->aligment & Qt::AlignHCenter)
+        align = QStringLiteral("center");
+    else if (field->aligment & Qt::AlignJustify)
+        align = QStringLiteral("justify");
+    QString style = QStringLiteral("style='color:%1;background:%2;border-left: solid thin %3;"
+                                   "border-right: solid thin %4;border-top: solid thin %5;"
+                                   "border-bottom: solid thin %6;text-align:%7;font-size:%8px;"
+                                   "position: absolute; left: %9px;")
+                        .arg(cssColor(field->fontColor, "#000000"), cssColor(field->backgroundColor, "transparent"),
+                             cssColor(field->borderLeft, "transparent"), cssColor(field->borderRight, "transparent"),
+                             cssColor(field->borderTop, "transparent"), cssColor(field->borderBottom, "transparent"),
+                             align, QString::number(field->font.pointSize() + 5),
+                             QString::number(field->rect.left()));
+    style += QStringLiteral("top: %1px;width: %2px;height: %3px;")
+                 .arg(bandTop + field->rect.top())
+                 .arg(field->rect.width())
+                 .arg(field->rect.height());
+    if (field->font.bold())
+        style += QLatin1String("font-weight: bold;");
+    if (field->font.italic())
+        style += QLatin1String("font-style: italic;");
+    style += QLatin1Char('\'');
+    return style;
+}
+
+void RptDrawer::htmlLabel(RptFieldObject *field, int bandTop, const QString &text)
+{
+    m_html += QLatin1String("<div ") + htmlStyle(field, bandTop) + QLatin1Char('>') + text
+        + QLatin1String("</div>\n");
+}
+
+void RptDrawer::htmlImage(RptFieldObject *field, int bandTop, const QImage &image)
+{
+    if (image.isNull())
+        return;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    m_html += QStringLiteral("<div style='position: absolute; left: %1px;top: %2px;width: %3px;height: %4px;'>")
+                  .arg(field->rect.left())
+                  .arg(bandTop + field->rect.top())
+                  .arg(field->rect.width())
+                  .arg(field->rect.height());
+    m_html += QStringLiteral("<img width=%1 height=%2 src=\"data:image/png;base64,")
+                  .arg(field->rect.width())
+                  .arg(field->rect.height());
+    m_html += QString::fromLatin1(png.toBase64());
+    m_html += QLatin1String("\" /></div>\n");
+}

@@ -1,0 +1,265 @@
+#pragma once
+
+// The banded report engine.
+//
+// Division of the engine, calls going one way only:
+//
+//   reading  ->  model  <-  layout  ->  drawing
+//
+// * Reading (this class, RptPageObject/RptBandObject/RptFieldObject::setProperty,
+//   the data sources RptSql/RptDsInline/RptDsPlugin) turns a template into
+//   the object model and opens each page's data.
+// * Evaluation (this class, with RptScriptEngine) turns a field's value text
+//   into its printed text for the current evaluation context.
+// * Layout and drawing (RptReportProcessor and the rptdraw*/rptlayout*/
+//   rptcrosstab*/rpthtml* files) walk pages and bands, drive the evaluation
+//   context and put fields on a device. The print operations below only
+//   delegate to RptReportProcessor.
+//
+// What the layout calls, per print run (printPreview):
+//   beginRun()                         clear collected values, rebuild the model
+//   setCurPage(i); announceDataSets(i); openDataSource(i)   per report page
+//   getRecCount(page, bandNo | name)   rows of a master data band
+//   setRecNo / setLineCounter / setPageNo / setTotalPages   the context
+//   sectionField(band, value, keepFormulas, collect, format)
+//                                      the text of a field at recNo
+//   isFieldVisible(field), field->updateHighlightingParam(),
+//   fillListOfValue(band), listOfPair(), groupIdxList(level), rowList()
+//   processGlobalScript(), callBeforeData(field), callAfterData(field, text)
+//   sectionValueImage / sectionFieldImage for image fields
+//
+// An engine and everything it evaluates belong to the thread that uses it;
+// all collected values and group lists are per engine, so engines in
+// different threads never see each other's data.
+
+#include "aggregatevalues.h"
+#include "datasetinfo.h"
+#include "rptloaderror.h"
+#include "rptname.h"
+#include "rptpageobject.h"
+#include "rptsqlconnection.h"
+#include "rowdata.h"
+
+#include <QDomDocument>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPixmap>
+#include <QPrinter>
+#include <QScriptValue>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+
+class QPainter;
+class RptBandObject;
+class RptFieldObject;
+class RptReportProcessor;
+class RptScriptEngine;
+
+namespace QtCharts {
+class QChart;
+}
+
+class RptEngine : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(PageList pageList READ getPageList WRITE setPageList)
+
+public:
+    explicit RptEngine(QObject *parent = nullptr);
+    ~RptEngine() override;
+
+    // ---- Template loading --------------------------------------------------
+    // A file that cannot be opened or parsed leaves the model as it was and
+    // returns false; details (line, column, message) go to lastLoadError()
+    // and, when given, to *error.
+    bool loadReport(const QString &fileName, RptLoadError *error = nullptr);
+    bool loadReport(const QDomDocument &doc);
+    const RptLoadError &lastLoadError() const { return m_loadError; }
+    bool makeReportObjectStructure();
+    void clearObject();
+    QDomDocument xmlDoc() const { return m_xmlDoc; }
+    PageList getPageList() const { return pageList; }
+    void setPageList(const PageList &pages) { pageList = pages; }
+    QString globalScript() const { return m_globalScript; }
+
+    static Qt::Alignment getAligment(const QDomElement &e);
+    static Qt::PenStyle getPenStyle(const QString &style);
+    static RptName::FieldType getFieldType(const QDomElement &e);
+    static QString getFieldTypeName(RptName::FieldType type);
+
+    // ---- Data sets and data sources -----------------------------------------
+    bool setRecCount(int reportPage, int dataSetNo, int recCount);
+    bool setRecCount(int reportPage, const QString &dataSetName, int recCount);
+    int getRecCount(int reportPage, int dataSetNo) const;
+    int getRecCount(int reportPage, const QString &dataSetName) const;
+    QList<DataSetInfo> &dataSetInfoList() { return m_dataSetInfo; }
+
+    void setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
+                              const QString &dbName, const QString &dbHost, const QString &dbUser,
+                              const QString &dbPassword, int dbPort,
+                              const QString &dbConnectionName, const QString &sqlQuery,
+                              const QString &dbCoding, const QString &charsetCoding);
+    void setUserSqlConnection(int reportPage, const RptSqlConnection &connection);
+    bool getUserSqlConnection(int reportPage, RptSqlConnection &connection) const;
+    void activateUserSqlConnection(int reportPage, bool on);
+
+    // Emits setDSInfo for every master data band of the page (by bandNo,
+    // missing numbers skipped) and records the answers.
+    void announceDataSets(int reportPage);
+    // Opens the page's SQL / inline / plug-in sources and registers counts.
+    void openDataSource(int reportPage);
+
+    // ---- Print run --------------------------------------------------------
+    // Start of a run: clears collected values, group lists and data-set
+    // records, rebuilds the model and hands the caller's SQL connection to
+    // its page.
+    void beginRun();
+
+    // ---- Evaluation context (driven by the layout) ------------------------
+    int curPage() const { return m_curPage; }
+    void setCurPage(int page) { m_curPage = page; }
+    int recNo() const { return m_recNo; }
+    void setRecNo(int recNo) { m_recNo = recNo; }
+    int lineCounter() const { return m_lineCounter; }
+    void setLineCounter(int n) { m_lineCounter = n; }
+    int pageNo() const { return m_pageNo; }
+    void setPageNo(int n) { m_pageNo = n; }
+    int totalPages() const { return m_totalPages; }
+    void setTotalPages(int n) { m_totalPages = n; }
+    int fromPage() const { return m_fromPage; }
+    int toPage() const { return m_toPage; }
+    void setPageRange(int from, int to)
+    {
+        m_fromPage = from;
+        m_toPage = to;
+    }
+    RptName::OutputMode mode() const { return m_mode; }
+    void setMode(RptName::OutputMode mode) { m_mode = mode; }
+
+    QList<AggregateValues> &listOfPair() { return m_listOfPair; }
+    const QList<AggregateValues> &listOfPair() const { return m_listOfPair; }
+    // Level 0..2; any other level yields an always-empty list.
+    QList<int> &groupIdxList(int level);
+    QList<RowData> &rowList() { return m_rowList; }
+    void clearGroupLists();
+
+    // ---- Field evaluation -------------------------------------------------
+    QString sectionField(RptBandObject *band, const QString &value, bool exp, bool firstPass = false,
+                         const QString &formatString = QString());
+    QString stringPreprocessing(const QString &value, const QString &formatString);
+    static QStringList splitStringOnVariable(const QString &text);
+    QString sectionValue(const QString &token, int recNo = -1);
+    QImage sectionFieldImage(const QString &token, int recNo = -1);
+    QImage sectionValueImage(const QString &token, int recNo = -1);
+    QVariant getInternalVariable(const QString &name, const QString &formatString);
+    QString getVariableValue(const QString &text, bool quote);
+    static QString getFormattedValue(const QString &value, const QString &formatString);
+    bool isFieldVisible(RptFieldObject *field);
+    QVariant processHighligthing(RptFieldObject *field, RptName::HiType type);
+    void fillListOfValue(RptBandObject *band);
+    // The script function SUM: kind 0 sum, 1 average, 2 count, 3 max, 4 min.
+    QVariant aggregate(int kind, const QString &name, bool showInGroup, int groupLevel) const;
+
+    // Evaluates one expression in a fresh scope of the formula engine, with
+    // "showInGroup" and "groupLevel" visible to it; nothing it defines
+    // survives the call.
+    QScriptValue evaluateExpression(const QString &program, bool showInGroup = false,
+                                    int groupLevel = 0);
+
+    // ---- Scripts ----------------------------------------------------------
+    // The script function NumberToWords: value written out in the language.
+    static QString numberToWords(double value, const QString &language);
+    RptScriptEngine *scriptEngine() const { return m_scriptEngine; }
+    void processGlobalScript();
+    // The field's "...BeforeData" hook; false when the field became invisible.
+    bool callBeforeData(RptFieldObject *field);
+    // The field's "...AfterData" hook; returns the text to print.
+    QString callAfterData(RptFieldObject *field, const QString &text);
+
+    // ---- Output (implemented by RptReportProcessor) ------------------------
+    void printPDF(const QString &fileName, bool open = false);
+    void printHTML(const QString &fileName, bool open = false);
+    void printExec(bool maximum = false, bool direct = false, const QString &printerName = QString());
+    void setPageSettings(QPrinter *printer, int reportPage);
+    RptReportProcessor *processor() const { return m_processor; }
+
+    void setResolution(QPrinter::PrinterMode resolution) { m_resolution = resolution; }
+    QPrinter::PrinterMode resolution() const { return m_resolution; }
+    // The printer and painter are created on first use; ones set here are
+    // used but not deleted by the engine.
+    void setPrinter(QPrinter *printer);
+    QPrinter *printer();
+    bool hasPrinter() const { return m_printer != nullptr; }
+    void setPainter(QPainter *painter);
+    QPainter *painter();
+    bool hasPainter() const { return m_painter != nullptr; }
+    void releasePrinterAndPainter();
+    void setBackgroundImage(const QPixmap &image) { m_backgroundImage = image; }
+    QPixmap backgroundImage() const { return m_backgroundImage; }
+    void setBackgroundImageOpacity(float opacity) { m_backgroundOpacity = opacity; }
+    float backgroundImageOpacity() const { return m_backgroundOpacity; }
+
+    PageList pageList;
+
+public slots:
+    void printPreview(QPrinter *printer);
+    void exportTo();
+
+signals:
+    void setDSInfo(DataSetInfo &dsInfo);
+    void setValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+    void setValueImage(const int recNo, const QString paramName, QImage &paramValue,
+                       const int reportPage);
+    void setField(RptFieldObject &fieldObject);
+    void setValueDiagram(RptFieldObject &fieldObject, QtCharts::QChart &chart);
+    void setChart(RptFieldObject &fieldObject, QtCharts::QChart &chart);
+    void newPage(int page);
+    void previewDestroyed();
+
+private:
+    RptPageObject *currentPage() const;
+    QString escapeData(const QString &value) const;
+    QString quoteValue(const QString &value) const;
+    void snapshotFormulaGlobals();
+
+    QDomDocument m_xmlDoc;
+    QString m_globalScript;
+    RptLoadError m_loadError;
+    QList<DataSetInfo> m_dataSetInfo;
+    QList<RptSqlConnection> m_userSqlConnections;
+
+    int m_curPage = 0;
+    int m_recNo = 0;
+    int m_lineCounter = 0;
+    int m_pageNo = 1;
+    int m_totalPages = 0;
+    int m_fromPage = 0;
+    int m_toPage = 0;
+    RptName::OutputMode m_mode = RptName::PrinterMode;
+
+    QList<AggregateValues> m_listOfPair;
+    QList<int> m_groupIdx[3];
+    QList<int> m_noGroup;
+    QList<RowData> m_rowList;
+
+    RptScriptEngine *m_scriptEngine = nullptr;
+    RptScriptEngine *m_formulaEngine = nullptr;
+    QSet<QString> m_formulaBaseline;
+    RptReportProcessor *m_processor = nullptr;
+
+    QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;
+    QPrinter *m_printer = nullptr;
+    bool m_ownsPrinter = false;
+    QPainter *m_painter = nullptr;
+    bool m_ownsPainter = false;
+    QPixmap m_backgroundImage;
+    float m_backgroundOpacity = 1.0f;
+};
+
+// A new engine with no parent; the caller owns it.
+RptEngine *createRptEngine();

@@ -1,0 +1,146 @@
+#include "rptscriptengine.h"
+
+#include "reportlogging.h"
+#include "rptengine.h"
+
+#include <QColor>
+#include <QScriptContext>
+#include <QScriptValueIterator>
+#include <cmath>
+
+namespace {
+
+double numberArg(QScriptContext *ctx, int i)
+{
+    return ctx->argument(i).toString().toDouble();
+}
+
+// "showInGroup" and "groupLevel" are given to each expression as variables
+// of its own scope; a function called from it looks them up the scope way.
+QScriptValue lookUp(QScriptContext *ctx, const QString &name)
+{
+    for (QScriptContext *c = ctx->parentContext(); c; c = c->parentContext()) {
+        const QScriptValue v = c->activationObject().property(name);
+        if (v.isValid() && !v.isUndefined())
+            return v;
+    }
+    return ctx->engine()->globalObject().property(name);
+}
+
+QScriptValue fnSum(QScriptContext *ctx, QScriptEngine *engine)
+{
+    auto *rpt = qobject_cast<RptEngine *>(engine->parent());
+    if (!rpt)
+        return QScriptValue(0);
+    const int kind = ctx->argument(0).toString().toInt();
+    const QString name = ctx->argument(1).toString().remove(QLatin1Char('\''));
+    const bool showInGroup = lookUp(ctx, QStringLiteral("showInGroup")).toBool();
+    const int groupLevel = lookUp(ctx, QStringLiteral("groupLevel")).toInt32();
+    const QVariant result = rpt->aggregate(kind, name, showInGroup, groupLevel);
+    if (result.type() == QVariant::Int)
+        return QScriptValue(result.toInt());
+    return QScriptValue(result.toDouble());
+}
+
+QScriptValue fnReplace(QScriptContext *ctx, QScriptEngine *)
+{
+    QString text = ctx->argument(0).toString();
+    return QScriptValue(text.replace(ctx->argument(1).toString(), ctx->argument(2).toString(),
+                                     Qt::CaseSensitive));
+}
+
+QScriptValue fnToUpper(QScriptContext *ctx, QScriptEngine *)
+{
+    return QScriptValue(ctx->argument(0).toString().toUpper());
+}
+
+QScriptValue fnToLower(QScriptContext *ctx, QScriptEngine *)
+{
+    return QScriptValue(ctx->argument(0).toString().toLower());
+}
+
+QScriptValue fnNumberToWords(QScriptContext *ctx, QScriptEngine *)
+{
+    const QString lang = ctx->argument(0).toString();
+    const double value = numberArg(ctx, 1);
+    return QScriptValue(RptEngine::numberToWords(value, lang));
+}
+
+QScriptValue fnFrac(QScriptContext *ctx, QScriptEngine *)
+{
+    const double x = numberArg(ctx, 0);
+    return QScriptValue(int(std::trunc((x - std::floor(x)) * 100 + 0.5)));
+}
+
+QScriptValue fnFloor(QScriptContext *ctx, QScriptEngine *)
+{
+    return QScriptValue(int(std::floor(numberArg(ctx, 0))));
+}
+
+QScriptValue fnCeil(QScriptContext *ctx, QScriptEngine *)
+{
+    return QScriptValue(int(std::ceil(numberArg(ctx, 0))));
+}
+
+QScriptValue fnRound(QScriptContext *ctx, QScriptEngine *)
+{
+    return QScriptValue(int(std::round(numberArg(ctx, 0))));
+}
+
+QScriptValue fnDebug(QScriptContext *ctx, QScriptEngine *)
+{
+    qCDebug(lcReport).noquote() << ctx->argument(0).toString();
+    return QScriptValue(QString());
+}
+
+QScriptValue fnColor(QScriptContext *ctx, QScriptEngine *engine)
+{
+    const QColor color(ctx->argument(0).toInt32(), ctx->argument(1).toInt32(), ctx->argument(2).toInt32());
+    return engine->toScriptValue(color);
+}
+
+} // namespace
+
+RptScriptEngine::RptScriptEngine(QObject *parent)
+    : QScriptEngine(parent)
+{
+    struct Fn
+    {
+        const char *name;
+        QScriptEngine::FunctionSignature fn;
+        int args;
+    };
+    static const Fn functions[] = {
+        {"SUM", fnSum, 2},           {"Replace", fnReplace, 3}, {"ToUpper", fnToUpper, 1},
+        {"ToLower", fnToLower, 1},   {"NumberToWords", fnNumberToWords, 2},
+        {"Frac", fnFrac, 1},         {"Floor", fnFloor, 1},     {"Ceil", fnCeil, 1},
+        {"Round", fnRound, 1},       {"debug", fnDebug, 1},     {"QColor", fnColor, 3},
+    };
+    QScriptValue global = globalObject();
+    for (const Fn &f : functions)
+        global.setProperty(QLatin1String(f.name), newFunction(f.fn, f.args), QScriptValue::SkipInEnumeration);
+    if (parent)
+        addObject(parent);
+}
+
+void RptScriptEngine::addObject(QObject *object)
+{
+    if (!object)
+        return;
+    const QString name = qobject_cast<RptEngine *>(object) ? QStringLiteral("RptEngine") : object->objectName();
+    if (name.isEmpty())
+        return;
+    globalObject().setProperty(name, newQObject(object));
+}
+
+QScriptValue RptScriptEngine::evaluate(const QString &program, const QString &fileName, int lineNumber)
+{
+    const QScriptValue result = QScriptEngine::evaluate(program, fileName, lineNumber);
+    if (hasUncaughtException()) {
+        qCDebug(lcReport).noquote() << QStringLiteral("formulaStr: ") + program;
+        qCDebug(lcReport).noquote() << "uncaught exception at line" << uncaughtExceptionLineNumber() << ":"
+                                    << result.toString();
+        clearExceptions();
+    }
+    return result;
+}

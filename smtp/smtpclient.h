@@ -1,0 +1,140 @@
+#pragma once
+
+#include <QAbstractSocket>
+#include <QObject>
+#include <QSslConfiguration>
+#include <QString>
+
+class MimeMessage;
+class QTcpSocket;
+
+// Submits one rendered MimeMessage to an SMTP server, synchronously: every
+// step blocks on the socket with a time-out in the caller's thread, so no
+// event loop is needed. Use it once, in this order: construct, set
+// credentials, connectToHost(), login() when the server wants it,
+// sendMail(), quit(), destroy.
+//
+// Failures come back as false and, at the points documented for each step,
+// as the synchronous signal smtpError(); the text of the reply that caused
+// it is in getResponseText().
+//
+// The message text is sent SMTP-transparent: a line starting with "." gets a
+// second "." and a bare CR or LF becomes CRLF, so a body can not end the
+// DATA phase early. Addresses holding CR, LF, "<" or ">" are refused before
+// anything of the envelope is sent.
+//
+// With YXA_SMTP_TRACE=1 in the environment every line sent and received is
+// written at debug level (category yxa.smtp) as "C: ..." and "S: ...",
+// AUTH secrets replaced by "<secret>".
+class SmtpClient : public QObject
+{
+    Q_OBJECT
+public:
+    enum ConnectionType {
+        TcpConnection = 0,
+        SslConnection = 1,
+        TlsConnection = 2
+    };
+    Q_ENUM(ConnectionType)
+
+    enum AuthMethod {
+        AuthPlain = 0,
+        AuthLogin = 1
+    };
+    Q_ENUM(AuthMethod)
+
+    enum SmtpError {
+        ConnectionTimeoutError = 0,
+        ResponseTimeoutError = 1,
+        SendDataTimeoutError = 2,
+        AuthenticationFailedError = 3,
+        ServerError = 4,
+        ClientError = 5
+    };
+    Q_ENUM(SmtpError)
+
+    explicit SmtpClient(const QString &host = QStringLiteral("localhost"), int port = 25,
+                        ConnectionType connectionType = TcpConnection, QObject *parent = nullptr);
+    ~SmtpClient() override;
+
+    const QString &getHost() const;
+    void setHost(const QString &host);
+    int getPort() const;
+    void setPort(int port);
+    const QString &getName() const;
+    void setName(const QString &name);
+    ConnectionType getConnectionType() const;
+    // Replaces the socket: a QTcpSocket for TcpConnection, a QSslSocket for
+    // the two TLS types, none for any other value.
+    void setConnectionType(ConnectionType type);
+    const QString &getUser() const;
+    void setUser(const QString &user);
+    const QString &getPassword() const;
+    void setPassword(const QString &password);
+    AuthMethod getAuthMethod() const;
+    void setAuthMethod(AuthMethod method);
+    const QString &getResponseText() const;
+    int getResponseCode() const;
+    int getConnectionTimeout() const;
+    void setConnectionTimeout(int msec);
+    int getResponseTimeout() const;
+    void setResponseTimeout(int msec);
+    int getSendMessageTimeout() const;
+    void setSendMessageTimeout(int msec);
+    QTcpSocket *getSocket();
+
+    // TLS settings for the TLS connection types, applied when connecting;
+    // without a call the socket's defaults hold. Needed where the server's
+    // certificate comes from a private CA.
+    void setSslConfiguration(const QSslConfiguration &configuration);
+
+    bool connectToHost();
+    bool login();
+    bool login(const QString &user, const QString &password, AuthMethod method = AuthPlain);
+    bool sendMail(MimeMessage &email);
+    void quit();
+
+signals:
+    void smtpError(SmtpClient::SmtpError e);
+
+protected slots:
+    void socketStateChanged(QAbstractSocket::SocketState state);
+    void socketError(QAbstractSocket::SocketError error);
+    void socketReadyRead();
+
+protected:
+    class ResponseTimeoutException
+    {
+    };
+    class SendMessageTimeoutException
+    {
+    };
+
+    void waitForResponse();
+    void sendMessage(const QString &text);
+
+private:
+    void sendLine(const QString &text, const QString &traceText);
+    void writeAll(const QByteArray &bytes, bool withLineEnd = false);
+    void sendData(const QString &text);
+    bool expect(int code);
+
+    QTcpSocket *socket = nullptr;
+    QString host;
+    int port;
+    ConnectionType connectionType;
+    QString name = QStringLiteral("localhost");
+    QString user;
+    QString password;
+    AuthMethod authMethod = AuthPlain;
+    int connectionTimeout = 5000;
+    int responseTimeout = 5000;
+    int sendMessageTimeout = 60000;
+    QString responseText;
+    int responseCode = 0;
+    QSslConfiguration sslConfiguration;
+    bool hasSslConfiguration = false;
+    bool trace = false;
+};
+
+Q_DECLARE_METATYPE(SmtpClient::SmtpError)

@@ -1,0 +1,93 @@
+#include "cateringtenant.h"
+
+#include "mariadbfixture.h"
+#include "tabloraworker.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+CateringTenant::CateringTenant(const QString &database)
+    : name(database)
+{
+}
+
+bool CateringTenant::create(QString *error)
+{
+    return MariaDbFixture::createDatabase(name, name, MariaDbFixture::tenantPassword(name),
+                                          {QStringLiteral("tenant.sql"), QStringLiteral("catering.sql")}, error);
+}
+
+void CateringTenant::drop()
+{
+    MariaDbFixture::dropDatabase(name, name);
+}
+
+QSqlDatabase CateringTenant::root() const
+{
+    return MariaDbFixture::rootConnection(QStringLiteral("cat.root.") + name, name);
+}
+
+QSqlDatabase CateringTenant::connection(const QString &connectionName) const
+{
+    return MariaDbFixture::connection(connectionName, name, name, MariaDbFixture::tenantPassword(name));
+}
+
+bool CateringTenant::clear(QString *error)
+{
+    static const char *const tables[] = {"branches", "holidays", "cat_suppliers", "cat_suppliermails",
+                                         "cat_branchmails", "cat_promailsdelay", "cat_segments", "cat_types",
+                                         "cat_foods", "cat_orderables", "cat_orders", "emails", "vars"};
+    for (const char *table : tables) {
+        if (!exec(QStringLiteral("TRUNCATE TABLE %1").arg(QLatin1String(table)), error))
+            return false;
+    }
+    return exec(QStringLiteral("DROP TRIGGER IF EXISTS emails_refuse"), error)
+        && exec(QStringLiteral("DROP TRIGGER IF EXISTS orderables_refuse"), error);
+}
+
+bool CateringTenant::exec(const QString &sql, QString *error) const
+{
+    return MariaDbFixture::exec(root(), sql, error);
+}
+
+QVariant CateringTenant::scalar(const QString &sql) const
+{
+    return MariaDbFixture::scalar(root(), sql);
+}
+
+bool CateringTenant::setTime(TabloraWorker *worker, const QDateTime &at, QString *error)
+{
+    worker->setClock([at] { return at; });
+    QSqlDatabase db = QSqlDatabase::database(worker->connectionName(), false);
+    if (!db.isOpen() && !db.open()) {
+        if (error)
+            *error = db.lastError().text();
+        return false;
+    }
+    return MariaDbFixture::exec(db, QStringLiteral("SET timestamp = %1").arg(at.toSecsSinceEpoch()), error);
+}
+
+bool CateringTenant::tickAt(TabloraWorker *worker, const QDateTime &at, QString *error)
+{
+    if (!setTime(worker, at, error))
+        return false;
+    worker->timerTick();
+    return true;
+}
+
+QString CateringTenant::licenceName(const QString &company)
+{
+    QByteArray coded = company.toUtf8().toBase64();
+    coded.replace('+', '-');
+    coded.replace('/', '_');
+    coded.replace('=', '@');
+    return QString::fromLatin1(coded);
+}
+
+QDate nextFriday(const QDate &from)
+{
+    QDate day = from.addDays(1);
+    while (day.dayOfWeek() != 5)
+        day = day.addDays(1);
+    return day;
+}

@@ -1,0 +1,305 @@
+// The queue processor over a real tenant `emails` table: status words become
+// letters, rows are read 100 oldest at a time, and only one mail is ever out.
+#include "logcapture.h"
+#include "mailing.h"
+#include "mailtenant.h"
+#include "mariadbfixture.h"
+#include "testmain.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+const QString kDb = QStringLiteral("yxa_mail_queue");
+}
+
+class MailingQueueTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QSqlDatabase db;
+    void pass(Mailing &mailing) { QVERIFY(QMetaObject::invokeMethod(&mailing, "processQueue")); }
+
+private slots:
+    void initTestCase()
+    {
+        YXA_REQUIRE_MARIADB();
+        const QString error = MailTenant::create(kDb);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        db = MailTenant::connection(QStringLiteral("mailing.queue.test"), kDb);
+        QVERIFY2(db.open(), qPrintable(db.lastError().text()));
+    }
+
+    void init() { QVERIFY(MailTenant::exec(kDb, QStringLiteral("DELETE FROM emails"))); }
+
+    void cleanupTestCase()
+    {
+        db.close();
+        MariaDbFixture::dropDatabase(kDb, kDb);
+    }
+
+    void statusWordBecomesLetter_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("apiID");
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<bool>("doneSet");
+        QTest::addColumn<uint>("sent");
+        QTest::addColumn<QVariant>("storedId");
+
+        const QVariant null;
+        QTest::newRow("sent abc") << "sent" << "abc" << "S" << true << 1u << QVariant("abc");
+        QTest::newRow("sent blank id") << "sent" << "" << "S" << true << 1u << null;
+        QTest::newRow("sent id of blanks") << "sent" << "   " << "S" << true << 1u << null;
+        QTest::newRow("sent id with quote") << "sent" << "it's \\' \"x\" %1 --" << "S" << true << 1u
+                                            << QVariant("it's \\' \"x\" %1 --");
+        QTest::newRow("sent id injection") << "sent" << "x', status='R" << "S" << true << 1u
+                                           << QVariant("x', status='R");
+        QTest::newRow("queued id") << "queued" << "q-1" << "Q" << false << 0u << QVariant("q-1");
+        QTest::newRow("queued blank id") << "queued" << "" << "Q" << false << 0u << null;
+        QTest::newRow("error") << "error" << "e-1" << "E" << true << 0u << QVariant("e-1");
+        QTest::newRow("neterror") << "neterror" << "" << "E" << true << 0u << null;
+        QTest::newRow("bad") << "bad" << "" << "B" << true << 0u << null;
+        QTest::newRow("invalid") << "invalid" << "i-1" << "B" << true << 0u << QVariant("i-1");
+        QTest::newRow("rejected") << "rejected" << "r-1" << "R" << true << 0u << QVariant("r-1");
+        QTest::newRow("Sent is unimplemented") << "Sent" << "x" << "Q" << false << 0u << null;
+        QTest::newRow("empty word") << "" << "" << "Q" << false << 0u << null;
+        QTest::newRow("deferred") << "deferred" << "d" << "Q" << false << 0u << null;
+    }
+
+    void statusWordBecomesLetter()
+    {
+        QFETCH(QString, word);
+        QFETCH(QString, apiID);
+        QFETCH(QString, letter);
+        QFETCH(bool, doneSet);
+        QFETCH(uint, sent);
+        QFETCH(QVariant, storedId);
+
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("to@example.test"));
+        QVERIFY(mid > 0);
+        Mailing mailing;
+        mailing.initDB(db);
+        LogCapture log;
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        mailing.sentReply(mid, word, apiID);
+
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QVERIFY(row.exists);
+        QCOMPARE(row.status, letter);
+        QCOMPARE(!row.done.isNull(), doneSet);
+        if (doneSet)
+            QVERIFY(row.done.toLongLong() >= before && row.done.toLongLong() <= QDateTime::currentSecsSinceEpoch());
+        QCOMPARE(row.sent, sent);
+        QCOMPARE(row.apiID.isNull(), storedId.isNull());
+        if (!storedId.isNull())
+            QCOMPARE(row.apiID.toString(), storedId.toString());
+        const bool known = QStringList { "sent", "queued", "error", "neterror", "bad", "invalid", "rejected" }
+                               .contains(word);
+        QCOMPARE(log.contains(QStringLiteral("Mailing::sentReply() unimplemented status:")), !known);
+        QVERIFY(mailing.isReady());
+    }
+
+    void firstReadTakesHundredOldest()
+    {
+        // Inserted newest first, so that "oldest" and "lowest mid" differ.
+        QList<uint> byAge;
+        for (int i = 0; i < 150; ++i)
+            byAge.prepend(MailTenant::insertMail(kDb, QStringLiteral("r%1@example.test").arg(i),
+                                                 QStringLiteral("S%1").arg(i), "B", QByteArray(), 1000000 - i));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+
+        pass(mailing);
+        QCOMPARE(sends.count(), 0); // a read pass sends nothing itself
+        QCOMPARE(mailing.stackMids(), byAge.mid(0, 100));
+
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        QCOMPARE(sends.at(0).at(0).toUInt(), byAge.at(0));
+        QCOMPARE(mailing.outstandingMid(), byAge.at(0));
+
+        // No report yet: nothing more leaves, however many passes run.
+        LogCapture log;
+        mailing.setDebugLevel(1);
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        QCOMPARE(log.count(QStringLiteral("Mailing::processQueue() - Stack processing (99): waiting for reply")), 2);
+
+        mailing.sentReply(byAge.at(0), QStringLiteral("sent"), QStringLiteral("id-0"));
+        pass(mailing);
+        QCOMPARE(sends.count(), 2);
+        QCOMPARE(sends.at(1).at(0).toUInt(), byAge.at(1));
+        QCOMPARE(MailTenant::row(kDb, byAge.at(0)).status, QStringLiteral("S"));
+    }
+
+    void emptyRecipientEndsBadWithoutTransport()
+    {
+        const uint first = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"), "A", "a", {}, 100);
+        const uint empty = MailTenant::insertMail(kDb, QStringLiteral(""), "B", "b", {}, 101);
+        const uint last = MailTenant::insertMail(kDb, QStringLiteral("c@example.test"), "C", "c", {}, 102);
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+
+        pass(mailing);
+        const MailTenant::Row row = MailTenant::row(kDb, empty);
+        QCOMPARE(row.status, QStringLiteral("B"));
+        QVERIFY(!row.done.isNull());
+        QVERIFY(row.apiID.isNull());
+        QCOMPARE(mailing.stackMids(), (QList<uint> { first, last }));
+
+        for (int i = 0; i < 2; ++i) {
+            pass(mailing);
+            mailing.sentReply(sends.last().at(0).toUInt(), QStringLiteral("sent"), QString());
+        }
+        QCOMPARE(sends.count(), 2);
+        for (const auto &send : sends)
+            QVERIFY(send.at(0).toUInt() != empty);
+    }
+
+    void rowAtTransportIsNotReadAgain()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+
+        pass(mailing); // read
+        pass(mailing); // hand out
+        QCOMPARE(sends.count(), 1);
+        // The stack is empty, so the next passes read the table again while
+        // the row is still pending there.
+        pass(mailing);
+        pass(mailing);
+        QVERIFY(mailing.stackMids().isEmpty());
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+
+        mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("x"));
+        QCOMPARE(MailTenant::row(kDb, mid).sent, 1u);
+        pass(mailing);
+        QVERIFY(mailing.stackMids().isEmpty());
+        QCOMPARE(sends.count(), 1);
+    }
+
+    void checkAnswerDoesNotFreeTransport()
+    {
+        const uint queued = MailTenant::insertMail(kDb, QStringLiteral("q@example.test"), "Q", "q", {}, 50);
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status='Q', apiID='api-q' WHERE mid=%1").arg(queued)));
+        const uint first = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"), "A", "a", {}, 100);
+        const uint second = MailTenant::insertMail(kDb, QStringLiteral("b@example.test"), "B", "b", {}, 101);
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        QSignalSpy checks(&mailing, &Mailing::toCheck);
+
+        pass(mailing);
+        QCOMPARE(checks.count(), 1);
+        QCOMPARE(checks.at(0).at(0).toUInt(), queued);
+        QCOMPARE(checks.at(0).at(1).toString(), QStringLiteral("api-q"));
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        QCOMPARE(sends.at(0).at(0).toUInt(), first);
+
+        // The answer about another row arrives while the first mail is out.
+        mailing.sentReply(queued, QStringLiteral("sent"), QStringLiteral("api-q"));
+        QVERIFY(!mailing.isReady());
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+
+        mailing.sentReply(first, QStringLiteral("sent"), QStringLiteral("api-1"));
+        pass(mailing);
+        QCOMPARE(sends.count(), 2);
+        QCOMPARE(sends.at(1).at(0).toUInt(), second);
+        QCOMPARE(MailTenant::row(kDb, queued).status, QStringLiteral("S"));
+    }
+
+    void resetRowIsSentAgain()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        for (int round = 1; round <= 2; ++round) {
+            pass(mailing);
+            pass(mailing);
+            QCOMPARE(sends.count(), round);
+            mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("id-%1").arg(round));
+            QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("S"));
+            // The writer's reset statement.
+            if (round == 1)
+                QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status = 'Q', done = NULL, apiID = NULL WHERE mid =%1").arg(mid)));
+        }
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.sent, 2u);
+        QCOMPARE(row.apiID.toString(), QStringLiteral("id-2"));
+    }
+
+    void queuedRowsAskedOnEveryReadPass()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("q@example.test"));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status='Q', apiID='api-7' WHERE mid=%1").arg(mid)));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy checks(&mailing, &Mailing::toCheck);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        pass(mailing);
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(checks.count(), 3);
+        QCOMPARE(sends.count(), 0);
+    }
+
+    void rowsLeaveOnePerInterval()
+    {
+        QList<uint> mids;
+        for (int i = 0; i < 3; ++i)
+            mids << MailTenant::insertMail(kDb, QStringLiteral("r%1@example.test").arg(i), "S", "B", {}, 10 + i);
+        Mailing mailing;
+        mailing.initDB(db);
+        QElapsedTimer clock;
+        QList<qint64> sentAt;
+        // A transport that answers as soon as it gets the mail.
+        connect(&mailing, &Mailing::toSend, &mailing, [&](uint mid) {
+            sentAt << clock.elapsed();
+            QMetaObject::invokeMethod(&mailing, [&mailing, mid]() { mailing.sentReply(mid, "sent", "x"); },
+                                      Qt::QueuedConnection);
+        });
+        const int interval = 700;
+        clock.start();
+        QVERIFY(mailing.dbConnect());
+        mailing.timerStart(interval);
+        QTRY_COMPARE_WITH_TIMEOUT(sentAt.size(), 3, 10000);
+        // First read after one interval, first mail 500 ms later, then one per interval.
+        // (Coarse timers may fire up to 5 % early.)
+        QVERIFY2(sentAt.at(0) >= interval + 440 && sentAt.at(0) < 2 * interval, qPrintable(QString::number(sentAt.at(0))));
+        QVERIFY2(sentAt.at(1) - sentAt.at(0) >= interval - 50, qPrintable(QString::number(sentAt.at(1))));
+        QVERIFY2(sentAt.at(2) - sentAt.at(1) >= interval - 50, qPrintable(QString::number(sentAt.at(2))));
+        for (uint mid : qAsConst(mids))
+            QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("S"));
+        mailing.timerStop();
+    }
+
+    void unreachableDatabaseIsLoggedPerPass()
+    {
+        QSqlDatabase broken = MariaDbFixture::connection(QStringLiteral("mailing.queue.broken"), kDb, kDb,
+                                                         QStringLiteral("wrong password"));
+        Mailing mailing;
+        mailing.initDB(broken);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        LogCapture log;
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(log.count(QStringLiteral("Mailing::processQueue() can't connect to KEXDB !")), 2);
+        QVERIFY(log.contains(QStringLiteral("Mailing::dbConnect() to mailing.queue.broken - SQL ERROR:")));
+        QCOMPARE(sends.count(), 0);
+    }
+};
+
+YXA_TEST_CLASS(MailingQueueTest)
+#include "mailingqueuetest.moc"

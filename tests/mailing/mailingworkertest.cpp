@@ -1,0 +1,370 @@
+// The mailing worker on a real tenant database: the schema test, the tenant's
+// settings from `vars`, the transport switch, and delivery on its own thread
+// through the fake Mandrill API and through a real SMTP server.
+#include "fakemandrill.h"
+#include "logcapture.h"
+#include "mailing.h"
+#include "mailingpluginclient.h"
+#include "mailingpluginsmtpclient.h"
+#include "mailingpluginworker.h"
+#include "mailtenant.h"
+#include "mariadbfixture.h"
+#include "testmain.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <memory>
+
+namespace {
+const QString kDb = QStringLiteral("yxa_mail_worker");
+
+// A worker on its own thread, as the plug-in runs it.
+struct ThreadedWorker
+{
+    QThread thread;
+    MailingPluginWorker *worker = new MailingPluginWorker;
+
+    ThreadedWorker(const QString &database, const MandrillApiSettings &api, uint intervalMs)
+    {
+        worker->setDB(MailTenant::connection(QStringLiteral("worker.test.source"), database));
+        worker->setApiSettings(api);
+        worker->setTimeInterval(intervalMs);
+        worker->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::started, worker, &MailingPluginWorker::start);
+        QObject::connect(&thread, &QThread::finished, worker, &QObject::deleteLater);
+        thread.start(QThread::LowPriority);
+    }
+    ~ThreadedWorker()
+    {
+        thread.quit();
+        thread.wait(10000);
+    }
+};
+} // namespace
+
+class MailingWorkerTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QSqlDatabase source()
+    {
+        return MailTenant::connection(QStringLiteral("worker.test.source"), kDb);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        YXA_REQUIRE_MARIADB();
+        const QString error = MailTenant::create(kDb);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
+    void init()
+    {
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("DELETE FROM emails")));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("DELETE FROM vars")));
+        qunsetenv("YXA_DEFAULT_SENDER");
+    }
+
+    void cleanupTestCase() { MariaDbFixture::dropDatabase(kDb, kDb); }
+
+    void checkEmails_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<bool>("pending");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("17.04.03 is refused") << "17.04.03" << true << false;
+        QTest::newRow("17.04.04 is enough") << "17.04.04" << true << true;
+        QTest::newRow("17.10.01") << "17.10.01" << true << true;
+        QTest::newRow("no ver_db row") << QString() << true << true;
+        QTest::newRow("no pending mail") << "17.10.01" << false << false;
+    }
+
+    void checkEmails()
+    {
+        QFETCH(QString, version);
+        QFETCH(bool, pending);
+        QFETCH(bool, expected);
+        if (!version.isNull())
+            QVERIFY(MailTenant::setVar(kDb, QStringLiteral("ver_db"), version));
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        if (!pending)
+            QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status='S', done=1 WHERE mid=%1").arg(mid)));
+
+        MailingPluginWorker worker;
+        LogCapture log;
+        worker.setDB(source());
+        QVERIFY(worker.getConnectionName().startsWith(QStringLiteral("YXA.%1.MailingPluginWorker.#%2.p0x")
+                                                          .arg(kDb).arg(worker.getNumber())));
+        QCOMPARE(worker.checkEmails(), expected);
+        QCOMPARE(log.contains(QStringLiteral("Database version is 17.04.03 and minimal required is 17.04.04!")),
+                 version == QLatin1String("17.04.03"));
+        // Opened only for the test.
+        QVERIFY(!QSqlDatabase::database(worker.getConnectionName(), false).isOpen());
+    }
+
+    void checkEmailsWithoutQueueTable()
+    {
+        const QString bare = QStringLiteral("yxa_mail_bare");
+        QVERIFY(MariaDbFixture::createDatabase(bare, bare, MariaDbFixture::tenantPassword(bare), {}));
+        MailingPluginWorker worker;
+        worker.setDB(MailTenant::connection(QStringLiteral("worker.test.bare"), bare));
+        QVERIFY(!worker.checkEmails());
+
+        MailingPluginWorker unreachable;
+        unreachable.setDB(MariaDbFixture::connection(QStringLiteral("worker.test.denied"), bare, bare,
+                                                     QStringLiteral("wrong")));
+        LogCapture log;
+        QVERIFY(!unreachable.checkEmails());
+        QVERIFY(log.contains(QStringLiteral("checkEmails() - can not open database! SQL ERROR:")));
+        MariaDbFixture::dropDatabase(bare, bare);
+    }
+
+    void workerNumbersCount()
+    {
+        MailingPluginWorker first;
+        MailingPluginWorker second;
+        QCOMPARE(second.getNumber(), first.getNumber() + 1);
+        QCOMPARE(MailingPluginWorker::workerCount.load(), second.getNumber());
+    }
+
+    void reloadPeriod_data()
+    {
+        QTest::addColumn<QVariantMap>("vars");
+        QTest::addColumn<int>("periodMs");
+        QTest::newRow("5 s counts as 10 s") << QVariantMap { { "mailingReloadSettingsInterval", 5 } } << 10000;
+        QTest::newRow("30 s") << QVariantMap { { "mailingReloadSettingsInterval", 30 } } << 30000;
+        QTest::newRow("missing key is 60 s") << QVariantMap { { "mailingType", 0 } } << 60000;
+        QTest::newRow("no keys leaves 15 min") << QVariantMap {} << 900000;
+    }
+
+    void reloadPeriod()
+    {
+        QFETCH(QVariantMap, vars);
+        QFETCH(int, periodMs);
+        for (auto it = vars.cbegin(); it != vars.cend(); ++it)
+            QVERIFY(MailTenant::setVar(kDb, it.key(), it.value()));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.start();
+        QCOMPARE(worker.reloadInterval(), periodMs);
+        QCOMPARE(worker.getMailingType(), qint8(0));
+        QCOMPARE(worker.transportConnectionCount(), 3);
+        QVERIFY(worker.queueProcessor()->isTimerActive());
+        QCOMPARE(worker.queueProcessor()->interval(), 10000u);
+    }
+
+    void settingsFromVars()
+    {
+        QVERIFY(MailTenant::setVar(kDb, "smtpHost", "smtp.tenant.test"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpPort", "2525"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpUser", "mailer"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpPass", QString::fromLatin1(QByteArray("p\xc3\xa1ss\0tail", 9).toBase64())));
+        QVERIFY(MailTenant::setVar(kDb, "smtpType", "2"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpMethod", "1"));
+        QVERIFY(MailTenant::setVar(kDb, "mailingUseReplyTo", "1"));
+        QVERIFY(MailTenant::setVar(kDb, "globalEmail", "office@tenant.test"));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.start();
+        SmtpSettings expected;
+        expected.host = QStringLiteral("smtp.tenant.test");
+        expected.port = 2525;
+        expected.user = QStringLiteral("mailer");
+        expected.password = QString::fromUtf8("p\xc3\xa1ss");
+        expected.connectionType = 2;
+        expected.authMethod = 1;
+        expected.useReplyTo = true;
+        expected.email = QStringLiteral("office@tenant.test");
+        QVERIFY(worker.getSmtpSettings() == expected);
+        QVERIFY(worker.smtpTransport()->settings() == expected);
+        QCOMPARE(worker.getGlobalEmail(), QStringLiteral("office@tenant.test"));
+    }
+
+    void globalEmailDefault_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QString>("environment");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("missing") << QVariant() << QString() << "noreply@localhost";
+        QTest::newRow("empty") << QVariant("") << QString() << "noreply@localhost";
+        QTest::newRow("missing, deployment default") << QVariant() << "mail@deploy.test" << "mail@deploy.test";
+        QTest::newRow("set") << QVariant("own@tenant.test") << "mail@deploy.test" << "own@tenant.test";
+    }
+
+    void globalEmailDefault()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QString, environment);
+        QFETCH(QString, expected);
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        if (stored.isValid())
+            QVERIFY(MailTenant::setVar(kDb, "globalEmail", stored));
+        if (!environment.isEmpty())
+            qputenv("YXA_DEFAULT_SENDER", environment.toUtf8());
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.start();
+        QCOMPARE(worker.getGlobalEmail(), expected);
+        QCOMPARE(worker.getSmtpSettings().email, expected);
+    }
+
+    void switchingTransportKeepsOneWiring()
+    {
+        FakeMandrill fake;
+        QVERIFY(fake.start().isEmpty());
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.setApiSettings(fake.apiSettings());
+        worker.setTimeInterval(200);
+        worker.start();
+        QCOMPARE(worker.getMailingType(), qint8(0));
+        QCOMPARE(worker.transportConnectionCount(), 3);
+
+        for (const char *type : { "1", "0", "1", "0" }) {
+            QVERIFY(MailTenant::setVar(kDb, "mailingType", type));
+            QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+            QCOMPARE(int(worker.getMailingType()), QByteArray(type).toInt());
+            QCOMPARE(worker.transportConnectionCount(), type[0] == '0' ? 3 : 2);
+        }
+        LogCapture log;
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "7"));
+        QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+        QCOMPARE(int(worker.getMailingType()), 7);
+        QCOMPARE(worker.transportConnectionCount(), 0);
+        QVERIFY(log.contains(QStringLiteral("setMailingType(7) - mailing type is not implemented!")));
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+
+        // One mail, one request: no connection was left behind twice.
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 10000);
+        QTest::qWait(1000);
+        QCOMPARE(fake.sendCount(), 1);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.sent, 1u);
+        QCOMPARE(row.apiID.toString(), QStringLiteral("fake-1"));
+    }
+
+    void deliversOnItsThread_data()
+    {
+        QTest::addColumn<QJsonObject>("script");
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<int>("minInfoRequests");
+        QTest::newRow("sent") << QJsonObject() << "S" << 0;
+        QTest::newRow("queued then sent")
+            << QJsonObject { { "send", QJsonArray { "queued" } }, { "info", QJsonArray { "queued", "sent" } } }
+            << "S" << 2;
+        QTest::newRow("queued then bounced")
+            << QJsonObject { { "send", QJsonArray { "queued" } }, { "info", QJsonArray { "deferred", "bounced" } } }
+            << "B" << 2;
+        QTest::newRow("rejected") << QJsonObject { { "send", QJsonArray { "rejected" } } } << "R" << 0;
+        QTest::newRow("no reply in time")
+            << QJsonObject { { "send", QJsonArray { QJsonObject { { "delay", 5 }, { "default", true } } } } }
+            << "E" << 0;
+    }
+
+    void deliversOnItsThread()
+    {
+        QFETCH(QJsonObject, script);
+        QFETCH(QString, letter);
+        QFETCH(int, minInfoRequests);
+
+        FakeMandrill fake(script);
+        QVERIFY(fake.start().isEmpty());
+        QList<uint> mids;
+        for (int i = 0; i < 3; ++i)
+            mids << MailTenant::insertMail(kDb, QStringLiteral("r%1@example.test").arg(i), "S", "B", {}, 10 + i);
+        {
+            ThreadedWorker running(kDb, fake.apiSettings(700), 150);
+            for (uint mid : qAsConst(mids))
+                QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, letter, 20000);
+        }
+        QCOMPARE(fake.sendCount(), 3);
+        QVERIFY(fake.infoCount() >= minInfoRequests * 3);
+        for (int i = 0; i < mids.size(); ++i) {
+            const MailTenant::Row row = MailTenant::row(kDb, mids.at(i));
+            QCOMPARE(row.sent, letter == QLatin1String("S") ? 1u : 0u);
+            QVERIFY(!row.done.isNull());
+            if (letter != QLatin1String("E"))
+                QVERIFY(row.apiID.toString().startsWith(QStringLiteral("fake-")));
+        }
+        // Sent one at a time, oldest first.
+        const QList<QJsonObject> sends = fake.requests(FakeMandrill::sendPath());
+        for (int i = 0; i < sends.size(); ++i)
+            QCOMPARE(sends.at(i).value("body").toObject().value("message").toObject().value("metadata").toObject()
+                         .value("mid").toInt(),
+                     int(mids.at(i)));
+    }
+
+    void smtpTransportDeliversAttachments()
+    {
+        QTemporaryDir maildir;
+        QProcess server;
+        server.setProcessChannelMode(QProcess::SeparateChannels);
+        server.start(QStringLiteral("/usr/bin/python3"),
+                     { QStringLiteral(YXA_TEST_SOURCE_DIR "/tests/support/smtp-server.py"), QStringLiteral("--maildir"),
+                       maildir.path(), QStringLiteral("--mode"), QStringLiteral("plain") });
+        QVERIFY(server.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() == QProcess::NotRunning, 15000);
+        const QByteArray ready = server.readLine().trimmed();
+        QVERIFY2(ready.startsWith("READY "), ready.constData());
+        const int port = ready.mid(6).toInt();
+
+        const QByteArray pdf = QByteArray("%PDF-1.4\n\x00\x01\x02\xff binary", 22);
+        QByteArray csv;
+        for (int i = 0; i < 300; ++i)
+            csv += "line " + QByteArray::number(i) + ";\xc3\xa1\r\n";
+        const QJsonObject document { { "attachments",
+                                       QJsonArray { QJsonObject { { "type", "application/pdf" }, { "name", "order.pdf" },
+                                                                  { "content", QString::fromLatin1(pdf.toBase64()) } },
+                                                    QJsonObject { { "type", "text/csv" }, { "name", "list.csv" },
+                                                                  { "content", QString::fromLatin1(csv.toBase64()) } } } } };
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "1"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpHost", "127.0.0.1"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpPort", QString::number(port)));
+        QVERIFY(MailTenant::setVar(kDb, "smtpType", "0"));
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("supplier@example.test"), "Order", "Body text",
+                                                QJsonDocument(document).toJson());
+        {
+            ThreadedWorker running(kDb, MandrillApiSettings(), 150);
+            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 20000);
+        }
+        server.terminate();
+        server.waitForFinished(5000);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.sent, 1u);
+        QVERIFY(row.apiID.isNull());
+
+        const QStringList mails = QDir(maildir.path()).entryList({ QStringLiteral("*.eml") });
+        QCOMPARE(mails.size(), 1);
+        // Python's mail parser reads the attachments back.
+        QProcess parse;
+        parse.start(QStringLiteral("/usr/bin/python3"),
+                    { QStringLiteral("-c"),
+                      QStringLiteral("import sys, json, base64, email\n"
+                                     "m = email.message_from_binary_file(open(sys.argv[1], 'rb'))\n"
+                                     "print(json.dumps([[p.get_filename(), p.get_content_type(), "
+                                     "base64.b64encode(p.get_payload(decode=True)).decode()] "
+                                     "for p in m.walk() if p.get_filename()]))"),
+                      maildir.filePath(mails.at(0)) });
+        QVERIFY(parse.waitForFinished(10000));
+        const QJsonArray parts = QJsonDocument::fromJson(parse.readAllStandardOutput()).array();
+        QCOMPARE(parts.size(), 2);
+        QCOMPARE(parts.at(0).toArray().at(0).toString(), QStringLiteral("order.pdf"));
+        QCOMPARE(parts.at(0).toArray().at(1).toString(), QStringLiteral("application/pdf"));
+        QCOMPARE(QByteArray::fromBase64(parts.at(0).toArray().at(2).toString().toLatin1()), pdf);
+        QCOMPARE(parts.at(1).toArray().at(0).toString(), QStringLiteral("list.csv"));
+        QCOMPARE(QByteArray::fromBase64(parts.at(1).toArray().at(2).toString().toLatin1()), csv);
+    }
+};
+
+YXA_TEST_CLASS(MailingWorkerTest)
+#include "mailingworkertest.moc"

@@ -1,0 +1,327 @@
+// The Mandrill transport against the fake API (tests/support/fake-mandrill.py):
+// the exact request bodies, and what every kind of reply is reported as.
+#include "fakemandrill.h"
+#include "logcapture.h"
+#include "mailingpluginclient.h"
+#include "testmain.h"
+
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+const QString kFrom = QStringLiteral("office@tenant.test");
+const QString kTo = QStringLiteral("supplier@example.test");
+
+QJsonObject sendScript(const QJsonValue &entry)
+{
+    return QJsonObject { { QStringLiteral("send"), QJsonArray { entry } } };
+}
+
+QJsonObject infoScript(const QJsonValue &entry)
+{
+    return QJsonObject { { QStringLiteral("info"), QJsonArray { entry } } };
+}
+} // namespace
+
+class MandrillTransportTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void checkHtml_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("html");
+        QTest::newRow("bold tag") << "a <b>word</b> b" << true;
+        QTest::newRow("lone less-than") << "1 < 2" << false;
+        QTest::newRow("plain") << "plain text" << false;
+        QTest::newRow("empty tag") << "<>" << true;
+        QTest::newRow("break") << "line<br/>line" << true;
+    }
+
+    void checkHtml()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, html);
+        MailingPluginClient client;
+        QCOMPARE(client.checkHtml(text), html);
+    }
+
+    void sendRequestBody_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("html") << QByteArray("<p>Order <b>42</b></p>") << "html" << "<p>Order <b>42</b></p>";
+        QTest::newRow("lone less-than is text") << QByteArray("1 < 2") << "text" << "1 < 2";
+        QTest::newRow("utf-8 text") << QByteArray("Objedn\xc3\xa1vka") << "text" << QString::fromUtf8("Objedn\xc3\xa1vka");
+        QTest::newRow("cut at zero byte") << QByteArray("before\0<b>after</b>", 19) << "text" << "before";
+    }
+
+    void sendRequestBody()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+
+        FakeMandrill fake;
+        const QString error = fake.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        QVERIFY(client.sendMail(77, kFrom, kTo, QStringLiteral("Order"), body, QByteArray()));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+
+        const QList<QJsonObject> requests = fake.requests();
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.at(0).value("method").toString(), QStringLiteral("POST"));
+        QCOMPARE(requests.at(0).value("path").toString(), FakeMandrill::sendPath());
+        QCOMPARE(requests.at(0).value("content_type").toString(), QStringLiteral("application/x-www-form-urlencoded"));
+        // The body is the indented JSON text.
+        QVERIFY(requests.at(0).value("raw").toString().contains(QStringLiteral("\n    \"key\"")));
+
+        const QJsonObject expected {
+            { "key", MandrillApiSettings::defaultApiKey() },
+            { "headers", QJsonObject { { "Reply-To", kFrom } } },
+            { "message",
+              QJsonObject { { key, text },
+                            { "auto_text", true },
+                            { "subject", "Order" },
+                            { "from_email", kFrom },
+                            { "to", QJsonArray { QJsonObject { { "email", kTo }, { "type", "to" } } } },
+                            { "metadata", QJsonObject { { "mid", 77 } } } } },
+        };
+        QCOMPARE(requests.at(0).value("body").toObject(), expected);
+        QCOMPARE(done.at(0).at(0).toUInt(), 77u);
+        QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("sent"));
+        QCOMPARE(done.at(0).at(2).toString(), QStringLiteral("fake-1"));
+    }
+
+    void documentStartsMessageAndTransportKeysWin()
+    {
+        FakeMandrill fake;
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        const QJsonArray attachments { QJsonObject {
+            { "type", "application/pdf" }, { "name", "order.pdf" }, { "content", "JVBERi0xLjQK" } } };
+        const QJsonObject document {
+            { "attachments", attachments },
+            { "subject", "from the document" },
+            { "from_email", "doc@example.test" },
+            { "to", QJsonArray { QJsonObject { { "email", "other@example.test" } } } },
+            { "metadata", QJsonObject { { "mid", 1 }, { "x", "y" } } },
+            { "html", "<i>document body</i>" },
+            { "important", true },
+        };
+        client.sendMail(9, kFrom, kTo, QStringLiteral("Row subject"), QByteArray("plain body"),
+                        QJsonDocument(document).toJson());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+
+        const QJsonObject message = fake.requests().at(0).value("body").toObject().value("message").toObject();
+        QCOMPARE(message.value("attachments").toArray(), attachments);
+        QCOMPARE(message.value("important").toBool(), true);
+        QCOMPARE(message.value("subject").toString(), QStringLiteral("Row subject"));
+        QCOMPARE(message.value("from_email").toString(), kFrom);
+        QCOMPARE(message.value("to").toArray().size(), 1);
+        QCOMPARE(message.value("to").toArray().at(0).toObject().value("email").toString(), kTo);
+        QCOMPARE(message.value("metadata").toObject(), (QJsonObject { { "mid", 9 } }));
+        QCOMPARE(message.value("text").toString(), QStringLiteral("plain body"));
+        QVERIFY(!message.contains("html"));
+    }
+
+    void brokenDocumentCostsOnlyItsKeys()
+    {
+        FakeMandrill fake;
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        LogCapture log;
+        client.sendMail(3, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray("{ not json"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QVERIFY(log.contains(QStringLiteral("MailingPluginClient::sendMail() - data parse error:")));
+        const QJsonObject message = fake.requests().at(0).value("body").toObject().value("message").toObject();
+        QVERIFY(!message.contains("attachments"));
+        QCOMPARE(message.value("text").toString(), QStringLiteral("b"));
+        QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("sent"));
+    }
+
+    void sendReply_data()
+    {
+        QTest::addColumn<QJsonValue>("entry");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("apiID");
+
+        const QJsonObject errorObject { { "status", "error" }, { "code", -1 }, { "name", "Invalid_Key" },
+                                        { "message", "Invalid API key" } };
+        QTest::newRow("sent") << QJsonValue(FakeMandrill::reply(200, QJsonArray { QJsonObject {
+            { "email", kTo }, { "status", "sent" }, { "_id", "abc" }, { "reject_reason", QJsonValue() } } }))
+                              << "sent" << "abc";
+        QTest::newRow("queued") << QJsonValue("queued") << "queued" << "fake-1";
+        QTest::newRow("rejected") << QJsonValue("rejected") << "rejected" << "fake-1";
+        QTest::newRow("invalid") << QJsonValue("invalid") << "invalid" << "fake-1";
+        QTest::newRow("two results report the last")
+            << QJsonValue(FakeMandrill::reply(200, QJsonArray {
+                   QJsonObject { { "email", "a@x" }, { "status", "sent" }, { "_id", "first" } },
+                   QJsonObject { { "email", "b@x" }, { "status", "rejected" }, { "_id", "second" },
+                                 { "reject_reason", "hard-bounce" } } }))
+            << "rejected" << "second";
+        QTest::newRow("HTTP 500") << QJsonValue(FakeMandrill::reply(500, errorObject)) << "neterror" << "";
+        QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200, errorObject)) << "" << "";
+        QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << "error" << "";
+        QTest::newRow("invalid JSON") << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << "" << "";
+        QTest::newRow("empty array") << QJsonValue(FakeMandrill::reply(200, QJsonArray())) << "" << "";
+        QTest::newRow("connection dropped") << QJsonValue(QJsonObject { { "drop", true } }) << "neterror" << "";
+        QTest::newRow("no reply in time") << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } })
+                                          << "neterror" << "";
+    }
+
+    void sendReply()
+    {
+        QFETCH(QJsonValue, entry);
+        QFETCH(QString, status);
+        QFETCH(QString, apiID);
+
+        FakeMandrill fake(sendScript(entry));
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings(1000));
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        QElapsedTimer clock;
+        clock.start();
+        client.sendMail(5, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        // The timeout is the client's, not the server's delay.
+        QVERIFY(clock.elapsed() < 4000);
+        QCOMPARE(done.at(0).at(0).toUInt(), 5u);
+        QCOMPARE(done.at(0).at(1).toString(), status);
+        QCOMPARE(done.at(0).at(2).toString(), apiID);
+        QTest::qWait(50);
+        QCOMPARE(done.count(), 1);
+    }
+
+    void checkReply_data()
+    {
+        QTest::addColumn<QJsonValue>("entry");
+        QTest::addColumn<bool>("reported");
+        QTest::addColumn<QString>("status");
+
+        QTest::newRow("sent") << QJsonValue("sent") << true << "sent";
+        QTest::newRow("queued") << QJsonValue("queued") << true << "queued";
+        QTest::newRow("rejected") << QJsonValue("rejected") << true << "rejected";
+        QTest::newRow("bounced is bad") << QJsonValue("bounced") << true << "bad";
+        QTest::newRow("deferred stays unknown") << QJsonValue("deferred") << true << "deferred";
+        QTest::newRow("refused") << QJsonValue(FakeMandrill::reply(500, QJsonObject {
+            { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" }, { "message", "No message" } }))
+                                 << false << "";
+        QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200, QJsonObject {
+            { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" }, { "message", "No message" } }))
+                                      << false << "";
+        QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << false << "";
+        QTest::newRow("no state") << QJsonValue(FakeMandrill::reply(200, QJsonObject { { "_id", "$ID" } }))
+                                  << false << "";
+        QTest::newRow("no reply in time") << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } })
+                                          << false << "";
+    }
+
+    void checkReply()
+    {
+        QFETCH(QJsonValue, entry);
+        QFETCH(bool, reported);
+        QFETCH(QString, status);
+
+        FakeMandrill fake(infoScript(entry));
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings(1000));
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        client.checkMail(41, QStringLiteral("api-41"));
+        QCOMPARE(client.pendingCheckCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(client.pendingCheckCount(), 0, 10000);
+
+        const QList<QJsonObject> requests = fake.requests(FakeMandrill::infoPath());
+        QCOMPARE(requests.size(), 1);
+        QCOMPARE(requests.at(0).value("body").toObject(),
+                 (QJsonObject { { "key", MandrillApiSettings::defaultApiKey() }, { "id", "api-41" } }));
+        QCOMPARE(requests.at(0).value("content_type").toString(), QStringLiteral("application/x-www-form-urlencoded"));
+        QCOMPARE(done.count(), reported ? 1 : 0);
+        if (reported) {
+            QCOMPARE(done.at(0).at(0).toUInt(), 41u);
+            QCOMPARE(done.at(0).at(1).toString(), status);
+            QCOMPARE(done.at(0).at(2).toString(), QStringLiteral("api-41"));
+        }
+    }
+
+    void failedCheckIsNotReportedAgainstSend()
+    {
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 1.0 }, { "default", true } } } },
+            { "info", QJsonArray { FakeMandrill::reply(500, QJsonObject { { "status", "error" } }),
+                                   FakeMandrill::rawReply(200, "") } } });
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        client.sendMail(100, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        client.checkMail(7, QStringLiteral("old-7"));
+        client.checkMail(8, QStringLiteral("old-8"));
+        QTRY_COMPARE_WITH_TIMEOUT(client.pendingCheckCount(), 0, 10000);
+        QCOMPARE(done.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.at(0).at(0).toUInt(), 100u);
+        QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("sent"));
+    }
+
+    void oneOpenCheckPerIdentifier()
+    {
+        FakeMandrill fake(infoScript(QJsonObject { { "delay", 0.5 }, { "default", true } }));
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        client.checkMail(5, QStringLiteral("same"));
+        client.checkMail(5, QStringLiteral("same"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QTest::qWait(200);
+        QCOMPARE(done.count(), 1);
+        QCOMPARE(fake.infoCount(), 1);
+        // Answered: the next pass may ask again.
+        client.checkMail(5, QStringLiteral("same"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+        QCOMPARE(fake.infoCount(), 2);
+    }
+
+    void apiKeyFromSettingsAndNeverLogged()
+    {
+        FakeMandrill fake(QJsonObject { { "send", QJsonArray { "queued" } } });
+        QVERIFY(fake.start().isEmpty());
+        MandrillApiSettings settings = fake.apiSettings();
+        settings.apiKey = QStringLiteral("Secret-Key-0123456789");
+        MailingPluginClient client;
+        client.setDebugLevel(2);
+        client.setApiSettings(settings);
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        LogCapture log;
+        client.sendMail(1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray("{ broken"));
+        client.checkMail(2, QStringLiteral("id-2"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+        const QList<QJsonObject> requests = fake.requests();
+        QCOMPARE(requests.size(), 2);
+        for (const QJsonObject &request : requests)
+            QCOMPARE(request.value("body").toObject().value("key").toString(), settings.apiKey);
+        QVERIFY(log.lines().size() > 3);
+        for (const QString &line : log.lines()) {
+            QVERIFY2(!line.contains(settings.apiKey), qPrintable(line));
+            QVERIFY2(!line.contains(MandrillApiSettings::defaultApiKey()), qPrintable(line));
+        }
+    }
+};
+
+YXA_TEST_CLASS(MandrillTransportTest)
+#include "mandrilltransporttest.moc"

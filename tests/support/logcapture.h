@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+// Collects every log line written while it lives (from any thread), so tests
+// can assert that a line was or was not written. Lines still reach the
+// previous handler, so a failing test shows them.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture &) = delete;
+    LogCapture &operator=(const LogCapture &) = delete;
+
+    QStringList lines() const;
+    QStringList lines(QtMsgType type) const;
+    // Lines containing text.
+    int count(const QString &text) const;
+    bool contains(const QString &text) const { return count(text) > 0; }
+    void clear();
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext &context, const QString &message);
+
+    mutable QMutex mutex;
+    QList<QPair<QtMsgType, QString>> captured;
+    QtMessageHandler previous = nullptr;
+    LogCapture *outer = nullptr;
+};
