@@ -1,15 +1,27 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class QPrinter;
+class RptBandObject;
+class RptDrawer;
 class RptEngine;
+class RptFieldObject;
 
 // Lays a loaded report out over pages and draws it (PDF, HTML, printer,
 // preview). RptEngine creates one per engine (as its child) and delegates its
 // print operations here; the processor drives the engine's evaluation
-// context and calls its evaluation API (see rptengine.h).
+// context and calls its evaluation API (see rptengine.h), and hands each
+// field of a placed band row to RptDrawer.
+//
+// A print run has two passes over the same layout: the counting pass (draw
+// false) finds the page breaks and the page count, the drawing pass puts the
+// pages on the printer. Vertical positions (y) are template units from the
+// top of the printable area.
 class RptReportProcessor : public QObject
 {
     Q_OBJECT
@@ -27,6 +39,41 @@ public:
     // export format.
     void exportTo(QObject *action);
 
+    // Whether the last PDF run could paint (its file could be written).
+    bool lastRunPainted() const { return m_lastRunPainted; }
+
+    // The layout steps; public so that a test can drive one of them.
+    void processReport(QPrinter *printer, bool draw, int &curPage, bool first);
+    void processGroupHeader(QPrinter *printer, int &y, bool draw, int &curPage);
+    void processMasterData(QPrinter *printer, int &y, bool draw, int &curPage, int bandNo,
+                           const QList<int> &rows);
+    void processMHeader(int &y, int bandNo, bool draw, int &curPage);
+    void processMFooter(QPrinter *printer, int &y, int bandNo, bool draw, int &curPage);
+    void processRTitle(int &y, bool draw);
+    void processPHeader(int &y, bool draw);
+    void processPFooter(bool draw);
+    void processRSummary(QPrinter *printer, int &y, bool draw, int &curPage);
+    void newPage(QPrinter *printer, int &y, bool draw, bool withTitle);
+    void drawBandRow(RptBandObject *band, int y, bool draw);
+    bool allowPrintPage(bool draw, int page) const;
+    bool allowNewPage(bool draw, int page) const;
+
 private:
+    RptBandObject *band(int type, int bandNo = 1, int groupLevel = 0) const;
+    int bandHeight(int type, int bandNo = 1) const;
+    int recordCount(RptBandObject *masterData, int bandNo) const;
+    // Draws a group header or footer at y, breaking the page first when it
+    // does not fit above the page and master footers.
+    void processGroupBand(QPrinter *printer, RptBandObject *band, int &y, bool draw, int bandNo);
+    void drawCrossTab(RptFieldObject *field, int bandTop);
+    void prepareCrossTabs(int reportPage);
+
     RptEngine *m_engine;
+    std::unique_ptr<RptDrawer> m_drawer;
+    QPrinter *m_printer = nullptr;
+    // The running position of the layout (the y of processReport), which a
+    // cross-tab moves when it breaks the page under a band row.
+    int *m_y = nullptr;
+    bool m_draw = false;
+    bool m_lastRunPainted = false;
 };

@@ -64,23 +64,31 @@ QString MimeMultiPart::getBoundary() const
 
 void MimeMultiPart::prepare()
 {
-    const QByteArray delimiter = "--" + cBoundary.toLatin1() + "\r\n";
-    QList<QByteArray> rendered;
-    int total = 0;
+    // The parts are joined as text straight into the container's own text:
+    // the same result as assembling UTF-8 bytes and reading them back as the
+    // container's 8bit body, without two more copies of every attachment.
+    const QString delimiter = QLatin1String("--") + cBoundary + QLatin1String("\r\n");
+    QStringList rendered;
+    qsizetype total = 0;
     for (MimePart *part : qAsConst(parts)) {
         part->prepare();
-        rendered.append(part->toString().toUtf8());
+        rendered.append(part->toString());
         total += delimiter.size() + rendered.last().size();
     }
 
     content.clear();
-    content.reserve(total + delimiter.size() + 2);
-    for (const QByteArray &text : qAsConst(rendered)) {
-        content += delimiter;
-        content += text;
-    }
-    content += "--" + cBoundary.toLatin1() + "--\r\n";
-    rendered.clear();
+    MimePart::prepare(); // the header, with an empty body
+    const QString head = mimeString.chopped(4);
 
-    MimePart::prepare();
+    mimeString.clear();
+    mimeString.reserve(int(head.size() + total + delimiter.size() + 8));
+    mimeString += head;
+    for (const QString &text : qAsConst(rendered)) {
+        mimeString += delimiter;
+        mimeString += text;
+    }
+    rendered.clear();
+    mimeString += QLatin1String("--") + cBoundary + QLatin1String("--\r\n");
+    mimeString += QLatin1String("\r\n\r\n");
+    prepared = true;
 }

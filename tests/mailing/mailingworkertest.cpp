@@ -257,14 +257,16 @@ private slots:
     {
         QTest::addColumn<QJsonObject>("script");
         QTest::addColumn<QString>("letter");
+        // The info replies are used in order over all rows: the first row is
+        // asked twice, the others once.
         QTest::addColumn<int>("minInfoRequests");
         QTest::newRow("sent") << QJsonObject() << "S" << 0;
         QTest::newRow("queued then sent")
             << QJsonObject { { "send", QJsonArray { "queued" } }, { "info", QJsonArray { "queued", "sent" } } }
-            << "S" << 2;
+            << "S" << 4;
         QTest::newRow("queued then bounced")
             << QJsonObject { { "send", QJsonArray { "queued" } }, { "info", QJsonArray { "deferred", "bounced" } } }
-            << "B" << 2;
+            << "B" << 4;
         QTest::newRow("rejected") << QJsonObject { { "send", QJsonArray { "rejected" } } } << "R" << 0;
         QTest::newRow("no reply in time")
             << QJsonObject { { "send", QJsonArray { QJsonObject { { "delay", 5 }, { "default", true } } } } }
@@ -288,7 +290,7 @@ private slots:
                 QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, letter, 20000);
         }
         QCOMPARE(fake.sendCount(), 3);
-        QVERIFY(fake.infoCount() >= minInfoRequests * 3);
+        QVERIFY(fake.infoCount() >= minInfoRequests);
         for (int i = 0; i < mids.size(); ++i) {
             const MailTenant::Row row = MailTenant::row(kDb, mids.at(i));
             QCOMPARE(row.sent, letter == QLatin1String("S") ? 1u : 0u);

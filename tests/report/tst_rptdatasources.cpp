@@ -429,6 +429,19 @@ private slots:
         QVERIFY(!QSqlDatabase::contains(QStringLiteral("rpt_test_customers")));
     }
 
+    void laterSourceKeepsItsConnection()
+    {
+        RptSqlConnection c;
+        c.dbType = QStringLiteral("QMYSQL");
+        c.dbConnectionName = QStringLiteral("rpt_test_shared");
+        auto *first = new RptSql;
+        first->setConnection(c);
+        RptSql second;
+        second.setConnection(c);
+        delete first;
+        QVERIFY(QSqlDatabase::contains(QStringLiteral("rpt_test_shared")));
+    }
+
     void userSqlConnection()
     {
         YXA_REQUIRE_MARIADB();
