@@ -2,6 +2,7 @@
 
 #include "cateringlogging.h"
 #include "datasetinfo.h"
+#include "defaultsender.h"
 #include "mailrepository.h"
 #include "rptengine.h"
 
@@ -76,12 +77,6 @@ QDateTime TabloraWorker::now() const
     return clock ? clock() : QDateTime::currentDateTime();
 }
 
-QString TabloraWorker::defaultSender()
-{
-    const QString configured = qEnvironmentVariable("YXA_DEFAULT_SENDER").trimmed();
-    return configured.isEmpty() ? QStringLiteral("noreply@localhost") : configured;
-}
-
 QString TabloraWorker::autoMarker()
 {
     return QStringLiteral("Tablora-auto");
@@ -135,9 +130,9 @@ void TabloraWorker::getSender()
         qCCritical(lcCatering, "TabloraWorker - getSender ERROR: [%s]: %s", nativeCode(query).constData(),
                    errorText(query).constData());
     if (ok)
-        sender = query.next() ? query.value(QStringLiteral("value")).toString() : defaultSender();
+        sender = query.next() ? query.value(QStringLiteral("value")).toString() : DefaultSender::address();
     if (sender.isEmpty())
-        sender = defaultSender();
+        sender = DefaultSender::address();
 }
 
 void TabloraWorker::getCompanyName()
@@ -484,7 +479,11 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
     MailRepository repository;
     repository.debug = true;
     repository.setDB(db);
-    return repository.addMail(mail) != -1;
+    const int mid = repository.addMail(mail);
+    if (mid == 0)
+        qCWarning(lcCatering, "TabloraWorker - order mail to '%s' not queued: no sender, recipient or subject!",
+                  qUtf8Printable(mailTo));
+    return mid != -1;
 }
 
 void TabloraWorker::setDSInfo(DataSetInfo &dsInfo)

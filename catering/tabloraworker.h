@@ -52,10 +52,6 @@ public:
     void setClock(Clock clock);
     QDateTime now() const;
 
-    // The sender address used when the tenant has no "globalEmail": the
-    // environment variable YXA_DEFAULT_SENDER, else "noreply@localhost".
-    static QString defaultSender();
-
     // One tick's steps, in the order timerTick() runs them.
     void timerTick();
     void getSender();

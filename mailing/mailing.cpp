@@ -126,6 +126,8 @@ void Mailing::readDatabase()
         if (query.exec(kPendingRows)) {
             while (query.next()) {
                 const uint mid = query.value(QStringLiteral("mid")).toUInt();
+                if (settled.remove(mid))
+                    settledOrder.removeOne(mid);
                 // The row at the transport is still pending in the table
                 // until its report arrives; reading it again would send it twice.
                 if (outstanding && mid == outMid)
@@ -195,6 +197,14 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     if (debugLevel)
         qCDebug(lcMailing) << "Mailing::sentReply() mid:" << mid << " status:" << status << " api ID:" << apiID;
 
+    // Send reports always concern the row that is out; anything else answers
+    // a delivery-state question.
+    const bool answersCheck = !(outstanding && mid == outMid);
+    if (answersCheck && settled.contains(mid)) {
+        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "is already final, status ignored:" << status;
+        return;
+    }
+
     const QString now = QString::number(QDateTime::currentSecsSinceEpoch());
     // The identifier comes from outside (the provider's reply): it reaches the
     // statement only escaped by the driver, never as raw text.
@@ -229,6 +239,12 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                 qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR:" << query.lastError().text();
             else
                 qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR" << query.lastError().text();
+        } else if (answersCheck && status != QLatin1String("queued")) {
+            settled.insert(mid);
+            settledOrder.append(mid);
+            // Late answers come within a request timeout; old entries can go.
+            while (settledOrder.size() > 10000)
+                settled.remove(settledOrder.takeFirst());
         }
     }
 

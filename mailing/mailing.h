@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 #include <QVariant>
@@ -70,4 +71,10 @@ private:
     // The row that is out at the transport.
     bool outstanding = false;
     uint outMid = 0;
+    // Rows that a delivery-state answer made final. A pass that read such a
+    // row as queued just before the answer arrived asks once more; that late
+    // answer must not count the delivery a second time. A row leaves the set
+    // when it is read as pending again (the writer reset it).
+    QSet<uint> settled;
+    QList<uint> settledOrder;
 };

@@ -39,10 +39,23 @@ MailingPluginWorker::~MailingPluginWorker()
 {
     if (debugLevel)
         qCDebug(lcMailing, "MailingPluginWorker:%u: - DESTRUCT", number);
-    if (mandrillClient)
-        mandrillClient->deleteLater();
-    if (smtpClient)
-        smtpClient->deleteLater();
+    // The worker itself goes in its thread's last deferred-deletion pass,
+    // which no longer serves deletions posted from within it: a deleteLater()
+    // there would leak the transports. In their own thread, and with none of
+    // their calls on the stack (the worker is deleted from the event loop),
+    // they can go at once.
+    const auto release = [](QObject *transport) {
+        if (!transport)
+            return;
+        if (transport->thread() == QThread::currentThread())
+            delete transport;
+        else
+            transport->deleteLater();
+    };
+    release(mandrillClient);
+    release(smtpClient);
+    mandrillClient = nullptr;
+    smtpClient = nullptr;
     if (database.isValid() && database.isOpen())
         database.close();
     delete settings;

@@ -13,12 +13,14 @@
 
 #include <QDate>
 #include <QFile>
+#include <QHash>
 #include <QLocale>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScriptContext>
 #include <QScriptValueIterator>
 #include <QTime>
+#include <QVector>
 
 namespace {
 
@@ -464,12 +466,49 @@ RptPageObject *RptEngine::currentPage() const
 
 // ---- Evaluation -------------------------------------------------------------
 
+namespace {
+
+// Patterns are compiled once per thread: engines of different threads never
+// share one.
+const QRegularExpression &variablePattern()
+{
+    static thread_local const QRegularExpression re(QStringLiteral("\\[\\D.*?]"),
+                                                    QRegularExpression::DotMatchesEverythingOption);
+    return re;
+}
+
+// Replaces every data variable of text in one pass, so a value that itself
+// looks like a variable is never substituted again. value() is asked once
+// per distinct variable.
+template<typename ValueOf>
+QString substituteVariables(const QString &text, ValueOf value)
+{
+    QHash<QString, QString> known;
+    QString result;
+    int last = 0;
+    QRegularExpressionMatchIterator it = variablePattern().globalMatch(text);
+    while (it.hasNext()) {
+        const QRegularExpressionMatch m = it.next();
+        const QString token = m.captured(0);
+        auto found = known.constFind(token);
+        if (found == known.constEnd())
+            found = known.insert(token, value(token));
+        result += text.midRef(last, m.capturedStart() - last);
+        result += *found;
+        last = m.capturedEnd();
+    }
+    if (last == 0)
+        return text;
+    result += text.midRef(last);
+    return result;
+}
+
+} // namespace
+
 QStringList RptEngine::splitStringOnVariable(const QString &text)
 {
-    static const QRegularExpression re(QStringLiteral("\\[\\D.*?]"),
-                                       QRegularExpression::DotMatchesEverythingOption);
     QStringList list;
-    QRegularExpressionMatchIterator it = re.globalMatch(text);
+    QRegularExpressionMatchIterator it = variablePattern().globalMatch(text);
     while (it.hasNext())
         list.append(it.next().captured(0));
     return list;
@@ -527,13 +566,20 @@ QString RptEngine::stringPreprocessing(const QString &value, const QString &form
     QString text = replaceInternalVariables(this, value, formatString);
 
     static const char *const aggregates[] = {"SUM", "AVG", "COUNT", "MIN", "MAX"};
+    static thread_local const QVector<QRegularExpression> calls = [] {
+        QVector<QRegularExpression> list;
+        for (const char *a : aggregates)
+            list.append(QRegularExpression(QStringLiteral("(%1)\\((.*?)\\)").arg(QLatin1String(a))));
+        return list;
+    }();
     for (const char *a : aggregates) {
         const QString upper = QLatin1String(a) + QLatin1String("([");
         text.replace(upper, upper, Qt::CaseInsensitive);
     }
-    for (const char *a : aggregates) {
-        const QRegularExpression re(QStringLiteral("(%1)\\((.*?)\\)").arg(QLatin1String(a)));
-        QRegularExpressionMatchIterator it = re.globalMatch(text);
+    for (int k = 0; k < 5; ++k) {
+        if (!text.contains(QLatin1String(aggregates[k])))
+            continue;
+        QRegularExpressionMatchIterator it = calls.at(k).globalMatch(text);
         QStringList found;
         while (it.hasNext())
             found.append(it.next().captured(0));
@@ -552,12 +598,16 @@ QString RptEngine::stringPreprocessing(const QString &value, const QString &form
     static const Rewrite rewrites[] = {
         {"SUM", "SUM(0,"}, {"AVG", "SUM(1,"}, {"COUNT", "SUM(2,"}, {"MAX", "SUM(3,"}, {"MIN", "SUM(4,"},
     };
-    for (const Rewrite &r : rewrites) {
-        if (!text.contains(QLatin1String(r.from), Qt::CaseInsensitive))
-            continue;
-        const QRegularExpression re(QStringLiteral("(?<![\\w.$])%1\\(").arg(QLatin1String(r.from)),
-                                    QRegularExpression::CaseInsensitiveOption);
-        text.replace(re, QLatin1String(r.to));
+    static thread_local const QVector<QRegularExpression> names = [] {
+        QVector<QRegularExpression> list;
+        for (const Rewrite &r : rewrites)
+            list.append(QRegularExpression(QStringLiteral("(?<![\\w.$])%1\\(").arg(QLatin1String(r.from)),
+                                           QRegularExpression::CaseInsensitiveOption));
+        return list;
+    }();
+    for (int k = 0; k < 5; ++k) {
+        if (text.contains(QLatin1String(rewrites[k].from), Qt::CaseInsensitive))
+            text.replace(names.at(k), QLatin1String(rewrites[k].to));
     }
     return text;
 }
@@ -576,7 +626,7 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
     QString text = stringPreprocessing(value, formatString);
 
     if (text.contains(QLatin1String("if"))) {
-        static const QRegularExpression reIf(QStringLiteral("(if\\s*)\\((.*?)\\)"),
+        static thread_local const QRegularExpression reIf(QStringLiteral("(if\\s*)\\((.*?)\\)"),
                                              QRegularExpression::DotMatchesEverythingOption);
         QString escaped;
         int last = 0;
@@ -593,11 +643,7 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
         text = escaped;
     }
 
-    QStringList done;
-    for (const QString &token : splitStringOnVariable(text)) {
-        if (done.contains(token))
-            continue;
-        done.append(token);
+    text = substituteVariables(text, [this, firstPass](const QString &token) {
         const QString val = sectionValue(token, -1);
         if (firstPass) {
             QString name = token;
@@ -612,8 +658,8 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
             if (!present)
                 m_listOfPair.append(AggregateValues {name, QVariant(val), m_recNo, m_curPage});
         }
-        text.replace(token, escapeData(val));
-    }
+        return escapeData(val);
+    });
 
     QStringList pieces;
     QString cur;
@@ -724,18 +770,10 @@ QString RptEngine::quoteValue(const QString &value) const
 
 QString RptEngine::getVariableValue(const QString &text, bool quote)
 {
-    QString result = text;
-    QStringList done;
-    for (const QString &token : splitStringOnVariable(text)) {
-        if (done.contains(token))
-            continue;
-        done.append(token);
-        QString val = sectionValue(token, -1);
-        if (quote && !isNumber(val))
-            val = quoteValue(val);
-        result.replace(token, val);
-    }
-    return result;
+    return substituteVariables(text, [this, quote](const QString &token) {
+        const QString val = sectionValue(token, -1);
+        return quote && !isNumber(val) ? quoteValue(val) : val;
+    });
 }
 
 QString RptEngine::getFormattedValue(const QString &value, const QString &formatString)
@@ -899,36 +937,52 @@ void RptEngine::snapshotFormulaGlobals()
     QScriptValueIterator it(m_formulaEngine->globalObject());
     while (it.hasNext()) {
         it.next();
-        m_formulaBaseline.insert(it.name());
+        m_formulaBaseline.insert(it.name(), it.value());
     }
 }
 
 QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGroup, int groupLevel)
 {
     // One engine serves every expression; each runs in a context of its own
-    // whose activation object takes its variables, and whatever it still put
-    // into the global object is removed afterwards.
+    // whose activation object takes its variables. Whatever it still did to
+    // the global object (implicit globals, replaced or deleted functions) is
+    // undone afterwards, so no expression sees another's traces.
     QScriptContext *ctx = m_formulaEngine->pushContext();
     QScriptValue scope = ctx->activationObject();
     scope.setProperty(QStringLiteral("showInGroup"), showInGroup);
     scope.setProperty(QStringLiteral("groupLevel"), groupLevel);
     const QScriptValue result = m_formulaEngine->evaluate(program, QString(), 1);
-    // The result's text is taken before the context goes.
-    const QScriptValue value = result.isError() || result.isObject()
-        ? QScriptValue(result.toString())
-        : result;
+    // Objects (errors included) are handed on as their text, which is all
+    // any caller uses, so nothing of the expression outlives it.
+    const QScriptValue value = result.isObject() ? QScriptValue(result.toString()) : result;
     m_formulaEngine->popContext();
 
     QScriptValue global = m_formulaEngine->globalObject();
-    QStringList leaked;
+    QStringList added;
+    QStringList changed;
+    int kept = 0;
     QScriptValueIterator it(global);
     while (it.hasNext()) {
         it.next();
-        if (!m_formulaBaseline.contains(it.name()))
-            leaked.append(it.name());
+        const auto b = m_formulaBaseline.constFind(it.name());
+        if (b == m_formulaBaseline.constEnd()) {
+            added.append(it.name());
+        } else {
+            ++kept;
+            if (!it.value().strictlyEquals(b.value()))
+                changed.append(it.name());
+        }
     }
-    for (const QString &name : qAsConst(leaked))
+    for (const QString &name : qAsConst(added))
         global.setProperty(name, QScriptValue());
+    for (const QString &name : qAsConst(changed))
+        global.setProperty(name, m_formulaBaseline.value(name));
+    if (kept != m_formulaBaseline.size()) {
+        for (auto b = m_formulaBaseline.constBegin(); b != m_formulaBaseline.constEnd(); ++b) {
+            if (!global.property(b.key()).isValid())
+                global.setProperty(b.key(), b.value());
+        }
+    }
     return value;
 }
 

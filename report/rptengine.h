@@ -47,7 +47,7 @@
 #include <QPixmap>
 #include <QPrinter>
 #include <QScriptValue>
-#include <QSet>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -249,7 +249,7 @@ private:
 
     RptScriptEngine *m_scriptEngine = nullptr;
     RptScriptEngine *m_formulaEngine = nullptr;
-    QSet<QString> m_formulaBaseline;
+    QHash<QString, QScriptValue> m_formulaBaseline;
     RptReportProcessor *m_processor = nullptr;
 
     QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;

@@ -1,60 +1,688 @@
 #include "rptreportprocessor.h"
 
+#include "reportlogging.h"
+#include "rptbandobject.h"
+#include "rptcrosstabmatrix.h"
+#include "rptcrosstabobject.h"
+#include "rptdrawer.h"
 #include "rptengine.h"
+#include "rptfieldobject.h"
+#include "rptpageobject.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDesktopWidget>
+#include <QFile>
+#include <QFileDialog>
+#include <QFont>
+#include <QHash>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QScreen>
+#include <QToolBar>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+
+// Templates name the Windows faces; the metric-compatible Liberation faces
+// keep their text widths (and carry the Slovak letters).
+void installFontSubstitutes()
+{
+    static const bool done = [] {
+        QFont::insertSubstitution(QStringLiteral("Arial"), QStringLiteral("Liberation Sans"));
+        QFont::insertSubstitution(QStringLiteral("Helvetica"), QStringLiteral("Liberation Sans"));
+        QFont::insertSubstitution(QStringLiteral("MS Shell Dlg 2"), QStringLiteral("Liberation Sans"));
+        QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
+        QFont::insertSubstitution(QStringLiteral("Courier New"), QStringLiteral("Liberation Mono"));
+        return true;
+    }();
+    Q_UNUSED(done)
+}
+
+// Grouping values are texts; numbers among them sort as numbers, so that
+// group 9 comes before group 10.
+int compareValues(const QVariant &a, const QVariant &b)
+{
+    const QString sa = a.toString();
+    const QString sb = b.toString();
+    bool okA = false;
+    bool okB = false;
+    const double da = sa.toDouble(&okA);
+    const double db = sb.toDouble(&okB);
+    if (okA && okB)
+        return da < db ? -1 : (da > db ? 1 : 0);
+    return sa.compare(sb);
+}
+
+bool sameValue(const QVariant &a, const QVariant &b)
+{
+    return a.toString() == b.toString();
+}
+
+} // namespace
 
 RptReportProcessor::RptReportProcessor(RptEngine *engine)
     : QObject(engine)
     , m_engine(engine)
+    , m_drawer(new RptDrawer(engine))
 {
+    installFontSubstitutes();
 }
 
 RptReportProcessor::~RptReportProcessor() = default;
 
-// Placeholder run: prepares the data of every page without laying anything out.
+RptBandObject *RptReportProcessor::band(int type, int bandNo, int groupLevel) const
+{
+    RptPageObject *page = m_engine->pageList.value(m_engine->curPage(), nullptr);
+    return page ? page->getBand(RptName::BandType(type), bandNo, groupLevel) : nullptr;
+}
+
+int RptReportProcessor::bandHeight(int type, int bandNo) const
+{
+    const RptBandObject *b = band(type, bandNo);
+    return b ? b->realHeight : 0;
+}
+
+int RptReportProcessor::recordCount(RptBandObject *masterData, int bandNo) const
+{
+    if (!masterData)
+        return 0;
+    if (!masterData->dataSourceName.isEmpty())
+        return m_engine->getRecCount(m_engine->curPage(), masterData->dataSourceName);
+    return m_engine->getRecCount(m_engine->curPage(), bandNo);
+}
+
+// ---- Print run ----------------------------------------------------------------
+
 void RptReportProcessor::printPreview(QPrinter *printer)
 {
-    Q_UNUSED(printer)
-    if (m_engine->pageList.isEmpty())
+    if (m_engine->pageList.isEmpty() || !printer)
         return;
+    m_printer = printer;
+    const RptName::OutputMode mode = m_engine->mode();
+    QPainter *painter = m_engine->painter();
+    m_drawer->beginRun(painter, printer, mode);
+    m_drawer->setPageSettings(printer, m_engine->pageList.first());
+    bool begun = false;
+    if (mode != RptName::HtmlMode && !painter->isActive()) {
+        begun = painter->begin(printer);
+        if (!begun) {
+            qCWarning(lcReport).noquote()
+                << QStringLiteral("RptReportProcessor::printPreview(\"%1\")").arg(printer->outputFileName())
+                << "cannot paint on the printer";
+        }
+    }
+    m_lastRunPainted = painter->isActive();
+    m_engine->setPageRange(printer->fromPage(), printer->toPage());
+
     m_engine->beginRun();
+
+    // Counting pass: the layout of every page, visible or not.
+    m_engine->setPageNo(1);
+    int reached = 0;
     for (int i = 0; i < m_engine->pageList.size(); ++i) {
+        RptPageObject *page = m_engine->pageList.at(i);
         m_engine->setCurPage(i);
         m_engine->announceDataSets(i);
         m_engine->openDataSource(i);
+        m_engine->clearGroupLists();
+        m_engine->setRecNo(0);
+        int curPage = i;
+        processReport(printer, false, curPage, i == 0);
+        m_engine->setTotalPages(m_engine->pageNo());
+        prepareCrossTabs(i);
+        // A cross-tab without cells (no columns) prints nothing and adds no pages.
+        const QList<RptFieldObject *> tabs = page->crossTabs();
+        const bool hasCells = !tabs.isEmpty() && tabs.first()->crossTab && !tabs.first()->crossTab->fields.isEmpty();
+        const int parts = hasCells ? page->crossTabParts() : 0;
+        const int pages = m_engine->pageNo() + (parts >= 2 ? parts - 1 : 0) - reached;
+        page->setTotalPages(static_cast<unsigned short>(qMax(0, pages)));
+        reached = m_engine->pageNo();
+    }
+    int total = 0;
+    for (RptPageObject *page : qAsConst(m_engine->pageList)) {
+        if (page->isVisible())
+            total += page->totalPages();
+    }
+    m_engine->setTotalPages(total);
+
+    // Drawing pass.
+    if (painter->isActive())
+        painter->resetTransform();
+    m_drawer->resetOrientation();
+    m_engine->processGlobalScript();
+    m_engine->setPageNo(1);
+    bool first = true;
+    for (int i = 0; i < m_engine->pageList.size(); ++i) {
+        if (!m_engine->pageList.at(i)->isVisible())
+            continue;
+        m_engine->clearGroupLists();
+        m_engine->setRecNo(0);
+        m_engine->setCurPage(i);
+        int curPage = i;
+        processReport(printer, true, curPage, first);
+        first = false;
+    }
+
+    if (begun)
+        painter->end();
+    m_drawer->endRun();
+    m_y = nullptr;
+}
+
+void RptReportProcessor::prepareCrossTabs(int reportPage)
+{
+    RptPageObject *page = m_engine->pageList.value(reportPage, nullptr);
+    if (!page)
+        return;
+    for (RptFieldObject *field : page->crossTabs()) {
+        // The caller sets the row count (and may change parameters) here.
+        emit m_engine->setField(*field);
+        if (field->crossTab && !RptCrossTabMatrix::isBuilt(field->crossTab))
+            RptCrossTabMatrix::build(field->crossTab);
     }
 }
 
+void RptReportProcessor::processReport(QPrinter *printer, bool draw, int &curPage, bool first)
+{
+    RptPageObject *page = m_engine->pageList.value(curPage, nullptr);
+    if (!page)
+        return;
+    m_draw = draw;
+    QPainter *painter = m_engine->painter();
+    const bool active = painter->isActive();
+    if (active) {
+        painter->resetTransform();
+        painter->save();
+    }
+    page->initCrossTabProcessedRows();
+    // The transform was reset above, so the page's orientation is applied
+    // again even when the previous page had the same one.
+    m_drawer->resetOrientation();
+    m_drawer->setPageSettings(printer, page);
+    int y = 0;
+    m_y = &y;
+    if (first) {
+        m_drawer->drawBackground(draw);
+        processPHeader(y, draw);
+        // The footer goes on before the title: a title that breaks the page
+        // (a cross-tab in it) must leave this page with its footer.
+        processPFooter(draw);
+        if (m_engine->pageNo() == 1)
+            processRTitle(y, draw);
+    } else {
+        newPage(printer, y, draw, true);
+    }
+    processGroupHeader(printer, y, draw, curPage);
+    processRSummary(printer, y, draw, curPage);
+    m_y = nullptr;
+    if (active && painter->isActive())
+        painter->restore();
+}
+
+bool RptReportProcessor::allowPrintPage(bool draw, int page) const
+{
+    if (!draw)
+        return false;
+    if (page < m_engine->fromPage())
+        return false;
+    return m_engine->toPage() == 0 || page <= m_engine->toPage();
+}
+
+bool RptReportProcessor::allowNewPage(bool draw, int page) const
+{
+    if (!draw)
+        return false;
+    if (m_engine->pageNo() < m_engine->fromPage() || page < m_engine->fromPage())
+        return false;
+    return m_engine->toPage() == 0 || page <= m_engine->toPage();
+}
+
+void RptReportProcessor::newPage(QPrinter *printer, int &y, bool draw, bool withTitle)
+{
+    const bool html = m_engine->mode() == RptName::HtmlMode;
+    if (!html && allowNewPage(draw, m_engine->pageNo() + 1) && printer) {
+        printer->newPage();
+        m_drawer->drawBackground(draw);
+    }
+    m_engine->setPageNo(m_engine->pageNo() + 1);
+    if (draw)
+        emit m_engine->newPage(m_engine->pageNo());
+    // HTML is one continuous sheet.
+    if (!html)
+        y = 0;
+    processPHeader(y, draw);
+    processPFooter(draw);
+    if (withTitle)
+        processRTitle(y, draw);
+}
+
+void RptReportProcessor::processPHeader(int &y, bool draw)
+{
+    if (m_engine->mode() == RptName::HtmlMode)
+        return;
+    RptBandObject *b = band(RptName::PageHeader);
+    if (!b)
+        return;
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, y, true);
+    y += b->realHeight;
+}
+
+void RptReportProcessor::processRTitle(int &y, bool draw)
+{
+    RptBandObject *b = band(RptName::ReportTitle);
+    if (!b)
+        return;
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, y, true);
+    y += b->realHeight;
+}
+
+void RptReportProcessor::processPFooter(bool draw)
+{
+    if (m_engine->mode() == RptName::HtmlMode)
+        return;
+    RptBandObject *b = band(RptName::PageFooter);
+    if (!b)
+        return;
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, m_drawer->usableHeight() - b->realHeight, true);
+}
+
+void RptReportProcessor::processMHeader(int &y, int bandNo, bool draw, int &curPage)
+{
+    Q_UNUSED(curPage)
+    RptBandObject *b = band(RptName::MasterHeader, bandNo);
+    if (!b)
+        return;
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, y, true);
+    y += b->realHeight;
+}
+
+void RptReportProcessor::processMFooter(QPrinter *printer, int &y, int bandNo, bool draw, int &curPage)
+{
+    Q_UNUSED(curPage)
+    RptBandObject *b = band(RptName::MasterFooter, bandNo);
+    if (!b)
+        return;
+    if (m_drawer->usableHeight() - b->realHeight < y)
+        newPage(printer, y, draw, false);
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, y, true);
+    y += b->realHeight;
+}
+
+void RptReportProcessor::processRSummary(QPrinter *printer, int &y, bool draw, int &curPage)
+{
+    Q_UNUSED(curPage)
+    RptBandObject *b = band(RptName::ReportSummary);
+    if (!b)
+        return;
+    if (m_drawer->usableHeight() < b->realHeight + y)
+        newPage(printer, y, draw, false);
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, y, true);
+    y += b->realHeight;
+}
+
+void RptReportProcessor::processGroupBand(QPrinter *printer, RptBandObject *b, int &y, bool draw, int bandNo)
+{
+    const int room = m_drawer->usableHeight() - bandHeight(RptName::PageFooter) - bandHeight(RptName::MasterFooter, bandNo);
+    if (room < b->realHeight + y)
+        newPage(printer, y, draw, false);
+    if (allowPrintPage(draw, m_engine->pageNo()))
+        drawBandRow(b, y, true);
+    y += b->realHeight;
+}
+
+void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw, int &curPage)
+{
+    for (int n = 1; n <= 5; ++n) {
+        m_engine->setRecNo(0);
+        m_engine->setLineCounter(0);
+        RptBandObject *groupHeader = band(RptName::DataGroupHeader, n);
+        RptBandObject *groupFooter[3] = {band(RptName::DataGroupFooter, n, 0), band(RptName::DataGroupFooter, n, 1),
+                                         band(RptName::DataGroupFooter, n, 2)};
+        RptBandObject *masterHeader = band(RptName::MasterHeader, n);
+        RptBandObject *masterData = band(RptName::MasterData, n);
+        RptBandObject *masterFooter = band(RptName::MasterFooter, n);
+
+        QStringList expressions;
+        if (masterData && !masterData->groupingField.isEmpty()) {
+            const QStringList parts = masterData->groupingField.split(QLatin1Char(','));
+            for (int k = 0; k < parts.size() && k < 3; ++k)
+                expressions.append(parts.at(k).trimmed());
+            m_engine->fillListOfValue(masterData);
+            const int count = recordCount(masterData, n);
+            if (count > 0 && count > curPage) {
+                for (int j = 0; j < count; ++j) {
+                    m_engine->setRecNo(j);
+                    for (const QString &e : qAsConst(expressions))
+                        m_engine->sectionField(masterData, e, false, true);
+                }
+            }
+        }
+
+        if (expressions.isEmpty()) {
+            processMHeader(y, n, draw, curPage);
+            processMasterData(printer, y, draw, curPage, n, QList<int>());
+            processMFooter(printer, y, n, draw, curPage);
+            continue;
+        }
+        if (m_engine->listOfPair().isEmpty())
+            continue;
+
+        // Each record's grouping values, sorted.
+        QList<RowData> &rows = m_engine->rowList();
+        rows.clear();
+        QHash<int, int> indexOfRecord;
+        for (int k = 0; k < expressions.size(); ++k) {
+            QString name = expressions.at(k);
+            name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
+            for (const AggregateValues &v : qAsConst(m_engine->listOfPair())) {
+                if (v.reportPage != curPage || v.paramName != name)
+                    continue;
+                auto it = indexOfRecord.constFind(v.lnNo);
+                int index;
+                if (it == indexOfRecord.constEnd()) {
+                    RowData row;
+                    row.recNo = v.lnNo;
+                    rows.append(row);
+                    index = rows.size() - 1;
+                    indexOfRecord.insert(v.lnNo, index);
+                } else {
+                    index = *it;
+                }
+                rows[index].values[k] = v.paramValue;
+            }
+        }
+        std::stable_sort(rows.begin(), rows.end(), [](const RowData &a, const RowData &b) {
+            for (int k = 0; k < 3; ++k) {
+                const int c = compareValues(a.values[k], b.values[k]);
+                if (c != 0)
+                    return c < 0;
+            }
+            return a.recNo < b.recNo;
+        });
+
+        if (masterHeader && !masterHeader->showInGroup)
+            processMHeader(y, n, draw, curPage);
+
+        bool headerDue = true;
+        bool firstGroup = true;
+        QList<int> current;
+        for (int i = 0; i < rows.size(); ++i) {
+            const RowData &row = rows.at(i);
+            const bool last = i == rows.size() - 1;
+            bool ended[3];
+            bool any = false;
+            for (int k = 0; k < 3; ++k) {
+                ended[k] = last || !sameValue(row.values[k], rows.at(i + 1).values[k]);
+                any = any || ended[k];
+            }
+            for (int k = 0; k < 3; ++k)
+                m_engine->groupIdxList(k).append(row.recNo);
+            current.append(row.recNo);
+            if (!any)
+                continue;
+
+            if (headerDue) {
+                if (masterData->startNewPage && !firstGroup)
+                    newPage(printer, y, draw, false);
+                m_engine->setRecNo(row.recNo);
+                if (groupHeader)
+                    processGroupBand(printer, groupHeader, y, draw, n);
+            }
+            firstGroup = false;
+            if (masterHeader && masterHeader->showInGroup)
+                processMHeader(y, n, draw, curPage);
+            std::sort(current.begin(), current.end());
+            processMasterData(printer, y, draw, curPage, n, current);
+            if (masterFooter && masterFooter->showInGroup)
+                processMFooter(printer, y, n, draw, curPage);
+            m_engine->setRecNo(row.recNo);
+            for (int k = 2; k >= 0; --k) {
+                if (groupFooter[k] && ended[k])
+                    processGroupBand(printer, groupFooter[k], y, draw, n);
+            }
+            for (int k = 0; k < 3; ++k) {
+                if (!ended[k])
+                    continue;
+                m_engine->groupIdxList(k).clear();
+                if (k == 0 && masterData->startNewNumeration)
+                    m_engine->setLineCounter(0);
+            }
+            current.clear();
+            headerDue = ended[0];
+        }
+
+        if (masterFooter && !masterFooter->showInGroup)
+            processMFooter(printer, y, n, draw, curPage);
+    }
+}
+
+void RptReportProcessor::processMasterData(QPrinter *printer, int &y, bool draw, int &curPage, int bandNo,
+                                           const QList<int> &rows)
+{
+    RptBandObject *masterData = band(RptName::MasterData, bandNo);
+    if (!masterData)
+        return;
+    Q_UNUSED(curPage)
+    const int footers = bandHeight(RptName::PageFooter) + bandHeight(RptName::MasterFooter, bandNo);
+    const int count = recordCount(masterData, bandNo);
+    if (count < 1)
+        return;
+    const bool html = m_engine->mode() == RptName::HtmlMode;
+    auto printRow = [&](int i) {
+        m_engine->setRecNo(i);
+        m_engine->setLineCounter(m_engine->lineCounter() + 1);
+        drawBandRow(masterData, y, false);
+        const int rowHeight = masterData->height;
+        if (!html && m_drawer->usableHeight() - footers < rowHeight + y) {
+            newPage(printer, y, draw, false);
+            processMHeader(y, bandNo, draw, curPage);
+        }
+        if (allowPrintPage(draw, m_engine->pageNo()))
+            drawBandRow(masterData, y, true);
+        else
+            m_engine->fillListOfValue(masterData);
+        y += rowHeight;
+    };
+    if (rows.isEmpty()) {
+        for (int i = 0; i < count; ++i)
+            printRow(i);
+    } else {
+        // rows is in ascending order.
+        for (int i : rows) {
+            if (i >= 0 && i < count)
+                printRow(i);
+        }
+    }
+}
+
+void RptReportProcessor::drawBandRow(RptBandObject *b, int y, bool draw)
+{
+    if (!b)
+        return;
+    b->height = b->realHeight;
+    // Only auto-height labels can change the row's height; nothing else
+    // needs the measuring pass.
+    for (RptFieldObject *field : qAsConst(b->fields)) {
+        if (field->autoHeight && field->fieldType == RptName::Label)
+            m_drawer->drawField(field, y, false);
+    }
+    if (!draw)
+        return;
+    for (RptFieldObject *field : qAsConst(b->fields)) {
+        if (field->fieldType == RptName::Line)
+            m_drawer->drawLine(field, y);
+        else if (field->fieldType == RptName::CrossTab)
+            drawCrossTab(field, y);
+        else
+            m_drawer->drawField(field, y, true);
+    }
+}
+
+void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
+{
+    // The field itself: the caller sees it, and its printing condition holds.
+    m_drawer->drawField(field, bandTop, true);
+    if (!m_engine->isFieldVisible(field) || !field->crossTab)
+        return;
+    RptCrossTabObject *tab = field->crossTab;
+    if (!RptCrossTabMatrix::isBuilt(tab))
+        RptCrossTabMatrix::build(tab);
+    if (tab->colCount() <= 0 || tab->fields.isEmpty())
+        return;
+    const int visible = tab->visibleRowCount();
+    const int cols = tab->colCount();
+    int top = bandTop;
+    int rowOnPage = 0;
+    int lastRow = -1;
+    for (int i = tab->processedCount(); i < tab->fields.size(); ++i) {
+        RptFieldObject *cell = tab->fields.at(i);
+        const int row = i / cols;
+        if (row != lastRow) {
+            if (lastRow >= 0)
+                ++rowOnPage;
+            lastRow = row;
+            if (visible > 0 && rowOnPage >= visible) {
+                // Only as many pages as the counting pass counted.
+                if (m_engine->pageNo() >= m_engine->totalPages() || !m_y)
+                    break;
+                newPage(m_printer, *m_y, m_draw, false);
+                top = *m_y;
+                rowOnPage = 0;
+            }
+        }
+        cell->rect.moveTop(field->rect.top() + rowOnPage * tab->rowHeight());
+        cell->rect.setHeight(tab->rowHeight());
+        const RptCrossTabMatrix::Role role = RptCrossTabMatrix::rowRole(tab, row);
+        if (role == RptCrossTabMatrix::Header)
+            cell->value = RptCrossTabMatrix::header(tab, cell);
+        else if (RptCrossTabMatrix::isTotalCell(tab, cell))
+            cell->value = RptCrossTabMatrix::total(tab, cell);
+        else
+            emit m_engine->setField(*cell);
+        if (allowPrintPage(m_draw, m_engine->pageNo()))
+            m_drawer->drawField(cell, top, true);
+        tab->setProcessedCount(i + 1);
+    }
+}
+
+// ---- Output -------------------------------------------------------------------
+
 void RptReportProcessor::printPDF(const QString &fileName, bool open)
 {
-    Q_UNUSED(fileName)
-    Q_UNUSED(open)
     m_engine->setMode(RptName::PdfMode);
-    printPreview(nullptr);
+    QPrinter *printer = m_engine->printer();
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(fileName);
+    m_engine->painter();
+    printPreview(printer);
+    if (open)
+        QDesktopServices::openUrl(QUrl(QStringLiteral("file:") + fileName));
 }
 
 void RptReportProcessor::printHTML(const QString &fileName, bool open)
 {
-    Q_UNUSED(fileName)
-    Q_UNUSED(open)
     m_engine->setMode(RptName::HtmlMode);
-    printPreview(nullptr);
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        qCWarning(lcReport).noquote() << QStringLiteral("RptReportProcessor::printHTML(\"%1\")").arg(fileName)
+                                      << file.errorString();
+        return;
+    }
+    QPrinter *printer = m_engine->printer();
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(QString());
+    m_engine->painter();
+    printPreview(printer);
+    QString html = QStringLiteral("<HTML><HEAD><meta charset=\"UTF-8\"></HEAD><BODY>");
+    html += m_drawer->html();
+    html += QLatin1String("</BODY></HTML>");
+    file.write(html.toUtf8());
+    file.close();
+    if (open)
+        QDesktopServices::openUrl(QUrl(QStringLiteral("file:") + fileName));
 }
 
 void RptReportProcessor::printExec(bool maximum, bool direct, const QString &printerName)
 {
-    Q_UNUSED(maximum)
-    Q_UNUSED(direct)
-    Q_UNUSED(printerName)
     m_engine->setMode(RptName::PrinterMode);
+    QPrinter *printer = m_engine->printer();
+    printer->setPrinterName(printerName);
+    if (!printer->isValid())
+        printer->setPrinterName(QPrinterInfo::defaultPrinterName());
+    m_engine->painter();
+    if (direct) {
+        printPreview(printer);
+        return;
+    }
+    auto *dialog = new QPrintPreviewDialog(printer);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect area = screen->availableGeometry();
+        dialog->setGeometry(QRect(QPoint(5, 30), QPoint(area.right() - 6, area.bottom() - 6)));
+    }
+    connect(dialog, &QPrintPreviewDialog::paintRequested, m_engine, &RptEngine::printPreview);
+    if (QToolBar *bar = dialog->findChild<QToolBar *>()) {
+        auto *pdf = new QAction(QIcon(QStringLiteral(":/pdf.png")), tr("Save as PDF"), dialog);
+        pdf->setObjectName(QStringLiteral("actExpToPdf"));
+        auto *html = new QAction(QIcon(QStringLiteral(":/html.png")), tr("Save as HTML"), dialog);
+        html->setObjectName(QStringLiteral("actExpToHtml"));
+        connect(pdf, &QAction::triggered, m_engine, &RptEngine::exportTo);
+        connect(html, &QAction::triggered, m_engine, &RptEngine::exportTo);
+        bar->addAction(pdf);
+        bar->addAction(html);
+    }
+    if (maximum) {
+        if (QPrintPreviewWidget *preview = dialog->findChild<QPrintPreviewWidget *>())
+            preview->fitToWidth();
+    }
+    connect(dialog, &QObject::destroyed, m_engine, [this] {
+        emit m_engine->previewDestroyed();
+        m_engine->releasePrinterAndPainter();
+    });
+    dialog->exec();
 }
 
 void RptReportProcessor::setPageSettings(QPrinter *printer, int reportPage)
 {
-    Q_UNUSED(printer)
-    Q_UNUSED(reportPage)
+    m_drawer->setPageSettings(printer, m_engine->pageList.value(reportPage, nullptr));
 }
 
 void RptReportProcessor::exportTo(QObject *action)
 {
-    Q_UNUSED(action)
+    if (!action)
+        return;
+    const QString name = action->objectName();
+    QString filter;
+    if (name == QLatin1String("actExpToPdf"))
+        filter = QStringLiteral("PDF Files (*.pdf)");
+    else if (name == QLatin1String("actExpToHtml"))
+        filter = QStringLiteral("HTML Files (*.html)");
+    else if (name == QLatin1String("actExpToXlsx"))
+        filter = QStringLiteral("XLSX Files (*.xlsx)");
+    else
+        return;
+    const QString fileName = QFileDialog::getSaveFileName(nullptr, tr("Save File"), QString(), filter);
+    if (fileName.isEmpty())
+        return;
+    // The preview's printer keeps painting the preview; exports get their own.
+    QPrinter *previewPrinter = m_engine->hasPrinter() ? m_engine->printer() : nullptr;
+    Q_UNUSED(previewPrinter)
+    if (name == QLatin1String("actExpToPdf"))
+        m_engine->printPDF(fileName, false);
+    else if (name == QLatin1String("actExpToHtml"))
+        m_engine->printHTML(fileName, true);
+    // The spreadsheet export produces no file.
 }

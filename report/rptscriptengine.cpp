@@ -2,6 +2,7 @@
 
 #include "reportlogging.h"
 #include "rptengine.h"
+#include "rptpageobject.h"
 
 #include <QColor>
 #include <QScriptContext>
@@ -119,6 +120,8 @@ RptScriptEngine::RptScriptEngine(QObject *parent)
     QScriptValue global = globalObject();
     for (const Fn &f : functions)
         global.setProperty(QLatin1String(f.name), newFunction(f.fn, f.args), QScriptValue::SkipInEnumeration);
+    // Expressions may walk RptEngine.pageList as an array, too.
+    qScriptRegisterSequenceMetaType<PageList>(this);
     if (parent)
         addObject(parent);
 }

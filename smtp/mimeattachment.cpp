@@ -2,6 +2,8 @@
 
 #include "mimeheader_p.h"
 
+#include <QUrl>
+
 MimeAttachment::MimeAttachment(QFile *file, QObject *parent)
     : MimeFile(file, parent)
 {
@@ -18,9 +20,14 @@ void MimeAttachment::prepare()
     // still appear only once.
     if (!dispositionAdded) {
         header += QLatin1String("Content-Disposition: attachment");
-        if (!cName.isEmpty())
+        // A name that is not plain ASCII (the order documents carry Slovak
+        // letters) goes out in the RFC 2231 form instead of raw 8-bit bytes.
+        if (!cName.isEmpty() && MimeHeader::isAscii(cName))
             header += QLatin1String("; filename=\"") + MimeHeader::quotedStringContent(cName)
                 + QLatin1Char('"');
+        else if (!cName.isEmpty())
+            header += QLatin1String("; filename*=utf-8''")
+                + QString::fromLatin1(QUrl::toPercentEncoding(cName));
         header += QLatin1String("\r\n");
         dispositionAdded = true;
     }

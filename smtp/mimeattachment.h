@@ -2,8 +2,9 @@
 
 #include "mimefile.h"
 
-// A file shown to the recipient as an attachment
-// (Content-Disposition: attachment, with the file name when there is one).
+// A file shown to the recipient as an attachment (Content-Disposition:
+// attachment, with the file name when there is one: quoted when it is
+// ASCII, in the RFC 2231 form filename*=utf-8''... otherwise).
 class MimeAttachment : public MimeFile
 {
     Q_OBJECT

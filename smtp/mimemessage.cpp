@@ -9,6 +9,10 @@ MimeMessage::MimeMessage(bool createAutoMimeContent, QObject *parent)
     : QObject(parent)
     , autoMimeContentCreated(createAutoMimeContent)
 {
+    // Until a sender is set the message has an empty one, which renders as
+    // "From: <>" and the null reverse path instead of crashing a caller that
+    // forgot it.
+    sender = new EmailAddress(QString(), QString(), this);
     if (createAutoMimeContent)
         content = new MimeMultiPart(MimeMultiPart::Mixed);
 }
@@ -21,9 +25,10 @@ MimeMessage::~MimeMessage()
 
 void MimeMessage::setSender(EmailAddress *e)
 {
+    if (!e)
+        return;
     sender = e;
-    if (e)
-        e->setParent(this);
+    e->setParent(this);
 }
 
 void MimeMessage::setReplyTo(EmailAddress *e)
@@ -167,7 +172,7 @@ QString MimeMessage::toString()
 {
     const QLatin1String crlf("\r\n");
     QString head;
-    head += QLatin1String("From:") + (sender ? mailbox(*sender) : QString()) + crlf;
+    head += QLatin1String("From:") + mailbox(*sender) + crlf;
 
     QStringList list;
     for (const EmailAddress *rcpt : qAsConst(recipientsTo))

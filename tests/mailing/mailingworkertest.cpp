@@ -320,7 +320,8 @@ private slots:
         QVERIFY2(ready.startsWith("READY "), ready.constData());
         const int port = ready.mid(6).toInt();
 
-        const QByteArray pdf = QByteArray("%PDF-1.4\n\x00\x01\x02\xff binary", 22);
+        static const char pdfBytes[] = "%PDF-1.4\n\x00\x01\x02\xff binary";
+        const QByteArray pdf(pdfBytes, sizeof(pdfBytes) - 1);
         QByteArray csv;
         for (int i = 0; i < 300; ++i)
             csv += "line " + QByteArray::number(i) + ";\xc3\xa1\r\n";

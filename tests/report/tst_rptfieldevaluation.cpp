@@ -305,6 +305,7 @@ private slots:
         QTest::newRow("data in formula") << "<'[name]'.length>" << "<b>" << "3";
         QTest::newRow("data beside formula") << "[name] <1+1>" << "<i>" << "<i> 2";
         QTest::newRow("kept formulas") << "[name]" << "Tofu <vegan>" << "Tofu <vegan>";
+        QTest::newRow("variable in data") << "[name] [other]" << "[other]" << "[other] ";
     }
     void dataIsNeverScript()
     {
@@ -478,8 +479,13 @@ private slots:
                  QStringLiteral("true:2"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof groupLevel")).toString(), QStringLiteral("number"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("groupLevel")).toInt32(), 0);
-        // Functions of the engine stay in place.
+        // Functions of the engine stay in place, whatever an expression did to them.
+        engine.evaluateExpression(QStringLiteral("Round = function() { return 'hijacked'; }"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("Round(2.5)")).toInt32(), 3);
+        engine.evaluateExpression(QStringLiteral("delete ToUpper"));
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("ToUpper('a')")).toString(), QStringLiteral("A"));
+        engine.evaluateExpression(QStringLiteral("RptEngine = null"));
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof RptEngine")).toString(), QStringLiteral("object"));
     }
 
     void oneScriptEngineForAllExpressions()

@@ -55,6 +55,14 @@ private slots:
         QTest::newRow("NumberToWords German") << "NumberToWords('GER', 21)" << "einundzwanzig";
         QTest::newRow("NumberToWords Belgian") << "NumberToWords('FR_BE', 71)" << "septante et un";
         QTest::newRow("NumberToWords Ukrainian") << "NumberToWords('UKR', 2.01)" << "дві гривні одна копійка";
+        QTest::newRow("NumberToWords German decimals") << "NumberToWords('GER', 21.5)" << "einundzwanzig komma fünfzig";
+        QTest::newRow("NumberToWords Spanish") << "NumberToWords('ESP', 21.5)" << "veintiuno con cincuenta";
+        QTest::newRow("NumberToWords French") << "NumberToWords('FR_FR', 71)" << "soixante et onze";
+        QTest::newRow("NumberToWords Swiss") << "NumberToWords('FR_CH', 80)" << "huitante";
+        QTest::newRow("NumberToWords Italian") << "NumberToWords('ITA', 23)" << "ventitré";
+        QTest::newRow("NumberToWords Arabic") << "NumberToWords('AR', 3)" << "ثلاثة";
+        QTest::newRow("NumberToWords Turkish") << "NumberToWords('TR', 5.5)" << "beş#TL#elli#KRŞ";
+        QTest::newRow("NumberToWords lower-case code is not a code") << "NumberToWords('ger', 21)" << "twenty-one";
         QTest::newRow("NumberToWords text number") << "NumberToWords('ENG', '105')" << "one hundred five";
         QTest::newRow("debug") << "debug('note') + 'x'" << "x";
     }
@@ -113,6 +121,7 @@ private slots:
         QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof RptEngine")).toString(), QStringLiteral("object"));
         engine.processGlobalScript();
         QCOMPARE(engine.scriptEngine()->evaluate(QStringLiteral("RptEngine.pageList.length")).toInt32(), 2);
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("RptEngine.pageList.length")).toInt32(), 2);
     }
 
     void globalScriptHidesPage()

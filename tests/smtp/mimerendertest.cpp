@@ -68,6 +68,7 @@ private slots:
     void boundariesAreUnpredictable();
     void renderingTwiceKeepsContent();
     void messageContentOwnership();
+    void messageWithoutSender();
 };
 
 void MimeRenderTest::completeExample()
@@ -475,6 +476,9 @@ void MimeRenderTest::attachmentDisposition_data()
     QTest::newRow("named") << QStringLiteral("order.pdf")
                            << QStringLiteral("Content-Disposition: attachment; filename=\"order.pdf\"\r\n");
     QTest::newRow("no name") << QString() << QStringLiteral("Content-Disposition: attachment\r\n");
+    QTest::newRow("slovak name in RFC 2231 form")
+        << QStringLiteral("Objednávka-20261210-Obed 1.pdf")
+        << QStringLiteral("Content-Disposition: attachment; filename*=utf-8''Objedn%C3%A1vka-20261210-Obed%201.pdf\r\n");
     QTest::newRow("quote and line end in the name")
         << QStringLiteral("a\"b\r\nX-Evil: 1.pdf")
         << QStringLiteral("Content-Disposition: attachment; filename=\"a\\\"b  X-Evil: 1.pdf\"\r\n");
@@ -585,6 +589,14 @@ void MimeRenderTest::messageContentOwnership()
     message.addPart(&own); // no multipart: nothing happens
     message.setSender(new EmailAddress(QStringLiteral("s@x.test"), QString()));
     QVERIFY(message.toString().endsWith(QLatin1String("Content-Transfer-Encoding: 8bit\r\n\r\nsingle\r\n\r\n")));
+}
+
+void MimeRenderTest::messageWithoutSender()
+{
+    MimeMessage message;
+    message.setSender(nullptr);
+    QCOMPARE(message.getSender().getAddress(), QString());
+    QVERIFY(message.toString().startsWith(QLatin1String("From: <>\r\nTo:\r\n")));
 }
 
 YXA_TEST_CLASS(MimeRenderTest)

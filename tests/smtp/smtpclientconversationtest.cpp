@@ -87,6 +87,8 @@ private slots:
     void conversation();
     void connectionRefused();
     void quitWithoutConnection();
+    void traceHidesSecrets_data();
+    void traceHidesSecrets();
 };
 
 void SmtpClientConversationTest::conversation_data()
@@ -322,6 +324,86 @@ void SmtpClientConversationTest::quitWithoutConnection()
     QCOMPARE(spy.count(), 0);
     client.setConnectionType(SmtpClient::SslConnection);
     QVERIFY(qobject_cast<QSslSocket *>(client.getSocket()));
+}
+
+namespace {
+QStringList *capturedLines = nullptr;
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    if (capturedLines)
+        capturedLines->append(text);
+}
+} // namespace
+
+void SmtpClientConversationTest::traceHidesSecrets_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QStringList>("authLines");
+    QTest::newRow("AUTH PLAIN") << int(SmtpClient::AuthPlain)
+                                << QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"), QStringLiteral("S: 235 ok") };
+    QTest::newRow("AUTH LOGIN") << int(SmtpClient::AuthLogin)
+                                << QStringList { QStringLiteral("C: AUTH LOGIN"), QStringLiteral("S: 334 VXNlcm5hbWU6"),
+                                                 QStringLiteral("C: dXNlcg=="), QStringLiteral("S: 334 UGFzc3dvcmQ6"),
+                                                 QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 235 ok") };
+}
+
+// With YXA_SMTP_TRACE=1 the dialogue is logged in the script form of the
+// fake server, so a trace from production can become a test row; the
+// credentials never appear in it.
+void SmtpClientConversationTest::traceHidesSecrets()
+{
+    QFETCH(int, method);
+    QFETCH(QStringList, authLines);
+
+    const QStringList script = greeting + authLines + envelope() + dataPhase + QStringList { QStringLiteral("C: QUIT") };
+    FakeSmtpServer server(script);
+    const quint16 port = server.listen();
+    QVERIFY(port != 0);
+    Message m = makeMessage(DotLines);
+
+    QStringList lines;
+    qputenv("YXA_SMTP_TRACE", "1");
+    {
+        SmtpClient client(QStringLiteral("127.0.0.1"), port, SmtpClient::TcpConnection);
+        qunsetenv("YXA_SMTP_TRACE");
+        capturedLines = &lines;
+        const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+        const bool ok = client.connectToHost() && client.login(QStringLiteral("user"), QStringLiteral("secret"), SmtpClient::AuthMethod(method))
+            && client.sendMail(*m.message);
+        client.quit();
+        qInstallMessageHandler(previous);
+        capturedLines = nullptr;
+        QVERIFY(ok);
+    }
+    server.wait(20000);
+
+    QStringList trace;
+    const QString prefix = QStringLiteral("SmtpClient::trace() ");
+    for (const QString &line : qAsConst(lines)) {
+        if (line.startsWith(prefix) && (line.midRef(prefix.size()).startsWith(QLatin1String("C: "))
+                                        || line.midRef(prefix.size()).startsWith(QLatin1String("S: "))))
+            trace << line.mid(prefix.size());
+    }
+    const QString joined = trace.join(QLatin1Char('\n'));
+    for (const QString &secret : { QStringLiteral("AHVzZXIAc2VjcmV0"), QStringLiteral("dXNlcg=="), QStringLiteral("c2VjcmV0"), QStringLiteral("secret") })
+        QVERIFY2(!QString(joined).remove(QStringLiteral("<secret>")).contains(secret), qPrintable(joined));
+    QVERIFY(trace.contains(QStringLiteral("C: EHLO localhost")));
+    QVERIFY(trace.contains(QStringLiteral("S: 250-AUTH PLAIN LOGIN")));
+    QVERIFY(trace.contains(method == SmtpClient::AuthPlain ? QStringLiteral("C: AUTH PLAIN <secret>") : QStringLiteral("C: <secret>")));
+    QVERIFY(trace.contains(QStringLiteral("C: ..hidden")));
+    QCOMPARE(trace.last(), QStringLiteral("C: QUIT"));
+
+    // Without the variable nothing is traced.
+    lines.clear();
+    SmtpClient quiet(QStringLiteral("127.0.0.1"), 1, SmtpClient::TcpConnection);
+    quiet.setConnectionTimeout(200);
+    capturedLines = &lines;
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    quiet.connectToHost();
+    qInstallMessageHandler(previous);
+    capturedLines = nullptr;
+    for (const QString &line : qAsConst(lines))
+        QVERIFY2(!line.startsWith(prefix), qPrintable(line));
 }
 
 YXA_TEST_CLASS(SmtpClientConversationTest)

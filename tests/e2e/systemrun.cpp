@@ -1,0 +1,196 @@
+#include "systemrun.h"
+
+#include "mariadbfixture.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QThread>
+
+namespace {
+const QString python = QStringLiteral("/usr/bin/python3");
+
+bool waitFor(const std::function<bool()> &condition, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(50);
+    }
+    return true;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString &path, const QString &text)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    file.write(text.toUtf8());
+    return true;
+}
+} // namespace
+
+SystemRun::SystemRun()
+{
+    QDir(m_dir.path()).mkpath(QStringLiteral("mail"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("etc"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("log"));
+}
+
+SystemRun::~SystemRun()
+{
+    stopHost();
+    for (auto &process : m_processes) {
+        if (process->state() != QProcess::NotRunning) {
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished(2000);
+            }
+        }
+    }
+}
+
+QString SystemRun::sourceDir()
+{
+    return qEnvironmentVariable("YXA_SOURCE_DIR");
+}
+
+QString SystemRun::binaryDir()
+{
+    return qEnvironmentVariable("YXA_BINARY_DIR");
+}
+
+QProcess *SystemRun::spawn(const QString &program, const QStringList &args, const QString &logName)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setStandardErrorFile(m_dir.filePath(logName));
+    process->start(program, args);
+    m_processes.push_back(std::move(process));
+    return m_processes.back().get();
+}
+
+bool SystemRun::startSmtpServer(QString *error)
+{
+    QProcess *smtp = spawn(python,
+                           { sourceDir() + QStringLiteral("/tests/support/smtp-server.py"), QStringLiteral("--maildir"),
+                             mailDir(), QStringLiteral("--mode"), QStringLiteral("plain") },
+                           QStringLiteral("smtp.log"));
+    QByteArray out;
+    const bool ready = waitFor(
+        [&] {
+            smtp->waitForReadyRead(50);
+            out += smtp->readAllStandardOutput();
+            return out.contains("READY ") && out.contains('\n');
+        },
+        20000);
+    if (!ready) {
+        *error = QStringLiteral("the SMTP server did not start: ") + QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("smtp.log"))));
+        return false;
+    }
+    const int at = out.indexOf("READY ");
+    m_smtpPort = out.mid(at + 6, out.indexOf('\n', at) - at - 6).trimmed().toInt();
+    return m_smtpPort > 0;
+}
+
+bool SystemRun::startFakeApi(QString *error)
+{
+    const QString portFile = m_dir.filePath(QStringLiteral("api.port"));
+    spawn(python,
+          { sourceDir() + QStringLiteral("/tests/support/fake-mandrill.py"), QStringLiteral("--record"),
+            m_dir.filePath(QStringLiteral("api.jsonl")), QStringLiteral("--port-file"), portFile },
+          QStringLiteral("api.log"));
+    if (!waitFor([&] { return !readFile(portFile).trimmed().isEmpty(); }, 20000)) {
+        *error = QStringLiteral("the fake API did not start: ") + QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("api.log"))));
+        return false;
+    }
+    m_apiPort = readFile(portFile).trimmed().toInt();
+    return m_apiPort > 0;
+}
+
+bool SystemRun::startHost(const QString &infoDatabase, const QString &kexDatabase, QString *error)
+{
+    const QString yxaIni = QStringLiteral("[MailingPlugin]\ninterval=5\ncheckInterval=10\napiUrl=http://127.0.0.1:%1\n"
+                                          "requestTimeout=15\n")
+                               .arg(m_apiPort);
+    auto section = [](const QString &group, const QString &database) {
+        return QStringLiteral("[%1]\nhost=127.0.0.1\nport=%2\ndatabase=%3\nuser=root\npassword=%4\n\n")
+            .arg(group)
+            .arg(MariaDbFixture::port())
+            .arg(database, MariaDbFixture::rootPassword());
+    };
+    const QString hostIni = section(QStringLiteral("InfoDB"), infoDatabase) + section(QStringLiteral("KexDB"), kexDatabase)
+        + QStringLiteral("[Host]\nplugins=mailing,tablora\ndebugLevel=1\n");
+    if (!writeFile(m_dir.filePath(QStringLiteral("etc/yxa.ini")), yxaIni)
+        || !writeFile(m_dir.filePath(QStringLiteral("etc/host.ini")), hostIni)) {
+        *error = QStringLiteral("cannot write the configuration");
+        return false;
+    }
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("YXA_DATA_DIR"), m_dir.filePath(QStringLiteral("etc")));
+    env.insert(QStringLiteral("YXA_LOG_DIR"), m_dir.filePath(QStringLiteral("log")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process->setProcessEnvironment(env);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setStandardOutputFile(m_dir.filePath(QStringLiteral("host.log")));
+    process->start(binaryDir() + QStringLiteral("/bin/yxa-host"),
+                   { QStringLiteral("--config"), m_dir.filePath(QStringLiteral("etc/host.ini")), QStringLiteral("--plugins"),
+                     binaryDir() + QStringLiteral("/plugins") });
+    if (!process->waitForStarted(10000)) {
+        *error = QStringLiteral("yxa-host did not start");
+        return false;
+    }
+    m_host = process.get();
+    m_processes.push_back(std::move(process));
+    return true;
+}
+
+void SystemRun::stopHost()
+{
+    if (m_host && m_host->state() != QProcess::NotRunning) {
+        m_host->terminate();
+        if (!m_host->waitForFinished(30000))
+            m_host->kill();
+        m_host->waitForFinished(5000);
+    }
+}
+
+bool SystemRun::hostRunning() const
+{
+    return m_host && m_host->state() == QProcess::Running;
+}
+
+QString SystemRun::hostLog() const
+{
+    return QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("host.log"))));
+}
+
+QStringList SystemRun::receivedMails() const
+{
+    QStringList mails;
+    const QStringList names = QDir(mailDir()).entryList({ QStringLiteral("*.eml") }, QDir::Files, QDir::Name);
+    for (const QString &name : names)
+        mails << QDir(mailDir()).filePath(name);
+    return mails;
+}
+
+QList<QJsonObject> SystemRun::apiRequests() const
+{
+    QList<QJsonObject> requests;
+    const QList<QByteArray> lines = readFile(m_dir.filePath(QStringLiteral("api.jsonl"))).split('\n');
+    for (const QByteArray &line : lines) {
+        if (!line.trimmed().isEmpty())
+            requests << QJsonDocument::fromJson(line).object();
+    }
+    return requests;
+}

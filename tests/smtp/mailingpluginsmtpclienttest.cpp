@@ -1,0 +1,459 @@
+// The SMTP transport of the mailing worker: argument and settings checks,
+// one status word per row, the message it builds and what reaches a real
+// server.
+#include "testmain.h"
+
+#include "fakesmtpserver.h"
+#include "smtptestsupport.h"
+
+#include "mailingpluginsmtpclient.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+QByteArray attachmentsDocument(const QJsonArray &attachments)
+{
+    QJsonObject data;
+    data.insert(QStringLiteral("attachments"), attachments);
+    return QJsonDocument(data).toJson();
+}
+
+QJsonObject attachment(const QString &name, const QString &type, const QByteArray &content)
+{
+    QJsonObject element;
+    if (!name.isEmpty())
+        element.insert(QStringLiteral("name"), name);
+    if (!type.isEmpty())
+        element.insert(QStringLiteral("type"), type);
+    if (!content.isNull())
+        element.insert(QStringLiteral("content"), QString::fromLatin1(content.toBase64()));
+    return element;
+}
+
+SmtpSettings plainSettings(quint16 port)
+{
+    SmtpSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port;
+    s.connectionType = 0;
+    s.email = QStringLiteral("global@tenant.test");
+    return s;
+}
+
+// Runs one send and returns its status word; the call must report exactly once.
+struct Outcome
+{
+    bool result = false;
+    int reports = 0;
+    QString status;
+    QString apiID;
+    uint mid = 0;
+};
+
+Outcome send(MailingPluginSmtpClient &transport, uint mid, const QString &from, const QString &to,
+             const QString &subject, const QByteArray &body, const QByteArray &data = QByteArray())
+{
+    QSignalSpy spy(&transport, &MailingPluginSmtpClient::sentDone);
+    Outcome o;
+    o.result = transport.sendMail(mid, from, to, subject, body, data);
+    o.reports = spy.count();
+    if (!spy.isEmpty()) {
+        o.mid = spy.at(0).at(0).toUInt();
+        o.status = spy.at(0).at(1).toString();
+        o.apiID = spy.at(0).at(2).toString();
+    }
+    return o;
+}
+} // namespace
+
+class MailingPluginSmtpClientTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void settingsProperty();
+    void refusedWithoutTraffic_data();
+    void refusedWithoutTraffic();
+    void delivery_data();
+    void delivery();
+    void wrongPasswordIsInvalid();
+    void failuresReportTheirOwnWord_data();
+    void failuresReportTheirOwnWord();
+    void orderMailOverStartTls();
+
+private:
+    QTemporaryDir certDir;
+    QSslConfiguration savedDefault;
+};
+
+void MailingPluginSmtpClientTest::initTestCase()
+{
+    QVERIFY(certDir.isValid());
+    const QString error = SmtpTest::makeCertificates(certDir.path());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    // The transport builds its clients itself; the test CA is trusted the way
+    // an operator would add a private CA, through the default configuration.
+    savedDefault = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration configuration = savedDefault;
+    configuration.setCaCertificates(configuration.caCertificates() + SmtpTest::caCertificates(certDir.path()));
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+void MailingPluginSmtpClientTest::cleanupTestCase()
+{
+    QSslConfiguration::setDefaultConfiguration(savedDefault);
+}
+
+void MailingPluginSmtpClientTest::settingsProperty()
+{
+    MailingPluginSmtpClient transport;
+    const SmtpSettings initial = transport.settings();
+    QCOMPARE(initial.port, quint16(465));
+    QCOMPARE(initial.connectionType, 1);
+    QCOMPARE(initial.authMethod, 0);
+    QCOMPARE(initial.useReplyTo, false);
+    QVERIFY(initial.host.isEmpty() && initial.user.isEmpty() && initial.password.isEmpty() && initial.email.isEmpty());
+    QCOMPARE(transport.getDebugLevel(), (unsigned char)0);
+
+    QSignalSpy spy(&transport, &MailingPluginSmtpClient::settingsChanged);
+    transport.setSettings(initial);
+    QCOMPARE(spy.count(), 0);
+
+    SmtpSettings changed = initial;
+    changed.password = QStringLiteral("secret");
+    QVERIFY(changed != initial);
+    QVERIFY(transport.setProperty("settings", QVariant::fromValue(changed)));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).value<SmtpSettings>(), changed);
+    QCOMPARE(transport.property("settings").value<SmtpSettings>(), changed);
+    transport.setSettings(changed);
+    QCOMPARE(spy.count(), 1);
+
+    QString logged;
+    QDebug(&logged) << changed;
+    QVERIFY2(!logged.contains(QLatin1String("secret")), qPrintable(logged));
+    QVERIFY(logged.contains(QLatin1String("password: set")));
+}
+
+void MailingPluginSmtpClientTest::refusedWithoutTraffic_data()
+{
+    QTest::addColumn<uint>("mid");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("settingsChange");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("log");
+
+    const QString a = QStringLiteral("a@x.test");
+    const QString b = QStringLiteral("b@x.test");
+    const QString invalidArgs = QStringLiteral("invalid arguments");
+    const QString invalidSettings = QStringLiteral("invalid SMTP settings");
+    const QString unsafe = QStringLiteral("address holds CR, LF");
+    QTest::newRow("mid 0") << 0u << a << b << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty subject") << 5u << a << b << QString() << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty from") << 5u << QString() << b << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty to") << 5u << a << QString() << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty body") << 5u << a << b << QStringLiteral("S") << QByteArray() << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("port 0") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("port0") << QStringLiteral("error") << invalidSettings;
+    QTest::newRow("empty host") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("nohost") << QStringLiteral("error") << invalidSettings;
+    QTest::newRow("connection type 3") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("type3") << QStringLiteral("error") << invalidSettings;
+    QTest::newRow("reply-to without global address") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("noglobal") << QStringLiteral("error") << invalidSettings;
+    QTest::newRow("CR LF in to") << 5u << a << QStringLiteral("b@x.test>\r\nRCPT TO:<evil@x.test") << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("bad") << unsafe;
+    QTest::newRow("angle bracket in from") << 5u << QStringLiteral("a@x.test> SIZE=1") << b << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("bad") << unsafe;
+    QTest::newRow("LF in from, reply-to mode") << 5u << QStringLiteral("a@x.test\nBcc: v@x.test") << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("replyto") << QStringLiteral("bad") << unsafe;
+}
+
+void MailingPluginSmtpClientTest::refusedWithoutTraffic()
+{
+    QFETCH(uint, mid);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, subject);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, settingsChange);
+    QFETCH(QString, status);
+    QFETCH(QString, log);
+
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    SmtpSettings s = plainSettings(listener.serverPort());
+    if (settingsChange == QLatin1String("port0"))
+        s.port = 0;
+    else if (settingsChange == QLatin1String("nohost"))
+        s.host.clear();
+    else if (settingsChange == QLatin1String("type3"))
+        s.connectionType = 3;
+    else if (settingsChange == QLatin1String("noglobal"))
+        s.useReplyTo = true, s.email.clear();
+    else if (settingsChange == QLatin1String("replyto"))
+        s.useReplyTo = true;
+
+    MailingPluginSmtpClient transport;
+    transport.setSettings(s);
+    QTest::ignoreMessage(status == QLatin1String("rejected") || status == QLatin1String("bad") || status == QLatin1String("error") ? QtWarningMsg : QtDebugMsg,
+                         QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::sendMail\\(mid: %1\\) - ").arg(mid)
+                                            + QRegularExpression::escape(log)));
+    const Outcome o = send(transport, mid, from, to, subject, body);
+    QCOMPARE(o.reports, 1);
+    QCOMPARE(o.mid, mid);
+    QCOMPARE(o.status, status);
+    QVERIFY(o.apiID.isEmpty());
+    QCOMPARE(o.result, false);
+    QVERIFY(!listener.waitForNewConnection(100));
+}
+
+void MailingPluginSmtpClientTest::delivery_data()
+{
+    QTest::addColumn<bool>("useReplyTo");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("mailData");
+    QTest::addColumn<QStringList>("attachments"); // "name|type|size" as read back
+    QTest::addColumn<bool>("parseError");
+
+    const QByteArray pdf = "%PDF-1.4\n" + QByteArray(3000, '\x9c') + "\n%%EOF\n";
+    const QByteArray three = attachmentsDocument({
+        attachment(QStringLiteral("a.pdf"), QStringLiteral("application/pdf"), pdf),
+        attachment(QStringLiteral("skipped.txt"), QStringLiteral("text/plain"), QByteArray()),
+        attachment(QStringLiteral("b.bin"), QString(), QByteArray("\x00\x01\x02", 3)),
+    });
+
+    QTest::newRow("plain") << false << QByteArray("Hello\n.\nBye") << QByteArray() << QStringList() << false;
+    QTest::newRow("reply-to mode") << true << QByteArray("Hello") << QByteArray() << QStringList() << false;
+    QTest::newRow("attachments: without content skipped, without type default")
+        << false << QByteArray("see\x00hidden", 10) << three
+        << QStringList { QStringLiteral("a.pdf|application/pdf|%1").arg(pdf.size()),
+                         QStringLiteral("b.bin|application/octet-stream|3") }
+        << false;
+    QTest::newRow("broken mail data document costs only the attachments")
+        << false << QByteArray("Hello") << QByteArray("{\"attachments\": [") << QStringList() << true;
+    QTest::newRow("line over 998 octets")
+        << false << QByteArray("<html>") + QByteArray(3000, 'h') + QByteArray("</html>\nnext") << QByteArray()
+        << QStringList() << false;
+}
+
+void MailingPluginSmtpClientTest::delivery()
+{
+    QFETCH(bool, useReplyTo);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, mailData);
+    QFETCH(QStringList, attachments);
+    QFETCH(bool, parseError);
+
+    SmtpTest::Server server;
+    const QString error = server.start(SmtpTest::Server::Plain, QString());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    MailingPluginSmtpClient transport;
+    transport.setDebugLevel(2);
+    SmtpSettings s = plainSettings(server.port());
+    s.useReplyTo = useReplyTo;
+    transport.setSettings(s);
+    if (parseError)
+        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral(
+                                                "^MailingPluginSmtpClient::sendMail\\(\\) - JSON data parse error: .+")));
+
+    const QString from = QStringLiteral("writer@tenant.test");
+    const QString to = QStringLiteral("supplier@x.test");
+    const Outcome o = send(transport, 42, from, to, QStringLiteral("Order"), body, mailData);
+    QCOMPARE(o.status, QStringLiteral("sent"));
+    QCOMPARE(o.reports, 1);
+    QVERIFY(o.result);
+    QCOMPARE(transport.lastError(), -1);
+
+    QCOMPARE(server.messageCount(), 1);
+    const QJsonObject envelope = server.envelope(1);
+    const QString sender = useReplyTo ? s.email : from;
+    QCOMPARE(envelope.value(QLatin1String("mail_from")).toString(), sender);
+    QCOMPARE(envelope.value(QLatin1String("rcpt_tos")).toArray(), QJsonArray { to });
+
+    const QJsonObject parsed = SmtpTest::dumpEml(server.emlPath(1));
+    QCOMPARE(parsed.value(QLatin1String("from")).toString(), sender);
+    QCOMPARE(parsed.value(QLatin1String("to")).toString(), to);
+    QCOMPARE(parsed.value(QLatin1String("reply_to")).toString(), useReplyTo ? from : QString());
+    QCOMPARE(parsed.value(QLatin1String("subject")).toString(), QStringLiteral("Order"));
+    QCOMPARE(parsed.value(QLatin1String("defects")).toArray(), QJsonArray());
+
+    const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
+    QCOMPARE(parts.size(), 1 + attachments.size());
+    const int nul = body.indexOf('\0');
+    QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(),
+             QString::fromUtf8(nul < 0 ? body : body.left(nul)) + QLatin1Char('\n'));
+    for (int i = 0; i < attachments.size(); ++i) {
+        const QJsonObject part = parts.at(i + 1).toObject();
+        QCOMPARE(QStringLiteral("%1|%2|%3")
+                     .arg(part.value(QLatin1String("filename")).toString(),
+                          part.value(QLatin1String("content_type")).toString())
+                     .arg(part.value(QLatin1String("size")).toInt()),
+                 attachments.at(i));
+    }
+}
+
+void MailingPluginSmtpClientTest::wrongPasswordIsInvalid()
+{
+    SmtpTest::Server server;
+    const QString error = server.start(SmtpTest::Server::StartTls, certDir.path(), QStringLiteral("kitchen"),
+                                       QStringLiteral("right"));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    MailingPluginSmtpClient transport;
+    transport.setDebugLevel(1);
+    SmtpSettings s = plainSettings(server.port());
+    s.connectionType = 2;
+    s.authMethod = 1;
+    s.user = QStringLiteral("kitchen");
+    s.password = QStringLiteral("wrong-secret");
+    transport.setSettings(s);
+    QTest::ignoreMessage(QtDebugMsg, "MailingPluginSmtpClient::sendMail(mid: 9)");
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::smtpClientError\\(5 - Client error\\) RAW response: '535 .*")));
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::smtpClientError\\(3 - Authentication failed\\) RAW response: '535 .*")));
+    const Outcome o = send(transport, 9, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x");
+    QCOMPARE(o.status, QStringLiteral("invalid"));
+    QCOMPARE(transport.lastError(), int(SmtpClient::AuthenticationFailedError));
+    QCOMPARE(server.messageCount(), 0);
+
+    // The right password on the same object: the old error does not linger.
+    s.password = QStringLiteral("right");
+    transport.setSettings(s);
+    transport.setDebugLevel(0);
+    QCOMPARE(send(transport, 10, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x").status,
+             QStringLiteral("sent"));
+    QCOMPARE(transport.lastError(), -1);
+    QCOMPARE(server.envelope(1).value(QLatin1String("authenticated")).toBool(), true);
+    QCOMPARE(server.envelope(1).value(QLatin1String("tls")).toBool(), true);
+}
+
+void MailingPluginSmtpClientTest::failuresReportTheirOwnWord_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<bool>("credentials");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<int>("lastError"); // -2: not checked (depends on when the close is seen)
+
+    const QStringList greeting { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"),
+                                 QStringLiteral("S: 250 fake") };
+    QTest::newRow("recipient refused: bad")
+        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                                    QStringLiteral("C: RCPT TO:<b@x.test>"), QStringLiteral("S: 550 no such user"),
+                                    QStringLiteral("C: QUIT") }
+        << false << QStringLiteral("bad") << int(SmtpClient::ClientError);
+    QTest::newRow("recipient refused and connection closed: still bad")
+        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                                    QStringLiteral("C: RCPT TO:<b@x.test>"), QStringLiteral("S: 550 no such user"),
+                                    QStringLiteral("X") }
+        << false << QStringLiteral("bad") << -2;
+    QTest::newRow("mailbox busy: error")
+        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 451 try later"),
+                                    QStringLiteral("C: QUIT") }
+        << false << QStringLiteral("error") << int(SmtpClient::ServerError);
+    QTest::newRow("odd reply without an error signal: error")
+        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 354 what?"),
+                                    QStringLiteral("C: QUIT") }
+        << false << QStringLiteral("error") << -1;
+    QTest::newRow("server hangs up after greeting: neterror, no login attempt")
+        << QStringList { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"), QStringLiteral("X") }
+        << true << QStringLiteral("neterror") << int(SmtpClient::ResponseTimeoutError);
+}
+
+void MailingPluginSmtpClientTest::failuresReportTheirOwnWord()
+{
+    QFETCH(QStringList, script);
+    QFETCH(bool, credentials);
+    QFETCH(QString, status);
+    QFETCH(int, lastError);
+
+    MailingPluginSmtpClient transport;
+
+    // First a failure that leaves an error code behind, then the row.
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 closed = probe.serverPort();
+        probe.close();
+        transport.setSettings(plainSettings(closed));
+        QCOMPARE(send(transport, 1, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x").status,
+                 QStringLiteral("neterror"));
+        QCOMPARE(transport.lastError(), int(SmtpClient::ConnectionTimeoutError));
+    }
+
+    FakeSmtpServer server(script);
+    const quint16 port = server.listen();
+    QVERIFY(port != 0);
+    SmtpSettings s = plainSettings(port);
+    if (credentials) {
+        s.user = QStringLiteral("u");
+        s.password = QStringLiteral("p");
+    }
+    transport.setSettings(s);
+    const Outcome o = send(transport, 2, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x");
+    server.wait(20000);
+    QCOMPARE(o.status, status);
+    QCOMPARE(o.reports, 1);
+    if (lastError != -2)
+        QCOMPARE(transport.lastError(), lastError);
+    QCOMPARE(server.clientLines(), server.expectedClientLines());
+}
+
+void MailingPluginSmtpClientTest::orderMailOverStartTls()
+{
+    SmtpTest::Server server;
+    const QString error = server.start(SmtpTest::Server::StartTls, certDir.path(), QStringLiteral("kitchen@tenant.test"),
+                                       QStringLiteral("Tajné heslo 1"));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    QByteArray pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
+    pdf.reserve(1024 * 1024 + 64);
+    while (pdf.size() < 1024 * 1024)
+        pdf.append(char(QRandomGenerator::global()->bounded(256)));
+    pdf.append("\n%%EOF\n");
+
+    const QString subject = QStringLiteral("Objednávka jedál na štvrtok – Školská jedáleň Žilina");
+    const QString body = QStringLiteral("Dobrý deň,\n\nv prílohe posielame objednávku.\n.\nĎakujeme.\n");
+    const QByteArray document = attachmentsDocument(
+        { attachment(QStringLiteral("Objednávka-20261210-Obed.pdf"), QStringLiteral("application/pdf"), pdf) });
+
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(server.port());
+    s.host = QStringLiteral("localhost");
+    s.connectionType = 2;
+    s.authMethod = 1;
+    s.user = QStringLiteral("kitchen@tenant.test");
+    s.password = QStringLiteral("Tajné heslo 1");
+    transport.setSettings(s);
+
+    const Outcome o = send(transport, 77, QStringLiteral("kitchen@tenant.test"), QStringLiteral("supplier@x.test"),
+                           subject, body.toUtf8(), document);
+    QCOMPARE(o.status, QStringLiteral("sent"));
+    QVERIFY(o.result);
+
+    QCOMPARE(server.messageCount(), 1);
+    const QJsonObject envelope = server.envelope(1);
+    QVERIFY(envelope.value(QLatin1String("tls")).toBool());
+    QVERIFY(envelope.value(QLatin1String("authenticated")).toBool());
+
+    const QJsonObject parsed = SmtpTest::dumpEml(server.emlPath(1));
+    QCOMPARE(parsed.value(QLatin1String("subject")).toString(), subject);
+    QCOMPARE(parsed.value(QLatin1String("defects")).toArray(), QJsonArray());
+    const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
+    QCOMPARE(parts.size(), 2);
+    QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(), body + QLatin1Char('\n'));
+    const QJsonObject file = parts.at(1).toObject();
+    QCOMPARE(file.value(QLatin1String("filename")).toString(), QStringLiteral("Objednávka-20261210-Obed.pdf"));
+    QCOMPARE(file.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
+    QVERIFY(QByteArray::fromBase64(file.value(QLatin1String("base64")).toString().toLatin1()) == pdf);
+}
+
+YXA_TEST_CLASS(MailingPluginSmtpClientTest)
+#include "mailingpluginsmtpclienttest.moc"

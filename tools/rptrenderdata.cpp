@@ -1,0 +1,96 @@
+#include "rptrenderdata.h"
+
+#include "datasetinfo.h"
+#include "rptengine.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+RptRenderData::RptRenderData(QObject *parent)
+    : QObject(parent)
+{
+}
+
+bool RptRenderData::load(const QString &fileName, QString *error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read data file %1: %2").arg(fileName, file.errorString());
+        return false;
+    }
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
+    if (parseError.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("invalid data file %1: %2 at offset %3")
+                     .arg(fileName, parseError.errorString())
+                     .arg(parseError.offset);
+        return false;
+    }
+    if (!doc.isObject()) {
+        *error = QStringLiteral("invalid data file %1: not a JSON object").arg(fileName);
+        return false;
+    }
+    const QJsonObject root = doc.object();
+    const QJsonValue records = root.value(QStringLiteral("records"));
+    const QJsonValue values = root.value(QStringLiteral("values"));
+    const QJsonValue datasets = root.value(QStringLiteral("datasets"));
+    if (!records.isUndefined() && !records.isArray()) {
+        *error = QStringLiteral("invalid data file %1: \"records\" is not an array").arg(fileName);
+        return false;
+    }
+    if (!values.isUndefined() && !values.isObject()) {
+        *error = QStringLiteral("invalid data file %1: \"values\" is not an object").arg(fileName);
+        return false;
+    }
+    if (!datasets.isUndefined() && !datasets.isObject()) {
+        *error = QStringLiteral("invalid data file %1: \"datasets\" is not an object").arg(fileName);
+        return false;
+    }
+    m_records = records.toArray();
+    for (const QJsonValue &r : qAsConst(m_records)) {
+        if (!r.isObject()) {
+            *error = QStringLiteral("invalid data file %1: a record is not an object").arg(fileName);
+            return false;
+        }
+    }
+    m_values = values.toObject();
+    m_datasets.clear();
+    const QJsonObject sets = datasets.toObject();
+    for (auto it = sets.constBegin(); it != sets.constEnd(); ++it) {
+        if (!it.value().isDouble() || it.value().toDouble() < 0) {
+            *error = QStringLiteral("invalid data file %1: record count of data set \"%2\" is not a number")
+                         .arg(fileName, it.key());
+            return false;
+        }
+        m_datasets.insert(it.key(), it.value().toInt());
+    }
+    return true;
+}
+
+void RptRenderData::attach(RptEngine *engine)
+{
+    connect(engine, &RptEngine::setDSInfo, this, &RptRenderData::onDSInfo, Qt::DirectConnection);
+    connect(engine, &RptEngine::setValue, this, &RptRenderData::onValue, Qt::DirectConnection);
+}
+
+void RptRenderData::onDSInfo(DataSetInfo &info)
+{
+    info.recCount = m_datasets.value(info.dataSetName, m_records.size());
+}
+
+void RptRenderData::onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
+{
+    Q_UNUSED(reportPage)
+    if (recNo >= 0 && recNo < m_records.size()) {
+        const QJsonObject record = m_records.at(recNo).toObject();
+        const auto it = record.constFind(paramName);
+        if (it != record.constEnd()) {
+            paramValue = it.value().toVariant();
+            return;
+        }
+    }
+    const auto it = m_values.constFind(paramName);
+    if (it != m_values.constEnd())
+        paramValue = it.value().toVariant();
+}

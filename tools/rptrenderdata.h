@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+class RptEngine;
+struct DataSetInfo;
+
+// The data of a report read from a JSON file, answering the engine as a
+// caller would:
+//   "records"  array of objects; every data set gets its length as record
+//              count and setValue(recNo, name) answers records[recNo][name]
+//   "values"   object answering the names a record does not hold
+//   "datasets" optional object: data-set name -> record count override
+class RptRenderData : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RptRenderData(QObject *parent = nullptr);
+
+    // False with a one-line reason in *error when the file cannot be read or
+    // is not such an object.
+    bool load(const QString &fileName, QString *error);
+    void attach(RptEngine *engine);
+
+public slots:
+    void onDSInfo(DataSetInfo &info);
+    void onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+
+private:
+    QJsonArray m_records;
+    QJsonObject m_values;
+    QHash<QString, int> m_datasets;
+};
