@@ -52,13 +52,13 @@ int main(int argc, char **argv)
     worker.timerTick();
     const double seconds = timer.nsecsElapsed() / 1e9;
     const int due = worker.dueOrders().size();
-    const int slots = worker.sendSlots().size();
+    const int slotCount = worker.sendSlots().size();
 
     timer.restart();
     worker.getOrders();
     const double getOrders = timer.nsecsElapsed() / 1e9;
 
-    QTextStream(stdout) << "RESULT " << QString::number(seconds, 'f', 6) << " due=" << due << " slots=" << slots
+    QTextStream(stdout) << "RESULT " << QString::number(seconds, 'f', 6) << " due=" << due << " slots=" << slotCount
                         << " getorders=" << QString::number(getOrders, 'f', 6) << "\n";
-    return due == 0 && slots > 0 ? 0 : 1;
+    return due == 0 && slotCount > 0 ? 0 : 1;
 }

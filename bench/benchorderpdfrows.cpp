@@ -58,15 +58,18 @@ bool writeHtml(const QString &path, int rows, int branches)
         return false;
     QTextStream out(&file);
     out.setCodec("UTF-8");
-    out << "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Objednávka</title><style>\n"
-           "body{font-family:Arial,'Liberation Sans',sans-serif;font-size:10pt;margin:0}\n"
-           "h1{font-size:16pt;margin:0 0 4mm 0}\n.header{font-size:11pt;margin-bottom:6mm}\n"
-           "table{width:100%;border-collapse:collapse}\nthead{display:table-header-group}\n"
-           "tr{page-break-inside:avoid}\nth,td{border-bottom:1px solid #000;padding:1mm 2mm;text-align:left}\n"
-           "td.q,th.q{text-align:right;width:25mm}\ntr.branch td{font-weight:bold;background:#eee;"
-           "border-bottom:2px solid #000}\n"
-           "</style></head><body>\n<h1>Objednávka</h1>\n<div class=\"header\">"
-        << escaped(header()) << "</div>\n<table><thead><tr><th>Položka</th><th class=\"q\">Počet</th></tr></thead>\n<tbody>\n";
+    // Literals go through QString: a char* into QTextStream is Latin-1.
+    out << QStringLiteral(
+        "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Objednávka</title><style>\n"
+        "body{font-family:Arial,'Liberation Sans',sans-serif;font-size:10pt;margin:0}\n"
+        "h1{font-size:16pt;margin:0 0 4mm 0}\n.header{font-size:11pt;margin-bottom:6mm}\n"
+        "table{width:100%;border-collapse:collapse}\nthead{display:table-header-group}\n"
+        "tr{page-break-inside:avoid;height:5.5mm}\nth,td{border-bottom:1px solid #000;padding:0 2mm;text-align:left}\n"
+        "td.q,th.q{text-align:right;width:25mm}\ntr.branch{height:7.5mm}\n"
+        "tr.branch td{font-weight:bold;background:#eee;border-bottom:2px solid #000}\n"
+        "</style></head><body>\n<h1>Objednávka</h1>\n<div class=\"header\">")
+        << escaped(header())
+        << QStringLiteral("</div>\n<table><thead><tr><th>Položka</th><th class=\"q\">Počet</th></tr></thead>\n<tbody>\n");
     QString current;
     for (int i = 0; i < rows; ++i) {
         const QString branch = branchName(i, rows, branches);

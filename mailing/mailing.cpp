@@ -6,19 +6,24 @@
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QTimer>
 
 namespace {
 const QString kPendingRows = QStringLiteral(
     "SELECT * FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100");
-const QString kRowsToCheck = QStringLiteral(
-    "SELECT mid, apiID FROM emails WHERE status ='Q' AND apiID IS NOT NULL ORDER BY created LIMIT 100");
+const QString kRowsToCheck = QStringLiteral("SELECT mid, apiID FROM emails WHERE status ='Q' AND "
+                                            "apiID IS NOT NULL ORDER BY created LIMIT 100");
 const QString kUpdateSent = QStringLiteral(
     "UPDATE emails SET sent = sent +1, done = %1, status = 'S', apiID=%3 WHERE mid = %2");
-const QString kUpdateError = QStringLiteral("UPDATE emails SET done = %1, status = 'E', apiID=%3  WHERE mid = %2");
-const QString kUpdateBad = QStringLiteral("UPDATE emails SET done = %1, status = 'B', apiID=%3  WHERE mid = %2");
-const QString kUpdateRejected = QStringLiteral("UPDATE emails SET done = %1, status = 'R', apiID=%3  WHERE mid = %2");
-const QString kUpdateQueued = QStringLiteral("UPDATE emails SET status = 'Q', apiID=%1  WHERE mid = %2");
+const QString kUpdateError
+    = QStringLiteral("UPDATE emails SET done = %1, status = 'E', apiID=%3  WHERE mid = %2");
+const QString kUpdateBad
+    = QStringLiteral("UPDATE emails SET done = %1, status = 'B', apiID=%3  WHERE mid = %2");
+const QString kUpdateRejected
+    = QStringLiteral("UPDATE emails SET done = %1, status = 'R', apiID=%3  WHERE mid = %2");
+const QString kUpdateQueued
+    = QStringLiteral("UPDATE emails SET status = 'Q', apiID=%1  WHERE mid = %2");
 } // namespace
 
 Mailing::Mailing(QObject *parent)
@@ -31,7 +36,12 @@ Mailing::Mailing(QObject *parent)
 Mailing::~Mailing()
 {
     timer->stop();
-    timer->deleteLater();
+    // Destroyed with its worker in the thread's last deferred-deletion pass,
+    // which would never serve a deleteLater() posted from here.
+    if (timer->thread() == QThread::currentThread())
+        delete timer;
+    else
+        timer->deleteLater();
 }
 
 void Mailing::setDebugLevel(const uchar &level)
@@ -55,15 +65,16 @@ bool Mailing::dbConnect()
     if (database.open())
         return true;
     if (database.lastError().isValid())
-        qCCritical(lcMailing, "Mailing::dbConnect() to %s - SQL ERROR: %s", qUtf8Printable(database.connectionName()),
-                   qUtf8Printable(database.lastError().text()));
+        qCCritical(lcMailing, "Mailing::dbConnect() to %s - SQL ERROR: %s",
+            qUtf8Printable(database.connectionName()), qUtf8Printable(database.lastError().text()));
     return false;
 }
 
 bool Mailing::dbDisconnect()
 {
     if (debugLevel)
-        qCDebug(lcMailing, "Mailing::dbDisconnect() from %s", qUtf8Printable(database.connectionName()));
+        qCDebug(lcMailing, "Mailing::dbDisconnect() from %s",
+            qUtf8Printable(database.connectionName()));
     database.close();
     return !database.isOpen();
 }
@@ -97,7 +108,8 @@ void Mailing::processQueue()
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() #%u", ++passCounter);
     if (busy) {
-        qCWarning(lcMailing, "Mailing::processQueue() - stack is processing, this iteration is skipped!");
+        qCWarning(
+            lcMailing, "Mailing::processQueue() - stack is processing, this iteration is skipped!");
         return;
     }
     busy = true;
@@ -139,11 +151,15 @@ void Mailing::readDatabase()
                 }
                 QHash<QString, QVariant> entry;
                 entry.insert(QStringLiteral("mid"), mid);
-                entry.insert(QStringLiteral("from"), query.value(QStringLiteral("from")).toString());
+                entry.insert(
+                    QStringLiteral("from"), query.value(QStringLiteral("from")).toString());
                 entry.insert(QStringLiteral("to"), to);
-                entry.insert(QStringLiteral("subject"), query.value(QStringLiteral("subject")).toString());
-                entry.insert(QStringLiteral("body"), query.value(QStringLiteral("body")).toByteArray());
-                entry.insert(QStringLiteral("data"), query.value(QStringLiteral("data")).toByteArray());
+                entry.insert(
+                    QStringLiteral("subject"), query.value(QStringLiteral("subject")).toString());
+                entry.insert(
+                    QStringLiteral("body"), query.value(QStringLiteral("body")).toByteArray());
+                entry.insert(
+                    QStringLiteral("data"), query.value(QStringLiteral("data")).toByteArray());
                 stack.append(entry);
                 // While a mail is out, the transport is not ready before its report.
                 if (!outstanding)
@@ -153,7 +169,8 @@ void Mailing::readDatabase()
                 QTimer::singleShot(500, this, &Mailing::processQueue);
         }
         if (query.lastError().isValid())
-            qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:" << query.lastError().text();
+            qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:"
+                                  << query.lastError().text();
     }
 
     if (debugLevel > 1)
@@ -161,7 +178,8 @@ void Mailing::readDatabase()
     QSqlQuery check(database);
     if (check.exec(kRowsToCheck)) {
         while (check.next())
-            emit toCheck(check.value(QStringLiteral("mid")).toUInt(), check.value(QStringLiteral("apiID")).toString());
+            emit toCheck(check.value(QStringLiteral("mid")).toUInt(),
+                check.value(QStringLiteral("apiID")).toString());
     }
     if (check.lastError().isValid())
         qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:" << check.lastError().text();
@@ -181,27 +199,32 @@ void Mailing::handOut()
             ready = false;
             outstanding = true;
             outMid = entry.value(QStringLiteral("mid")).toUInt();
-            emit toSend(outMid, entry.value(QStringLiteral("from")).toString(), entry.value(QStringLiteral("to")).toString(),
-                        entry.value(QStringLiteral("subject")).toString(), entry.value(QStringLiteral("body")).toByteArray(),
-                        entry.value(QStringLiteral("data")).toByteArray());
+            emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
+                entry.value(QStringLiteral("to")).toString(),
+                entry.value(QStringLiteral("subject")).toString(),
+                entry.value(QStringLiteral("body")).toByteArray(),
+                entry.value(QStringLiteral("data")).toByteArray());
         }
         if (wasRunning)
             timer->start(int(m_interval));
     } else if (debugLevel) {
-        qCWarning(lcMailing, "Mailing::processQueue() - Stack processing (%i): waiting for reply", int(stack.size()));
+        qCWarning(lcMailing, "Mailing::processQueue() - Stack processing (%i): waiting for reply",
+            int(stack.size()));
     }
 }
 
 void Mailing::sentReply(uint mid, QString status, QString apiID)
 {
     if (debugLevel)
-        qCDebug(lcMailing) << "Mailing::sentReply() mid:" << mid << " status:" << status << " api ID:" << apiID;
+        qCDebug(lcMailing) << "Mailing::sentReply() mid:" << mid << " status:" << status
+                           << " api ID:" << apiID;
 
     // Send reports always concern the row that is out; anything else answers
     // a delivery-state question.
     const bool answersCheck = !(outstanding && mid == outMid);
     if (answersCheck && settled.contains(mid)) {
-        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "is already final, status ignored:" << status;
+        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid
+                             << "is already final, status ignored:" << status;
         return;
     }
 
@@ -236,9 +259,11 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         QSqlQuery query(database);
         if (!query.exec(sql)) {
             if (status == QLatin1String("queued"))
-                qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR:" << query.lastError().text();
+                qCWarning(lcMailing)
+                    << "Mailing::sentReply() MySQL ERROR:" << query.lastError().text();
             else
-                qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR" << query.lastError().text();
+                qCWarning(lcMailing)
+                    << "Mailing::sentReply() MySQL ERROR" << query.lastError().text();
         } else if (answersCheck && status != QLatin1String("queued")) {
             settled.insert(mid);
             settledOrder.append(mid);

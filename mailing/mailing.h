@@ -47,7 +47,8 @@ public:
     uint outstandingMid() const { return outstanding ? outMid : 0; }
 
 signals:
-    void toSend(uint mid, QString from, QString to, QString subject, QByteArray body, QByteArray data);
+    void toSend(
+        uint mid, QString from, QString to, QString subject, QByteArray body, QByteArray data);
     void toCheck(uint mid, QString id);
 
 public slots:

@@ -18,8 +18,9 @@ const unsigned long kThreadStopWaitMs = 10000;
 MailingPlugin::MailingPlugin(QObject *parent)
     : QObject(parent)
 {
-    settings = new EnviroSettings(DataDirHelper::getDataDir(true, QString()) + QStringLiteral("/yxa.ini"),
-                                  QSettings::IniFormat, this);
+    settings = new EnviroSettings(
+        DataDirHelper::getDataDir(true, QString()) + QStringLiteral("/yxa.ini"),
+        QSettings::IniFormat, this);
     settings->beginGroup(QStringLiteral("MailingPlugin"));
 
     workerInterval = settings->value(QStringLiteral("interval"), 10).toUInt() * 1000;
@@ -63,8 +64,9 @@ void MailingPlugin::endThread(QThread *thread)
 {
     if (thread->wait(kThreadStopWaitMs))
         return;
-    qCCritical(lcMailing, "MailingPlugin::~MailingPlugin() - thread %s did not stop within %lu ms, terminating",
-               qUtf8Printable(thread->objectName()), kThreadStopWaitMs);
+    qCCritical(lcMailing,
+        "MailingPlugin::~MailingPlugin() - thread %s did not stop within %lu ms, terminating",
+        qUtf8Printable(thread->objectName()), kThreadStopWaitMs);
     thread->terminate();
     thread->wait(kThreadStopWaitMs);
 }
@@ -192,8 +194,10 @@ void MailingPlugin::checkSchemas()
     } while (seen < total);
 
     if (debugLevel)
-        qCInfo(lcMailing, "MailingPlugin::checkSchemas() - active workers: %i / %u schemas checked (total enabled schemas: %u)",
-               int(workers.size()), seen, total);
+        qCInfo(lcMailing,
+            "MailingPlugin::checkSchemas() - active workers: %i / %u schemas checked (total "
+            "enabled schemas: %u)",
+            int(workers.size()), seen, total);
 }
 
 MailingPluginWorker *MailingPlugin::createWorker(QSqlDatabase db)

@@ -28,7 +28,10 @@ class MailingPluginWorker;
 // supplied by environment variables (MAILINGPLUGIN_<KEY>) when the file lacks
 // them. Destroying the plug-in asks every worker thread to quit and waits
 // for it (10 s at most each) before anything is forced.
-class MailingPlugin : public QObject, public ServerInterface, public DatabaseManagerInterface, public VerInfoInterface
+class MailingPlugin : public QObject,
+                      public ServerInterface,
+                      public DatabaseManagerInterface,
+                      public VerInfoInterface
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "com.velkor.yxa.ServerInterface" FILE "mailingplugin.json")

@@ -38,7 +38,8 @@ bool MailingPluginClient::checkHtml(const QString &text) const
 QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body)
 {
     QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
+    request.setHeader(
+        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
     QNetworkReply *reply = manager->post(request, body);
     // A hung API must not stall the tenant: a reply that is not complete in
     // time is aborted and ends as a network error.
@@ -52,8 +53,8 @@ QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body
     return reply;
 }
 
-bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
-                                   const QByteArray &mailData)
+bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString subject,
+    QByteArray body, const QByteArray &mailData)
 {
     if (debugLevel)
         qCDebug(lcMailing, "MailingPluginClient::sendMail(mid: %u)", mid);
@@ -65,7 +66,7 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
         const QJsonDocument document = QJsonDocument::fromJson(mailData, &error);
         if (error.error != QJsonParseError::NoError)
             qCCritical(lcMailing, "MailingPluginClient::sendMail() - data parse error: %s",
-                       qUtf8Printable(error.errorString()));
+                qUtf8Printable(error.errorString()));
         message = document.object();
     }
 
@@ -92,7 +93,8 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
     request.insert(QStringLiteral("message"), message);
     request.insert(QStringLiteral("headers"), headers);
 
-    QNetworkReply *reply = post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
+    QNetworkReply *reply
+        = post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
     reply->setProperty(kMidProperty, mid);
     reply->setProperty(kIsCheckProperty, false);
     return true;
@@ -101,7 +103,8 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
 void MailingPluginClient::checkMail(uint mid, const QString &id)
 {
     if (debugLevel)
-        qCDebug(lcMailing, "MailingPluginClient::checkMail(mid: %u, id: %s)", mid, qUtf8Printable(id));
+        qCDebug(
+            lcMailing, "MailingPluginClient::checkMail(mid: %u, id: %s)", mid, qUtf8Printable(id));
     // One open question per message is enough; asking again before the
     // answer could report the same delivery twice.
     if (pendingChecks.contains(id)) {
@@ -113,7 +116,8 @@ void MailingPluginClient::checkMail(uint mid, const QString &id)
     QJsonObject request;
     request.insert(QStringLiteral("key"), api.apiKey);
     request.insert(QStringLiteral("id"), id);
-    QNetworkReply *reply = post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
+    QNetworkReply *reply
+        = post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
     reply->setProperty(kMidProperty, mid);
     reply->setProperty(kCheckIdProperty, id);
     reply->setProperty(kIsCheckProperty, true);
@@ -128,8 +132,9 @@ void MailingPluginClient::replyFinished(QNetworkReply *reply)
     // Replies that this client did not post (none today) carry no marks;
     // the URL then decides, as it always did.
     const QVariant isCheckMark = reply->property(kIsCheckProperty);
-    const bool isCheck = isCheckMark.isValid() ? isCheckMark.toBool()
-                                               : reply->url().toString().contains(QLatin1String("/info.json"));
+    const bool isCheck = isCheckMark.isValid()
+        ? isCheckMark.toBool()
+        : reply->url().toString().contains(QLatin1String("/info.json"));
     const QVariant midMark = reply->property(kMidProperty);
     const uint mid = midMark.isValid() ? midMark.toUInt() : currentMid;
     const QString checkId = reply->property(kCheckIdProperty).toString();
@@ -138,8 +143,9 @@ void MailingPluginClient::replyFinished(QNetworkReply *reply)
         const QString errorText = reply->property(kTimedOutProperty).toBool()
             ? QStringLiteral("no reply within %1 ms").arg(api.requestTimeoutMs)
             : reply->errorString();
-        qCCritical(lcMailing, "MailingPluginClient::replyFinished()  - network error: %s (HTTP status code: %i)",
-                   qUtf8Printable(errorText), statusCode);
+        qCCritical(lcMailing,
+            "MailingPluginClient::replyFinished()  - network error: %s (HTTP status code: %i)",
+            qUtf8Printable(errorText), statusCode);
         if (isCheck)
             pendingChecks.remove(checkId);
         else
@@ -174,9 +180,11 @@ void MailingPluginClient::finishSendReply(QNetworkReply *reply, uint mid)
         reason = result.value(QStringLiteral("reject_reason")).toString();
     }
     if (status != QLatin1String("sent"))
-        qCWarning(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email << id << reason;
+        qCWarning(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email
+                             << id << reason;
     else if (debugLevel > 1)
-        qCDebug(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email << id << reason;
+        qCDebug(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email
+                           << id << reason;
     emit sentDone(mid, status, id);
 }
 
@@ -195,21 +203,24 @@ void MailingPluginClient::finishCheckReply(QNetworkReply *reply, uint mid, const
     const QJsonObject info = QJsonDocument::fromJson(data).object();
     const QString errorStatus = info.value(QStringLiteral("status")).toString();
     if (!errorStatus.isEmpty()) {
-        qCWarning(lcMailing, "MailingPluginClient::replyFinished() - Get INFO failed! Error [%u]: %s",
-                  uint(info.value(QStringLiteral("code")).toInt()),
-                  qUtf8Printable(info.value(QStringLiteral("message")).toString()));
+        qCWarning(lcMailing,
+            "MailingPluginClient::replyFinished() - Get INFO failed! Error [%u]: %s",
+            uint(info.value(QStringLiteral("code")).toInt()),
+            qUtf8Printable(info.value(QStringLiteral("message")).toString()));
         return;
     }
 
     QString state = info.value(QStringLiteral("state")).toString();
     const QString id = info.value(QStringLiteral("_id")).toString();
-    const QJsonValue replyMid = info.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("mid"));
+    const QJsonValue replyMid
+        = info.value(QStringLiteral("metadata")).toObject().value(QStringLiteral("mid"));
     if (!replyMid.isUndefined() && uint(replyMid.toDouble()) != mid)
-        qCWarning(lcMailing, "MailingPluginClient::replyFinished() - info for %s names mid %u, asked for mid %u",
-                  qUtf8Printable(checkId), uint(replyMid.toDouble()), mid);
+        qCWarning(lcMailing,
+            "MailingPluginClient::replyFinished() - info for %s names mid %u, asked for mid %u",
+            qUtf8Printable(checkId), uint(replyMid.toDouble()), mid);
     if (state.isEmpty()) {
         qCWarning(lcMailing, "MailingPluginClient::replyFinished() - info for %s carries no state",
-                  qUtf8Printable(checkId));
+            qUtf8Printable(checkId));
         return;
     }
     // A bounce is final: without this the row would stay queued and be

@@ -45,7 +45,7 @@ public:
 
 public slots:
     bool sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
-                  const QByteArray &mailData) override;
+        const QByteArray &mailData) override;
     void checkMail(uint mid, const QString &id) override;
 
 signals:

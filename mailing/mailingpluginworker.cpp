@@ -69,7 +69,8 @@ void MailingPluginWorker::setDB(const QSqlDatabase &db)
                              .arg(QString::number(quintptr(this), 16));
     if (debugLevel)
         qCInfo(lcMailing, "MailingPluginWorker:%u:setDB(%s)", number, qUtf8Printable(name));
-    QSqlDatabase own = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, true) : QSqlDatabase();
+    QSqlDatabase own
+        = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, true) : QSqlDatabase();
     if (!own.isValid())
         own = QSqlDatabase::cloneDatabase(db, name);
     if (own.isOpen())
@@ -86,14 +87,16 @@ bool MailingPluginWorker::checkEmails()
 {
     if (debugLevel)
         qCInfo(lcMailing, "MailingPluginWorker:%u:checkEmails() - db: %s; thread: %p", number,
-               qUtf8Printable(database.databaseName()), static_cast<void *>(QThread::currentThreadId()));
+            qUtf8Printable(database.databaseName()),
+            static_cast<void *>(QThread::currentThreadId()));
 
     bool openedHere = false;
     if (!database.isOpen()) {
         if (!database.open()) {
             if (database.lastError().isValid())
-                qCCritical(lcMailing, "MailingPluginWorker:%u:checkEmails() - can not open database! SQL ERROR: %s",
-                           number, qUtf8Printable(database.lastError().text()));
+                qCCritical(lcMailing,
+                    "MailingPluginWorker:%u:checkEmails() - can not open database! SQL ERROR: %s",
+                    number, qUtf8Printable(database.lastError().text()));
             return false;
         }
         openedHere = true;
@@ -102,15 +105,16 @@ bool MailingPluginWorker::checkEmails()
     const auto sqlError = [this](const QSqlQuery &query) {
         if (query.lastError().isValid())
             qCCritical(lcMailing, "MailingPluginWorker:%u:checkEmails() - SQL ERROR: %s", number,
-                       qUtf8Printable(query.lastError().text()));
+                qUtf8Printable(query.lastError().text()));
     };
 
     const bool result = [&]() {
         {
             QSqlQuery presence(database);
-            if (!presence.exec(QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE "
-                                              "TABLE_SCHEMA='%1' AND TABLE_NAME='emails'")
-                                   .arg(SqlEscape::string(database, database.databaseName())))) {
+            if (!presence.exec(
+                    QStringLiteral("SELECT COUNT(*) FROM information_schema.TABLES WHERE "
+                                   "TABLE_SCHEMA='%1' AND TABLE_NAME='emails'")
+                        .arg(SqlEscape::string(database, database.databaseName())))) {
                 sqlError(presence);
                 return false;
             }
@@ -124,8 +128,9 @@ bool MailingPluginWorker::checkEmails()
                     const QString found = version.value(0).toString();
                     if (found < QLatin1String(kMinimalVersion)) {
                         qCWarning(lcMailing,
-                                  "MailingPluginWorker:%u:checkEmails() - Database version is %s and minimal required is %s!",
-                                  number, qUtf8Printable(found), kMinimalVersion);
+                            "MailingPluginWorker:%u:checkEmails() - Database version is %s and "
+                            "minimal required is %s!",
+                            number, qUtf8Printable(found), kMinimalVersion);
                         return false;
                     }
                 }
@@ -134,8 +139,8 @@ bool MailingPluginWorker::checkEmails()
             }
         }
         QSqlQuery pending(database);
-        if (!pending.exec(QStringLiteral(
-                "SELECT COUNT(*) FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100"))) {
+        if (!pending.exec(QStringLiteral("SELECT COUNT(*) FROM emails WHERE done IS NULL AND apiID "
+                                         "IS NULL ORDER BY created LIMIT 100"))) {
             sqlError(pending);
             return true;
         }
@@ -183,8 +188,8 @@ void MailingPluginWorker::start()
         connectTransport(mailingType);
 
     if (!database.isOpen() && !database.open())
-        qCWarning(lcMailing, "MailingPluginWorker:%u:start() - database not opened! SQL ERROR: %s", number,
-                  qUtf8Printable(database.lastError().text()));
+        qCWarning(lcMailing, "MailingPluginWorker:%u:start() - database not opened! SQL ERROR: %s",
+            number, qUtf8Printable(database.lastError().text()));
 
     reloadTimer = new QTimer(this);
     reloadTimer->setInterval(kInitialReloadMs);
@@ -213,8 +218,8 @@ void MailingPluginWorker::loadSettings()
     const QMap<QString, QVariant> values = settings->variableGetMultiple(QStringList {
         QStringLiteral("mailingType"), QStringLiteral("smtpHost"), QStringLiteral("smtpPort"),
         QStringLiteral("smtpUser"), QStringLiteral("smtpPass"), QStringLiteral("smtpType"),
-        QStringLiteral("smtpMethod"), QStringLiteral("mailingUseReplyTo"), QStringLiteral("globalEmail"),
-        QStringLiteral("mailingReloadSettingsInterval") });
+        QStringLiteral("smtpMethod"), QStringLiteral("mailingUseReplyTo"),
+        QStringLiteral("globalEmail"), QStringLiteral("mailingReloadSettingsInterval") });
 
     if (values.isEmpty()) {
         if (debugLevel)
@@ -228,7 +233,8 @@ void MailingPluginWorker::loadSettings()
         email = DefaultSender::address();
     setGlobalEmail(email);
 
-    const int reloadSeconds = values.value(QStringLiteral("mailingReloadSettingsInterval"), 60).toInt();
+    const int reloadSeconds
+        = values.value(QStringLiteral("mailingReloadSettingsInterval"), 60).toInt();
     if (reloadTimer)
         reloadTimer->setInterval(qMax(reloadSeconds, 10) * 1000);
 
@@ -243,7 +249,8 @@ void MailingPluginWorker::loadSettings()
     smtp.email = globalEmail;
     setSmtpSettings(smtp);
 
-    setMailingType(static_cast<signed char>(values.value(QStringLiteral("mailingType"), 0).toInt()));
+    setMailingType(
+        static_cast<signed char>(values.value(QStringLiteral("mailingType"), 0).toInt()));
 }
 
 void MailingPluginWorker::setMailingType(signed char type)
@@ -262,23 +269,26 @@ void MailingPluginWorker::setMailingType(signed char type)
 void MailingPluginWorker::connectTransport(signed char type)
 {
     if (type != 0 && type != 1) {
-        qCWarning(lcMailing, "MailingPluginWorker:%u:setMailingType(%i) - mailing type is not implemented!", number,
-                  int(type));
+        qCWarning(lcMailing,
+            "MailingPluginWorker:%u:setMailingType(%i) - mailing type is not implemented!", number,
+            int(type));
         return;
     }
     // Before start() there is nothing to wire; start() calls in again.
     if (!mailing || !mandrillClient || !smtpClient)
         return;
     if (type == 0) {
-        typeConnections << connect(mailing, &Mailing::toSend, mandrillClient, &MailingPluginClient::sendMail,
-                                   Qt::QueuedConnection)
-                        << connect(mailing, &Mailing::toCheck, mandrillClient, &MailingPluginClient::checkMail,
-                                   Qt::QueuedConnection)
-                        << connect(mandrillClient, &MailingPluginClient::sentDone, mailing, &Mailing::sentReply);
+        typeConnections << connect(mailing, &Mailing::toSend, mandrillClient,
+            &MailingPluginClient::sendMail, Qt::QueuedConnection)
+                        << connect(mailing, &Mailing::toCheck, mandrillClient,
+                               &MailingPluginClient::checkMail, Qt::QueuedConnection)
+                        << connect(mandrillClient, &MailingPluginClient::sentDone, mailing,
+                               &Mailing::sentReply);
     } else {
-        typeConnections << connect(mailing, &Mailing::toSend, smtpClient, &MailingPluginSmtpClient::sendMail,
-                                   Qt::QueuedConnection)
-                        << connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing, &Mailing::sentReply);
+        typeConnections << connect(mailing, &Mailing::toSend, smtpClient,
+            &MailingPluginSmtpClient::sendMail, Qt::QueuedConnection)
+                        << connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing,
+                               &Mailing::sentReply);
     }
 }
 
@@ -294,6 +304,7 @@ void MailingPluginWorker::setSmtpSettings(SmtpSettings newSettings)
 void MailingPluginWorker::setGlobalEmail(const QString &email)
 {
     if (debugLevel)
-        qCInfo(lcMailing, "MailingPluginWorker:%u:setGlobalEmail(%s)", number, qUtf8Printable(email));
+        qCInfo(
+            lcMailing, "MailingPluginWorker:%u:setGlobalEmail(%s)", number, qUtf8Printable(email));
     globalEmail = email;
 }

@@ -27,14 +27,17 @@ MandrillApiSettings MandrillApiSettings::fromSettings(const EnviroSettings &sett
 {
     MandrillApiSettings result;
 
-    const QString urlText = settings.value(QStringLiteral("apiUrl"), defaultApiUrl().toString()).toString().trimmed();
+    const QString urlText
+        = settings.value(QStringLiteral("apiUrl"), defaultApiUrl().toString()).toString().trimmed();
     const QUrl url(urlText, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (url.isValid() && !url.host().isEmpty() && (scheme == QLatin1String("https") || scheme == QLatin1String("http"))) {
+    if (url.isValid() && !url.host().isEmpty()
+        && (scheme == QLatin1String("https") || scheme == QLatin1String("http"))) {
         result.apiUrl = url;
     } else {
-        qCCritical(lcMailing, "MandrillApiSettings::fromSettings() - apiUrl '%s' is not an http(s) URL, using %s",
-                   qUtf8Printable(urlText), qUtf8Printable(defaultApiUrl().toString()));
+        qCCritical(lcMailing,
+            "MandrillApiSettings::fromSettings() - apiUrl '%s' is not an http(s) URL, using %s",
+            qUtf8Printable(urlText), qUtf8Printable(defaultApiUrl().toString()));
     }
 
     const QString key = settings.value(QStringLiteral("apiKey"), QString()).toString().trimmed();
@@ -42,12 +45,15 @@ MandrillApiSettings MandrillApiSettings::fromSettings(const EnviroSettings &sett
         result.apiKey = key;
 
     bool ok = false;
-    const double seconds = settings.value(QStringLiteral("requestTimeout"), 60).toString().toDouble(&ok);
+    const double seconds
+        = settings.value(QStringLiteral("requestTimeout"), 60).toString().toDouble(&ok);
     if (ok && seconds > 0 && seconds <= 24 * 3600) {
         result.requestTimeoutMs = qMax(1, int(seconds * 1000));
     } else {
-        qCCritical(lcMailing, "MandrillApiSettings::fromSettings() - requestTimeout '%s' is not a number of seconds, using 60",
-                   qUtf8Printable(settings.value(QStringLiteral("requestTimeout"), 60).toString()));
+        qCCritical(lcMailing,
+            "MandrillApiSettings::fromSettings() - requestTimeout '%s' is not a number of seconds, "
+            "using 60",
+            qUtf8Printable(settings.value(QStringLiteral("requestTimeout"), 60).toString()));
     }
     return result;
 }
@@ -64,5 +70,6 @@ QUrl MandrillApiSettings::infoUrl() const
 
 bool MandrillApiSettings::operator==(const MandrillApiSettings &other) const
 {
-    return apiUrl == other.apiUrl && apiKey == other.apiKey && requestTimeoutMs == other.requestTimeoutMs;
+    return apiUrl == other.apiUrl && apiKey == other.apiKey
+        && requestTimeoutMs == other.requestTimeoutMs;
 }

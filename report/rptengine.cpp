@@ -620,7 +620,7 @@ QString RptEngine::escapeData(const QString &value) const
     return v;
 }
 
-QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool exp, bool firstPass,
+QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool keepFormulas, bool collect,
                                 const QString &formatString)
 {
     QString text = stringPreprocessing(value, formatString);
@@ -643,9 +643,9 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
         text = escaped;
     }
 
-    text = substituteVariables(text, [this, firstPass](const QString &token) {
+    text = substituteVariables(text, [this, collect](const QString &token) {
         const QString val = sectionValue(token, -1);
-        if (firstPass) {
+        if (collect) {
             QString name = token;
             name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
             bool present = false;
@@ -694,7 +694,7 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
     const int groupLevel = band ? band->groupLevel : 0;
     for (QString &piece : pieces) {
         const bool formula = piece.contains(QLatin1Char('<')) && piece.contains(QLatin1Char('>'));
-        if (formula && !exp) {
+        if (formula && !keepFormulas) {
             QString code = piece;
             code.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
             code.replace(ifEscapeLt(), QStringLiteral("<")).replace(ifEscapeGt(), QStringLiteral(">"));

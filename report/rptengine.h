@@ -149,7 +149,9 @@ public:
     void clearGroupLists();
 
     // ---- Field evaluation -------------------------------------------------
-    QString sectionField(RptBandObject *band, const QString &value, bool exp, bool firstPass = false,
+    // keepFormulas leaves "<...>" formulas unevaluated (rich text); collect
+    // records every data variable's value for the aggregates.
+    QString sectionField(RptBandObject *band, const QString &value, bool keepFormulas, bool collect = false,
                          const QString &formatString = QString());
     QString stringPreprocessing(const QString &value, const QString &formatString);
     static QStringList splitStringOnVariable(const QString &text);

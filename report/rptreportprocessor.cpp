@@ -677,12 +677,19 @@ void RptReportProcessor::exportTo(QObject *action)
     const QString fileName = QFileDialog::getSaveFileName(nullptr, tr("Save File"), QString(), filter);
     if (fileName.isEmpty())
         return;
-    // The preview's printer keeps painting the preview; exports get their own.
-    QPrinter *previewPrinter = m_engine->hasPrinter() ? m_engine->printer() : nullptr;
-    Q_UNUSED(previewPrinter)
+    // The preview paints on the same printer: give it back as it was.
+    QPrinter *printer = m_engine->hasPrinter() ? m_engine->printer() : nullptr;
+    const QPrinter::OutputFormat format = printer ? printer->outputFormat() : QPrinter::NativeFormat;
+    const QString outputFile = printer ? printer->outputFileName() : QString();
+    const RptName::OutputMode mode = m_engine->mode();
     if (name == QLatin1String("actExpToPdf"))
         m_engine->printPDF(fileName, false);
     else if (name == QLatin1String("actExpToHtml"))
         m_engine->printHTML(fileName, true);
     // The spreadsheet export produces no file.
+    if (printer) {
+        printer->setOutputFileName(outputFile);
+        printer->setOutputFormat(format);
+    }
+    m_engine->setMode(mode);
 }

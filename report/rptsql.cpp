@@ -159,9 +159,8 @@ bool RptSql::openQuery()
     return true;
 }
 
-bool RptSql::seek(int recNo, const char *operation)
+bool RptSql::seek(int recNo)
 {
-    Q_UNUSED(operation)
     if (!m_query || !m_query->isActive()) {
         qCDebug(lcReport) << "Query is not active";
         return false;
@@ -177,7 +176,7 @@ bool RptSql::seek(int recNo, const char *operation)
 // the query's charset.
 QString RptSql::getFieldValue(const QString &fieldName, int recNo)
 {
-    if (!seek(recNo, "getFieldValue"))
+    if (!seek(recNo))
         return QString();
     const int column = m_columns.indexOf(fieldName);
     if (column < 0 || recNo >= m_rows.size())
@@ -187,7 +186,7 @@ QString RptSql::getFieldValue(const QString &fieldName, int recNo)
 
 QImage RptSql::getFieldImage(const QString &fieldName, int recNo)
 {
-    if (!seek(recNo, "getFieldImage"))
+    if (!seek(recNo))
         return QImage();
     if (!m_query->seek(recNo))
         return QImage();

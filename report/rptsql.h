@@ -31,7 +31,8 @@ public slots:
     QString getFieldValue(const QString &fieldName, int recNo) override;
 
 private:
-    bool seek(int recNo, const char *operation);
+    // Whether recNo can be read; logs why not.
+    bool seek(int recNo);
 
     QString m_dbType;
     QString m_dbName;

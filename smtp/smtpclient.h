@@ -30,20 +30,22 @@ class SmtpClient : public QObject
 {
     Q_OBJECT
 public:
-    enum ConnectionType {
+    // Fixed underlying types: values outside the lists arrive from settings
+    // and must stay representable.
+    enum ConnectionType : int {
         TcpConnection = 0,
         SslConnection = 1,
         TlsConnection = 2
     };
     Q_ENUM(ConnectionType)
 
-    enum AuthMethod {
+    enum AuthMethod : int {
         AuthPlain = 0,
         AuthLogin = 1
     };
     Q_ENUM(AuthMethod)
 
-    enum SmtpError {
+    enum SmtpError : int {
         ConnectionTimeoutError = 0,
         ResponseTimeoutError = 1,
         SendDataTimeoutError = 2,

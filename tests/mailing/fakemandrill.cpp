@@ -24,7 +24,8 @@ FakeMandrill::~FakeMandrill()
 
 QString FakeMandrill::scriptPath()
 {
-    const QString source = qEnvironmentVariable("YXA_SOURCE_DIR", QStringLiteral(YXA_TEST_SOURCE_DIR));
+    const QString source
+        = qEnvironmentVariable("YXA_SOURCE_DIR", QStringLiteral(YXA_TEST_SOURCE_DIR));
     return source + QStringLiteral("/tests/support/fake-mandrill.py");
 }
 
@@ -44,10 +45,10 @@ QString FakeMandrill::start()
     const QString portFile = dir.filePath(QStringLiteral("port"));
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QStringLiteral("/usr/bin/python3"),
-                  { scriptPath(), QStringLiteral("--record"), dir.filePath(QStringLiteral("requests.jsonl")),
-                    QStringLiteral("--port-file"), portFile, QStringLiteral("--script"),
-                    dir.filePath(QStringLiteral("script.json")), QStringLiteral("--max-seconds"),
-                    QStringLiteral("300") });
+        { scriptPath(), QStringLiteral("--record"), dir.filePath(QStringLiteral("requests.jsonl")),
+            QStringLiteral("--port-file"), portFile, QStringLiteral("--script"),
+            dir.filePath(QStringLiteral("script.json")), QStringLiteral("--max-seconds"),
+            QStringLiteral("300") });
     if (!process.waitForStarted(5000))
         return QStringLiteral("cannot start %1: %2").arg(scriptPath(), process.errorString());
     const QDeadlineTimer deadline(10000);
@@ -59,7 +60,8 @@ QString FakeMandrill::start()
                 return QString();
         }
         if (process.state() == QProcess::NotRunning)
-            return QStringLiteral("fake-mandrill.py exited: %1").arg(QString::fromUtf8(process.readAll()));
+            return QStringLiteral("fake-mandrill.py exited: %1")
+                .arg(QString::fromUtf8(process.readAll()));
         QThread::msleep(20);
     }
     return QStringLiteral("fake-mandrill.py wrote no port");

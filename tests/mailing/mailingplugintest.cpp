@@ -1,10 +1,10 @@
 // The mailing plug-in as the host drives it: ini settings, the schema scan
 // over many schemas, one worker thread per schema with pending mail, the
 // single-database mode, and a destruction that does not hang or kill.
+#include "mailingplugin.h"
 #include "dbmanager.h"
 #include "fakemandrill.h"
 #include "logcapture.h"
-#include "mailingplugin.h"
 #include "mailtenant.h"
 #include "mariadbfixture.h"
 #include "testmain.h"
@@ -58,7 +58,8 @@ private:
     // opens it and records that the information database is there.
     QSqlDatabase closedInfoConnection(const QString &name)
     {
-        return MariaDbFixture::connection(name, kInfo, QStringLiteral("root"), MariaDbFixture::rootPassword());
+        return MariaDbFixture::connection(
+            name, kInfo, QStringLiteral("root"), MariaDbFixture::rootPassword());
     }
 
 private slots:
@@ -84,7 +85,8 @@ private slots:
         QCOMPARE(info.value("VER"), QStringLiteral("1.1.2"));
         QCOMPARE(info.value("vodraType"), QStringLiteral("PLG.ML"));
         QCOMPARE(info.value("KEXDB"), QStringLiteral("20.03.05"));
-        QVERIFY(QFile::exists(plugin.settingsFileName()) || plugin.settingsFileName().endsWith("/yxa.ini"));
+        QVERIFY(QFile::exists(plugin.settingsFileName())
+            || plugin.settingsFileName().endsWith("/yxa.ini"));
     }
 
     void loadsAsModule()
@@ -94,7 +96,8 @@ private slots:
             dir = QStringLiteral(YXA_TEST_BINARY_DIR);
         QPluginLoader loader(dir + QStringLiteral("/plugins/libmailing.so"));
         QVERIFY2(loader.load(), qPrintable(loader.errorString()));
-        QCOMPARE(loader.metaData().value("IID").toString(), QStringLiteral("com.velkor.yxa.ServerInterface"));
+        QCOMPARE(loader.metaData().value("IID").toString(),
+            QStringLiteral("com.velkor.yxa.ServerInterface"));
         QCOMPARE(loader.metaData().value("className").toString(), QStringLiteral("MailingPlugin"));
         QObject *instance = loader.instance();
         QVERIFY(instance);
@@ -106,7 +109,8 @@ private slots:
         QCOMPARE(server->getVersion(), QStringLiteral("1.1.2"));
         LogCapture log;
         QVERIFY(!server->start());
-        QVERIFY(log.contains(QStringLiteral("!!! MailingPlugin: Database manager not initialized !!!")));
+        QVERIFY(log.contains(
+            QStringLiteral("!!! MailingPlugin: Database manager not initialized !!!")));
         QVERIFY(loader.unload());
     }
 
@@ -123,17 +127,27 @@ private slots:
         const QString key = MandrillApiSettings::defaultApiKey();
         const QString url = QStringLiteral("https://mandrillapp.com");
         QTest::newRow("defaults") << "" << QByteArray() << 10000u << 3600000 << url << key << 60000;
-        QTest::newRow("interval 3 is raised to 5 s") << "interval=3\n" << QByteArray() << 5000u << 3600000 << url << key << 60000;
-        QTest::newRow("interval 6") << "interval=6\n" << QByteArray() << 6000u << 3600000 << url << key << 60000;
-        QTest::newRow("checkInterval 0 is 10 s") << "checkInterval=0\n" << QByteArray() << 10000u << 10000 << url << key << 60000;
-        QTest::newRow("api settings") << "apiUrl=http://127.0.0.1:8025\napiKey=OwnKey123\nrequestTimeout=5\n"
-                                      << QByteArray() << 10000u << 3600000 << "http://127.0.0.1:8025" << "OwnKey123" << 5000;
-        QTest::newRow("not an http url") << "apiUrl=ftp://files.example.test\nrequestTimeout=never\n" << QByteArray()
-                                         << 10000u << 3600000 << url << key << 60000;
+        QTest::newRow("interval 3 is raised to 5 s")
+            << "interval=3\n"
+            << QByteArray() << 5000u << 3600000 << url << key << 60000;
+        QTest::newRow("interval 6") << "interval=6\n"
+                                    << QByteArray() << 6000u << 3600000 << url << key << 60000;
+        QTest::newRow("checkInterval 0 is 10 s")
+            << "checkInterval=0\n"
+            << QByteArray() << 10000u << 10000 << url << key << 60000;
+        QTest::newRow("api settings")
+            << "apiUrl=http://127.0.0.1:8025\napiKey=OwnKey123\nrequestTimeout=5\n"
+            << QByteArray() << 10000u << 3600000 << "http://127.0.0.1:8025"
+            << "OwnKey123" << 5000;
+        QTest::newRow("not an http url")
+            << "apiUrl=ftp://files.example.test\nrequestTimeout=never\n"
+            << QByteArray() << 10000u << 3600000 << url << key << 60000;
         QTest::newRow("environment replaces the default")
-            << "" << QByteArray("http://relay.local:9000") << 10000u << 3600000 << "http://relay.local:9000" << key << 60000;
+            << "" << QByteArray("http://relay.local:9000") << 10000u << 3600000
+            << "http://relay.local:9000" << key << 60000;
         QTest::newRow("ini wins over the environment")
-            << "apiUrl=https://api.example.test\n" << QByteArray("http://relay.local:9000") << 10000u << 3600000
+            << "apiUrl=https://api.example.test\n"
+            << QByteArray("http://relay.local:9000") << 10000u << 3600000
             << "https://api.example.test" << key << 60000;
     }
 
@@ -169,23 +183,30 @@ private slots:
         QString error;
         QVERIFY2(MariaDbFixture::createInfoDatabase(kInfo, &error), qPrintable(error));
         const QStringList files { QStringLiteral("tenant.sql") };
-        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-0500", kTenant1, 1, files, &error), qPrintable(error));
-        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-1500", kTenant2, 1, files, &error), qPrintable(error));
-        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-2499", kTenantOld, 1, files, &error), qPrintable(error));
-        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-x", kTenantOff, 0, files, &error), qPrintable(error));
+        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-0500", kTenant1, 1, files, &error),
+            qPrintable(error));
+        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-1500", kTenant2, 1, files, &error),
+            qPrintable(error));
+        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-2499", kTenantOld, 1, files, &error),
+            qPrintable(error));
+        QVERIFY2(MariaDbFixture::createTenant(kInfo, "tok-x", kTenantOff, 0, files, &error),
+            qPrintable(error));
         // The other 2497 enabled schemas have no usable credentials.
         QStringList values;
         for (int i = 0; i < 2500; ++i) {
             if (i != 500 && i != 1500 && i != 2499)
-                values << QStringLiteral("('tok-%1', 'nodb_%1', '', '', 1)").arg(i, 4, 10, QLatin1Char('0'));
+                values << QStringLiteral("('tok-%1', 'nodb_%1', '', '', 1)")
+                              .arg(i, 4, 10, QLatin1Char('0'));
         }
         QVERIFY(MariaDbFixture::exec(infoConnection(),
-                                     QStringLiteral("INSERT INTO `schemas` (token, name, user, pass, status) VALUES ")
-                                         + values.join(QLatin1Char(',')), &error));
+            QStringLiteral("INSERT INTO `schemas` (token, name, user, pass, status) VALUES ")
+                + values.join(QLatin1Char(',')),
+            &error));
 
         QList<uint> pending;
         for (int i = 0; i < 3; ++i)
-            pending << MailTenant::insertMail(kTenant1, QStringLiteral("r%1@example.test").arg(i), "S", "B", {}, 10 + i);
+            pending << MailTenant::insertMail(
+                kTenant1, QStringLiteral("r%1@example.test").arg(i), "S", "B", {}, 10 + i);
         QVERIFY(MailTenant::setVar(kTenantOld, "ver_db", "17.04.03"));
         const uint oldMail = MailTenant::insertMail(kTenantOld, QStringLiteral("old@example.test"));
         const uint offMail = MailTenant::insertMail(kTenantOff, QStringLiteral("off@example.test"));
@@ -213,10 +234,12 @@ private slots:
         QCOMPARE(plugin->workerThreads().size(), 1);
         QCOMPARE(plugin->workerThreads().at(0)->objectName(), QStringLiteral("MailingPlugin_1"));
         QCOMPARE(plugin->workerThreads().at(0)->priority(), QThread::LowPriority);
-        const QString summary = QStringLiteral(
-            "MailingPlugin::checkSchemas() - active workers: %1 / 2500 schemas checked (total enabled schemas: 2500)");
+        const QString summary
+            = QStringLiteral("MailingPlugin::checkSchemas() - active workers: %1 / 2500 schemas "
+                             "checked (total enabled schemas: 2500)");
         QCOMPARE(log.count(summary.arg(1)), 1);
-        QVERIFY(log.contains(QStringLiteral("Database version is 17.04.03 and minimal required is 17.04.04!")));
+        QVERIFY(log.contains(
+            QStringLiteral("Database version is 17.04.03 and minimal required is 17.04.04!")));
 
         // Nothing new: the same workers, no new thread.
         QVERIFY(QMetaObject::invokeMethod(plugin.get(), "checkSchemas"));
@@ -230,10 +253,14 @@ private slots:
         QCOMPARE(plugin->workerThreads().at(1)->objectName(), QStringLiteral("MailingPlugin_2"));
 
         for (uint mid : qAsConst(pending))
-            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kTenant1, mid).status, QStringLiteral("S"), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kTenant2, later).status, QStringLiteral("S"), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                MailTenant::row(kTenant1, mid).status, QStringLiteral("S"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            MailTenant::row(kTenant2, later).status, QStringLiteral("S"), 20000);
         for (uint mid : qAsConst(pending))
-            QVERIFY(MailTenant::row(kTenant1, mid).apiID.toString().startsWith(QStringLiteral("fake-")));
+            QVERIFY(MailTenant::row(kTenant1, mid)
+                        .apiID.toString()
+                        .startsWith(QStringLiteral("fake-")));
         QCOMPARE(fake.sendCount(), 4);
         QCOMPARE(MailTenant::row(kTenantOld, oldMail).status, QStringLiteral("Q"));
         QVERIFY(MailTenant::row(kTenantOld, oldMail).done.isNull());
@@ -250,7 +277,8 @@ private slots:
     void stopThenStart()
     {
         YXA_REQUIRE_MARIADB();
-        QVERIFY(!MariaDbFixture::scalar(infoConnection(), "SELECT COUNT(*) FROM `schemas`").isNull());
+        QVERIFY(
+            !MariaDbFixture::scalar(infoConnection(), "SELECT COUNT(*) FROM `schemas`").isNull());
         MailTenant::insertMail(kTenant1, QStringLiteral("again@example.test"));
         FakeMandrill fake;
         QVERIFY(fake.start().isEmpty());
@@ -289,7 +317,8 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QList<uint> mids;
         for (int i = 0; i < 3; ++i)
-            mids << MailTenant::insertMail(kSingle, QStringLiteral("s%1@example.test").arg(i), "S", "B", {}, 10 + i);
+            mids << MailTenant::insertMail(
+                kSingle, QStringLiteral("s%1@example.test").arg(i), "S", "B", {}, 10 + i);
         FakeMandrill fake;
         QVERIFY(fake.start().isEmpty());
         DBManager manager;
@@ -308,7 +337,8 @@ private slots:
         QVERIFY(plugin->hasSingleDatabaseWorker());
         QVERIFY(plugin->singleDatabaseThread()->isRunning());
         for (uint mid : qAsConst(mids))
-            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kSingle, mid).status, QStringLiteral("S"), 20000);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                MailTenant::row(kSingle, mid).status, QStringLiteral("S"), 20000);
         QCOMPARE(fake.sendCount(), 3);
         QVERIFY(plugin->workerThreads().isEmpty());
 
@@ -325,7 +355,8 @@ private slots:
         QVERIFY(MailTenant::exec(kSingle, QStringLiteral("DELETE FROM emails")));
         const uint mid = MailTenant::insertMail(kSingle, QStringLiteral("slow@example.test"));
         // The API takes 30 s to answer; the host wants the plug-in gone now.
-        FakeMandrill fake(QJsonObject { { "send", QJsonArray { QJsonObject { { "delay", 30 }, { "default", true } } } } });
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 30 }, { "default", true } } } } });
         QVERIFY(fake.start().isEmpty());
         DBManager manager;
         QSqlDatabase kex = MailTenant::connection(QStringLiteral("YXA.KEXDB"), kSingle);

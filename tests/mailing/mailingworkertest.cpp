@@ -95,16 +95,18 @@ private slots:
             QVERIFY(MailTenant::setVar(kDb, QStringLiteral("ver_db"), version));
         const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
         if (!pending)
-            QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET status='S', done=1 WHERE mid=%1").arg(mid)));
+            QVERIFY(MailTenant::exec(
+                kDb, QStringLiteral("UPDATE emails SET status='S', done=1 WHERE mid=%1").arg(mid)));
 
         MailingPluginWorker worker;
         LogCapture log;
         worker.setDB(source());
-        QVERIFY(worker.getConnectionName().startsWith(QStringLiteral("YXA.%1.MailingPluginWorker.#%2.p0x")
-                                                          .arg(kDb).arg(worker.getNumber())));
+        QVERIFY(worker.getConnectionName().startsWith(
+            QStringLiteral("YXA.%1.MailingPluginWorker.#%2.p0x").arg(kDb).arg(worker.getNumber())));
         QCOMPARE(worker.checkEmails(), expected);
-        QCOMPARE(log.contains(QStringLiteral("Database version is 17.04.03 and minimal required is 17.04.04!")),
-                 version == QLatin1String("17.04.03"));
+        QCOMPARE(log.contains(QStringLiteral(
+                     "Database version is 17.04.03 and minimal required is 17.04.04!")),
+            version == QLatin1String("17.04.03"));
         // Opened only for the test.
         QVERIFY(!QSqlDatabase::database(worker.getConnectionName(), false).isOpen());
     }
@@ -112,14 +114,15 @@ private slots:
     void checkEmailsWithoutQueueTable()
     {
         const QString bare = QStringLiteral("yxa_mail_bare");
-        QVERIFY(MariaDbFixture::createDatabase(bare, bare, MariaDbFixture::tenantPassword(bare), {}));
+        QVERIFY(
+            MariaDbFixture::createDatabase(bare, bare, MariaDbFixture::tenantPassword(bare), {}));
         MailingPluginWorker worker;
         worker.setDB(MailTenant::connection(QStringLiteral("worker.test.bare"), bare));
         QVERIFY(!worker.checkEmails());
 
         MailingPluginWorker unreachable;
-        unreachable.setDB(MariaDbFixture::connection(QStringLiteral("worker.test.denied"), bare, bare,
-                                                     QStringLiteral("wrong")));
+        unreachable.setDB(MariaDbFixture::connection(
+            QStringLiteral("worker.test.denied"), bare, bare, QStringLiteral("wrong")));
         LogCapture log;
         QVERIFY(!unreachable.checkEmails());
         QVERIFY(log.contains(QStringLiteral("checkEmails() - can not open database! SQL ERROR:")));
@@ -138,7 +141,8 @@ private slots:
     {
         QTest::addColumn<QVariantMap>("vars");
         QTest::addColumn<int>("periodMs");
-        QTest::newRow("5 s counts as 10 s") << QVariantMap { { "mailingReloadSettingsInterval", 5 } } << 10000;
+        QTest::newRow("5 s counts as 10 s")
+            << QVariantMap { { "mailingReloadSettingsInterval", 5 } } << 10000;
         QTest::newRow("30 s") << QVariantMap { { "mailingReloadSettingsInterval", 30 } } << 30000;
         QTest::newRow("missing key is 60 s") << QVariantMap { { "mailingType", 0 } } << 60000;
         QTest::newRow("no keys leaves 15 min") << QVariantMap {} << 900000;
@@ -165,7 +169,8 @@ private slots:
         QVERIFY(MailTenant::setVar(kDb, "smtpHost", "smtp.tenant.test"));
         QVERIFY(MailTenant::setVar(kDb, "smtpPort", "2525"));
         QVERIFY(MailTenant::setVar(kDb, "smtpUser", "mailer"));
-        QVERIFY(MailTenant::setVar(kDb, "smtpPass", QString::fromLatin1(QByteArray("p\xc3\xa1ss\0tail", 9).toBase64())));
+        QVERIFY(MailTenant::setVar(
+            kDb, "smtpPass", QString::fromLatin1(QByteArray("p\xc3\xa1ss\0tail", 9).toBase64())));
         QVERIFY(MailTenant::setVar(kDb, "smtpType", "2"));
         QVERIFY(MailTenant::setVar(kDb, "smtpMethod", "1"));
         QVERIFY(MailTenant::setVar(kDb, "mailingUseReplyTo", "1"));
@@ -194,8 +199,10 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("missing") << QVariant() << QString() << "noreply@localhost";
         QTest::newRow("empty") << QVariant("") << QString() << "noreply@localhost";
-        QTest::newRow("missing, deployment default") << QVariant() << "mail@deploy.test" << "mail@deploy.test";
-        QTest::newRow("set") << QVariant("own@tenant.test") << "mail@deploy.test" << "own@tenant.test";
+        QTest::newRow("missing, deployment default") << QVariant() << "mail@deploy.test"
+                                                     << "mail@deploy.test";
+        QTest::newRow("set") << QVariant("own@tenant.test") << "mail@deploy.test"
+                             << "own@tenant.test";
     }
 
     void globalEmailDefault()
@@ -239,7 +246,8 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
         QCOMPARE(int(worker.getMailingType()), 7);
         QCOMPARE(worker.transportConnectionCount(), 0);
-        QVERIFY(log.contains(QStringLiteral("setMailingType(7) - mailing type is not implemented!")));
+        QVERIFY(
+            log.contains(QStringLiteral("setMailingType(7) - mailing type is not implemented!")));
         QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
         QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
 
@@ -261,16 +269,17 @@ private slots:
         // asked twice, the others once.
         QTest::addColumn<int>("minInfoRequests");
         QTest::newRow("sent") << QJsonObject() << "S" << 0;
-        QTest::newRow("queued then sent")
-            << QJsonObject { { "send", QJsonArray { "queued" } }, { "info", QJsonArray { "queued", "sent" } } }
-            << "S" << 4;
-        QTest::newRow("queued then bounced")
-            << QJsonObject { { "send", QJsonArray { "queued" } }, { "info", QJsonArray { "deferred", "bounced" } } }
-            << "B" << 4;
-        QTest::newRow("rejected") << QJsonObject { { "send", QJsonArray { "rejected" } } } << "R" << 0;
-        QTest::newRow("no reply in time")
-            << QJsonObject { { "send", QJsonArray { QJsonObject { { "delay", 5 }, { "default", true } } } } }
-            << "E" << 0;
+        QTest::newRow("queued then sent") << QJsonObject { { "send", QJsonArray { "queued" } },
+            { "info", QJsonArray { "queued", "sent" } } }
+                                          << "S" << 4;
+        QTest::newRow("queued then bounced") << QJsonObject { { "send", QJsonArray { "queued" } },
+            { "info", QJsonArray { "deferred", "bounced" } } }
+                                             << "B" << 4;
+        QTest::newRow("rejected") << QJsonObject { { "send", QJsonArray { "rejected" } } } << "R"
+                                  << 0;
+        QTest::newRow("no reply in time") << QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 5 }, { "default", true } } } }
+        } << "E" << 0;
     }
 
     void deliversOnItsThread()
@@ -283,7 +292,8 @@ private slots:
         QVERIFY(fake.start().isEmpty());
         QList<uint> mids;
         for (int i = 0; i < 3; ++i)
-            mids << MailTenant::insertMail(kDb, QStringLiteral("r%1@example.test").arg(i), "S", "B", {}, 10 + i);
+            mids << MailTenant::insertMail(
+                kDb, QStringLiteral("r%1@example.test").arg(i), "S", "B", {}, 10 + i);
         {
             ThreadedWorker running(kDb, fake.apiSettings(700), 150);
             for (uint mid : qAsConst(mids))
@@ -301,9 +311,16 @@ private slots:
         // Sent one at a time, oldest first.
         const QList<QJsonObject> sends = fake.requests(FakeMandrill::sendPath());
         for (int i = 0; i < sends.size(); ++i)
-            QCOMPARE(sends.at(i).value("body").toObject().value("message").toObject().value("metadata").toObject()
-                         .value("mid").toInt(),
-                     int(mids.at(i)));
+            QCOMPARE(sends.at(i)
+                         .value("body")
+                         .toObject()
+                         .value("message")
+                         .toObject()
+                         .value("metadata")
+                         .toObject()
+                         .value("mid")
+                         .toInt(),
+                int(mids.at(i)));
     }
 
     void smtpTransportDeliversAttachments()
@@ -312,10 +329,12 @@ private slots:
         QProcess server;
         server.setProcessChannelMode(QProcess::SeparateChannels);
         server.start(QStringLiteral("/usr/bin/python3"),
-                     { QStringLiteral(YXA_TEST_SOURCE_DIR "/tests/support/smtp-server.py"), QStringLiteral("--maildir"),
-                       maildir.path(), QStringLiteral("--mode"), QStringLiteral("plain") });
+            { QStringLiteral(YXA_TEST_SOURCE_DIR "/tests/support/smtp-server.py"),
+                QStringLiteral("--maildir"), maildir.path(), QStringLiteral("--mode"),
+                QStringLiteral("plain") });
         QVERIFY(server.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(server.canReadLine() || server.state() == QProcess::NotRunning, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            server.canReadLine() || server.state() == QProcess::NotRunning, 15000);
         const QByteArray ready = server.readLine().trimmed();
         QVERIFY2(ready.startsWith("READY "), ready.constData());
         const int port = ready.mid(6).toInt();
@@ -326,16 +345,16 @@ private slots:
         for (int i = 0; i < 300; ++i)
             csv += "line " + QByteArray::number(i) + ";\xc3\xa1\r\n";
         const QJsonObject document { { "attachments",
-                                       QJsonArray { QJsonObject { { "type", "application/pdf" }, { "name", "order.pdf" },
-                                                                  { "content", QString::fromLatin1(pdf.toBase64()) } },
-                                                    QJsonObject { { "type", "text/csv" }, { "name", "list.csv" },
-                                                                  { "content", QString::fromLatin1(csv.toBase64()) } } } } };
+            QJsonArray { QJsonObject { { "type", "application/pdf" }, { "name", "order.pdf" },
+                             { "content", QString::fromLatin1(pdf.toBase64()) } },
+                QJsonObject { { "type", "text/csv" }, { "name", "list.csv" },
+                    { "content", QString::fromLatin1(csv.toBase64()) } } } } };
         QVERIFY(MailTenant::setVar(kDb, "mailingType", "1"));
         QVERIFY(MailTenant::setVar(kDb, "smtpHost", "127.0.0.1"));
         QVERIFY(MailTenant::setVar(kDb, "smtpPort", QString::number(port)));
         QVERIFY(MailTenant::setVar(kDb, "smtpType", "0"));
-        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("supplier@example.test"), "Order", "Body text",
-                                                QJsonDocument(document).toJson());
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("supplier@example.test"),
+            "Order", "Body text", QJsonDocument(document).toJson());
         {
             ThreadedWorker running(kDb, MandrillApiSettings(), 150);
             QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 20000);
@@ -351,13 +370,13 @@ private slots:
         // Python's mail parser reads the attachments back.
         QProcess parse;
         parse.start(QStringLiteral("/usr/bin/python3"),
-                    { QStringLiteral("-c"),
-                      QStringLiteral("import sys, json, base64, email\n"
-                                     "m = email.message_from_binary_file(open(sys.argv[1], 'rb'))\n"
-                                     "print(json.dumps([[p.get_filename(), p.get_content_type(), "
-                                     "base64.b64encode(p.get_payload(decode=True)).decode()] "
-                                     "for p in m.walk() if p.get_filename()]))"),
-                      maildir.filePath(mails.at(0)) });
+            { QStringLiteral("-c"),
+                QStringLiteral("import sys, json, base64, email\n"
+                               "m = email.message_from_binary_file(open(sys.argv[1], 'rb'))\n"
+                               "print(json.dumps([[p.get_filename(), p.get_content_type(), "
+                               "base64.b64encode(p.get_payload(decode=True)).decode()] "
+                               "for p in m.walk() if p.get_filename()]))"),
+                maildir.filePath(mails.at(0)) });
         QVERIFY(parse.waitForFinished(10000));
         const QJsonArray parts = QJsonDocument::fromJson(parse.readAllStandardOutput()).array();
         QCOMPARE(parts.size(), 2);

@@ -25,9 +25,10 @@ QString create(const QString &database);
 QSqlDatabase connection(const QString &connectionName, const QString &database);
 QSqlDatabase root(const QString &database);
 
-uint insertMail(const QString &database, const QString &to, const QString &subject = QStringLiteral("Subject"),
-                const QByteArray &body = QByteArrayLiteral("Body"), const QByteArray &data = QByteArray(),
-                qint64 created = -1, const QString &from = QStringLiteral("sender@example.test"));
+uint insertMail(const QString &database, const QString &to,
+    const QString &subject = QStringLiteral("Subject"),
+    const QByteArray &body = QByteArrayLiteral("Body"), const QByteArray &data = QByteArray(),
+    qint64 created = -1, const QString &from = QStringLiteral("sender@example.test"));
 Row row(const QString &database, uint mid);
 bool setVar(const QString &database, const QString &name, const QVariant &value);
 bool exec(const QString &database, const QString &sql);

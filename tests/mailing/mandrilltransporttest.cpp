@@ -55,10 +55,14 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("text");
-        QTest::newRow("html") << QByteArray("<p>Order <b>42</b></p>") << "html" << "<p>Order <b>42</b></p>";
-        QTest::newRow("lone less-than is text") << QByteArray("1 < 2") << "text" << "1 < 2";
-        QTest::newRow("utf-8 text") << QByteArray("Objedn\xc3\xa1vka") << "text" << QString::fromUtf8("Objedn\xc3\xa1vka");
-        QTest::newRow("cut at zero byte") << QByteArray("before\0<b>after</b>", 19) << "text" << "before";
+        QTest::newRow("html") << QByteArray("<p>Order <b>42</b></p>") << "html"
+                              << "<p>Order <b>42</b></p>";
+        QTest::newRow("lone less-than is text") << QByteArray("1 < 2") << "text"
+                                                << "1 < 2";
+        QTest::newRow("utf-8 text")
+            << QByteArray("Objedn\xc3\xa1vka") << "text" << QString::fromUtf8("Objedn\xc3\xa1vka");
+        QTest::newRow("cut at zero byte") << QByteArray("before\0<b>after</b>", 19) << "text"
+                                          << "before";
     }
 
     void sendRequestBody()
@@ -80,7 +84,8 @@ private slots:
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.at(0).value("method").toString(), QStringLiteral("POST"));
         QCOMPARE(requests.at(0).value("path").toString(), FakeMandrill::sendPath());
-        QCOMPARE(requests.at(0).value("content_type").toString(), QStringLiteral("application/x-www-form-urlencoded"));
+        QCOMPARE(requests.at(0).value("content_type").toString(),
+            QStringLiteral("application/x-www-form-urlencoded"));
         // The body is the indented JSON text.
         QVERIFY(requests.at(0).value("raw").toString().contains(QStringLiteral("\n    \"key\"")));
 
@@ -88,12 +93,10 @@ private slots:
             { "key", MandrillApiSettings::defaultApiKey() },
             { "headers", QJsonObject { { "Reply-To", kFrom } } },
             { "message",
-              QJsonObject { { key, text },
-                            { "auto_text", true },
-                            { "subject", "Order" },
-                            { "from_email", kFrom },
-                            { "to", QJsonArray { QJsonObject { { "email", kTo }, { "type", "to" } } } },
-                            { "metadata", QJsonObject { { "mid", 77 } } } } },
+                QJsonObject { { key, text }, { "auto_text", true }, { "subject", "Order" },
+                    { "from_email", kFrom },
+                    { "to", QJsonArray { QJsonObject { { "email", kTo }, { "type", "to" } } } },
+                    { "metadata", QJsonObject { { "mid", 77 } } } } },
         };
         QCOMPARE(requests.at(0).value("body").toObject(), expected);
         QCOMPARE(done.at(0).at(0).toUInt(), 77u);
@@ -108,8 +111,8 @@ private slots:
         MailingPluginClient client;
         client.setApiSettings(fake.apiSettings());
         QSignalSpy done(&client, &MailingPluginClient::sentDone);
-        const QJsonArray attachments { QJsonObject {
-            { "type", "application/pdf" }, { "name", "order.pdf" }, { "content", "JVBERi0xLjQK" } } };
+        const QJsonArray attachments { QJsonObject { { "type", "application/pdf" },
+            { "name", "order.pdf" }, { "content", "JVBERi0xLjQK" } } };
         const QJsonObject document {
             { "attachments", attachments },
             { "subject", "from the document" },
@@ -120,10 +123,11 @@ private slots:
             { "important", true },
         };
         client.sendMail(9, kFrom, kTo, QStringLiteral("Row subject"), QByteArray("plain body"),
-                        QJsonDocument(document).toJson());
+            QJsonDocument(document).toJson());
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
 
-        const QJsonObject message = fake.requests().at(0).value("body").toObject().value("message").toObject();
+        const QJsonObject message
+            = fake.requests().at(0).value("body").toObject().value("message").toObject();
         QCOMPARE(message.value("attachments").toArray(), attachments);
         QCOMPARE(message.value("important").toBool(), true);
         QCOMPARE(message.value("subject").toString(), QStringLiteral("Row subject"));
@@ -143,10 +147,13 @@ private slots:
         client.setApiSettings(fake.apiSettings());
         QSignalSpy done(&client, &MailingPluginClient::sentDone);
         LogCapture log;
-        client.sendMail(3, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray("{ not json"));
+        client.sendMail(
+            3, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray("{ not json"));
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
-        QVERIFY(log.contains(QStringLiteral("MailingPluginClient::sendMail() - data parse error:")));
-        const QJsonObject message = fake.requests().at(0).value("body").toObject().value("message").toObject();
+        QVERIFY(
+            log.contains(QStringLiteral("MailingPluginClient::sendMail() - data parse error:")));
+        const QJsonObject message
+            = fake.requests().at(0).value("body").toObject().value("message").toObject();
         QVERIFY(!message.contains("attachments"));
         QCOMPARE(message.value("text").toString(), QStringLiteral("b"));
         QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("sent"));
@@ -158,28 +165,43 @@ private slots:
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("apiID");
 
-        const QJsonObject errorObject { { "status", "error" }, { "code", -1 }, { "name", "Invalid_Key" },
-                                        { "message", "Invalid API key" } };
-        QTest::newRow("sent") << QJsonValue(FakeMandrill::reply(200, QJsonArray { QJsonObject {
-            { "email", kTo }, { "status", "sent" }, { "_id", "abc" }, { "reject_reason", QJsonValue() } } }))
-                              << "sent" << "abc";
-        QTest::newRow("queued") << QJsonValue("queued") << "queued" << "fake-1";
-        QTest::newRow("rejected") << QJsonValue("rejected") << "rejected" << "fake-1";
-        QTest::newRow("invalid") << QJsonValue("invalid") << "invalid" << "fake-1";
-        QTest::newRow("two results report the last")
-            << QJsonValue(FakeMandrill::reply(200, QJsonArray {
-                   QJsonObject { { "email", "a@x" }, { "status", "sent" }, { "_id", "first" } },
-                   QJsonObject { { "email", "b@x" }, { "status", "rejected" }, { "_id", "second" },
-                                 { "reject_reason", "hard-bounce" } } }))
-            << "rejected" << "second";
-        QTest::newRow("HTTP 500") << QJsonValue(FakeMandrill::reply(500, errorObject)) << "neterror" << "";
-        QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200, errorObject)) << "" << "";
-        QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << "error" << "";
-        QTest::newRow("invalid JSON") << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << "" << "";
-        QTest::newRow("empty array") << QJsonValue(FakeMandrill::reply(200, QJsonArray())) << "" << "";
-        QTest::newRow("connection dropped") << QJsonValue(QJsonObject { { "drop", true } }) << "neterror" << "";
-        QTest::newRow("no reply in time") << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } })
-                                          << "neterror" << "";
+        const QJsonObject errorObject { { "status", "error" }, { "code", -1 },
+            { "name", "Invalid_Key" }, { "message", "Invalid API key" } };
+        QTest::newRow("sent") << QJsonValue(FakeMandrill::reply(200,
+            QJsonArray { QJsonObject { { "email", kTo }, { "status", "sent" }, { "_id", "abc" },
+                { "reject_reason", QJsonValue() } } }))
+                              << "sent"
+                              << "abc";
+        QTest::newRow("queued") << QJsonValue("queued") << "queued"
+                                << "fake-1";
+        QTest::newRow("rejected") << QJsonValue("rejected") << "rejected"
+                                  << "fake-1";
+        QTest::newRow("invalid") << QJsonValue("invalid") << "invalid"
+                                 << "fake-1";
+        QTest::newRow("two results report the last") << QJsonValue(FakeMandrill::reply(200,
+            QJsonArray {
+                QJsonObject { { "email", "a@x" }, { "status", "sent" }, { "_id", "first" } },
+                QJsonObject { { "email", "b@x" }, { "status", "rejected" }, { "_id", "second" },
+                    { "reject_reason", "hard-bounce" } } }))
+                                                     << "rejected"
+                                                     << "second";
+        QTest::newRow("HTTP 500") << QJsonValue(FakeMandrill::reply(500, errorObject)) << "neterror"
+                                  << "";
+        QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200, errorObject)) << ""
+                                      << "";
+        QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << "error"
+                                    << "";
+        QTest::newRow("invalid JSON")
+            << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << ""
+            << "";
+        QTest::newRow("empty array") << QJsonValue(FakeMandrill::reply(200, QJsonArray())) << ""
+                                     << "";
+        QTest::newRow("connection dropped")
+            << QJsonValue(QJsonObject { { "drop", true } }) << "neterror"
+            << "";
+        QTest::newRow("no reply in time")
+            << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } }) << "neterror"
+            << "";
     }
 
     void sendReply()
@@ -217,17 +239,20 @@ private slots:
         QTest::newRow("rejected") << QJsonValue("rejected") << true << "rejected";
         QTest::newRow("bounced is bad") << QJsonValue("bounced") << true << "bad";
         QTest::newRow("deferred stays unknown") << QJsonValue("deferred") << true << "deferred";
-        QTest::newRow("refused") << QJsonValue(FakeMandrill::reply(500, QJsonObject {
-            { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" }, { "message", "No message" } }))
+        QTest::newRow("refused") << QJsonValue(FakeMandrill::reply(500,
+            QJsonObject { { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" },
+                { "message", "No message" } }))
                                  << false << "";
-        QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200, QJsonObject {
-            { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" }, { "message", "No message" } }))
+        QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200,
+            QJsonObject { { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" },
+                { "message", "No message" } }))
                                       << false << "";
         QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << false << "";
-        QTest::newRow("no state") << QJsonValue(FakeMandrill::reply(200, QJsonObject { { "_id", "$ID" } }))
+        QTest::newRow("no state") << QJsonValue(
+            FakeMandrill::reply(200, QJsonObject { { "_id", "$ID" } }))
                                   << false << "";
-        QTest::newRow("no reply in time") << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } })
-                                          << false << "";
+        QTest::newRow("no reply in time")
+            << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } }) << false << "";
     }
 
     void checkReply()
@@ -248,8 +273,9 @@ private slots:
         const QList<QJsonObject> requests = fake.requests(FakeMandrill::infoPath());
         QCOMPARE(requests.size(), 1);
         QCOMPARE(requests.at(0).value("body").toObject(),
-                 (QJsonObject { { "key", MandrillApiSettings::defaultApiKey() }, { "id", "api-41" } }));
-        QCOMPARE(requests.at(0).value("content_type").toString(), QStringLiteral("application/x-www-form-urlencoded"));
+            (QJsonObject { { "key", MandrillApiSettings::defaultApiKey() }, { "id", "api-41" } }));
+        QCOMPARE(requests.at(0).value("content_type").toString(),
+            QStringLiteral("application/x-www-form-urlencoded"));
         QCOMPARE(done.count(), reported ? 1 : 0);
         if (reported) {
             QCOMPARE(done.at(0).at(0).toUInt(), 41u);
@@ -262,8 +288,9 @@ private slots:
     {
         FakeMandrill fake(QJsonObject {
             { "send", QJsonArray { QJsonObject { { "delay", 1.0 }, { "default", true } } } },
-            { "info", QJsonArray { FakeMandrill::reply(500, QJsonObject { { "status", "error" } }),
-                                   FakeMandrill::rawReply(200, "") } } });
+            { "info",
+                QJsonArray { FakeMandrill::reply(500, QJsonObject { { "status", "error" } }),
+                    FakeMandrill::rawReply(200, "") } } });
         QVERIFY(fake.start().isEmpty());
         MailingPluginClient client;
         client.setApiSettings(fake.apiSettings());
@@ -308,7 +335,8 @@ private slots:
         client.setApiSettings(settings);
         QSignalSpy done(&client, &MailingPluginClient::sentDone);
         LogCapture log;
-        client.sendMail(1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray("{ broken"));
+        client.sendMail(
+            1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray("{ broken"));
         client.checkMail(2, QStringLiteral("id-2"));
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
         const QList<QJsonObject> requests = fake.requests();

@@ -62,6 +62,17 @@ int LogCapture::count(const QString &text) const
     return n;
 }
 
+QStringList LogCapture::matching(const QString &text) const
+{
+    QMutexLocker locker(&mutex);
+    QStringList out;
+    for (const auto &entry : captured) {
+        if (entry.second.contains(text))
+            out << entry.second;
+    }
+    return out;
+}
+
 void LogCapture::clear()
 {
     QMutexLocker locker(&mutex);

@@ -20,6 +20,7 @@ public:
     QStringList lines(QtMsgType type) const;
     // Lines containing text.
     int count(const QString &text) const;
+    QStringList matching(const QString &text) const;
     bool contains(const QString &text) const { return count(text) > 0; }
     void clear();
 
