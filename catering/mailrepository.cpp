@@ -15,8 +15,8 @@ MailRepository::MailRepository(QObject *parent)
 int MailRepository::addMail(MailRecord mail)
 {
     if (debug)
-        qCDebug(lcCatering, "MailRepository::addMail(from: %s, to: %s, subject: %s)", qUtf8Printable(mail.from),
-                qUtf8Printable(mail.to), qUtf8Printable(mail.subject));
+        qCDebug(lcCatering, "MailRepository::addMail(from: %s, to: %s, subject: %s)",
+            qUtf8Printable(mail.from), qUtf8Printable(mail.to), qUtf8Printable(mail.subject));
     if (mail.from.isEmpty() || mail.to.isEmpty() || mail.subject.isEmpty())
         return 0;
 
@@ -25,23 +25,23 @@ int MailRepository::addMail(MailRecord mail)
         "VALUES(:type, :from, :to, :subject, :body, UNIX_TIMESTAMP(), :aid, :uid, :data)");
     QSqlQuery query(db);
     if (!query.prepare(sql)) {
-        qCCritical(lcCatering) << "MailRepository::addMail() Prepare failed - ERROR:" << query.lastError().text()
-                               << "\n\nSQL:" << sql;
+        qCCritical(lcCatering) << "MailRepository::addMail() Prepare failed - ERROR:"
+                               << query.lastError().text() << "\n\nSQL:" << sql;
         return -1;
     }
     query.bindValue(QStringLiteral(":type"),
-                    mail.type.isNull() ? QVariant(QVariant::String) : QVariant(QString(mail.type)));
+        mail.type.isNull() ? QVariant(QVariant::String) : QVariant(QString(mail.type)));
     query.bindValue(QStringLiteral(":from"), mail.from);
     query.bindValue(QStringLiteral(":to"), mail.to);
     query.bindValue(QStringLiteral(":subject"), mail.subject);
     query.bindValue(QStringLiteral(":body"), mail.body);
     query.bindValue(QStringLiteral(":aid"), QVariant(static_cast<uint>(mail.aid)));
     query.bindValue(QStringLiteral(":uid"),
-                    mail.uid == 0 ? QVariant(QVariant::UInt) : QVariant(static_cast<uint>(mail.uid)));
+        mail.uid == 0 ? QVariant(QVariant::UInt) : QVariant(static_cast<uint>(mail.uid)));
     query.bindValue(QStringLiteral(":data"), mail.data);
     if (!query.exec()) {
-        qCCritical(lcCatering) << "MailRepository::addMail() SQL ERROR:" << query.lastError().text() << "\n\nSQL:"
-                               << sql;
+        qCCritical(lcCatering) << "MailRepository::addMail() SQL ERROR:" << query.lastError().text()
+                               << "\n\nSQL:" << sql;
         return -1;
     }
     return query.lastInsertId().toInt();
@@ -58,8 +58,8 @@ MailRecord MailRepository::loadMail(uint mid)
     const QString sql = QStringLiteral("SELECT * FROM emails WHERE mid =%1").arg(mid);
     QSqlQuery query(db);
     if (!query.exec(sql)) {
-        qCCritical(lcCatering) << "MailRepository::loadMail() SQL ERROR:" << query.lastError().text()
-                               << "\n\nSQL:" << sql;
+        qCCritical(lcCatering) << "MailRepository::loadMail() SQL ERROR:"
+                               << query.lastError().text() << "\n\nSQL:" << sql;
         return mail;
     }
     if (!query.next())
@@ -90,11 +90,13 @@ bool MailRepository::resetMail(uint mid)
     if (mid == 0)
         return false;
 
-    const QString sql = QStringLiteral("UPDATE emails SET status = 'Q', done = NULL, apiID = NULL WHERE mid =%1").arg(mid);
+    const QString sql
+        = QStringLiteral("UPDATE emails SET status = 'Q', done = NULL, apiID = NULL WHERE mid =%1")
+              .arg(mid);
     QSqlQuery query(db);
     if (!query.exec(sql)) {
-        qCCritical(lcCatering) << "MailRepository::resetMail() SQL ERROR:" << query.lastError().text()
-                               << "\n\nSQL:" << sql;
+        qCCritical(lcCatering) << "MailRepository::resetMail() SQL ERROR:"
+                               << query.lastError().text() << "\n\nSQL:" << sql;
         return false;
     }
     return query.numRowsAffected() > 0;

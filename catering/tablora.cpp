@@ -56,8 +56,8 @@ void Tablora::setDatabase(const QSqlDatabase &db)
 {
     const QString name = QStringLiteral("%1.Tablora").arg(db.connectionName());
     if (debugLevel)
-        qCDebug(lcCatering, "Tablora::setDatabase('%s') connection name: '%s'", qUtf8Printable(db.databaseName()),
-                qUtf8Printable(name));
+        qCDebug(lcCatering, "Tablora::setDatabase('%s') connection name: '%s'",
+            qUtf8Printable(db.databaseName()), qUtf8Printable(name));
     database = QSqlDatabase::cloneDatabase(db, name);
 }
 
@@ -113,7 +113,8 @@ void Tablora::resume()
 
 void Tablora::handleTimer()
 {
-    qCDebug(lcCatering) << "~~~ Tablora::handleTimer() ### for periodically starting checkSchemas() ~~~";
+    qCDebug(lcCatering)
+        << "~~~ Tablora::handleTimer() ### for periodically starting checkSchemas() ~~~";
     checkSchemas();
 }
 
@@ -137,7 +138,8 @@ void Tablora::checkSchemas()
             QSqlDatabase db = dbManager->getDatabase(token);
             if (!db.isValid())
                 continue;
-            const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
+            const QString name
+                = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
             QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
             if (!checkCatering(clone))
                 continue;
@@ -162,8 +164,10 @@ void Tablora::checkSchemas()
     } while (seen < total);
 
     if (debugLevel)
-        qCInfo(lcCatering, "Tablora::checkSchemas() - active workers: %i / %u schemas checked (total enabled schemas: %u)",
-               static_cast<int>(workers.size()), seen, total);
+        qCInfo(lcCatering,
+            "Tablora::checkSchemas() - active workers: %i / %u schemas checked (total enabled "
+            "schemas: %u)",
+            static_cast<int>(workers.size()), seen, total);
 }
 
 TabloraWorker *Tablora::createWorker(QSqlDatabase db)
@@ -179,7 +183,7 @@ bool Tablora::checkCatering(QSqlDatabase &db)
         qCDebug(lcCatering, "Tablora::checkCatering(%s)", qUtf8Printable(db.connectionName()));
     if (!db.open()) {
         qCWarning(lcCatering, "Tablora::checkCatering(%s) - can not open database! SQL ERROR: %s",
-                  qUtf8Printable(db.connectionName()), qUtf8Printable(db.lastError().text()));
+            qUtf8Printable(db.connectionName()), qUtf8Printable(db.lastError().text()));
         return false;
     }
     bool result = false;
@@ -188,8 +192,8 @@ bool Tablora::checkCatering(QSqlDatabase &db)
         if (query.exec(QStringLiteral("SELECT COUNT(*) FROM cat_promailsdelay"))) {
             result = query.next() && query.value(0).toUInt() != 0;
         } else if (query.lastError().isValid()) {
-            qCCritical(lcCatering, "Tablora::checkCatering(%s) - SQL ERROR: %s", qUtf8Printable(db.connectionName()),
-                       qUtf8Printable(query.lastError().text()));
+            qCCritical(lcCatering, "Tablora::checkCatering(%s) - SQL ERROR: %s",
+                qUtf8Printable(db.connectionName()), qUtf8Printable(query.lastError().text()));
         }
     }
     db.close();

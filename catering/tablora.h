@@ -23,7 +23,10 @@ class TabloraWorker;
 //
 // Single-database mode: one worker on the default database, on the host's
 // thread; stop() deletes it, pause()/resume() stop and restart its timer.
-class Tablora : public QObject, public ServerInterface, public DatabaseManagerInterface, public VerInfoInterface
+class Tablora : public QObject,
+                public ServerInterface,
+                public DatabaseManagerInterface,
+                public VerInfoInterface
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "com.velkor.yxa.ServerInterface" FILE "tablora.json")

@@ -87,8 +87,8 @@ void TabloraWorker::start()
     db.open();
     connect(timer, &QTimer::timeout, this, &TabloraWorker::timerTick, Qt::UniqueConnection);
     timer->start(tickInterval);
-    qCDebug(lcCatering) << "TabloraWorker initialized, db: " << db.hostName() << " is open: "
-                        << (db.isOpen() ? "true" : "false");
+    qCDebug(lcCatering) << "TabloraWorker initialized, db: " << db.hostName()
+                        << " is open: " << (db.isOpen() ? "true" : "false");
 
     if (!report) {
         initCateringResources();
@@ -96,9 +96,9 @@ void TabloraWorker::start()
         report->loadReport(QStringLiteral(":/reports/menureportbybranches.xml"));
         // The engine asks for its data synchronously inside printPDF, on this thread.
         connect(report, SIGNAL(setValue(const int, const QString, QVariant &, const int)), this,
-                SLOT(setValue(const int, const QString, QVariant &, const int)), Qt::DirectConnection);
+            SLOT(setValue(const int, const QString, QVariant &, const int)), Qt::DirectConnection);
         connect(report, SIGNAL(setDSInfo(DataSetInfo &)), this, SLOT(setDSInfo(DataSetInfo &)),
-                Qt::DirectConnection);
+            Qt::DirectConnection);
     }
 }
 
@@ -117,7 +117,8 @@ void TabloraWorker::timerTick()
     getOrders();
     getCompanyName();
 
-    qCDebug(lcCatering) << "TabloraWorker - " << orders.size() << " orderables about to be processed.";
+    qCDebug(lcCatering) << "TabloraWorker - " << orders.size()
+                        << " orderables about to be processed.";
     processOrders();
     qCDebug(lcCatering) << "TabloraWorker - orderables processed.";
 }
@@ -125,12 +126,14 @@ void TabloraWorker::timerTick()
 void TabloraWorker::getSender()
 {
     QSqlQuery query(db);
-    const bool ok = query.exec(QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='globalEmail'"));
+    const bool ok = query.exec(
+        QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='globalEmail'"));
     if (query.lastError().isValid())
-        qCCritical(lcCatering, "TabloraWorker - getSender ERROR: [%s]: %s", nativeCode(query).constData(),
-                   errorText(query).constData());
+        qCCritical(lcCatering, "TabloraWorker - getSender ERROR: [%s]: %s",
+            nativeCode(query).constData(), errorText(query).constData());
     if (ok)
-        sender = query.next() ? query.value(QStringLiteral("value")).toString() : DefaultSender::address();
+        sender = query.next() ? query.value(QStringLiteral("value")).toString()
+                              : DefaultSender::address();
     if (sender.isEmpty())
         sender = DefaultSender::address();
 }
@@ -139,8 +142,8 @@ void TabloraWorker::getCompanyName()
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='LCNSN'"))) {
-        qCCritical(lcCatering, "TabloraWorker - getCompanyName ERROR: [%s]: %s", nativeCode(query).constData(),
-                   errorText(query).constData());
+        qCCritical(lcCatering, "TabloraWorker - getCompanyName ERROR: [%s]: %s",
+            nativeCode(query).constData(), errorText(query).constData());
         return;
     }
     if (!query.next()) {
@@ -164,8 +167,8 @@ void TabloraWorker::getSupplierMails()
     supplierMails.clear();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT m.supplierID, m.mail FROM cat_suppliermails m"))) {
-        qCCritical(lcCatering, "TabloraWorker - getSupplierMails ERROR: [%s]: %s", nativeCode(query).constData(),
-                   errorText(query).constData());
+        qCCritical(lcCatering, "TabloraWorker - getSupplierMails ERROR: [%s]: %s",
+            nativeCode(query).constData(), errorText(query).constData());
         return;
     }
     while (query.next()) {
@@ -181,8 +184,8 @@ void TabloraWorker::getBranchMails()
     branchMails.clear();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT m.bid, m.mail FROM cat_branchmails m"))) {
-        qCCritical(lcCatering, "TabloraWorker - getBranchMails ERROR: [%s]: %s", nativeCode(query).constData(),
-                   errorText(query).constData());
+        qCCritical(lcCatering, "TabloraWorker - getBranchMails ERROR: [%s]: %s",
+            nativeCode(query).constData(), errorText(query).constData());
         return;
     }
     while (query.next()) {
@@ -198,7 +201,8 @@ void TabloraWorker::getBid2NameMap()
     bid2nameMap.clear();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT bid, name FROM branches"))) {
-        qCWarning(lcCatering) << "Failed to execute query in getBid2NameMap:" << query.lastError().text();
+        qCWarning(lcCatering) << "Failed to execute query in getBid2NameMap:"
+                              << query.lastError().text();
         return;
     }
     while (query.next())
@@ -224,8 +228,8 @@ QHash<uint, bool> TabloraWorker::loadSupplierSkipDays()
 {
     QHash<uint, bool> skip;
     QSqlQuery query(db);
-    if (!query.prepare(QStringLiteral("SELECT value FROM vars WHERE name = 'tabl_skipFreeDays'")) || !query.exec()
-        || !query.next()) {
+    if (!query.prepare(QStringLiteral("SELECT value FROM vars WHERE name = 'tabl_skipFreeDays'"))
+        || !query.exec() || !query.next()) {
         qCWarning(lcCatering) << "Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!";
         return skip;
     }
@@ -248,10 +252,11 @@ void TabloraWorker::loadSupplierTimes()
     const QDate today = now().date();
 
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT m.proMailDelayID, m.supplierID, m.sendtime, m.daysto FROM cat_promailsdelay m "
-                                   "ORDER BY supplierID, daysto DESC, sendtime"))) {
-        qCCritical(lcCatering, "TabloraWorker - loadSupplierTimes ERROR: [%s]: %s", nativeCode(query).constData(),
-                   errorText(query).constData());
+    if (!query.exec(QStringLiteral(
+            "SELECT m.proMailDelayID, m.supplierID, m.sendtime, m.daysto FROM cat_promailsdelay m "
+            "ORDER BY supplierID, daysto DESC, sendtime"))) {
+        qCCritical(lcCatering, "TabloraWorker - loadSupplierTimes ERROR: [%s]: %s",
+            nativeCode(query).constData(), errorText(query).constData());
         return;
     }
     while (query.next()) {
@@ -287,19 +292,20 @@ void TabloraWorker::getOrders()
 
     QSqlQuery query(db);
     const bool ok = query.exec(
-        QStringLiteral(
-            "SELECT o.orderableID, p.supplierID, o.segmentID, o.date, o.bid, f.name, IFNULL(SUM(r.quantity),0) quantity, "
-            "s.name segmentName, p.name supplierName, o.sent FROM cat_orderables o "
-            "LEFT JOIN cat_orders r ON r.orderableID=o.orderableID "
-            "LEFT JOIN cat_segments s ON o.segmentID=s.segmentID "
-            "LEFT JOIN cat_foods f ON f.foodID=o.foodID "
-            "LEFT JOIN cat_suppliers p ON f.supplierID=p.supplierID "
-            "WHERE ((DATE('%1') < o.date) || (DATE('%1') = o.date && CURTIME() < s.`start`)) && o.locked=1 "
-            "GROUP BY o.orderableID")
+        QStringLiteral("SELECT o.orderableID, p.supplierID, o.segmentID, o.date, o.bid, f.name, "
+                       "IFNULL(SUM(r.quantity),0) quantity, "
+                       "s.name segmentName, p.name supplierName, o.sent FROM cat_orderables o "
+                       "LEFT JOIN cat_orders r ON r.orderableID=o.orderableID "
+                       "LEFT JOIN cat_segments s ON o.segmentID=s.segmentID "
+                       "LEFT JOIN cat_foods f ON f.foodID=o.foodID "
+                       "LEFT JOIN cat_suppliers p ON f.supplierID=p.supplierID "
+                       "WHERE ((DATE('%1') < o.date) || (DATE('%1') = o.date && CURTIME() < "
+                       "s.`start`)) && o.locked=1 "
+                       "GROUP BY o.orderableID")
             .arg(today.toString(QStringLiteral("yyyy-MM-dd"))));
     if (query.lastError().isValid())
-        qCCritical(lcCatering, "TabloraWorker - getOrders ERROR: [%s]: %s", nativeCode(query).constData(),
-                   errorText(query).constData());
+        qCCritical(lcCatering, "TabloraWorker - getOrders ERROR: [%s]: %s",
+            nativeCode(query).constData(), errorText(query).constData());
     if (!ok)
         return;
 
@@ -315,7 +321,8 @@ void TabloraWorker::getOrders()
             const QDate sendDay = date.addDays(-st.daysto);
             const bool passed = sendDay < today
                 || (sendDay == today
-                    && (!st.sendtime.isValid() || st.sendtime.msecsSinceStartOfDay() < nowTime.msecsSinceStartOfDay()));
+                    && (!st.sendtime.isValid()
+                        || st.sendtime.msecsSinceStartOfDay() < nowTime.msecsSinceStartOfDay()));
             if (!passed || static_cast<uint>(st.supplierID) != supplierID)
                 continue;
             record.orderableID = query.value(QStringLiteral("orderableID")).toUInt();
@@ -345,8 +352,9 @@ void TabloraWorker::processOrders()
         for (auto segment = supplier->constBegin(); segment != supplier->constEnd(); ++segment) {
             const QVector<OrderRecord> &group = segment.value();
             const OrderRecord &first = group.first();
-            subject = companyName + QStringLiteral(" - Objednávka - ") + first.date.toString(QStringLiteral("dd.MM.yyyy"))
-                + QStringLiteral(", ") + first.segmentName + QStringLiteral(", dodávateľ: ") + first.supplierName;
+            subject = companyName + QStringLiteral(" - Objednávka - ")
+                + first.date.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(", ")
+                + first.segmentName + QStringLiteral(", dodávateľ: ") + first.supplierName;
 
             QStringList names;
             QHash<QString, int> sums;
@@ -360,24 +368,28 @@ void TabloraWorker::processOrders()
                 dump += QStringLiteral("%1  x \t%2").arg(QString::number(sums.value(name)), name);
             dump += QStringLiteral("\nObjednávka sa nachádza v prílohe.");
             qCDebug(lcCatering) << "Generated mail body:\n" << dump;
-            qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ PDF content by branch:~~~~~~~~~~~~~~~~~~~";
+            qCDebug(lcCatering)
+                << "~~~~~~~~~~~~~~~~~~~~~~~~ PDF content by branch:~~~~~~~~~~~~~~~~~~~";
             QMap<int, QVector<const OrderRecord *>> byBranch;
             for (const OrderRecord &record : group)
                 byBranch[record.bid].append(&record);
             for (auto branch = byBranch.constBegin(); branch != byBranch.constEnd(); ++branch) {
-                qCDebug(lcCatering) << "Branch: " << bid2nameMap.value(branch.key(), QStringLiteral("Unknown Branch"));
+                qCDebug(lcCatering)
+                    << "Branch: "
+                    << bid2nameMap.value(branch.key(), QStringLiteral("Unknown Branch"));
                 for (const OrderRecord *record : branch.value())
                     qCDebug(lcCatering) << "  " << record->quantity << " x " << record->name;
             }
-            qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ END OF PDF content:~~~~~~~~~~~~~~~~~~~";
+            qCDebug(lcCatering)
+                << "~~~~~~~~~~~~~~~~~~~~~~~~ END OF PDF content:~~~~~~~~~~~~~~~~~~~";
 
             // A group's mails and its `sent` marks are kept together: either
             // all of them are stored, or none, and the group stays due for
             // the next tick.
             if (!db.transaction()) {
                 qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
-                           db.lastError().nativeErrorCode().toUtf8().constData(),
-                           db.lastError().text().toUtf8().constData());
+                    db.lastError().nativeErrorCode().toUtf8().constData(),
+                    db.lastError().text().toUtf8().constData());
                 continue;
             }
             bool ok = true;
@@ -391,14 +403,15 @@ void TabloraWorker::processOrders()
                 ok = setSent(group);
             if (ok && !db.commit()) {
                 qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
-                           db.lastError().nativeErrorCode().toUtf8().constData(),
-                           db.lastError().text().toUtf8().constData());
+                    db.lastError().nativeErrorCode().toUtf8().constData(),
+                    db.lastError().text().toUtf8().constData());
                 ok = false;
             }
             if (!ok) {
                 db.rollback();
-                qCWarning(lcCatering, "TabloraWorker - order of supplier %u, segment %u not queued; it stays due.",
-                          supplier.key(), segment.key());
+                qCWarning(lcCatering,
+                    "TabloraWorker - order of supplier %u, segment %u not queued; it stays due.",
+                    supplier.key(), segment.key());
             }
         }
     }
@@ -412,8 +425,8 @@ bool TabloraWorker::setSent(const QVector<OrderRecord> &list)
                        .arg(record.proMailDelayID)
                        .arg(record.orderableID));
         if (query.lastError().isValid()) {
-            qCCritical(lcCatering, "TabloraWorker - setSent ERROR: [%s]: %s", nativeCode(query).constData(),
-                       errorText(query).constData());
+            qCCritical(lcCatering, "TabloraWorker - setSent ERROR: [%s]: %s",
+                nativeCode(query).constData(), errorText(query).constData());
             return false;
         }
     }
@@ -435,8 +448,9 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
         qCDebug(lcCatering) << "temp PDF" << pdf.fileName();
     }
 
-    const QString attachmentName = QStringLiteral("Objednávka-%1-%2.pdf")
-                                       .arg(reportDate.toString(QStringLiteral("yyyyMMdd")), reportSegmentName);
+    const QString attachmentName
+        = QStringLiteral("Objednávka-%1-%2.pdf")
+              .arg(reportDate.toString(QStringLiteral("yyyyMMdd")), reportSegmentName);
 
     QStringList names;
     QHash<QString, int> sums;
@@ -454,7 +468,8 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
     QByteArray data;
     QFile file(pdf.fileName());
     if (pdf.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        qCCritical(lcCatering, "TabloraWorker - can not open file '%s' for read!", qUtf8Printable(pdf.fileName()));
+        qCCritical(lcCatering, "TabloraWorker - can not open file '%s' for read!",
+            qUtf8Printable(pdf.fileName()));
     } else {
         const QByteArray bytes = file.readAll();
         file.close();
@@ -464,7 +479,7 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
         attachment.insert(QStringLiteral("name"), attachmentName);
         attachment.insert(QStringLiteral("content"), QString::fromLatin1(bytes.toBase64()));
         QJsonObject document;
-        document.insert(QStringLiteral("attachments"), QJsonArray{attachment});
+        document.insert(QStringLiteral("attachments"), QJsonArray { attachment });
         data = QJsonDocument(document).toJson();
     }
 
@@ -481,8 +496,9 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
     repository.setDB(db);
     const int mid = repository.addMail(mail);
     if (mid == 0)
-        qCWarning(lcCatering, "TabloraWorker - order mail to '%s' not queued: no sender, recipient or subject!",
-                  qUtf8Printable(mailTo));
+        qCWarning(lcCatering,
+            "TabloraWorker - order mail to '%s' not queued: no sender, recipient or subject!",
+            qUtf8Printable(mailTo));
     return mid != -1;
 }
 
@@ -491,18 +507,20 @@ void TabloraWorker::setDSInfo(DataSetInfo &dsInfo)
     dsInfo.recCount = reportOrders.size();
 }
 
-void TabloraWorker::setValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
+void TabloraWorker::setValue(
+    const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
 {
     Q_UNUSED(reportPage)
-    const OrderRecord record = recNo >= 0 && recNo < reportOrders.size() ? reportOrders.at(recNo) : OrderRecord();
+    const OrderRecord record
+        = recNo >= 0 && recNo < reportOrders.size() ? reportOrders.at(recNo) : OrderRecord();
     if (paramName == QLatin1String("name")) {
         paramValue = record.name;
     } else if (paramName == QLatin1String("quant")) {
         paramValue = record.quantity;
     } else if (paramName == QLatin1String("header")) {
         paramValue = tr("Záväzná objednávka - ") + companyName + QLatin1Char(' ')
-            + reportDate.toString(QStringLiteral("d. M. yyyy")) + QStringLiteral(", ") + reportSegmentName
-            + QStringLiteral(": ") + reportSupplierName;
+            + reportDate.toString(QStringLiteral("d. M. yyyy")) + QStringLiteral(", ")
+            + reportSegmentName + QStringLiteral(": ") + reportSupplierName;
     } else if (paramName == QLatin1String("branchName")) {
         paramValue = bid2nameMap.value(record.bid);
     }
@@ -511,14 +529,17 @@ void TabloraWorker::setValue(const int recNo, const QString paramName, QVariant 
 void TabloraWorker::loadCatAutoInformativeMealsSetting()
 {
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT value FROM vars WHERE name = 'cat_autoInformativeMealsEnabled'"))) {
-        qCWarning(lcCatering) << "TabloraWorker::loadCatAutoInformativeMealsSetting() ::: Chyba pri načítaní nastavenia:"
+    if (!query.exec(QStringLiteral(
+            "SELECT value FROM vars WHERE name = 'cat_autoInformativeMealsEnabled'"))) {
+        qCWarning(lcCatering) << "TabloraWorker::loadCatAutoInformativeMealsSetting() ::: Chyba "
+                                 "pri načítaní nastavenia:"
                               << query.lastError().text();
         return;
     }
     if (query.next())
         isCatAutoInformativeMeals = query.value(0).toInt() == 1;
-    qCDebug(lcCatering) << "TabloraWorker::loadCatAutoInformativeMealsSetting() ::: Nastavenie isCatAutoInformativeMeals = "
+    qCDebug(lcCatering) << "TabloraWorker::loadCatAutoInformativeMealsSetting() ::: Nastavenie "
+                           "isCatAutoInformativeMeals = "
                         << (isCatAutoInformativeMeals ? "true" : "false");
 }
 
@@ -548,9 +569,10 @@ void TabloraWorker::addInformativeMeals()
     const QString marker = autoMarker();
 
     QSqlQuery suppliers(db);
-    suppliers.prepare(QStringLiteral("\n        SELECT DISTINCT cf.supplierID\n        FROM cat_orderables co\n"
-                                     "        JOIN cat_foods cf ON co.foodID = cf.foodID\n"
-                                     "        WHERE co.locked = 1 AND co.date >= :currentDate\n    "));
+    suppliers.prepare(
+        QStringLiteral("\n        SELECT DISTINCT cf.supplierID\n        FROM cat_orderables co\n"
+                       "        JOIN cat_foods cf ON co.foodID = cf.foodID\n"
+                       "        WHERE co.locked = 1 AND co.date >= :currentDate\n    "));
     suppliers.bindValue(QStringLiteral(":currentDate"), today);
     if (!suppliers.exec()) {
         qCWarning(lcCatering) << "Chyba pri načítaní dodávateľov: " << suppliers.lastError().text();
@@ -564,17 +586,18 @@ void TabloraWorker::addInformativeMeals()
         qCDebug(lcCatering) << "=== Spracovanie dodávateľa supplierID:" << sid << "===";
 
         QSqlQuery mealsQuery(db);
-        mealsQuery.prepare(QStringLiteral("\n            SELECT co.orderableID, co.segmentID, co.bid, co.date\n"
-                                          "            FROM cat_orderables co\n"
-                                          "            JOIN cat_foods cf ON co.foodID = cf.foodID\n"
-                                          "            JOIN cat_types ct ON cf.typeID = ct.typeID\n"
-                                          "            WHERE ct.informative = 1 AND co.locked = 1 AND co.date >= :currentDate\n"
-                                          "              AND cf.supplierID = :supplierID\n        "));
+        mealsQuery.prepare(QStringLiteral(
+            "\n            SELECT co.orderableID, co.segmentID, co.bid, co.date\n"
+            "            FROM cat_orderables co\n"
+            "            JOIN cat_foods cf ON co.foodID = cf.foodID\n"
+            "            JOIN cat_types ct ON cf.typeID = ct.typeID\n"
+            "            WHERE ct.informative = 1 AND co.locked = 1 AND co.date >= :currentDate\n"
+            "              AND cf.supplierID = :supplierID\n        "));
         mealsQuery.bindValue(QStringLiteral(":currentDate"), today);
         mealsQuery.bindValue(QStringLiteral(":supplierID"), sid);
         if (!mealsQuery.exec()) {
-            qCWarning(lcCatering) << "Chyba pri načítaní informative meals pre supplierID " << sid << ": "
-                                  << mealsQuery.lastError().text();
+            qCWarning(lcCatering) << "Chyba pri načítaní informative meals pre supplierID " << sid
+                                  << ": " << mealsQuery.lastError().text();
             continue;
         }
         QVector<InformativeMeal> meals;
@@ -588,11 +611,13 @@ void TabloraWorker::addInformativeMeals()
         }
 
         QSqlQuery ordersQuery(db);
-        ordersQuery.prepare(QStringLiteral("\n            SELECT co.uid, o.segmentID, o.bid, o.date, co.ordered\n"
-                                           "            FROM cat_orders co\n"
-                                           "            JOIN cat_orderables o ON co.orderableID = o.orderableID\n"
-                                           "            JOIN cat_foods cf ON o.foodID = cf.foodID\n"
-                                           "            WHERE o.locked = 1 AND o.date >= :currentDate AND cf.supplierID = :supplierID\n        "));
+        ordersQuery.prepare(
+            QStringLiteral("\n            SELECT co.uid, o.segmentID, o.bid, o.date, co.ordered\n"
+                           "            FROM cat_orders co\n"
+                           "            JOIN cat_orderables o ON co.orderableID = o.orderableID\n"
+                           "            JOIN cat_foods cf ON o.foodID = cf.foodID\n"
+                           "            WHERE o.locked = 1 AND o.date >= :currentDate AND "
+                           "cf.supplierID = :supplierID\n        "));
         ordersQuery.bindValue(QStringLiteral(":currentDate"), today);
         ordersQuery.bindValue(QStringLiteral(":supplierID"), sid);
         if (!ordersQuery.exec()) {
@@ -616,8 +641,9 @@ void TabloraWorker::addInformativeMeals()
         }
 
         QSqlQuery insert(db);
-        insert.prepare(QStringLiteral("\n            INSERT INTO cat_orders (orderableID, uid, quantity, ordered)\n"
-                                      "            VALUES (:orderableID, :uid, 1, :ordered)\n        "));
+        insert.prepare(QStringLiteral(
+            "\n            INSERT INTO cat_orders (orderableID, uid, quantity, ordered)\n"
+            "            VALUES (:orderableID, :uid, 1, :ordered)\n        "));
         for (const OrderData &od : qAsConst(userOrders)) {
             const QString key = orderKey(od.uid, od.segmentID, od.bid, od.date);
             // A diner gets each informative meal once per segment, branch and
@@ -628,14 +654,16 @@ void TabloraWorker::addInformativeMeals()
             for (const InformativeMeal &meal : qAsConst(meals)) {
                 if (meal.segmentID != od.segmentID || meal.bid != od.bid || meal.date != od.date)
                     continue;
-                const QStringList parts = od.ordered.split(QStringLiteral(", "), Qt::KeepEmptyParts, Qt::CaseSensitive);
+                const QStringList parts
+                    = od.ordered.split(QStringLiteral(", "), Qt::KeepEmptyParts, Qt::CaseSensitive);
                 const QString ordered = QStringLiteral("%1, %2").arg(
                     marker, parts.value(1) + QStringLiteral(", ") + parts.value(2));
                 insert.bindValue(QStringLiteral(":orderableID"), meal.orderableID);
                 insert.bindValue(QStringLiteral(":uid"), od.uid);
                 insert.bindValue(QStringLiteral(":ordered"), ordered);
                 if (!insert.exec())
-                    qCWarning(lcCatering) << "Chyba pri vkladaní automatického jedla: " << insert.lastError().text();
+                    qCWarning(lcCatering)
+                        << "Chyba pri vkladaní automatického jedla: " << insert.lastError().text();
                 else
                     added = true;
             }
@@ -650,9 +678,11 @@ void TabloraWorker::removeAutoInformativeMeals()
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("DELETE FROM cat_orders WHERE ordered LIKE 'Tablora-auto%'"))) {
-        qCWarning(lcCatering) << "TabloraWorker::removeAutoInformativeMeals() ::: Chyba pri mazaní automatických objednávok:"
+        qCWarning(lcCatering) << "TabloraWorker::removeAutoInformativeMeals() ::: Chyba pri mazaní "
+                                 "automatických objednávok:"
                               << query.lastError().text();
         return;
     }
-    qCDebug(lcCatering) << "TabloraWorker::removeAutoInformativeMeals() ::: Automatické objednávky odstránené.";
+    qCDebug(lcCatering)
+        << "TabloraWorker::removeAutoInformativeMeals() ::: Automatické objednávky odstránené.";
 }

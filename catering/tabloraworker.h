@@ -79,7 +79,8 @@ public:
     static QString autoMarker();
 
 public slots:
-    void setValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+    void setValue(
+        const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
     void setDSInfo(DataSetInfo &dsInfo);
     void start();
 

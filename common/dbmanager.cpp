@@ -97,8 +97,14 @@ void DBManager::setCloseInfoDB(bool close)
 
 bool DBManager::checkOpenDB(QSqlDatabase &db)
 {
-    if (db.isOpen())
+    if (db.isOpen()) {
+        // A host may hand over an information database it opened itself; it is
+        // usable all the same, and the plug-ins must not fall back to
+        // single-database mode because of it.
+        if (!db.connectionName().isEmpty() && db.connectionName() == infoConnectionName)
+            infoDBOpen = true;
         return true;
+    }
     const bool opened = db.open();
     if (!opened)
         qCWarning(lcCommon) << "DBManager:: database" << db.databaseName() << "can NOT open! ERROR:"

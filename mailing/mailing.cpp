@@ -128,12 +128,11 @@ void Mailing::readDatabase()
 {
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() reading DB...");
-    if (!dbConnect()) {
+    const bool connected = dbConnect();
+    if (!connected)
         qCCritical(lcMailing, "Mailing::processQueue() can't connect to KEXDB !");
-        return;
-    }
 
-    {
+    if (connected) {
         QSqlQuery query(database);
         if (query.exec(kPendingRows)) {
             while (query.next()) {

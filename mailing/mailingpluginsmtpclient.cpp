@@ -70,7 +70,8 @@ bool hasOverlongLine(const QByteArray &text)
 // Line ends of a hostile address shown, not obeyed, in the log.
 QString visible(QString text)
 {
-    return text.replace(QLatin1Char('\r'), QLatin1String("\\r")).replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return text.replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"));
 }
 } // namespace
 
@@ -112,16 +113,16 @@ void MailingPluginSmtpClient::setSettings(SmtpSettings settings)
 }
 
 bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QString subject,
-                                       QByteArray body, const QByteArray &mailData)
+    QByteArray body, const QByteArray &mailData)
 {
     if (debugLevel)
         qCDebug(lcMailing, "MailingPluginSmtpClient::sendMail(mid: %u)", mid);
 
     if (mid == 0 || from.isEmpty() || to.isEmpty() || subject.isEmpty() || body.isEmpty()) {
         qCWarning(lcMailing,
-                  "MailingPluginSmtpClient::sendMail(mid: %u) - invalid arguments (from: '%s', to: "
-                  "'%s', subject: '%s')!",
-                  mid, qUtf8Printable(from), qUtf8Printable(to), qUtf8Printable(subject));
+            "MailingPluginSmtpClient::sendMail(mid: %u) - invalid arguments (from: '%s', to: "
+            "'%s', subject: '%s')!",
+            mid, qUtf8Printable(from), qUtf8Printable(to), qUtf8Printable(subject));
         emit sentDone(mid, QStringLiteral("rejected"));
         return false;
     }
@@ -133,7 +134,8 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
         = s.useReplyTo && (s.email.isEmpty() || !EmailAddress::isEnvelopeSafe(s.email));
     if (s.port == 0 || s.host.isEmpty() || s.connectionType < 0 || s.connectionType > 2
         || globalUnusable) {
-        qCWarning(lcMailing, "MailingPluginSmtpClient::sendMail(mid: %u) - invalid SMTP settings!", mid);
+        qCWarning(
+            lcMailing, "MailingPluginSmtpClient::sendMail(mid: %u) - invalid SMTP settings!", mid);
         emit sentDone(mid, QStringLiteral("error"));
         return false;
     }
@@ -141,9 +143,9 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
     const QString senderAddress = s.useReplyTo ? s.email : from;
     if (!EmailAddress::isEnvelopeSafe(from) || !EmailAddress::isEnvelopeSafe(to)) {
         qCWarning(lcMailing,
-                  "MailingPluginSmtpClient::sendMail(mid: %u) - address holds CR, LF, '<' or '>' "
-                  "(from: '%s', to: '%s')!",
-                  mid, qUtf8Printable(visible(from)), qUtf8Printable(visible(to)));
+            "MailingPluginSmtpClient::sendMail(mid: %u) - address holds CR, LF, '<' or '>' "
+            "(from: '%s', to: '%s')!",
+            mid, qUtf8Printable(visible(from)), qUtf8Printable(visible(to)));
         emit sentDone(mid, QStringLiteral("bad"));
         return false;
     }
@@ -188,7 +190,7 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
         QJsonObject data;
         if (parseError.error != QJsonParseError::NoError)
             qCCritical(lcMailing, "MailingPluginSmtpClient::sendMail() - JSON data parse error: %s",
-                       qUtf8Printable(parseError.errorString()));
+                qUtf8Printable(parseError.errorString()));
         else
             data = document.object();
 
@@ -234,5 +236,5 @@ void MailingPluginSmtpClient::smtpClientError(SmtpClient::SmtpError e)
     const QString raw = client ? client->getResponseText() : QString();
     if (debugLevel)
         qCDebug(lcMailing, "MailingPluginSmtpClient::smtpClientError(%i - %s) RAW response: '%s'",
-                int(e), errorText(int(e)), qUtf8Printable(raw));
+            int(e), errorText(int(e)), qUtf8Printable(raw));
 }

@@ -41,7 +41,7 @@ public:
 
 public slots:
     bool sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
-                  const QByteArray &mailData) override;
+        const QByteArray &mailData) override;
     void setSettings(SmtpSettings settings);
 
 signals:

@@ -6,8 +6,7 @@ bool SmtpSettings::operator==(const SmtpSettings &other) const
 {
     return host == other.host && port == other.port && user == other.user
         && password == other.password && connectionType == other.connectionType
-        && authMethod == other.authMethod && useReplyTo == other.useReplyTo
-        && email == other.email;
+        && authMethod == other.authMethod && useReplyTo == other.useReplyTo && email == other.email;
 }
 
 bool SmtpSettings::operator!=(const SmtpSettings &other) const

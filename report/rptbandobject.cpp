@@ -5,9 +5,9 @@
 namespace {
 RptName::BandType bandTypeFromString(const QString &s)
 {
-    static const char *const names[] = {"PageHeader", "ReportTitle", "MasterHeader",
-                                        "DataGroupHeader", "MasterData", "DataGroupFooter",
-                                        "MasterFooter", "ReportSummary", "PageFooter"};
+    static const char *const names[]
+        = { "PageHeader", "ReportTitle", "MasterHeader", "DataGroupHeader", "MasterData",
+              "DataGroupFooter", "MasterFooter", "ReportSummary", "PageFooter" };
     for (int i = 0; i < 9; ++i) {
         if (s == QLatin1String(names[i]))
             return RptName::BandType(i + 1);
@@ -33,7 +33,8 @@ void RptBandObject::setProperty(RptEngine *engine, const QDomElement &e)
     groupLevel = e.attribute(QStringLiteral("groupLevel"), QStringLiteral("0")).toInt();
     showInGroup = e.attribute(QStringLiteral("showInGroup"), QStringLiteral("0")).toInt() != 0;
     startNewPage = e.attribute(QStringLiteral("startNewPage"), QStringLiteral("0")).toInt() != 0;
-    startNewNumeration = e.attribute(QStringLiteral("startNewNumeration"), QStringLiteral("0")).toInt() != 0;
+    startNewNumeration
+        = e.attribute(QStringLiteral("startNewNumeration"), QStringLiteral("0")).toInt() != 0;
     bandNo = e.attribute(QStringLiteral("bandNo"), QStringLiteral("1")).toInt();
     type = bandTypeFromString(e.attribute(QStringLiteral("type")));
     dataSourceName = e.attribute(QStringLiteral("dataSourceName"));

@@ -14,7 +14,7 @@ void RptDsInline::loadXML(const QDomElement &e)
     // An empty delimiter would cut every character into a cell of its own.
     auto split = [&delimiter](const QString &value) {
         if (delimiter.isEmpty())
-            return QStringList {value};
+            return QStringList { value };
         return value.split(delimiter, Qt::KeepEmptyParts, Qt::CaseSensitive);
     };
     m_columns.clear();

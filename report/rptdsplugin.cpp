@@ -34,7 +34,8 @@ void RptDsPlugin::loadXML(const QDomElement &e)
     using GetHandle = QObject *(*)();
     auto getHandle = reinterpret_cast<GetHandle>(m_library.resolve("getHandle"));
     if (!getHandle) {
-        qCWarning(lcReport).noquote() << "RptDsPlugin::loadXML no getHandle in" << m_library.fileName();
+        qCWarning(lcReport).noquote()
+            << "RptDsPlugin::loadXML no getHandle in" << m_library.fileName();
         return;
     }
     m_handle = getHandle();
@@ -44,30 +45,32 @@ void RptDsPlugin::loadXML(const QDomElement &e)
         setDataStr(m_data);
     else if (!m_fileName.isEmpty())
         setDataFile(m_fileName);
-    QMetaObject::invokeMethod(m_handle, "loadXML", Qt::DirectConnection,
-                              Q_ARG(QString, e.ownerDocument().toString(1)));
+    QMetaObject::invokeMethod(
+        m_handle, "loadXML", Qt::DirectConnection, Q_ARG(QString, e.ownerDocument().toString(1)));
 }
 
 void RptDsPlugin::setDataStr(const QString &data)
 {
     m_data = data;
     if (m_handle)
-        QMetaObject::invokeMethod(m_handle, "setDataStr", Qt::DirectConnection, Q_ARG(QString, data));
+        QMetaObject::invokeMethod(
+            m_handle, "setDataStr", Qt::DirectConnection, Q_ARG(QString, data));
 }
 
 void RptDsPlugin::setDataFile(const QString &fileName)
 {
     m_fileName = fileName;
     if (m_handle)
-        QMetaObject::invokeMethod(m_handle, "setDataFile", Qt::DirectConnection, Q_ARG(QString, fileName));
+        QMetaObject::invokeMethod(
+            m_handle, "setDataFile", Qt::DirectConnection, Q_ARG(QString, fileName));
 }
 
 QString RptDsPlugin::getFieldValue(const QString &fieldName, int recNo)
 {
     QString value;
     if (m_handle) {
-        QMetaObject::invokeMethod(m_handle, "getValue", Qt::DirectConnection, Q_RETURN_ARG(QString, value),
-                                  Q_ARG(QString, fieldName), Q_ARG(int, recNo));
+        QMetaObject::invokeMethod(m_handle, "getValue", Qt::DirectConnection,
+            Q_RETURN_ARG(QString, value), Q_ARG(QString, fieldName), Q_ARG(int, recNo));
     }
     return value;
 }
@@ -77,7 +80,7 @@ int RptDsPlugin::getRecordCount()
     if (m_handle) {
         int count = 0;
         if (QMetaObject::invokeMethod(m_handle, "getRecordCount", Qt::DirectConnection,
-                                      Q_RETURN_ARG(int, count), Q_ARG(QString, m_dsAliasName)))
+                Q_RETURN_ARG(int, count), Q_ARG(QString, m_dsAliasName)))
             recordCount = count;
     }
     return recordCount;

@@ -60,7 +60,8 @@ bool isNumber(const QString &value)
     return ok;
 }
 
-const char *const kHiNames[] = {"bold", "italic", "underline", "strikeout", "fontColor", "backgroundColor"};
+const char *const kHiNames[]
+    = { "bold", "italic", "underline", "strikeout", "fontColor", "backgroundColor" };
 
 } // namespace
 
@@ -99,8 +100,8 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
     if (!file.open(QIODevice::ReadOnly)) {
         details.hasError = true;
         details.message = file.errorString();
-        qCWarning(lcReport).noquote() << QStringLiteral("RptEngine::loadReport(\"%1\")").arg(fileName)
-                                      << details.message;
+        qCWarning(lcReport).noquote()
+            << QStringLiteral("RptEngine::loadReport(\"%1\")").arg(fileName) << details.message;
         m_loadError = details;
         if (error)
             *error = details;
@@ -119,7 +120,8 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
         details.line = line;
         details.column = column;
         details.message = message;
-        qCWarning(lcReport).noquote() << "Report file not found" << fileName << line << column << message;
+        qCWarning(lcReport).noquote()
+            << "Report file not found" << fileName << line << column << message;
         m_loadError = details;
         if (error)
             *error = details;
@@ -213,11 +215,15 @@ RptName::FieldType RptEngine::getFieldType(const QDomElement &e)
         RptName::FieldType type;
     };
     static const Named first[] = {
-        {"barcode", RptName::Barcode},  {"reactangle", RptName::Reactangle},
-        {"roundedReactangle", RptName::RoundedReactangle},
-        {"circle", RptName::Circle},    {"triangle", RptName::Triangle},
-        {"rhombus", RptName::Rhombus},  {"textRich", RptName::TextRich},
-        {"label", RptName::Label},      {"labelImage", RptName::LabelImage},
+        { "barcode", RptName::Barcode },
+        { "reactangle", RptName::Reactangle },
+        { "roundedReactangle", RptName::RoundedReactangle },
+        { "circle", RptName::Circle },
+        { "triangle", RptName::Triangle },
+        { "rhombus", RptName::Rhombus },
+        { "textRich", RptName::TextRich },
+        { "label", RptName::Label },
+        { "labelImage", RptName::LabelImage },
     };
     for (const Named &n : first) {
         if (type == QLatin1String(n.name))
@@ -225,13 +231,14 @@ RptName::FieldType RptEngine::getFieldType(const QDomElement &e)
     }
     if (type == QLatin1String("image"))
         return RptName::Image;
-    if (e.hasAttribute(QStringLiteral("picture")) && e.attribute(QStringLiteral("picture")) != QLatin1String("text"))
+    if (e.hasAttribute(QStringLiteral("picture"))
+        && e.attribute(QStringLiteral("picture")) != QLatin1String("text"))
         return RptName::Image;
     static const Named second[] = {
-        {"diagram", RptName::Diagram},
-        {"line", RptName::Line},
-        {"DatabaseImage", RptName::DatabaseImage},
-        {"crossTab", RptName::CrossTab},
+        { "diagram", RptName::Diagram },
+        { "line", RptName::Line },
+        { "DatabaseImage", RptName::DatabaseImage },
+        { "crossTab", RptName::CrossTab },
     };
     for (const Named &n : second) {
         if (type == QLatin1String(n.name))
@@ -242,10 +249,9 @@ RptName::FieldType RptEngine::getFieldType(const QDomElement &e)
 
 QString RptEngine::getFieldTypeName(RptName::FieldType type)
 {
-    static const char *const names[] = {"label",   "labelImage", "textRich", "image",
-                                        "diagram", "reactangle", "roundedReactangle",
-                                        "circle",  "triangle",   "rhombus",  "line",
-                                        "barcode", "DatabaseImage", "crossTab"};
+    static const char *const names[] = { "label", "labelImage", "textRich", "image", "diagram",
+        "reactangle", "roundedReactangle", "circle", "triangle", "rhombus", "line", "barcode",
+        "DatabaseImage", "crossTab" };
     if (type < 0 || type > RptName::CrossTab)
         return QStringLiteral("label");
     return QLatin1String(names[type]);
@@ -298,10 +304,9 @@ int RptEngine::getRecCount(int reportPage, const QString &dataSetName) const
 }
 
 void RptEngine::setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
-                                     const QString &dbName, const QString &dbHost,
-                                     const QString &dbUser, const QString &dbPassword, int dbPort,
-                                     const QString &dbConnectionName, const QString &sqlQuery,
-                                     const QString &dbCoding, const QString &charsetCoding)
+    const QString &dbName, const QString &dbHost, const QString &dbUser, const QString &dbPassword,
+    int dbPort, const QString &dbConnectionName, const QString &sqlQuery, const QString &dbCoding,
+    const QString &charsetCoding)
 {
     RptSqlConnection c;
     c.active = true;
@@ -392,7 +397,7 @@ void RptEngine::openDataSource(int reportPage)
         return;
     auto registerSql = [this, reportPage](const QString &name, int count) {
         if (!setRecCount(reportPage, name, count) && !setRecCount(reportPage, 1, count))
-            m_dataSetInfo.append(DataSetInfo {name, reportPage, 1, count});
+            m_dataSetInfo.append(DataSetInfo { name, reportPage, 1, count });
     };
     if (page->userSqlConnection.active) {
         auto *sql = new RptSql;
@@ -422,7 +427,7 @@ void RptEngine::openDataSource(int reportPage)
             source->loadXML(e);
             const int count = source->getRecordCount();
             if (!setRecCount(reportPage, source->DSName(), count))
-                m_dataSetInfo.append(DataSetInfo {source->DSName(), reportPage, 1, count});
+                m_dataSetInfo.append(DataSetInfo { source->DSName(), reportPage, 1, count });
             page->setOtherSource(source);
         }
     }
@@ -472,16 +477,15 @@ namespace {
 // share one.
 const QRegularExpression &variablePattern()
 {
-    static thread_local const QRegularExpression re(QStringLiteral("\\[\\D.*?]"),
-                                                    QRegularExpression::DotMatchesEverythingOption);
+    static thread_local const QRegularExpression re(
+        QStringLiteral("\\[\\D.*?]"), QRegularExpression::DotMatchesEverythingOption);
     return re;
 }
 
 // Replaces every data variable of text in one pass, so a value that itself
 // looks like a variable is never substituted again. value() is asked once
 // per distinct variable.
-template<typename ValueOf>
-QString substituteVariables(const QString &text, ValueOf value)
+template <typename ValueOf> QString substituteVariables(const QString &text, ValueOf value)
 {
     QHash<QString, QString> known;
     QString result;
@@ -551,7 +555,8 @@ QVariant RptEngine::getInternalVariable(const QString &name, const QString &form
 namespace {
 QString replaceInternalVariables(RptEngine *engine, QString text, const QString &formatString)
 {
-    static const char *const names[] = {"<Date>", "<Time>", "<Page>", "<TotalPages>", "<LineNo>", "<LineCount>"};
+    static const char *const names[]
+        = { "<Date>", "<Time>", "<Page>", "<TotalPages>", "<LineNo>", "<LineCount>" };
     for (const char *n : names) {
         const QString name = QLatin1String(n);
         if (text.contains(name))
@@ -565,11 +570,12 @@ QString RptEngine::stringPreprocessing(const QString &value, const QString &form
 {
     QString text = replaceInternalVariables(this, value, formatString);
 
-    static const char *const aggregates[] = {"SUM", "AVG", "COUNT", "MIN", "MAX"};
+    static const char *const aggregates[] = { "SUM", "AVG", "COUNT", "MIN", "MAX" };
     static thread_local const QVector<QRegularExpression> calls = [] {
         QVector<QRegularExpression> list;
         for (const char *a : aggregates)
-            list.append(QRegularExpression(QStringLiteral("(%1)\\((.*?)\\)").arg(QLatin1String(a))));
+            list.append(
+                QRegularExpression(QStringLiteral("(%1)\\((.*?)\\)").arg(QLatin1String(a))));
         return list;
     }();
     for (const char *a : aggregates) {
@@ -585,7 +591,8 @@ QString RptEngine::stringPreprocessing(const QString &value, const QString &form
             found.append(it.next().captured(0));
         for (const QString &match : found) {
             QString quoted = match;
-            quoted.replace(QLatin1Char('['), QLatin1Char('\'')).replace(QLatin1Char(']'), QLatin1Char('\''));
+            quoted.replace(QLatin1Char('['), QLatin1Char('\''))
+                .replace(QLatin1Char(']'), QLatin1Char('\''));
             text.replace(match, quoted, Qt::CaseInsensitive);
         }
     }
@@ -596,13 +603,18 @@ QString RptEngine::stringPreprocessing(const QString &value, const QString &form
         const char *to;
     };
     static const Rewrite rewrites[] = {
-        {"SUM", "SUM(0,"}, {"AVG", "SUM(1,"}, {"COUNT", "SUM(2,"}, {"MAX", "SUM(3,"}, {"MIN", "SUM(4,"},
+        { "SUM", "SUM(0," },
+        { "AVG", "SUM(1," },
+        { "COUNT", "SUM(2," },
+        { "MAX", "SUM(3," },
+        { "MIN", "SUM(4," },
     };
     static thread_local const QVector<QRegularExpression> names = [] {
         QVector<QRegularExpression> list;
         for (const Rewrite &r : rewrites)
-            list.append(QRegularExpression(QStringLiteral("(?<![\\w.$])%1\\(").arg(QLatin1String(r.from)),
-                                           QRegularExpression::CaseInsensitiveOption));
+            list.append(
+                QRegularExpression(QStringLiteral("(?<![\\w.$])%1\\(").arg(QLatin1String(r.from)),
+                    QRegularExpression::CaseInsensitiveOption));
         return list;
     }();
     for (int k = 0; k < 5; ++k) {
@@ -620,14 +632,14 @@ QString RptEngine::escapeData(const QString &value) const
     return v;
 }
 
-QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool keepFormulas, bool collect,
-                                const QString &formatString)
+QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool keepFormulas,
+    bool collect, const QString &formatString)
 {
     QString text = stringPreprocessing(value, formatString);
 
     if (text.contains(QLatin1String("if"))) {
-        static thread_local const QRegularExpression reIf(QStringLiteral("(if\\s*)\\((.*?)\\)"),
-                                             QRegularExpression::DotMatchesEverythingOption);
+        static thread_local const QRegularExpression reIf(
+            QStringLiteral("(if\\s*)\\((.*?)\\)"), QRegularExpression::DotMatchesEverythingOption);
         QString escaped;
         int last = 0;
         QRegularExpressionMatchIterator it = reIf.globalMatch(text);
@@ -656,7 +668,7 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
                 }
             }
             if (!present)
-                m_listOfPair.append(AggregateValues {name, QVariant(val), m_recNo, m_curPage});
+                m_listOfPair.append(AggregateValues { name, QVariant(val), m_recNo, m_curPage });
         }
         return escapeData(val);
     });
@@ -697,7 +709,8 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
         if (formula && !keepFormulas) {
             QString code = piece;
             code.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
-            code.replace(ifEscapeLt(), QStringLiteral("<")).replace(ifEscapeGt(), QStringLiteral(">"));
+            code.replace(ifEscapeLt(), QStringLiteral("<"))
+                .replace(ifEscapeGt(), QStringLiteral(">"));
             code = restoreData(code);
             const QScriptValue result = evaluateExpression(code, showInGroup, groupLevel);
             piece = getFormattedValue(result.toString(), formatString);
@@ -715,7 +728,7 @@ QString RptEngine::sectionValue(const QString &token, int recNo)
     if (recNo < 0)
         recNo = m_recNo;
     if (RptPageObject *page = currentPage()) {
-        RptDsAbstract *sources[] = {page->sqlSource(), page->otherSource()};
+        RptDsAbstract *sources[] = { page->sqlSource(), page->otherSource() };
         for (RptDsAbstract *source : sources) {
             if (!source)
                 continue;
@@ -831,7 +844,8 @@ QVariant RptEngine::processHighligthing(RptFieldObject *field, RptName::HiType t
     const bool colour = type == RptName::FntColor || type == RptName::BgColor;
     // An invalid default colour (attribute missing) stays invalid: its text
     // is empty, not the opaque black an invalid QColor would write.
-    const QColor defaultColour = type == RptName::FntColor ? field->defaultFontColor : field->defaultBackgroundColor;
+    const QColor defaultColour
+        = type == RptName::FntColor ? field->defaultFontColor : field->defaultBackgroundColor;
     const QString defaultText = defaultColour.isValid() ? colorToString(defaultColour) : QString();
     switch (type) {
     case RptName::FntBold:
@@ -889,7 +903,8 @@ void RptEngine::fillListOfValue(RptBandObject *band)
 
 QVariant RptEngine::aggregate(int kind, const QString &name, bool showInGroup, int groupLevel) const
 {
-    const QList<int> *group = (groupLevel >= 0 && groupLevel < 3) ? &m_groupIdx[groupLevel] : nullptr;
+    const QList<int> *group
+        = (groupLevel >= 0 && groupLevel < 3) ? &m_groupIdx[groupLevel] : nullptr;
     const bool inGroup = group && !group->isEmpty() && showInGroup;
     bool any = false;
     int count = 0;
@@ -1013,8 +1028,9 @@ QScriptValue callHook(RptScriptEngine *engine, QScriptValue fn, const QScriptVal
 {
     const QScriptValue result = fn.call(QScriptValue(), args);
     if (engine->hasUncaughtException()) {
-        qCDebug(lcReport).noquote() << "uncaught exception at line" << engine->uncaughtExceptionLineNumber()
-                                    << ":" << result.toString();
+        qCDebug(lcReport).noquote()
+            << "uncaught exception at line" << engine->uncaughtExceptionLineNumber() << ":"
+            << result.toString();
         engine->clearExceptions();
     }
     return result;
@@ -1025,7 +1041,8 @@ bool RptEngine::callBeforeData(RptFieldObject *field)
 {
     if (!field || field->objectName().isEmpty())
         return field && field->visible;
-    QScriptValue fn = m_scriptEngine->globalObject().property(field->objectName() + QLatin1String("BeforeData"));
+    QScriptValue fn = m_scriptEngine->globalObject().property(
+        field->objectName() + QLatin1String("BeforeData"));
     if (fn.isValid() && fn.isFunction())
         callHook(m_scriptEngine, fn, QScriptValueList());
     return field->visible;
@@ -1035,10 +1052,12 @@ QString RptEngine::callAfterData(RptFieldObject *field, const QString &text)
 {
     if (!field || field->objectName().isEmpty())
         return text;
-    QScriptValue fn = m_scriptEngine->globalObject().property(field->objectName() + QLatin1String("AfterData"));
+    QScriptValue fn
+        = m_scriptEngine->globalObject().property(field->objectName() + QLatin1String("AfterData"));
     if (!fn.isValid() || !fn.isFunction())
         return text;
-    const QScriptValue result = callHook(m_scriptEngine, fn, QScriptValueList() << QScriptValue(text));
+    const QScriptValue result
+        = callHook(m_scriptEngine, fn, QScriptValueList() << QScriptValue(text));
     if (result.isUndefined() || !result.isValid())
         return text;
     return result.toString();

@@ -34,20 +34,20 @@
 
 #include "aggregatevalues.h"
 #include "datasetinfo.h"
+#include "rowdata.h"
 #include "rptloaderror.h"
 #include "rptname.h"
 #include "rptpageobject.h"
 #include "rptsqlconnection.h"
-#include "rowdata.h"
 
 #include <QDomDocument>
+#include <QHash>
 #include <QImage>
 #include <QList>
 #include <QObject>
 #include <QPixmap>
 #include <QPrinter>
 #include <QScriptValue>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -100,10 +100,9 @@ public:
     QList<DataSetInfo> &dataSetInfoList() { return m_dataSetInfo; }
 
     void setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
-                              const QString &dbName, const QString &dbHost, const QString &dbUser,
-                              const QString &dbPassword, int dbPort,
-                              const QString &dbConnectionName, const QString &sqlQuery,
-                              const QString &dbCoding, const QString &charsetCoding);
+        const QString &dbName, const QString &dbHost, const QString &dbUser,
+        const QString &dbPassword, int dbPort, const QString &dbConnectionName,
+        const QString &sqlQuery, const QString &dbCoding, const QString &charsetCoding);
     void setUserSqlConnection(int reportPage, const RptSqlConnection &connection);
     bool getUserSqlConnection(int reportPage, RptSqlConnection &connection) const;
     void activateUserSqlConnection(int reportPage, bool on);
@@ -151,8 +150,8 @@ public:
     // ---- Field evaluation -------------------------------------------------
     // keepFormulas leaves "<...>" formulas unevaluated (rich text); collect
     // records every data variable's value for the aggregates.
-    QString sectionField(RptBandObject *band, const QString &value, bool keepFormulas, bool collect = false,
-                         const QString &formatString = QString());
+    QString sectionField(RptBandObject *band, const QString &value, bool keepFormulas,
+        bool collect = false, const QString &formatString = QString());
     QString stringPreprocessing(const QString &value, const QString &formatString);
     static QStringList splitStringOnVariable(const QString &text);
     QString sectionValue(const QString &token, int recNo = -1);
@@ -170,8 +169,8 @@ public:
     // Evaluates one expression in a fresh scope of the formula engine, with
     // "showInGroup" and "groupLevel" visible to it; nothing it defines
     // survives the call.
-    QScriptValue evaluateExpression(const QString &program, bool showInGroup = false,
-                                    int groupLevel = 0);
+    QScriptValue evaluateExpression(
+        const QString &program, bool showInGroup = false, int groupLevel = 0);
 
     // ---- Scripts ----------------------------------------------------------
     // The script function NumberToWords: value written out in the language.
@@ -186,7 +185,8 @@ public:
     // ---- Output (implemented by RptReportProcessor) ------------------------
     void printPDF(const QString &fileName, bool open = false);
     void printHTML(const QString &fileName, bool open = false);
-    void printExec(bool maximum = false, bool direct = false, const QString &printerName = QString());
+    void printExec(
+        bool maximum = false, bool direct = false, const QString &printerName = QString());
     void setPageSettings(QPrinter *printer, int reportPage);
     RptReportProcessor *processor() const { return m_processor; }
 
@@ -214,9 +214,10 @@ public slots:
 
 signals:
     void setDSInfo(DataSetInfo &dsInfo);
-    void setValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
-    void setValueImage(const int recNo, const QString paramName, QImage &paramValue,
-                       const int reportPage);
+    void setValue(
+        const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+    void setValueImage(
+        const int recNo, const QString paramName, QImage &paramValue, const int reportPage);
     void setField(RptFieldObject &fieldObject);
     void setValueDiagram(RptFieldObject &fieldObject, QtCharts::QChart &chart);
     void setChart(RptFieldObject &fieldObject, QtCharts::QChart &chart);

@@ -41,8 +41,9 @@ void RptFieldObject::setProperty(RptEngine *engine, const QDomElement &e)
     Q_UNUSED(engine)
     setObjectName(e.attribute(QStringLiteral("name")));
     value = e.attribute(QStringLiteral("value"));
-    rect = QRect(e.attribute(QStringLiteral("left")).toInt(), e.attribute(QStringLiteral("top")).toInt(),
-                 e.attribute(QStringLiteral("width")).toInt(), e.attribute(QStringLiteral("height")).toInt());
+    rect = QRect(e.attribute(QStringLiteral("left")).toInt(),
+        e.attribute(QStringLiteral("top")).toInt(), e.attribute(QStringLiteral("width")).toInt(),
+        e.attribute(QStringLiteral("height")).toInt());
     borderTop = colorFromString(e.attribute(QStringLiteral("borderTop")));
     borderBottom = colorFromString(e.attribute(QStringLiteral("borderBottom")));
     borderLeft = colorFromString(e.attribute(QStringLiteral("borderLeft")));
@@ -77,7 +78,8 @@ void RptFieldObject::setProperty(RptEngine *engine, const QDomElement &e)
     printing = e.attribute(QStringLiteral("printing"), QStringLiteral("1"));
     formatString = e.attribute(QStringLiteral("format"));
     imgFormat = e.attribute(QStringLiteral("imgFormat"), QStringLiteral("PNG"));
-    picture = QByteArray::fromBase64(e.attribute(QStringLiteral("picture"), QStringLiteral("text")).toLatin1());
+    picture = QByteArray::fromBase64(
+        e.attribute(QStringLiteral("picture"), QStringLiteral("text")).toLatin1());
     ignoreAspectRatio = boolAttr(e, QStringLiteral("ignoreAspectRatio"), QStringLiteral("1"));
     barcodeType = e.attribute(QStringLiteral("barcodeType"), QStringLiteral("13")).toInt();
     barcodeFrameType = e.attribute(QStringLiteral("barcodeFrameType"), QStringLiteral("0")).toInt();
@@ -93,9 +95,9 @@ void RptFieldObject::setProperty(RptEngine *engine, const QDomElement &e)
     chartAttributes.clear();
     chartSeries.clear();
     if (fieldType == RptName::Diagram) {
-        static const char *const names[] = {"caption", "showLegend", "staticChart", "titleFont",
-                                            "legendFont", "colorLegend", "colorBackground",
-                                            "colorTitle", "legendAligment", "chartType"};
+        static const char *const names[]
+            = { "caption", "showLegend", "staticChart", "titleFont", "legendFont", "colorLegend",
+                  "colorBackground", "colorTitle", "legendAligment", "chartType" };
         for (const char *n : names) {
             const QString key = QLatin1String(n);
             if (e.hasAttribute(key))

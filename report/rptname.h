@@ -44,10 +44,6 @@ enum HiType {
 };
 
 // Where a print run goes; the layout skips page furniture in Html mode.
-enum OutputMode {
-    PrinterMode = 0,
-    PdfMode = 1,
-    HtmlMode = 2
-};
+enum OutputMode { PrinterMode = 0, PdfMode = 1, HtmlMode = 2 };
 
 } // namespace RptName

@@ -38,9 +38,11 @@ void RptPageObject::setProperty(RptEngine *engine, const QDomElement &e)
     borderColor = colorFromString(e.attribute(QStringLiteral("borderColor")));
     borderStyle = e.attribute(QStringLiteral("borderStyle"));
     watermark = e.attribute(QStringLiteral("watermark"), QStringLiteral("0")).toInt() != 0;
-    watermarkOpacity = e.attribute(QStringLiteral("watermarkOpacity"), QStringLiteral("0.5")).toFloat();
+    watermarkOpacity
+        = e.attribute(QStringLiteral("watermarkOpacity"), QStringLiteral("0.5")).toFloat();
     watermarkPixmap = QPixmap();
-    const QByteArray wm = QByteArray::fromBase64(e.attribute(QStringLiteral("watermarkPixmap")).toLatin1());
+    const QByteArray wm
+        = QByteArray::fromBase64(e.attribute(QStringLiteral("watermarkPixmap")).toLatin1());
     // Pixmaps belong to the GUI thread; workers load templates without a
     // watermark, so only touch QPixmap when there is one.
     if (!wm.isEmpty())

@@ -46,8 +46,8 @@ QScriptValue fnSum(QScriptContext *ctx, QScriptEngine *engine)
 QScriptValue fnReplace(QScriptContext *ctx, QScriptEngine *)
 {
     QString text = ctx->argument(0).toString();
-    return QScriptValue(text.replace(ctx->argument(1).toString(), ctx->argument(2).toString(),
-                                     Qt::CaseSensitive));
+    return QScriptValue(
+        text.replace(ctx->argument(1).toString(), ctx->argument(2).toString(), Qt::CaseSensitive));
 }
 
 QScriptValue fnToUpper(QScriptContext *ctx, QScriptEngine *)
@@ -67,25 +67,28 @@ QScriptValue fnNumberToWords(QScriptContext *ctx, QScriptEngine *)
     return QScriptValue(RptEngine::numberToWords(value, lang));
 }
 
+// Whole numbers are handed back as script numbers: they print without a
+// fraction, and amounts beyond the int range (or not numbers at all) stay
+// what they are instead of overflowing a C++ int.
 QScriptValue fnFrac(QScriptContext *ctx, QScriptEngine *)
 {
     const double x = numberArg(ctx, 0);
-    return QScriptValue(int(std::trunc((x - std::floor(x)) * 100 + 0.5)));
+    return QScriptValue(std::trunc((x - std::floor(x)) * 100 + 0.5));
 }
 
 QScriptValue fnFloor(QScriptContext *ctx, QScriptEngine *)
 {
-    return QScriptValue(int(std::floor(numberArg(ctx, 0))));
+    return QScriptValue(std::floor(numberArg(ctx, 0)));
 }
 
 QScriptValue fnCeil(QScriptContext *ctx, QScriptEngine *)
 {
-    return QScriptValue(int(std::ceil(numberArg(ctx, 0))));
+    return QScriptValue(std::ceil(numberArg(ctx, 0)));
 }
 
 QScriptValue fnRound(QScriptContext *ctx, QScriptEngine *)
 {
-    return QScriptValue(int(std::round(numberArg(ctx, 0))));
+    return QScriptValue(std::round(numberArg(ctx, 0)));
 }
 
 QScriptValue fnDebug(QScriptContext *ctx, QScriptEngine *)
@@ -96,7 +99,8 @@ QScriptValue fnDebug(QScriptContext *ctx, QScriptEngine *)
 
 QScriptValue fnColor(QScriptContext *ctx, QScriptEngine *engine)
 {
-    const QColor color(ctx->argument(0).toInt32(), ctx->argument(1).toInt32(), ctx->argument(2).toInt32());
+    const QColor color(
+        ctx->argument(0).toInt32(), ctx->argument(1).toInt32(), ctx->argument(2).toInt32());
     return engine->toScriptValue(color);
 }
 
@@ -112,14 +116,22 @@ RptScriptEngine::RptScriptEngine(QObject *parent)
         int args;
     };
     static const Fn functions[] = {
-        {"SUM", fnSum, 2},           {"Replace", fnReplace, 3}, {"ToUpper", fnToUpper, 1},
-        {"ToLower", fnToLower, 1},   {"NumberToWords", fnNumberToWords, 2},
-        {"Frac", fnFrac, 1},         {"Floor", fnFloor, 1},     {"Ceil", fnCeil, 1},
-        {"Round", fnRound, 1},       {"debug", fnDebug, 1},     {"QColor", fnColor, 3},
+        { "SUM", fnSum, 2 },
+        { "Replace", fnReplace, 3 },
+        { "ToUpper", fnToUpper, 1 },
+        { "ToLower", fnToLower, 1 },
+        { "NumberToWords", fnNumberToWords, 2 },
+        { "Frac", fnFrac, 1 },
+        { "Floor", fnFloor, 1 },
+        { "Ceil", fnCeil, 1 },
+        { "Round", fnRound, 1 },
+        { "debug", fnDebug, 1 },
+        { "QColor", fnColor, 3 },
     };
     QScriptValue global = globalObject();
     for (const Fn &f : functions)
-        global.setProperty(QLatin1String(f.name), newFunction(f.fn, f.args), QScriptValue::SkipInEnumeration);
+        global.setProperty(
+            QLatin1String(f.name), newFunction(f.fn, f.args), QScriptValue::SkipInEnumeration);
     // Expressions may walk RptEngine.pageList as an array, too.
     qScriptRegisterSequenceMetaType<PageList>(this);
     if (parent)
@@ -130,19 +142,21 @@ void RptScriptEngine::addObject(QObject *object)
 {
     if (!object)
         return;
-    const QString name = qobject_cast<RptEngine *>(object) ? QStringLiteral("RptEngine") : object->objectName();
+    const QString name
+        = qobject_cast<RptEngine *>(object) ? QStringLiteral("RptEngine") : object->objectName();
     if (name.isEmpty())
         return;
     globalObject().setProperty(name, newQObject(object));
 }
 
-QScriptValue RptScriptEngine::evaluate(const QString &program, const QString &fileName, int lineNumber)
+QScriptValue RptScriptEngine::evaluate(
+    const QString &program, const QString &fileName, int lineNumber)
 {
     const QScriptValue result = QScriptEngine::evaluate(program, fileName, lineNumber);
     if (hasUncaughtException()) {
         qCDebug(lcReport).noquote() << QStringLiteral("formulaStr: ") + program;
-        qCDebug(lcReport).noquote() << "uncaught exception at line" << uncaughtExceptionLineNumber() << ":"
-                                    << result.toString();
+        qCDebug(lcReport).noquote() << "uncaught exception at line" << uncaughtExceptionLineNumber()
+                                    << ":" << result.toString();
         clearExceptions();
     }
     return result;

@@ -18,6 +18,6 @@ public:
 
     // Evaluates and logs an uncaught exception ("formulaStr: ", "uncaught
     // exception at line"); the exception value is returned so its text flows on.
-    QScriptValue evaluate(const QString &program, const QString &fileName = QString(),
-                          int lineNumber = 1);
+    QScriptValue evaluate(
+        const QString &program, const QString &fileName = QString(), int lineNumber = 1);
 };

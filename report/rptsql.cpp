@@ -107,8 +107,9 @@ void RptSql::setConnection(const RptSqlConnection &c)
     m_sqlQuery = c.sqlQuery;
     m_dbCoding = c.dbCoding;
     m_charsetCoding = c.charsetCoding;
-    m_connectionName = c.dbConnectionName.isEmpty() ? QString::fromLatin1(QSqlDatabase::defaultConnection)
-                                                    : c.dbConnectionName;
+    m_connectionName = c.dbConnectionName.isEmpty()
+        ? QString::fromLatin1(QSqlDatabase::defaultConnection)
+        : c.dbConnectionName;
     m_db = QSqlDatabase::addDatabase(m_dbType, m_connectionName);
     m_db.setDatabaseName(m_dbName);
     m_db.setHostName(m_dbHost);

@@ -10,7 +10,7 @@ class EmailAddress : public QObject
     Q_OBJECT
 public:
     explicit EmailAddress(const QString &address = QString(), const QString &name = QString(),
-                          QObject *parent = nullptr);
+        QObject *parent = nullptr);
 
     void setName(const QString &name);
     void setAddress(const QString &address);

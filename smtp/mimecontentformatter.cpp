@@ -55,7 +55,8 @@ QString MimeContentFormatter::formatQuotedPrintable(const QString &content) cons
     const qint64 breaks = qint64(n) / qMax(1, max - 3) + 1;
     const qint64 bound = qint64(n) + 3 * breaks;
     if (bound > std::numeric_limits<int>::max() / 2) {
-        qCWarning(yxaSmtp, "MimeContentFormatter::format() - text of %d characters is too long to fold", n);
+        qCWarning(yxaSmtp,
+            "MimeContentFormatter::format() - text of %d characters is too long to fold", n);
         return content;
     }
     QString out;

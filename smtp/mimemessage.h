@@ -20,11 +20,7 @@ class MimeMessage : public QObject
 {
     Q_OBJECT
 public:
-    enum RecipientType {
-        To = 0,
-        Cc = 1,
-        Bcc = 2
-    };
+    enum RecipientType { To = 0, Cc = 1, Bcc = 2 };
 
     explicit MimeMessage(bool createAutoMimeContent = true, QObject *parent = nullptr);
     ~MimeMessage() override;

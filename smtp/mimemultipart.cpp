@@ -3,8 +3,13 @@
 #include <QRandomGenerator>
 
 const char *const MimeMultiPart::MULTI_PART_NAMES[7] = {
-    "multipart/mixed",   "multipart/digest",  "multipart/alternative", "multipart/related",
-    "multipart/report",  "multipart/signed",  "multipart/encrypted",
+    "multipart/mixed",
+    "multipart/digest",
+    "multipart/alternative",
+    "multipart/related",
+    "multipart/report",
+    "multipart/signed",
+    "multipart/encrypted",
 };
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include "mimeheader_p.h"
 
-#include <cstring>
 #include "quotedprintable.h"
+#include <cstring>
 
 namespace {
 QLatin1String encodingName(MimePart::Encoding encoding)
@@ -137,7 +137,8 @@ void MimePart::prepare()
     head += QLatin1String("Content-Transfer-Encoding: ") + encodingName(cEncoding)
         + QLatin1String("\r\n");
     if (!cId.isEmpty())
-        head += QLatin1String("Content-ID: <") + MimeHeader::singleLine(cId) + QLatin1String(">\r\n");
+        head += QLatin1String("Content-ID: <") + MimeHeader::singleLine(cId)
+            + QLatin1String(">\r\n");
     head += header;
     head += QLatin1String("\r\n");
 

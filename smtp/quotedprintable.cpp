@@ -50,7 +50,8 @@ QByteArray QuotedPrintable::decode(const QString &input)
             out.append(char(ch.unicode()));
             continue;
         }
-        if (i + 2 < n && input.at(i + 1) == QLatin1Char('\r') && input.at(i + 2) == QLatin1Char('\n')) {
+        if (i + 2 < n && input.at(i + 1) == QLatin1Char('\r')
+            && input.at(i + 2) == QLatin1Char('\n')) {
             i += 2;
             continue;
         }

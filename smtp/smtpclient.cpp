@@ -70,7 +70,8 @@ QString chopLineEnd(QString text)
 }
 } // namespace
 
-SmtpClient::SmtpClient(const QString &host, int port, ConnectionType connectionType, QObject *parent)
+SmtpClient::SmtpClient(
+    const QString &host, int port, ConnectionType connectionType, QObject *parent)
     : QObject(parent)
     , host(host)
     , port(port)
@@ -227,7 +228,7 @@ bool SmtpClient::connectToHost()
 {
     if (!socket) {
         qCWarning(yxaSmtp, "SmtpClient::connectToHost() - connection type %d has no socket",
-                  int(connectionType));
+            int(connectionType));
         return false;
     }
 
@@ -236,8 +237,8 @@ bool SmtpClient::connectToHost()
         ssl->setSslConfiguration(sslConfiguration);
 
     if (connectionType == SslConnection)
-        ssl->connectToHostEncrypted(host, quint16(port), QIODevice::ReadWrite,
-                                    QAbstractSocket::AnyIPProtocol);
+        ssl->connectToHostEncrypted(
+            host, quint16(port), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     else
         socket->connectToHost(host, quint16(port));
 
@@ -251,7 +252,7 @@ bool SmtpClient::connectToHost()
     // greeting.
     if (connectionType == SslConnection && !ssl->waitForEncrypted(connectionTimeout)) {
         qCDebug(yxaSmtp, "SmtpClient::connectToHost() - TLS handshake failed: %s",
-                qUtf8Printable(ssl->errorString()));
+            qUtf8Printable(ssl->errorString()));
         emit smtpError(ConnectionTimeoutError);
         return false;
     }
@@ -277,7 +278,7 @@ bool SmtpClient::connectToHost()
         ssl->startClientEncryption();
         if (!ssl->waitForEncrypted(connectionTimeout)) {
             qCDebug(yxaSmtp, "SmtpClient::connectToHost() - TLS handshake failed: %s",
-                    qUtf8Printable(ssl->errorString()));
+                qUtf8Printable(ssl->errorString()));
             emit smtpError(ConnectionTimeoutError);
             return false;
         }
@@ -309,10 +310,10 @@ bool SmtpClient::login(const QString &user, const QString &password, AuthMethod 
 {
     try {
         if (method == AuthPlain) {
-            const QByteArray token = QByteArray(1, '\0') + user.toUtf8() + QByteArray(1, '\0')
-                + password.toUtf8();
+            const QByteArray token
+                = QByteArray(1, '\0') + user.toUtf8() + QByteArray(1, '\0') + password.toUtf8();
             sendLine(QLatin1String("AUTH PLAIN ") + QString::fromLatin1(token.toBase64()),
-                     QLatin1String("AUTH PLAIN ") + secretText);
+                QLatin1String("AUTH PLAIN ") + secretText);
             waitForResponse();
             if (responseCode != 235) {
                 emit smtpError(AuthenticationFailedError);
@@ -363,8 +364,9 @@ bool SmtpClient::sendMail(MimeMessage &email)
     for (const QString &rcpt : qAsConst(recipients))
         safe = safe && EmailAddress::isEnvelopeSafe(rcpt);
     if (!safe) {
-        qCWarning(yxaSmtp, "SmtpClient::sendMail() - an envelope address holds CR, LF, '<' or '>'; "
-                           "nothing sent");
+        qCWarning(yxaSmtp,
+            "SmtpClient::sendMail() - an envelope address holds CR, LF, '<' or '>'; "
+            "nothing sent");
         emit smtpError(ClientError);
         return false;
     }
@@ -421,7 +423,8 @@ void SmtpClient::waitForResponse()
         while (socket->canReadLine()) {
             responseText = QString::fromUtf8(socket->readLine());
             if (trace)
-                qCDebug(yxaSmtp, "SmtpClient::trace() S: %s", qUtf8Printable(chopLineEnd(responseText)));
+                qCDebug(yxaSmtp, "SmtpClient::trace() S: %s",
+                    qUtf8Printable(chopLineEnd(responseText)));
 
             bool ok = false;
             const int code = responseText.leftRef(3).toInt(&ok);
@@ -438,7 +441,8 @@ void SmtpClient::waitForResponse()
         }
         if (!socket->waitForReadyRead(responseTimeout)) {
             if (trace)
-                qCDebug(yxaSmtp, "SmtpClient::trace() no reply: %s", qUtf8Printable(socket->errorString()));
+                qCDebug(yxaSmtp, "SmtpClient::trace() no reply: %s",
+                    qUtf8Printable(socket->errorString()));
             emit smtpError(ResponseTimeoutError);
             throw ResponseTimeoutException();
         }
@@ -466,7 +470,8 @@ void SmtpClient::sendData(const QString &text)
             int end = bytes.indexOf("\r\n", start);
             if (end < 0)
                 end = bytes.size();
-            qCDebug(yxaSmtp, "SmtpClient::trace() C: %s", bytes.mid(start, end - start).constData());
+            qCDebug(
+                yxaSmtp, "SmtpClient::trace() C: %s", bytes.mid(start, end - start).constData());
             start = end + 2;
         }
     }
@@ -506,9 +511,7 @@ void SmtpClient::socketError(QAbstractSocket::SocketError error)
 {
     if (trace)
         qCDebug(yxaSmtp, "SmtpClient::trace() socket error %d: %s", int(error),
-                qUtf8Printable(socket ? socket->errorString() : QString()));
+            qUtf8Printable(socket ? socket->errorString() : QString()));
 }
 
-void SmtpClient::socketReadyRead()
-{
-}
+void SmtpClient::socketReadyRead() { }

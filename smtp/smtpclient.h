@@ -32,17 +32,10 @@ class SmtpClient : public QObject
 public:
     // Fixed underlying types: values outside the lists arrive from settings
     // and must stay representable.
-    enum ConnectionType : int {
-        TcpConnection = 0,
-        SslConnection = 1,
-        TlsConnection = 2
-    };
+    enum ConnectionType : int { TcpConnection = 0, SslConnection = 1, TlsConnection = 2 };
     Q_ENUM(ConnectionType)
 
-    enum AuthMethod : int {
-        AuthPlain = 0,
-        AuthLogin = 1
-    };
+    enum AuthMethod : int { AuthPlain = 0, AuthLogin = 1 };
     Q_ENUM(AuthMethod)
 
     enum SmtpError : int {
@@ -56,7 +49,7 @@ public:
     Q_ENUM(SmtpError)
 
     explicit SmtpClient(const QString &host = QStringLiteral("localhost"), int port = 25,
-                        ConnectionType connectionType = TcpConnection, QObject *parent = nullptr);
+        ConnectionType connectionType = TcpConnection, QObject *parent = nullptr);
     ~SmtpClient() override;
 
     const QString &getHost() const;

@@ -14,7 +14,7 @@ CateringTenant::CateringTenant(const QString &database)
 bool CateringTenant::create(QString *error)
 {
     return MariaDbFixture::createDatabase(name, name, MariaDbFixture::tenantPassword(name),
-                                          {QStringLiteral("tenant.sql"), QStringLiteral("catering.sql")}, error);
+        { QStringLiteral("tenant.sql"), QStringLiteral("catering.sql") }, error);
 }
 
 void CateringTenant::drop()
@@ -29,14 +29,15 @@ QSqlDatabase CateringTenant::root() const
 
 QSqlDatabase CateringTenant::connection(const QString &connectionName) const
 {
-    return MariaDbFixture::connection(connectionName, name, name, MariaDbFixture::tenantPassword(name));
+    return MariaDbFixture::connection(
+        connectionName, name, name, MariaDbFixture::tenantPassword(name));
 }
 
 bool CateringTenant::clear(QString *error)
 {
-    static const char *const tables[] = {"branches", "holidays", "cat_suppliers", "cat_suppliermails",
-                                         "cat_branchmails", "cat_promailsdelay", "cat_segments", "cat_types",
-                                         "cat_foods", "cat_orderables", "cat_orders", "emails", "vars"};
+    static const char *const tables[] = { "branches", "holidays", "cat_suppliers",
+        "cat_suppliermails", "cat_branchmails", "cat_promailsdelay", "cat_segments", "cat_types",
+        "cat_foods", "cat_orderables", "cat_orders", "emails", "vars" };
     for (const char *table : tables) {
         if (!exec(QStringLiteral("TRUNCATE TABLE %1").arg(QLatin1String(table)), error))
             return false;
@@ -64,7 +65,8 @@ bool CateringTenant::setTime(TabloraWorker *worker, const QDateTime &at, QString
             *error = db.lastError().text();
         return false;
     }
-    return MariaDbFixture::exec(db, QStringLiteral("SET timestamp = %1").arg(at.toSecsSinceEpoch()), error);
+    return MariaDbFixture::exec(
+        db, QStringLiteral("SET timestamp = %1").arg(at.toSecsSinceEpoch()), error);
 }
 
 bool CateringTenant::tickAt(TabloraWorker *worker, const QDateTime &at, QString *error)

@@ -16,7 +16,7 @@ class InformativeMealsTest : public QObject
     Q_OBJECT
 
 private:
-    CateringTenant tenant {QStringLiteral("yxa_cat_informative")};
+    CateringTenant tenant { QStringLiteral("yxa_cat_informative") };
     std::unique_ptr<TabloraWorker> worker;
     const QDate today = QDate(2030, 3, 4);
     const QDate mealDay = today.addDays(3);
@@ -36,22 +36,29 @@ private:
     // for lunch at branch 2; supplier 2 offers an informative soup as well.
     bool seed(int setting = 1)
     {
-        return run(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko'), (2, 'Mesiac')"))
-            && run(QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00'), "
-                                  "(2, 'Večera', '18:00:00')"))
-            && run(QStringLiteral("INSERT INTO cat_types (typeID, name, informative) VALUES (1, 'Hlavné', 0), "
-                                  "(2, 'Polievka', 1)"))
-            && run(QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID, typeID) VALUES "
-                                  "(1, 'Guláš', 1, 1), (2, 'Vývar', 1, 2), (3, 'Paradajková', 1, 2), "
-                                  "(4, 'Šošovicová', 2, 2), (5, 'Rezeň', 1, 1)"))
-            && run(QStringLiteral("INSERT INTO vars (name, value) VALUES ('cat_autoInformativeMealsEnabled', '%1')")
+        return run(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, "
+                                  "'Slnko'), (2, 'Mesiac')"))
+            && run(QStringLiteral(
+                "INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00'), "
+                "(2, 'Večera', '18:00:00')"))
+            && run(QStringLiteral(
+                "INSERT INTO cat_types (typeID, name, informative) VALUES (1, 'Hlavné', 0), "
+                "(2, 'Polievka', 1)"))
+            && run(
+                QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID, typeID) VALUES "
+                               "(1, 'Guláš', 1, 1), (2, 'Vývar', 1, 2), (3, 'Paradajková', 1, 2), "
+                               "(4, 'Šošovicová', 2, 2), (5, 'Rezeň', 1, 1)"))
+            && run(QStringLiteral(
+                "INSERT INTO vars (name, value) VALUES ('cat_autoInformativeMealsEnabled', '%1')")
                        .arg(setting));
     }
 
-    bool orderable(int id, int foodID, const QDate &day, int bid = 2, int segment = 1, int locked = 1)
+    bool orderable(
+        int id, int foodID, const QDate &day, int bid = 2, int segment = 1, int locked = 1)
     {
-        return run(QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
-                                  "VALUES (%1, %2, '%3', %4, %5, %6)")
+        return run(QStringLiteral(
+            "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
+            "VALUES (%1, %2, '%3', %4, %5, %6)")
                        .arg(id)
                        .arg(segment)
                        .arg(sqlDate(day))
@@ -63,7 +70,8 @@ private:
     bool order(int orderableID, int uid, const QString &ordered, int quantity = 1)
     {
         QSqlQuery insert(tenant.root());
-        insert.prepare(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (?, ?, ?, ?)"));
+        insert.prepare(QStringLiteral(
+            "INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (?, ?, ?, ?)"));
         insert.addBindValue(orderableID);
         insert.addBindValue(uid);
         insert.addBindValue(quantity);
@@ -76,8 +84,9 @@ private:
     {
         QStringList rows;
         QSqlQuery query(tenant.root());
-        query.exec(QStringLiteral("SELECT orderableID, uid, quantity, ordered FROM cat_orders "
-                                  "WHERE ordered LIKE 'Tablora-auto%' ORDER BY orderableID, uid, orderID"));
+        query.exec(QStringLiteral(
+            "SELECT orderableID, uid, quantity, ordered FROM cat_orders "
+            "WHERE ordered LIKE 'Tablora-auto%' ORDER BY orderableID, uid, orderID"));
         while (query.next())
             rows << QStringLiteral("%1 %2 %3 %4")
                         .arg(query.value(0).toInt())
@@ -108,7 +117,8 @@ private slots:
     void init()
     {
         QVERIFY(tenant.clear());
-        worker.reset(new TabloraWorker(tenant.connection(QStringLiteral("cat.informative.worker"))));
+        worker.reset(
+            new TabloraWorker(tenant.connection(QStringLiteral("cat.informative.worker"))));
         worker->start();
         worker->pollTimer()->stop();
     }
@@ -124,7 +134,7 @@ private slots:
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum, 7.3.2030")));
         QVERIFY(tick());
         QVERIFY(worker->autoInformativeMeals());
-        QCOMPARE(autoRows(), QStringList {QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum")});
+        QCOMPARE(autoRows(), QStringList { QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum") });
         QVERIFY(tick());
         QCOMPARE(autoRows().size(), 1);
     }
@@ -138,10 +148,11 @@ private slots:
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum")));
         QVERIFY(order(1, 8, QStringLiteral("Obed, Guláš, Sever")));
         QVERIFY(tick());
-        QCOMPARE(autoRows(), (QStringList {QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum"),
-                                           QStringLiteral("2 8 1 Tablora-auto, Guláš, Sever"),
-                                           QStringLiteral("3 7 1 Tablora-auto, Guláš, Centrum"),
-                                           QStringLiteral("3 8 1 Tablora-auto, Guláš, Sever")}));
+        QCOMPARE(autoRows(),
+            (QStringList { QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum"),
+                QStringLiteral("2 8 1 Tablora-auto, Guláš, Sever"),
+                QStringLiteral("3 7 1 Tablora-auto, Guláš, Centrum"),
+                QStringLiteral("3 8 1 Tablora-auto, Guláš, Sever") }));
         QVERIFY(tick());
         QCOMPARE(autoRows().size(), 4);
     }
@@ -156,17 +167,21 @@ private slots:
         QVERIFY(order(5, 7, QStringLiteral("Obed, Rezeň, Centrum")));
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum"), 2));
         QVERIFY(tick());
-        QCOMPARE(autoRows(), QStringList {QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum")});
+        QCOMPARE(autoRows(), QStringList { QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum") });
     }
 
     void orderTextWithoutSeparator_data()
     {
         QTest::addColumn<QString>("ordered");
         QTest::addColumn<QString>("automatic");
-        QTest::newRow("no separator") << QStringLiteral("Guláš") << QStringLiteral("Tablora-auto, , ");
-        QTest::newRow("two parts") << QStringLiteral("Obed, Guláš") << QStringLiteral("Tablora-auto, Guláš, ");
-        QTest::newRow("empty parts kept") << QStringLiteral("Obed, , Centrum") << QStringLiteral("Tablora-auto, , Centrum");
-        QTest::newRow("comma without blank") << QStringLiteral("Obed,Guláš,Centrum") << QStringLiteral("Tablora-auto, , ");
+        QTest::newRow("no separator")
+            << QStringLiteral("Guláš") << QStringLiteral("Tablora-auto, , ");
+        QTest::newRow("two parts")
+            << QStringLiteral("Obed, Guláš") << QStringLiteral("Tablora-auto, Guláš, ");
+        QTest::newRow("empty parts kept")
+            << QStringLiteral("Obed, , Centrum") << QStringLiteral("Tablora-auto, , Centrum");
+        QTest::newRow("comma without blank")
+            << QStringLiteral("Obed,Guláš,Centrum") << QStringLiteral("Tablora-auto, , ");
     }
 
     void orderTextWithoutSeparator()
@@ -178,7 +193,7 @@ private slots:
         QVERIFY(orderable(2, 2, mealDay));
         QVERIFY(order(1, 7, ordered));
         QVERIFY(tick());
-        QCOMPARE(autoRows(), QStringList {QStringLiteral("2 7 1 ") + automatic});
+        QCOMPARE(autoRows(), QStringList { QStringLiteral("2 7 1 ") + automatic });
     }
 
     void settingSwitches_data()
@@ -196,7 +211,9 @@ private slots:
         QFETCH(QString, value);
         QFETCH(bool, on);
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral("UPDATE vars SET value = '%1' WHERE name = 'cat_autoInformativeMealsEnabled'").arg(value)));
+        QVERIFY(run(QStringLiteral(
+            "UPDATE vars SET value = '%1' WHERE name = 'cat_autoInformativeMealsEnabled'")
+                        .arg(value)));
         QVERIFY(orderable(1, 1, mealDay));
         QVERIFY(orderable(2, 2, mealDay));
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum")));
@@ -213,7 +230,8 @@ private slots:
         QVERIFY(run(QStringLiteral("DELETE FROM vars")));
         QVERIFY(tick());
         QVERIFY(worker->autoInformativeMeals());
-        QVERIFY(run(QStringLiteral("INSERT INTO vars (name, value) VALUES ('cat_autoInformativeMealsEnabled', '2')")));
+        QVERIFY(run(QStringLiteral(
+            "INSERT INTO vars (name, value) VALUES ('cat_autoInformativeMealsEnabled', '2')")));
         QVERIFY(tick());
         QVERIFY(!worker->autoInformativeMeals());
     }
@@ -249,10 +267,10 @@ private slots:
     {
         QVERIFY(seed());
         QVERIFY(orderable(1, 1, mealDay));
-        QVERIFY(orderable(2, 4, mealDay));                  // soup of supplier 2
-        QVERIFY(orderable(3, 2, mealDay, 2, 2));            // dinner, not lunch
-        QVERIFY(orderable(4, 2, mealDay, 3));               // another branch
-        QVERIFY(orderable(5, 2, mealDay.addDays(1)));       // another day
+        QVERIFY(orderable(2, 4, mealDay)); // soup of supplier 2
+        QVERIFY(orderable(3, 2, mealDay, 2, 2)); // dinner, not lunch
+        QVERIFY(orderable(4, 2, mealDay, 3)); // another branch
+        QVERIFY(orderable(5, 2, mealDay.addDays(1))); // another day
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum")));
         QVERIFY(tick());
         QVERIFY(autoRows().isEmpty());
@@ -261,8 +279,9 @@ private slots:
     void automaticOrdersAreCountedForTheSupplier()
     {
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
-                                   "VALUES (5, 1, '07:00:00', 3)")));
+        QVERIFY(run(QStringLiteral(
+            "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
+            "VALUES (5, 1, '07:00:00', 3)")));
         QVERIFY(orderable(1, 1, mealDay));
         QVERIFY(orderable(2, 2, mealDay));
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum")));
@@ -271,7 +290,7 @@ private slots:
         QStringList due;
         for (const OrderRecord &record : worker->dueOrders())
             due << QStringLiteral("%1 x %2").arg(record.quantity).arg(record.name);
-        QCOMPARE(due, (QStringList {QStringLiteral("2 x Guláš"), QStringLiteral("2 x Vývar")}));
+        QCOMPARE(due, (QStringList { QStringLiteral("2 x Guláš"), QStringLiteral("2 x Vývar") }));
     }
 
     void removeAutoInformativeMeals()
@@ -282,7 +301,8 @@ private slots:
         QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum")));
         QVERIFY(tick());
         QCOMPARE(autoRows().size(), 1);
-        QVERIFY(QMetaObject::invokeMethod(worker.get(), "removeAutoInformativeMeals", Qt::DirectConnection));
+        QVERIFY(QMetaObject::invokeMethod(
+            worker.get(), "removeAutoInformativeMeals", Qt::DirectConnection));
         QVERIFY(autoRows().isEmpty());
         QCOMPARE(tenant.scalar(QStringLiteral("SELECT COUNT(*) FROM cat_orders")).toInt(), 1);
     }

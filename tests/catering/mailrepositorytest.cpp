@@ -1,6 +1,6 @@
+#include "mailrepository.h"
 #include "cateringtenant.h"
 #include "logcapture.h"
-#include "mailrepository.h"
 #include "mariadbfixture.h"
 #include "testmain.h"
 
@@ -13,7 +13,7 @@ class MailRepositoryTest : public QObject
     Q_OBJECT
 
 private:
-    CateringTenant tenant {QStringLiteral("yxa_cat_mailrepo")};
+    CateringTenant tenant { QStringLiteral("yxa_cat_mailrepo") };
     QSqlDatabase db;
 
     MailRecord orderMail() const
@@ -79,9 +79,11 @@ private slots:
         QVERIFY(mid > 0);
 
         QSqlQuery row(tenant.root());
-        QVERIFY_SQL(row, exec(QStringLiteral("SELECT type, `from`, `to`, subject, body, aid, uid, data, done, apiID, "
-                                             "sent, created, UNIX_TIMESTAMP() FROM emails WHERE mid = %1")
-                                  .arg(mid)));
+        QVERIFY_SQL(row,
+            exec(QStringLiteral(
+                "SELECT type, `from`, `to`, subject, body, aid, uid, data, done, apiID, "
+                "sent, created, UNIX_TIMESTAMP() FROM emails WHERE mid = %1")
+                     .arg(mid)));
         QVERIFY(row.next());
         QCOMPARE(row.value(0).toString(), QStringLiteral("C"));
         QCOMPARE(row.value(1).toString(), orderMail().from);
@@ -108,9 +110,15 @@ private slots:
         repository.setDB(db);
         const int mid = repository.addMail(mail);
         QVERIFY(mid > 0);
-        QVERIFY(tenant.scalar(QStringLiteral("SELECT type IS NULL FROM emails WHERE mid = %1").arg(mid)).toBool());
-        QCOMPARE(tenant.scalar(QStringLiteral("SELECT aid FROM emails WHERE mid = %1").arg(mid)).toUInt(), 12u);
-        QCOMPARE(tenant.scalar(QStringLiteral("SELECT uid FROM emails WHERE mid = %1").arg(mid)).toUInt(), 34u);
+        QVERIFY(
+            tenant.scalar(QStringLiteral("SELECT type IS NULL FROM emails WHERE mid = %1").arg(mid))
+                .toBool());
+        QCOMPARE(tenant.scalar(QStringLiteral("SELECT aid FROM emails WHERE mid = %1").arg(mid))
+                     .toUInt(),
+            12u);
+        QCOMPARE(tenant.scalar(QStringLiteral("SELECT uid FROM emails WHERE mid = %1").arg(mid))
+                     .toUInt(),
+            34u);
 
         const MailRecord back = repository.loadMail(uint(mid));
         QVERIFY(back.type.isNull());
@@ -131,11 +139,14 @@ private slots:
 
     void failingInsertGivesMinusOne()
     {
-        QVERIFY(tenant.exec(QStringLiteral("CREATE TRIGGER emails_refuse BEFORE INSERT ON emails FOR EACH ROW "
-                                           "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'")));
+        QVERIFY(tenant.exec(
+            QStringLiteral("CREATE TRIGGER emails_refuse BEFORE INSERT ON emails FOR EACH ROW "
+                           "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'")));
         MailRepository repository;
         repository.setDB(db);
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^MailRepository::addMail\\(\\) SQL ERROR:.*refused by test")));
+        QTest::ignoreMessage(QtCriticalMsg,
+            QRegularExpression(
+                QStringLiteral("^MailRepository::addMail\\(\\) SQL ERROR:.*refused by test")));
         QCOMPARE(repository.addMail(orderMail()), -1);
     }
 
@@ -145,8 +156,10 @@ private slots:
         repository.setDB(db);
         const int mid = repository.addMail(orderMail());
         QVERIFY(mid > 0);
-        QVERIFY(tenant.exec(QStringLiteral("UPDATE emails SET status = 'S', done = 1700000000, sent = 70000 "
-                                           "WHERE mid = %1").arg(mid)));
+        QVERIFY(tenant.exec(
+            QStringLiteral("UPDATE emails SET status = 'S', done = 1700000000, sent = 70000 "
+                           "WHERE mid = %1")
+                .arg(mid)));
         const MailRecord mail = repository.loadMail(uint(mid));
         QCOMPARE(mail.mid, uint(mid));
         QCOMPARE(mail.type, QLatin1Char('C'));
@@ -182,11 +195,15 @@ private slots:
         repository.setDB(db);
         const int mid = repository.addMail(orderMail());
         QVERIFY(mid > 0);
-        QVERIFY(tenant.exec(QStringLiteral("UPDATE emails SET status = 'S', done = 1700000000, apiID = 'abc', sent = 1 "
-                                           "WHERE mid = %1").arg(mid)));
+        QVERIFY(tenant.exec(QStringLiteral(
+            "UPDATE emails SET status = 'S', done = 1700000000, apiID = 'abc', sent = 1 "
+            "WHERE mid = %1")
+                                .arg(mid)));
         QVERIFY(repository.resetMail(uint(mid)));
         QSqlQuery row(tenant.root());
-        QVERIFY_SQL(row, exec(QStringLiteral("SELECT status, done, apiID, sent FROM emails WHERE mid = %1").arg(mid)));
+        QVERIFY_SQL(row,
+            exec(QStringLiteral("SELECT status, done, apiID, sent FROM emails WHERE mid = %1")
+                     .arg(mid)));
         QVERIFY(row.next());
         QCOMPARE(row.value(0).toString(), QStringLiteral("Q"));
         QVERIFY(row.value(1).isNull());
@@ -200,7 +217,8 @@ private slots:
         repository.setDB(db);
         LogCapture log;
         QCOMPARE(repository.resetMail(4711), false);
-        QVERIFY2(log.matching(QStringLiteral("MailRepository")).isEmpty(), qPrintable(log.lines().join(QLatin1Char('\n'))));
+        QVERIFY2(log.matching(QStringLiteral("MailRepository")).isEmpty(),
+            qPrintable(log.lines().join(QLatin1Char('\n'))));
     }
 };
 

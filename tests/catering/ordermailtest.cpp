@@ -21,7 +21,7 @@ namespace {
 // Runs one of poppler's tools on pdf and returns what it wrote to stdout.
 // With TST_CATERING_KEEP_PDF set to a directory, the PDFs are kept there.
 QString popplerOutput(const QString &tool, const QStringList &options, const QByteArray &pdf,
-                      const QStringList &trailing = {})
+    const QStringList &trailing = {})
 {
     QTemporaryFile file;
     if (!file.open())
@@ -30,7 +30,9 @@ QString popplerOutput(const QString &tool, const QStringList &options, const QBy
     file.flush();
     const QString keep = qEnvironmentVariable("TST_CATERING_KEEP_PDF");
     if (!keep.isEmpty())
-        QFile::copy(file.fileName(), QStringLiteral("%1/%2.pdf").arg(keep, QString::fromLatin1(QTest::currentTestFunction())));
+        QFile::copy(file.fileName(),
+            QStringLiteral("%1/%2.pdf")
+                .arg(keep, QString::fromLatin1(QTest::currentTestFunction())));
     QProcess process;
     process.start(tool, QStringList(options) << file.fileName() << trailing);
     if (!process.waitForFinished(30000))
@@ -40,17 +42,18 @@ QString popplerOutput(const QString &tool, const QStringList &options, const QBy
 
 QString pdfText(const QByteArray &pdf)
 {
-    return popplerOutput(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), QStringLiteral("-enc"),
-                                                       QStringLiteral("UTF-8")}, pdf, {QStringLiteral("-")});
+    return popplerOutput(QStringLiteral("pdftotext"),
+        { QStringLiteral("-layout"), QStringLiteral("-enc"), QStringLiteral("UTF-8") }, pdf,
+        { QStringLiteral("-") });
 }
 } // namespace
 
 // The report engine's page layout is a separate piece of work; until it
 // draws, the PDF holds no text and the checks of its content cannot run.
-#define REQUIRE_PDF_LAYOUT(text)                                                                  \
-    do {                                                                                          \
-        if ((text).trimmed().isEmpty())                                                           \
-            QSKIP("order PDF layout not available yet");                                          \
+#define REQUIRE_PDF_LAYOUT(text)                                                                   \
+    do {                                                                                           \
+        if ((text).trimmed().isEmpty())                                                            \
+            QSKIP("order PDF layout not available yet");                                           \
     } while (false)
 
 // The order mail of one (supplier, segment) group: subject, body, the PDF
@@ -61,7 +64,7 @@ class OrderMailTest : public QObject
     Q_OBJECT
 
 private:
-    CateringTenant tenant {QStringLiteral("yxa_cat_ordermail")};
+    CateringTenant tenant { QStringLiteral("yxa_cat_ordermail") };
     std::unique_ptr<TabloraWorker> worker;
     const QDate friday = nextFriday(QDate(2030, 1, 1));
     const QDate wednesday = friday.addDays(-2);
@@ -75,33 +78,43 @@ private:
         return false;
     }
 
-    bool seed(const QString &segmentName = QStringLiteral("Obed"), const QStringList &addresses = {QStringLiteral("objednavky@slnko.test")})
+    bool seed(const QString &segmentName = QStringLiteral("Obed"),
+        const QStringList &addresses = { QStringLiteral("objednavky@slnko.test") })
     {
         QSqlQuery vars(tenant.root());
-        vars.prepare(QStringLiteral("INSERT INTO vars (name, value) VALUES ('LCNSN', ?), ('globalEmail', 'jedalen@firma.test')"));
+        vars.prepare(QStringLiteral("INSERT INTO vars (name, value) VALUES ('LCNSN', ?), "
+                                    "('globalEmail', 'jedalen@firma.test')"));
         vars.addBindValue(CateringTenant::licenceName(QStringLiteral("Firma s.r.o.")));
         QSqlQuery segment(tenant.root());
-        segment.prepare(QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (1, ?, '12:00:00')"));
+        segment.prepare(QStringLiteral(
+            "INSERT INTO cat_segments (segmentID, name, start) VALUES (1, ?, '12:00:00')"));
         segment.addBindValue(segmentName);
         if (!vars.exec() || !segment.exec())
             return false;
         for (const QString &address : addresses) {
-            if (!run(QStringLiteral("INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, '%1')").arg(address)))
+            if (!run(QStringLiteral(
+                    "INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, '%1')")
+                         .arg(address)))
                 return false;
         }
-        return run(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"))
-            && run(QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1), "
-                                  "(2, 'Vývar', 1), (3, 'Rezeň', 1)"))
-            && run(QStringLiteral("INSERT INTO branches (bid, name) VALUES (1, 'Zvolen'), (2, 'Banská Bystrica'), "
-                                  "(3, 'Martin')"))
-            && run(QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
-                                  "VALUES (5, 1, '10:00:00', 2)"));
+        return run(QStringLiteral(
+                   "INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"))
+            && run(QStringLiteral(
+                "INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1), "
+                "(2, 'Vývar', 1), (3, 'Rezeň', 1)"))
+            && run(QStringLiteral(
+                "INSERT INTO branches (bid, name) VALUES (1, 'Zvolen'), (2, 'Banská Bystrica'), "
+                "(3, 'Martin')"))
+            && run(QStringLiteral(
+                "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
+                "VALUES (5, 1, '10:00:00', 2)"));
     }
 
     bool orderable(int id, int bid, int foodID, int quantity)
     {
-        return run(QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
-                                  "VALUES (%1, 1, '%2', %3, %4, 1)")
+        return run(QStringLiteral(
+                   "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
+                   "VALUES (%1, 1, '%2', %3, %4, 1)")
                        .arg(id)
                        .arg(friday.toString(Qt::ISODate))
                        .arg(bid)
@@ -115,7 +128,8 @@ private:
     // Goulash for two branches (3 and 2), broth and schnitzel elsewhere.
     bool standardOrders()
     {
-        return orderable(1, 1, 1, 3) && orderable(2, 2, 1, 2) && orderable(3, 2, 2, 1) && orderable(4, 3, 3, 4);
+        return orderable(1, 1, 1, 3) && orderable(2, 2, 1, 2) && orderable(3, 2, 2, 1)
+            && orderable(4, 3, 3, 4);
     }
 
     bool tick(const QTime &time = QTime(10, 1))
@@ -128,7 +142,8 @@ private:
         return true;
     }
 
-    struct Row {
+    struct Row
+    {
         QString type, from, to, subject, body;
         QByteArray data;
     };
@@ -137,26 +152,36 @@ private:
     {
         QVector<Row> rows;
         QSqlQuery query(tenant.root());
-        query.exec(QStringLiteral("SELECT type, `from`, `to`, subject, body, data FROM emails ORDER BY mid"));
+        query.exec(QStringLiteral(
+            "SELECT type, `from`, `to`, subject, body, data FROM emails ORDER BY mid"));
         while (query.next())
-            rows.append({query.value(0).toString(), query.value(1).toString(), query.value(2).toString(),
-                         query.value(3).toString(), query.value(4).toString(), query.value(5).toByteArray()});
+            rows.append({ query.value(0).toString(), query.value(1).toString(),
+                query.value(2).toString(), query.value(3).toString(), query.value(4).toString(),
+                query.value(5).toByteArray() });
         return rows;
     }
 
     static QJsonObject attachmentOf(const Row &row)
     {
-        return QJsonDocument::fromJson(row.data).object().value(QStringLiteral("attachments")).toArray().first().toObject();
+        return QJsonDocument::fromJson(row.data)
+            .object()
+            .value(QStringLiteral("attachments"))
+            .toArray()
+            .first()
+            .toObject();
     }
 
     static QByteArray pdfOf(const Row &row)
     {
-        return QByteArray::fromBase64(attachmentOf(row).value(QStringLiteral("content")).toString().toLatin1());
+        return QByteArray::fromBase64(
+            attachmentOf(row).value(QStringLiteral("content")).toString().toLatin1());
     }
 
     QVariant sentOf(int orderableID) const
     {
-        return tenant.scalar(QStringLiteral("SELECT sent FROM cat_orderables WHERE orderableID = %1").arg(orderableID));
+        return tenant.scalar(
+            QStringLiteral("SELECT sent FROM cat_orderables WHERE orderableID = %1")
+                .arg(orderableID));
     }
 
 private slots:
@@ -188,14 +213,16 @@ private slots:
         QCOMPARE(rows[0].type, QStringLiteral("C"));
         QCOMPARE(rows[0].from, QStringLiteral("jedalen@firma.test"));
         QCOMPARE(rows[0].to, QStringLiteral("objednavky@slnko.test"));
-        QCOMPARE(rows[0].subject, QStringLiteral("Firma s.r.o. - Objednávka - %1, Obed, dodávateľ: Slnko")
-                                      .arg(friday.toString(QStringLiteral("dd.MM.yyyy"))));
-        QCOMPARE(rows[0].body, QStringLiteral("Celkový súčet objednaných jedál: \n\n"
-                                              "5  x \tGuláš\n"
-                                              "1  x \tVývar\n"
-                                              "4  x \tRezeň\n"
-                                              "\n\n"
-                                              "Objednávka sa nachádza v prílohe."));
+        QCOMPARE(rows[0].subject,
+            QStringLiteral("Firma s.r.o. - Objednávka - %1, Obed, dodávateľ: Slnko")
+                .arg(friday.toString(QStringLiteral("dd.MM.yyyy"))));
+        QCOMPARE(rows[0].body,
+            QStringLiteral("Celkový súčet objednaných jedál: \n\n"
+                           "5  x \tGuláš\n"
+                           "1  x \tVývar\n"
+                           "4  x \tRezeň\n"
+                           "\n\n"
+                           "Objednávka sa nachádza v prílohe."));
         for (int id = 1; id <= 4; ++id)
             QCOMPARE(sentOf(id).toInt(), 5);
     }
@@ -206,8 +233,9 @@ private slots:
         QVERIFY(run(QStringLiteral("DELETE FROM vars WHERE name = 'LCNSN'")));
         QVERIFY(orderable(1, 1, 1, 1));
         QVERIFY(tick());
-        QCOMPARE(mails().value(0).subject, QStringLiteral(" - Objednávka - %1, Obed, dodávateľ: Slnko")
-                                               .arg(friday.toString(QStringLiteral("dd.MM.yyyy"))));
+        QCOMPARE(mails().value(0).subject,
+            QStringLiteral(" - Objednávka - %1, Obed, dodávateľ: Slnko")
+                .arg(friday.toString(QStringLiteral("dd.MM.yyyy"))));
     }
 
     void reportAnswers()
@@ -232,8 +260,9 @@ private slots:
         worker->setValue(1, QStringLiteral("branchName"), value, 0);
         QCOMPARE(value.toString(), QStringLiteral("Banská Bystrica"));
         worker->setValue(0, QStringLiteral("header"), value, 0);
-        QCOMPARE(value.toString(), QStringLiteral("Záväzná objednávka - Firma s.r.o. %1, Obed: Slnko")
-                                       .arg(friday.toString(QStringLiteral("d. M. yyyy"))));
+        QCOMPARE(value.toString(),
+            QStringLiteral("Záväzná objednávka - Firma s.r.o. %1, Obed: Slnko")
+                .arg(friday.toString(QStringLiteral("d. M. yyyy"))));
 
         // Out of range reads an empty record; unknown names stay untouched.
         worker->setValue(4, QStringLiteral("name"), value, 0);
@@ -266,15 +295,17 @@ private slots:
         QCOMPARE(rows.size(), 1);
         const QJsonDocument doc = QJsonDocument::fromJson(rows[0].data);
         QVERIFY(doc.isObject());
-        QCOMPARE(doc.object().keys(), QStringList {QStringLiteral("attachments")});
+        QCOMPARE(doc.object().keys(), QStringList { QStringLiteral("attachments") });
         QCOMPARE(doc.object().value(QStringLiteral("attachments")).toArray().size(), 1);
         QCOMPARE(rows[0].data, doc.toJson(QJsonDocument::Indented));
         const QJsonObject file = attachmentOf(rows[0]);
         QCOMPARE(file.value(QStringLiteral("name")).toString(),
-                 QStringLiteral("Objednávka-%1-%2.pdf").arg(friday.toString(QStringLiteral("yyyyMMdd")), segment));
+            QStringLiteral("Objednávka-%1-%2.pdf")
+                .arg(friday.toString(QStringLiteral("yyyyMMdd")), segment));
         const QString content = file.value(QStringLiteral("content")).toString();
         QVERIFY(!content.contains(QLatin1Char('\n')));
-        QCOMPARE(QString::fromLatin1(QByteArray::fromBase64(content.toLatin1()).toBase64()), content);
+        QCOMPARE(
+            QString::fromLatin1(QByteArray::fromBase64(content.toLatin1()).toBase64()), content);
 
         const QByteArray pdf = pdfOf(rows[0]);
         REQUIRE_PDF_LAYOUT(pdfText(pdf));
@@ -313,16 +344,21 @@ private slots:
         int from = 0;
         for (const QRegularExpression &re : expected) {
             const QRegularExpressionMatch match = re.match(text, from);
-            QVERIFY2(match.hasMatch(), qPrintable(re.pattern() + QStringLiteral(" not found after ") + QString::number(from)
-                                                  + QStringLiteral(" in:\n") + text));
+            QVERIFY2(match.hasMatch(),
+                qPrintable(re.pattern() + QStringLiteral(" not found after ")
+                    + QString::number(from) + QStringLiteral(" in:\n") + text));
             from = match.capturedEnd();
         }
         // The footer: page counter (text extraction may drop the blanks
         // around the slash), banner, print date and time.
-        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 ?/ ?1(\\s|$)")).match(text).hasMatch(), qPrintable(text));
+        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 ?/ ?1(\\s|$)")).match(text).hasMatch(),
+            qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("Tablora")), qPrintable(text));
         QVERIFY2(text.contains(QString::number(QDate::currentDate().year())), qPrintable(text));
-        QVERIFY2(QRegularExpression(QStringLiteral("\\b\\d{1,2}:\\d{2}(:\\d{2})?\\b")).match(text).hasMatch(), qPrintable(text));
+        QVERIFY2(QRegularExpression(QStringLiteral("\\b\\d{1,2}:\\d{2}(:\\d{2})?\\b"))
+                     .match(text)
+                     .hasMatch(),
+            qPrintable(text));
     }
 
     void pdfEmblem()
@@ -332,8 +368,10 @@ private slots:
         QVERIFY(tick());
         const QByteArray pdf = pdfOf(mails().value(0));
         REQUIRE_PDF_LAYOUT(pdfText(pdf));
-        const QString images = popplerOutput(QStringLiteral("pdfimages"), {QStringLiteral("-list")}, pdf);
-        QVERIFY2(images.contains(QRegularExpression(QStringLiteral("image\\s+32\\s+32\\b"))), qPrintable(images));
+        const QString images
+            = popplerOutput(QStringLiteral("pdfimages"), { QStringLiteral("-list") }, pdf);
+        QVERIFY2(images.contains(QRegularExpression(QStringLiteral("image\\s+32\\s+32\\b"))),
+            qPrintable(images));
     }
 
     void pageCounters()
@@ -346,8 +384,12 @@ private slots:
         REQUIRE_PDF_LAYOUT(text);
         const QStringList pages = text.split(QLatin1Char('\f'), Qt::SkipEmptyParts);
         QCOMPARE(pages.size(), 2);
-        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)1 ?/ ?2(\\s|$)")).match(pages[0]).hasMatch(), qPrintable(pages[0]));
-        QVERIFY2(QRegularExpression(QStringLiteral("(^|\\s)2 ?/ ?2(\\s|$)")).match(pages[1]).hasMatch(), qPrintable(pages[1]));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("(^|\\s)1 ?/ ?2(\\s|$)")).match(pages[0]).hasMatch(),
+            qPrintable(pages[0]));
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("(^|\\s)2 ?/ ?2(\\s|$)")).match(pages[1]).hasMatch(),
+            qPrintable(pages[1]));
         QVERIFY(pages[0].contains(QStringLiteral("Položka")));
         QVERIFY(pages[1].contains(QStringLiteral("Položka"))); // repeated after the break
         QVERIFY(pages[0].contains(QStringLiteral("Záväzná objednávka")));
@@ -366,14 +408,16 @@ private slots:
         const QString text = pdfText(pdfOf(mails().value(0)));
         REQUIRE_PDF_LAYOUT(text);
         QVERIFY(QRegularExpression(QStringLiteral("Guláš\\s+2\\b")).match(text).hasMatch());
-        for (const QString &name : {QStringLiteral("Zvolen"), QStringLiteral("Martin"), QStringLiteral("Banská")})
+        for (const QString &name :
+            { QStringLiteral("Zvolen"), QStringLiteral("Martin"), QStringLiteral("Banská") })
             QVERIFY(!text.contains(name));
     }
 
     void threeAddressesThreeRows()
     {
-        QVERIFY(seed(QStringLiteral("Obed"), {QStringLiteral("a@slnko.test"), QStringLiteral("b@slnko.test"),
-                                               QStringLiteral("c@slnko.test")}));
+        QVERIFY(seed(QStringLiteral("Obed"),
+            { QStringLiteral("a@slnko.test"), QStringLiteral("b@slnko.test"),
+                QStringLiteral("c@slnko.test") }));
         QVERIFY(standardOrders());
         QVERIFY(tick());
         const QVector<Row> rows = mails();
@@ -383,10 +427,12 @@ private slots:
             to << row.to;
             QCOMPARE(row.subject, rows[0].subject);
             QCOMPARE(row.body, rows[0].body);
-            QCOMPARE(attachmentOf(row).value(QStringLiteral("name")), attachmentOf(rows[0]).value(QStringLiteral("name")));
+            QCOMPARE(attachmentOf(row).value(QStringLiteral("name")),
+                attachmentOf(rows[0]).value(QStringLiteral("name")));
         }
-        QCOMPARE(to, (QStringList {QStringLiteral("a@slnko.test"), QStringLiteral("b@slnko.test"),
-                                   QStringLiteral("c@slnko.test")}));
+        QCOMPARE(to,
+            (QStringList { QStringLiteral("a@slnko.test"), QStringLiteral("b@slnko.test"),
+                QStringLiteral("c@slnko.test") }));
         const QString text = pdfText(pdfOf(rows[2]));
         REQUIRE_PDF_LAYOUT(text);
         QCOMPARE(text.count(QStringLiteral("Banská Bystrica")), 1);
@@ -394,12 +440,14 @@ private slots:
 
     void failingInsertLeavesOrdersDue()
     {
-        QVERIFY(seed(QStringLiteral("Obed"), {QStringLiteral("a@slnko.test"), QStringLiteral("zlyha@slnko.test"),
-                                               QStringLiteral("c@slnko.test")}));
+        QVERIFY(seed(QStringLiteral("Obed"),
+            { QStringLiteral("a@slnko.test"), QStringLiteral("zlyha@slnko.test"),
+                QStringLiteral("c@slnko.test") }));
         QVERIFY(standardOrders());
-        QVERIFY(run(QStringLiteral("CREATE TRIGGER emails_refuse BEFORE INSERT ON emails FOR EACH ROW "
-                                   "BEGIN IF NEW.`to` = 'zlyha@slnko.test' THEN "
-                                   "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'; END IF; END")));
+        QVERIFY(run(QStringLiteral(
+            "CREATE TRIGGER emails_refuse BEFORE INSERT ON emails FOR EACH ROW "
+            "BEGIN IF NEW.`to` = 'zlyha@slnko.test' THEN "
+            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'; END IF; END")));
         LogCapture log;
         QVERIFY(tick());
         QVERIFY(!log.matching(QStringLiteral("MailRepository::addMail() SQL ERROR:")).isEmpty());
@@ -420,9 +468,10 @@ private slots:
     {
         QVERIFY(seed());
         QVERIFY(standardOrders());
-        QVERIFY(run(QStringLiteral("CREATE TRIGGER orderables_refuse BEFORE UPDATE ON cat_orderables FOR EACH ROW "
-                                   "BEGIN IF NEW.orderableID = 3 THEN "
-                                   "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'; END IF; END")));
+        QVERIFY(run(QStringLiteral(
+            "CREATE TRIGGER orderables_refuse BEFORE UPDATE ON cat_orderables FOR EACH ROW "
+            "BEGIN IF NEW.orderableID = 3 THEN "
+            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'; END IF; END")));
         LogCapture log;
         QVERIFY(tick());
         QVERIFY(!log.matching(QStringLiteral("TabloraWorker - setSent ERROR:")).isEmpty());
@@ -436,11 +485,12 @@ private slots:
 
     void emptyAddressIsSkipped()
     {
-        QVERIFY(seed(QStringLiteral("Obed"), {QString(), QStringLiteral("b@slnko.test")}));
+        QVERIFY(seed(QStringLiteral("Obed"), { QString(), QStringLiteral("b@slnko.test") }));
         QVERIFY(orderable(1, 1, 1, 2));
         LogCapture log;
         QVERIFY(tick());
-        QVERIFY(!log.matching(QStringLiteral("TabloraWorker - order mail to '' not queued")).isEmpty());
+        QVERIFY(
+            !log.matching(QStringLiteral("TabloraWorker - order mail to '' not queued")).isEmpty());
         QCOMPARE(mails().size(), 1);
         QCOMPARE(mails().value(0).to, QStringLiteral("b@slnko.test"));
         QCOMPARE(sentOf(1).toInt(), 5);
@@ -449,11 +499,15 @@ private slots:
     void groupsBySupplierAndSegment()
     {
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (2, 'Večera', '18:00:00')")));
+        QVERIFY(run(QStringLiteral(
+            "INSERT INTO cat_segments (segmentID, name, start) VALUES (2, 'Večera', '18:00:00')")));
         QVERIFY(standardOrders());
-        QVERIFY(run(QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
-                                   "VALUES (5, 2, '%1', 1, 2, 1)").arg(friday.toString(Qt::ISODate))));
-        QVERIFY(run(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (5, 7, 6, 'x')")));
+        QVERIFY(run(QStringLiteral(
+            "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
+            "VALUES (5, 2, '%1', 1, 2, 1)")
+                        .arg(friday.toString(Qt::ISODate))));
+        QVERIFY(run(QStringLiteral(
+            "INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (5, 7, 6, 'x')")));
         QVERIFY(tick());
         const QVector<Row> rows = mails();
         QCOMPARE(rows.size(), 2);

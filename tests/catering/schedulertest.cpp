@@ -25,8 +25,8 @@ class SchedulerTest : public QObject
 
 private:
     const QString infoName = QStringLiteral("yxa_cat_info");
-    const QStringList tenants {QStringLiteral("yxa_cat_sched1"), QStringLiteral("yxa_cat_sched2"),
-                               QStringLiteral("yxa_cat_sched3")};
+    const QStringList tenants { QStringLiteral("yxa_cat_sched1"), QStringLiteral("yxa_cat_sched2"),
+        QStringLiteral("yxa_cat_sched3") };
     static constexpr int fillers = 2497;
 
     QSqlDatabase infoRoot() const
@@ -38,7 +38,7 @@ private:
     {
         std::unique_ptr<DBManager> manager(new DBManager);
         QSqlDatabase info = MariaDbFixture::connection(QStringLiteral("cat.sched.info"), infoName,
-                                                       QStringLiteral("root"), MariaDbFixture::rootPassword());
+            QStringLiteral("root"), MariaDbFixture::rootPassword());
         // The manager only notes an information database that it opened itself.
         info.close();
         manager->setInfoDB(info);
@@ -60,24 +60,33 @@ private slots:
         QString error;
         QVERIFY2(MariaDbFixture::createInfoDatabase(infoName, &error), qPrintable(error));
         for (int i = 0; i < tenants.size(); ++i) {
-            QVERIFY2(MariaDbFixture::createTenant(infoName, QStringLiteral("t%1").arg(i + 1), tenants[i], 1,
-                                                  {QStringLiteral("tenant.sql"), QStringLiteral("catering.sql")}, &error),
-                     qPrintable(error));
+            QVERIFY2(
+                MariaDbFixture::createTenant(infoName, QStringLiteral("t%1").arg(i + 1), tenants[i],
+                    1, { QStringLiteral("tenant.sql"), QStringLiteral("catering.sql") }, &error),
+                qPrintable(error));
         }
         // Two tenants with send slots; the third has none yet.
         for (int i = 0; i < 2; ++i)
-            QVERIFY(CateringTenant(tenants[i]).exec(QStringLiteral(
-                "INSERT INTO cat_promailsdelay (supplierID, sendtime, daysto) VALUES (1, '10:00:00', 1)")));
+            QVERIFY(CateringTenant(tenants[i])
+                        .exec(QStringLiteral("INSERT INTO cat_promailsdelay (supplierID, sendtime, "
+                                             "daysto) VALUES (1, '10:00:00', 1)")));
 
         // Enabled schemas without a usable account: the scan pages over them
         // but gets no connection.
         QStringList values;
         for (int i = 0; i < fillers; ++i)
-            values << QStringLiteral("('z%1', 'nothing%1', '', '', 1)").arg(i, 4, 10, QLatin1Char('0'));
-        QVERIFY2(MariaDbFixture::exec(infoRoot(), QStringLiteral("INSERT INTO `schemas` (token, name, user, pass, status) VALUES ")
-                                                      + values.join(QLatin1Char(',')), &error),
-                 qPrintable(error));
-        QCOMPARE(MariaDbFixture::scalar(infoRoot(), QStringLiteral("SELECT COUNT(*) FROM `schemas` WHERE status = 1")).toInt(), 2500);
+            values << QStringLiteral("('z%1', 'nothing%1', '', '', 1)")
+                          .arg(i, 4, 10, QLatin1Char('0'));
+        QVERIFY2(
+            MariaDbFixture::exec(infoRoot(),
+                QStringLiteral("INSERT INTO `schemas` (token, name, user, pass, status) VALUES ")
+                    + values.join(QLatin1Char(',')),
+                &error),
+            qPrintable(error));
+        QCOMPARE(MariaDbFixture::scalar(
+                     infoRoot(), QStringLiteral("SELECT COUNT(*) FROM `schemas` WHERE status = 1"))
+                     .toInt(),
+            2500);
     }
 
     void cleanupTestCase()
@@ -99,20 +108,24 @@ private slots:
         LogCapture log;
         QVERIFY(QMetaObject::invokeMethod(plugin.get(), "checkSchemas", Qt::DirectConnection));
         QCOMPARE(log.matching(QStringLiteral("DBManager::loadTokens(limit:")),
-                 (QStringList {QStringLiteral("DBManager::loadTokens(limit: 1000, offset: 0)"),
-                               QStringLiteral("DBManager::loadTokens(limit: 1000, offset: 1000)"),
-                               QStringLiteral("DBManager::loadTokens(limit: 1000, offset: 2000)")}));
+            (QStringList { QStringLiteral("DBManager::loadTokens(limit: 1000, offset: 0)"),
+                QStringLiteral("DBManager::loadTokens(limit: 1000, offset: 1000)"),
+                QStringLiteral("DBManager::loadTokens(limit: 1000, offset: 2000)") }));
         QCOMPARE(log.matching(QStringLiteral("Tablora::checkSchemas() - active workers:")),
-                 QStringList {QStringLiteral("Tablora::checkSchemas() - active workers: 2 / 2500 schemas checked "
-                                             "(total enabled schemas: 2500)")});
+            QStringList {
+                QStringLiteral("Tablora::checkSchemas() - active workers: 2 / 2500 schemas checked "
+                               "(total enabled schemas: 2500)") });
 
-        QCOMPARE(plugin->tenantWorkers().keys(), (QStringList {QStringLiteral("t1"), QStringLiteral("t2")}));
-        QCOMPARE(threadNames(*plugin), (QStringList {QStringLiteral("Tablora_1"), QStringLiteral("Tablora_2")}));
+        QCOMPARE(plugin->tenantWorkers().keys(),
+            (QStringList { QStringLiteral("t1"), QStringLiteral("t2") }));
+        QCOMPARE(threadNames(*plugin),
+            (QStringList { QStringLiteral("Tablora_1"), QStringLiteral("Tablora_2") }));
         for (int i = 0; i < 2; ++i) {
             const QString token = QStringLiteral("t%1").arg(i + 1);
             TabloraWorker *worker = plugin->tenantWorkers().value(token);
             QCOMPARE(worker->connectionName(),
-                     manager->getConnectionNameFromToken(token) + QStringLiteral(".Tablora.") + tenants[i]);
+                manager->getConnectionNameFromToken(token) + QStringLiteral(".Tablora.")
+                    + tenants[i]);
             QThread *thread = plugin->workerThreads().at(i);
             QCOMPARE(worker->thread(), thread);
             QTRY_VERIFY(thread->isRunning());
@@ -124,15 +137,16 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(plugin.get(), "checkSchemas", Qt::DirectConnection));
         QCOMPARE(plugin->workerThreads().size(), 2);
         QCOMPARE(log.matching(QStringLiteral("Tablora::checkSchemas() - active workers:")).value(0),
-                 QStringLiteral("Tablora::checkSchemas() - active workers: 2 / 2500 schemas checked "
-                                "(total enabled schemas: 2500)"));
+            QStringLiteral("Tablora::checkSchemas() - active workers: 2 / 2500 schemas checked "
+                           "(total enabled schemas: 2500)"));
 
         // The third schema gets its worker on the first scan after its first send slot.
-        QVERIFY(CateringTenant(tenants[2]).exec(QStringLiteral(
-            "INSERT INTO cat_promailsdelay (supplierID, sendtime, daysto) VALUES (1, '10:00:00', 1)")));
+        QVERIFY(CateringTenant(tenants[2])
+                    .exec(QStringLiteral("INSERT INTO cat_promailsdelay (supplierID, sendtime, "
+                                         "daysto) VALUES (1, '10:00:00', 1)")));
         QVERIFY(QMetaObject::invokeMethod(plugin.get(), "checkSchemas", Qt::DirectConnection));
         QCOMPARE(plugin->tenantWorkers().keys(),
-                 (QStringList {QStringLiteral("t1"), QStringLiteral("t2"), QStringLiteral("t3")}));
+            (QStringList { QStringLiteral("t1"), QStringLiteral("t2"), QStringLiteral("t3") }));
         QCOMPARE(threadNames(*plugin).last(), QStringLiteral("Tablora_3"));
         QVERIFY(CateringTenant(tenants[2]).exec(QStringLiteral("DELETE FROM cat_promailsdelay")));
 
@@ -150,7 +164,8 @@ private slots:
 
     void noEnabledSchemasReadsNoPage()
     {
-        QVERIFY(MariaDbFixture::exec(infoRoot(), QStringLiteral("UPDATE `schemas` SET status = 0")));
+        QVERIFY(
+            MariaDbFixture::exec(infoRoot(), QStringLiteral("UPDATE `schemas` SET status = 0")));
         std::unique_ptr<DBManager> manager = makeManager();
         manager->setDebugLevel(1);
         Tablora plugin;
@@ -158,9 +173,11 @@ private slots:
         plugin.setDebugLevel(1);
         LogCapture log;
         QVERIFY(QMetaObject::invokeMethod(&plugin, "checkSchemas", Qt::DirectConnection));
-        QVERIFY(MariaDbFixture::exec(infoRoot(), QStringLiteral("UPDATE `schemas` SET status = 1")));
+        QVERIFY(
+            MariaDbFixture::exec(infoRoot(), QStringLiteral("UPDATE `schemas` SET status = 1")));
         QVERIFY(log.matching(QStringLiteral("DBManager::loadTokens(limit:")).isEmpty());
-        QVERIFY(log.matching(QStringLiteral("Tablora::checkSchemas() - active workers:")).isEmpty());
+        QVERIFY(
+            log.matching(QStringLiteral("Tablora::checkSchemas() - active workers:")).isEmpty());
         QVERIFY(plugin.workerThreads().isEmpty());
     }
 
@@ -171,7 +188,8 @@ private slots:
         plugin.setDBManager(manager.get());
         LogCapture log;
         QVERIFY(plugin.start());
-        QVERIFY2(log.lines().contains(QStringLiteral("Tablora - is info db: YES")), qPrintable(log.lines().join(QLatin1Char('\n'))));
+        QVERIFY2(log.lines().contains(QStringLiteral("Tablora - is info db: YES")),
+            qPrintable(log.lines().join(QLatin1Char('\n'))));
         QVERIFY(plugin.singleWorker() == nullptr);
         QVERIFY(plugin.schemaTimer()->isActive());
         QCOMPARE(plugin.schemaTimer()->interval(), 3600000);
@@ -184,7 +202,8 @@ private slots:
         Tablora plugin;
         LogCapture log;
         QVERIFY(!plugin.start());
-        QVERIFY(log.lines().contains(QStringLiteral("!!! Tablora: Database manager not initialized !!!")));
+        QVERIFY(log.lines().contains(
+            QStringLiteral("!!! Tablora: Database manager not initialized !!!")));
         QVERIFY(plugin.singleWorker() == nullptr);
         QVERIFY(!plugin.schemaTimer()->isActive());
     }
@@ -246,11 +265,14 @@ private slots:
 
     void pluginLoads()
     {
-        const QString path = qEnvironmentVariable("YXA_BINARY_DIR") + QStringLiteral("/plugins/libtablora.so");
+        const QString path
+            = qEnvironmentVariable("YXA_BINARY_DIR") + QStringLiteral("/plugins/libtablora.so");
         QVERIFY2(QFile::exists(path), qPrintable(path));
         QPluginLoader loader(path);
-        QCOMPARE(loader.metaData().value(QStringLiteral("IID")).toString(), QStringLiteral("com.velkor.yxa.ServerInterface"));
-        QCOMPARE(loader.metaData().value(QStringLiteral("className")).toString(), QStringLiteral("Tablora"));
+        QCOMPARE(loader.metaData().value(QStringLiteral("IID")).toString(),
+            QStringLiteral("com.velkor.yxa.ServerInterface"));
+        QCOMPARE(loader.metaData().value(QStringLiteral("className")).toString(),
+            QStringLiteral("Tablora"));
         QObject *instance = loader.instance();
         QVERIFY2(instance, qPrintable(loader.errorString()));
         ServerInterface *server = qobject_cast<ServerInterface *>(instance);

@@ -18,7 +18,7 @@ class SendSlotTest : public QObject
     Q_OBJECT
 
 private:
-    CateringTenant tenant {QStringLiteral("yxa_cat_slots")};
+    CateringTenant tenant { QStringLiteral("yxa_cat_slots") };
     std::unique_ptr<TabloraWorker> worker;
     // Meal day of the standard fixture, with Wednesday and Thursday before it.
     const QDate friday = nextFriday(QDate(2030, 1, 1));
@@ -43,24 +43,31 @@ private:
     // slots: two days before at 10:00 (id 5), one day before at 14:00 (id 6).
     bool seedSupplier()
     {
-        return seed({QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"),
-                     QStringLiteral("INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, 'objednavky@slnko.test')"),
-                     QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00')"),
-                     QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1)"),
-                     QStringLiteral("INSERT INTO branches (bid, name) VALUES (1, 'Centrum')"),
-                     QStringLiteral("INSERT INTO vars (name, value) VALUES ('globalEmail', 'jedalen@firma.test')"),
-                     QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
-                                    "VALUES (5, 1, '10:00:00', 2), (6, 1, '14:00:00', 1)")});
+        return seed({ QStringLiteral(
+                          "INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"),
+            QStringLiteral("INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, "
+                           "'objednavky@slnko.test')"),
+            QStringLiteral(
+                "INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00')"),
+            QStringLiteral(
+                "INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1)"),
+            QStringLiteral("INSERT INTO branches (bid, name) VALUES (1, 'Centrum')"),
+            QStringLiteral(
+                "INSERT INTO vars (name, value) VALUES ('globalEmail', 'jedalen@firma.test')"),
+            QStringLiteral(
+                "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
+                "VALUES (5, 1, '10:00:00', 2), (6, 1, '14:00:00', 1)") });
     }
 
     bool addOrderable(int id, const QDate &day, int quantity, int foodID = 1, int locked = 1)
     {
-        QStringList sql {QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
-                                        "VALUES (%1, 1, '%2', 1, %3, %4)")
-                             .arg(id)
-                             .arg(sqlDate(day))
-                             .arg(foodID)
-                             .arg(locked)};
+        QStringList sql { QStringLiteral(
+            "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
+            "VALUES (%1, 1, '%2', 1, %3, %4)")
+                              .arg(id)
+                              .arg(sqlDate(day))
+                              .arg(foodID)
+                              .arg(locked) };
         if (quantity > 0)
             sql << QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) "
                                   "VALUES (%1, 7, %2, 'Obed, Guláš, Centrum')")
@@ -71,10 +78,15 @@ private:
 
     QVariant sentOf(int orderableID) const
     {
-        return tenant.scalar(QStringLiteral("SELECT sent FROM cat_orderables WHERE orderableID = %1").arg(orderableID));
+        return tenant.scalar(
+            QStringLiteral("SELECT sent FROM cat_orderables WHERE orderableID = %1")
+                .arg(orderableID));
     }
 
-    int mailCount() const { return tenant.scalar(QStringLiteral("SELECT COUNT(*) FROM emails")).toInt(); }
+    int mailCount() const
+    {
+        return tenant.scalar(QStringLiteral("SELECT COUNT(*) FROM emails")).toInt();
+    }
 
     // Slots the current tick found due, as "orderableID:slot" items.
     QStringList due() const
@@ -120,7 +132,8 @@ private slots:
         QVERIFY(seedSupplier());
         QVERIFY(addOrderable(1, friday, 2));
 
-        struct Step {
+        struct Step
+        {
             QDate day;
             QTime time;
             QString due;
@@ -128,27 +141,30 @@ private slots:
             int mails;
         };
         const Step steps[] = {
-            {wednesday, QTime(9, 59), QString(), 0, 0},
-            {wednesday, QTime(10, 0), QString(), 0, 0}, // a slot at exactly now has not passed
-            {wednesday, QTime(10, 1), QStringLiteral("1:5"), 5, 1},
-            {wednesday, QTime(10, 2), QString(), 5, 1},
-            {wednesday, QTime(23, 59), QString(), 5, 1},
-            {thursday, QTime(13, 59), QString(), 5, 1},
-            {thursday, QTime(14, 1), QStringLiteral("1:6"), 6, 2},
-            {thursday, QTime(20, 0), QString(), 6, 2},
-            {friday, QTime(9, 0), QString(), 6, 2},
+            { wednesday, QTime(9, 59), QString(), 0, 0 },
+            { wednesday, QTime(10, 0), QString(), 0, 0 }, // a slot at exactly now has not passed
+            { wednesday, QTime(10, 1), QStringLiteral("1:5"), 5, 1 },
+            { wednesday, QTime(10, 2), QString(), 5, 1 },
+            { wednesday, QTime(23, 59), QString(), 5, 1 },
+            { thursday, QTime(13, 59), QString(), 5, 1 },
+            { thursday, QTime(14, 1), QStringLiteral("1:6"), 6, 2 },
+            { thursday, QTime(20, 0), QString(), 6, 2 },
+            { friday, QTime(9, 0), QString(), 6, 2 },
         };
         for (const Step &step : steps) {
-            const QByteArray where = QStringLiteral("%1 %2").arg(step.day.toString(), step.time.toString()).toUtf8();
+            const QByteArray where
+                = QStringLiteral("%1 %2").arg(step.day.toString(), step.time.toString()).toUtf8();
             QVERIFY2(tick(step.day, step.time), where.constData());
-            QVERIFY2(due().join(QLatin1Char(' ')) == step.due, (where + " due: " + due().join(QLatin1Char(' ')).toUtf8()).constData());
+            QVERIFY2(due().join(QLatin1Char(' ')) == step.due,
+                (where + " due: " + due().join(QLatin1Char(' ')).toUtf8()).constData());
             QVERIFY2(sentOf(1).toInt() == step.sent, where.constData());
             QVERIFY2(mailCount() == step.mails, where.constData());
         }
 
         // A slot stored later whose send moment lies before slot 6 changes nothing.
-        QVERIFY(seed({QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
-                                     "VALUES (9, 1, '10:00:00', 3)")}));
+        QVERIFY(seed({ QStringLiteral(
+            "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
+            "VALUES (9, 1, '10:00:00', 3)") }));
         QVERIFY(tick(friday, QTime(9, 30)));
         QVERIFY(due().isEmpty());
         QCOMPARE(sentOf(1).toInt(), 6);
@@ -167,14 +183,16 @@ private slots:
         QCOMPARE(mailCount(), 0);
 
         // Quantity 0 in an order row is still nothing ordered.
-        QVERIFY(seed({QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (1, 7, 0, 'x')")}));
+        QVERIFY(seed({ QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, "
+                                      "ordered) VALUES (1, 7, 0, 'x')") }));
         QVERIFY(tick(wednesday, QTime(11, 0)));
         QVERIFY(due().isEmpty());
         QVERIFY(sentOf(1).isNull());
 
-        QVERIFY(seed({QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (1, 8, 3, 'y')")}));
+        QVERIFY(seed({ QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, "
+                                      "ordered) VALUES (1, 8, 3, 'y')") }));
         QVERIFY(tick(thursday, QTime(9, 0)));
-        QCOMPARE(due(), QStringList {QStringLiteral("1:5")});
+        QCOMPARE(due(), QStringList { QStringLiteral("1:5") });
         QCOMPARE(sentOf(1).toInt(), 5);
         QCOMPARE(mailCount(), 1);
     }
@@ -182,7 +200,8 @@ private slots:
     void foodWithoutSupplierIsNeverDue()
     {
         QVERIFY(seedSupplier());
-        QVERIFY(seed({QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (2, 'Bez dodávateľa', NULL)")}));
+        QVERIFY(seed({ QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (2, "
+                                      "'Bez dodávateľa', NULL)") }));
         QVERIFY(addOrderable(1, friday, 2, 2));
         QVERIFY(tick(wednesday, QTime(10, 1)));
         QVERIFY(due().isEmpty());
@@ -214,8 +233,9 @@ private slots:
         QFETCH(QTime, time);
         QFETCH(bool, due);
         QVERIFY(seedSupplier());
-        QVERIFY(seed({QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
-                                     "VALUES (7, 1, '08:00:00', 0)")}));
+        QVERIFY(seed({ QStringLiteral(
+            "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
+            "VALUES (7, 1, '08:00:00', 0)") }));
         QVERIFY(addOrderable(1, friday, 2));
         QVERIFY(tick(friday, time));
         QCOMPARE(!worker->dueOrders().isEmpty(), due);
@@ -230,11 +250,14 @@ private slots:
         QVERIFY(addOrderable(1, friday, 2));
         QVERIFY(addOrderable(2, friday.addDays(1), 1));
         QVERIFY(tick(thursday, QTime(10, 1)));
-        QCOMPARE(due(), (QStringList {QStringLiteral("1:5"), QStringLiteral("2:5")}));
+        QCOMPARE(due(), (QStringList { QStringLiteral("1:5"), QStringLiteral("2:5") }));
         QCOMPARE(mailCount(), 1);
-        const QString subject = tenant.scalar(QStringLiteral("SELECT subject FROM emails")).toString();
-        QVERIFY2(subject.contains(friday.toString(QStringLiteral("dd.MM.yyyy"))), qPrintable(subject));
-        QVERIFY2(!subject.contains(friday.addDays(1).toString(QStringLiteral("dd.MM.yyyy"))), qPrintable(subject));
+        const QString subject
+            = tenant.scalar(QStringLiteral("SELECT subject FROM emails")).toString();
+        QVERIFY2(
+            subject.contains(friday.toString(QStringLiteral("dd.MM.yyyy"))), qPrintable(subject));
+        QVERIFY2(!subject.contains(friday.addDays(1).toString(QStringLiteral("dd.MM.yyyy"))),
+            qPrintable(subject));
         QCOMPARE(sentOf(1).toInt(), 5);
         QCOMPARE(sentOf(2).toInt(), 5);
     }
@@ -245,7 +268,7 @@ private slots:
         QVERIFY(tenant.exec(QStringLiteral("DELETE FROM cat_suppliermails")));
         QVERIFY(addOrderable(1, friday, 2));
         QVERIFY(tick(wednesday, QTime(10, 1)));
-        QCOMPARE(due(), QStringList {QStringLiteral("1:5")});
+        QCOMPARE(due(), QStringList { QStringLiteral("1:5") });
         QCOMPARE(mailCount(), 0);
         QCOMPARE(sentOf(1).toInt(), 5);
         QVERIFY(tick(wednesday, QTime(10, 2)));
@@ -255,22 +278,29 @@ private slots:
     void skipDays_data()
     {
         QTest::addColumn<QString>("skipSetting"); // empty: no vars row
-        QTest::addColumn<int>("mondayHoliday");   // -1 none, else its freeDay
+        QTest::addColumn<int>("mondayHoliday"); // -1 none, else its freeDay
         QTest::addColumn<QTime>("time");
         QTest::addColumn<int>("daysto");
-        QTest::addColumn<QString>("dueDays");     // days after the Friday that are due
+        QTest::addColumn<QString>("dueDays"); // days after the Friday that are due
 
         const QString on = QStringLiteral("{\"1\": true}");
-        QTest::newRow("skip, after send time") << on << -1 << QTime(10, 1) << 3 << QStringLiteral("1 2 3");
-        QTest::newRow("skip, before send time") << on << -1 << QTime(9, 59) << 3 << QStringLiteral("1 2");
-        QTest::newRow("skip, Monday holiday") << on << 1 << QTime(10, 1) << 4 << QStringLiteral("1 2 3 4");
-        QTest::newRow("skip, Monday holiday, before") << on << 1 << QTime(9, 59) << 4 << QStringLiteral("1 2 3");
-        QTest::newRow("skip, Monday not a free day") << on << 0 << QTime(10, 1) << 3 << QStringLiteral("1 2 3");
-        QTest::newRow("flag false") << QStringLiteral("{\"1\": false, \"2\": true}") << 1 << QTime(10, 1) << 1
-                                    << QStringLiteral("1");
-        QTest::newRow("flag as number") << QStringLiteral("{\"1\": 1}") << -1 << QTime(10, 1) << 1 << QStringLiteral("1");
+        QTest::newRow("skip, after send time")
+            << on << -1 << QTime(10, 1) << 3 << QStringLiteral("1 2 3");
+        QTest::newRow("skip, before send time")
+            << on << -1 << QTime(9, 59) << 3 << QStringLiteral("1 2");
+        QTest::newRow("skip, Monday holiday")
+            << on << 1 << QTime(10, 1) << 4 << QStringLiteral("1 2 3 4");
+        QTest::newRow("skip, Monday holiday, before")
+            << on << 1 << QTime(9, 59) << 4 << QStringLiteral("1 2 3");
+        QTest::newRow("skip, Monday not a free day")
+            << on << 0 << QTime(10, 1) << 3 << QStringLiteral("1 2 3");
+        QTest::newRow("flag false") << QStringLiteral("{\"1\": false, \"2\": true}") << 1
+                                    << QTime(10, 1) << 1 << QStringLiteral("1");
+        QTest::newRow("flag as number")
+            << QStringLiteral("{\"1\": 1}") << -1 << QTime(10, 1) << 1 << QStringLiteral("1");
         QTest::newRow("no setting") << QString() << 1 << QTime(10, 1) << 1 << QStringLiteral("1");
-        QTest::newRow("array setting") << QStringLiteral("[1, 2]") << 1 << QTime(10, 1) << 1 << QStringLiteral("1");
+        QTest::newRow("array setting")
+            << QStringLiteral("[1, 2]") << 1 << QTime(10, 1) << 1 << QStringLiteral("1");
     }
 
     void skipDays()
@@ -283,20 +313,23 @@ private slots:
 
         QVERIFY(seedSupplier());
         QVERIFY(tenant.exec(QStringLiteral("DELETE FROM cat_promailsdelay")));
-        QVERIFY(seed({QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
-                                     "VALUES (5, 1, '10:00:00', 1)")}));
+        QVERIFY(seed({ QStringLiteral(
+            "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
+            "VALUES (5, 1, '10:00:00', 1)") }));
         for (int day = 1; day <= 5; ++day)
             QVERIFY(addOrderable(day, friday.addDays(day), 1));
         if (!skipSetting.isEmpty()) {
             QSqlQuery insert(tenant.root());
-            insert.prepare(QStringLiteral("INSERT INTO vars (name, value) VALUES ('tabl_skipFreeDays', ?)"));
+            insert.prepare(
+                QStringLiteral("INSERT INTO vars (name, value) VALUES ('tabl_skipFreeDays', ?)"));
             insert.addBindValue(skipSetting);
             QVERIFY_SQL(insert, exec());
         }
         if (mondayHoliday >= 0)
-            QVERIFY(seed({QStringLiteral("INSERT INTO holidays (date, name, freeDay) VALUES (%1, 'Sviatok', %2)")
+            QVERIFY(seed({ QStringLiteral(
+                "INSERT INTO holidays (date, name, freeDay) VALUES (%1, 'Sviatok', %2)")
                                .arg(friday.addDays(3).toJulianDay())
-                               .arg(mondayHoliday)}));
+                               .arg(mondayHoliday) }));
 
         LogCapture log;
         QVERIFY(tick(friday, time));
@@ -309,9 +342,13 @@ private slots:
         QCOMPARE(dueList.join(QLatin1Char(' ')), dueDays);
 
         const bool invalidForm = skipSetting.startsWith(QLatin1Char('['));
-        QCOMPARE(!log.matching(QStringLiteral("Neplatný JSON formát pre tabl_skipFreeDays!")).isEmpty(), invalidForm);
-        QCOMPARE(!log.matching(QStringLiteral("Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!")).isEmpty(),
-                 skipSetting.isEmpty());
+        QCOMPARE(
+            !log.matching(QStringLiteral("Neplatný JSON formát pre tabl_skipFreeDays!")).isEmpty(),
+            invalidForm);
+        QCOMPARE(
+            !log.matching(QStringLiteral("Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!"))
+                 .isEmpty(),
+            skipSetting.isEmpty());
     }
 
     void companyAndSender()
@@ -326,10 +363,10 @@ private slots:
         QCOMPARE(worker->company(), QStringLiteral("Firma Ťažká, s.r.o.???"));
         QCOMPARE(worker->senderAddress(), QStringLiteral("jedalen@firma.test"));
         QCOMPARE(tenant.scalar(QStringLiteral("SELECT subject FROM emails")).toString(),
-                 QStringLiteral("Firma Ťažká, s.r.o.??? - Objednávka - %1, Obed, dodávateľ: Slnko")
-                     .arg(friday.toString(QStringLiteral("dd.MM.yyyy"))));
+            QStringLiteral("Firma Ťažká, s.r.o.??? - Objednávka - %1, Obed, dodávateľ: Slnko")
+                .arg(friday.toString(QStringLiteral("dd.MM.yyyy"))));
         QCOMPARE(tenant.scalar(QStringLiteral("SELECT `from` FROM emails")).toString(),
-                 QStringLiteral("jedalen@firma.test"));
+            QStringLiteral("jedalen@firma.test"));
     }
 
     void defaultSender_data()
@@ -337,12 +374,15 @@ private slots:
         QTest::addColumn<QVariant>("globalEmail"); // invalid: no row
         QTest::addColumn<QByteArray>("environment"); // empty: unset
         QTest::addColumn<QString>("expected");
-        QTest::newRow("no row, no variable") << QVariant() << QByteArray() << QStringLiteral("noreply@localhost");
-        QTest::newRow("empty row, no variable") << QVariant(QString()) << QByteArray() << QStringLiteral("noreply@localhost");
+        QTest::newRow("no row, no variable")
+            << QVariant() << QByteArray() << QStringLiteral("noreply@localhost");
+        QTest::newRow("empty row, no variable")
+            << QVariant(QString()) << QByteArray() << QStringLiteral("noreply@localhost");
         QTest::newRow("no row, variable") << QVariant() << QByteArrayLiteral("orders@tenant.test")
                                           << QStringLiteral("orders@tenant.test");
-        QTest::newRow("empty row, variable") << QVariant(QString()) << QByteArrayLiteral("orders@tenant.test")
-                                             << QStringLiteral("orders@tenant.test");
+        QTest::newRow("empty row, variable")
+            << QVariant(QString()) << QByteArrayLiteral("orders@tenant.test")
+            << QStringLiteral("orders@tenant.test");
     }
 
     void defaultSender()
@@ -355,7 +395,8 @@ private slots:
         else
             qputenv("YXA_DEFAULT_SENDER", environment);
         if (globalEmail.isValid())
-            QVERIFY(tenant.exec(QStringLiteral("INSERT INTO vars (name, value) VALUES ('globalEmail', '')")));
+            QVERIFY(tenant.exec(
+                QStringLiteral("INSERT INTO vars (name, value) VALUES ('globalEmail', '')")));
         worker->getSender();
         qunsetenv("YXA_DEFAULT_SENDER");
         QCOMPARE(worker->senderAddress(), expected);

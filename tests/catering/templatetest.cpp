@@ -22,7 +22,10 @@ private:
     {
         QStringList names;
         for (RptBandObject *band : page->bands)
-            names << QStringLiteral("%1:%2:%3").arg(band->name).arg(int(band->type)).arg(band->realHeight);
+            names << QStringLiteral("%1:%2:%3")
+                         .arg(band->name)
+                         .arg(int(band->type))
+                         .arg(band->realHeight);
         return names;
     }
 
@@ -33,7 +36,8 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("grouped");
-        QTest::newRow("by branches") << QStringLiteral(":/reports/menureportbybranches.xml") << true;
+        QTest::newRow("by branches")
+            << QStringLiteral(":/reports/menureportbybranches.xml") << true;
         QTest::newRow("ungrouped") << QStringLiteral(":/reports/menureport.xml") << false;
     }
 
@@ -58,11 +62,12 @@ private slots:
         QCOMPARE(page->marginsTop, 40);
         QCOMPARE(page->marginsBottom, 20);
         const QDomElement pageElement = root.firstChildElement(QStringLiteral("Report"));
-        QCOMPARE(pageElement.attribute(QStringLiteral("pageFormat")), grouped ? QStringLiteral("A4") : QString());
+        QCOMPARE(pageElement.attribute(QStringLiteral("pageFormat")),
+            grouped ? QStringLiteral("A4") : QString());
 
-        QStringList expected {QStringLiteral("PageFooterBand:9:50"), QStringLiteral("MasterDataBand:5:22"),
-                              QStringLiteral("RepTitleBand1:2:110"), QStringLiteral("DataGroupFooterBand1:6:3"),
-                              QStringLiteral("MasterHeaderBand:3:40")};
+        QStringList expected { QStringLiteral("PageFooterBand:9:50"),
+            QStringLiteral("MasterDataBand:5:22"), QStringLiteral("RepTitleBand1:2:110"),
+            QStringLiteral("DataGroupFooterBand1:6:3"), QStringLiteral("MasterHeaderBand:3:40") };
         if (grouped)
             expected << QStringLiteral("DataGroupHeaderBand1:4:30");
         QCOMPARE(bandNames(page), expected);
@@ -70,7 +75,8 @@ private slots:
         RptBandObject *data = page->getBand(RptName::MasterData);
         QVERIFY(data);
         QCOMPARE(data->groupingField, grouped ? QStringLiteral("[branchName]") : QString());
-        QCOMPARE(page->findFieldObjectByName(QStringLiteral("bgColor"))->getHeight(), grouped ? 18 : 20);
+        QCOMPARE(
+            page->findFieldObjectByName(QStringLiteral("bgColor"))->getHeight(), grouped ? 18 : 20);
 
         // The footer emblem: a 32 x 32 PNG of our own.
         RptFieldObject *emblem = page->findFieldObjectByName(QStringLiteral("image3"));
@@ -79,7 +85,8 @@ private slots:
         QCOMPARE(emblem->imgFormat, QStringLiteral("PNG"));
         const QImage image = QImage::fromData(emblem->picture, "PNG");
         QCOMPARE(image.size(), QSize(32, 32));
-        QFile committed(QStringLiteral("%1/catering/reports/emblem.png").arg(qEnvironmentVariable("YXA_SOURCE_DIR")));
+        QFile committed(QStringLiteral("%1/catering/reports/emblem.png")
+                            .arg(qEnvironmentVariable("YXA_SOURCE_DIR")));
         QVERIFY(committed.open(QIODevice::ReadOnly));
         QCOMPARE(emblem->picture, committed.readAll());
     }
@@ -88,29 +95,34 @@ private slots:
     {
         RptEngine engine;
         QVERIFY(engine.loadReport(QStringLiteral(":/reports/menureport.xml")));
-        const QStringList names {QStringLiteral("Zemiaky"), QStringLiteral("Amarant"), QStringLiteral("Kapusta")};
-        connect(&engine, &RptEngine::setDSInfo, this, [&](DataSetInfo &info) { info.recCount = names.size(); },
-                Qt::DirectConnection);
-        connect(&engine, &RptEngine::setValue, this,
-                [&](const int recNo, const QString name, QVariant &value, const int) {
-                    if (name == QLatin1String("name"))
-                        value = names.value(recNo);
-                    else if (name == QLatin1String("quant"))
-                        value = recNo + 10;
-                    else if (name == QLatin1String("header"))
-                        value = QStringLiteral("Záväzná objednávka - test");
-                },
-                Qt::DirectConnection);
+        const QStringList names { QStringLiteral("Zemiaky"), QStringLiteral("Amarant"),
+            QStringLiteral("Kapusta") };
+        connect(
+            &engine, &RptEngine::setDSInfo, this,
+            [&](DataSetInfo &info) { info.recCount = names.size(); }, Qt::DirectConnection);
+        connect(
+            &engine, &RptEngine::setValue, this,
+            [&](const int recNo, const QString name, QVariant &value, const int) {
+                if (name == QLatin1String("name"))
+                    value = names.value(recNo);
+                else if (name == QLatin1String("quant"))
+                    value = recNo + 10;
+                else if (name == QLatin1String("header"))
+                    value = QStringLiteral("Záväzná objednávka - test");
+            },
+            Qt::DirectConnection);
         QTemporaryFile pdf;
         QVERIFY(pdf.open());
         engine.printPDF(pdf.fileName(), false);
         QProcess text;
-        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf.fileName(), QStringLiteral("-")});
+        text.start(QStringLiteral("pdftotext"),
+            { QStringLiteral("-layout"), pdf.fileName(), QStringLiteral("-") });
         QVERIFY(text.waitForFinished(30000));
         const QString out = QString::fromUtf8(text.readAllStandardOutput());
         if (out.trimmed().isEmpty())
             QSKIP("order PDF layout not available yet");
-        const QRegularExpression rows(QStringLiteral("Zemiaky\\s+10\\b[\\s\\S]*Amarant\\s+11\\b[\\s\\S]*Kapusta\\s+12\\b"));
+        const QRegularExpression rows(
+            QStringLiteral("Zemiaky\\s+10\\b[\\s\\S]*Amarant\\s+11\\b[\\s\\S]*Kapusta\\s+12\\b"));
         QVERIFY2(rows.match(out).hasMatch(), qPrintable(out));
         QVERIFY(out.contains(QStringLiteral("Záväzná objednávka - test")));
     }

@@ -285,6 +285,16 @@ private slots:
         QVERIFY(manager.isInfoDB());
     }
 
+    void alreadyOpenInfoDatabaseCounts()
+    {
+        DBManager manager;
+        QSqlDatabase info = infoHandle(QStringLiteral("cmn.preopened"));
+        QVERIFY(info.open());
+        manager.setInfoDB(info);
+        QVERIFY(manager.isInfoDB());
+        QVERIFY(!manager.loadTokens(10, 0).isEmpty());
+    }
+
     void unreachableInfoDatabase()
     {
         DBManager manager;

@@ -18,9 +18,11 @@ public:
     explicit RptTestCaller(RptEngine *engine, QObject *parent = nullptr)
         : QObject(parent)
     {
-        connect(engine, &RptEngine::setDSInfo, this, &RptTestCaller::onDSInfo, Qt::DirectConnection);
+        connect(
+            engine, &RptEngine::setDSInfo, this, &RptTestCaller::onDSInfo, Qt::DirectConnection);
         connect(engine, &RptEngine::setValue, this, &RptTestCaller::onValue, Qt::DirectConnection);
-        connect(engine, &RptEngine::setValueImage, this, &RptTestCaller::onValueImage, Qt::DirectConnection);
+        connect(engine, &RptEngine::setValueImage, this, &RptTestCaller::onValueImage,
+            Qt::DirectConnection);
     }
 
     int recCount = 0;
@@ -40,7 +42,8 @@ public slots:
         announced.append(info);
         info.recCount = recCount;
     }
-    void onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
+    void onValue(
+        const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
     {
         asked.append(paramName);
         askedRecords.append(recNo);
@@ -49,7 +52,8 @@ public slots:
         if (it != columns.constEnd() && recNo >= 0 && recNo < it->size())
             paramValue = it->at(recNo);
     }
-    void onValueImage(const int recNo, const QString paramName, QImage &paramValue, const int reportPage)
+    void onValueImage(
+        const int recNo, const QString paramName, QImage &paramValue, const int reportPage)
     {
         Q_UNUSED(recNo)
         Q_UNUSED(reportPage)

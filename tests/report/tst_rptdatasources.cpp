@@ -25,21 +25,24 @@ const QString kDatabase = QStringLiteral("rpt_test");
 
 QString sqlSource(const QString &name, const QString &query, const QString &extra = QString())
 {
-    return QStringLiteral("<DataSource type=\"SQL\" name=\"%1\" dbType=\"QMYSQL\" dbName=\"%2\" dbHost=\"%3\" "
-                          "dbUser=\"root\" dbPassword=\"%4\" dbPort=\"%5\" dbConnectionName=\"rpt_test_%1\" %6>"
-                          "  %7  </DataSource>")
-        .arg(name, kDatabase, MariaDbFixture::host(), MariaDbFixture::rootPassword().toHtmlEscaped())
+    return QStringLiteral(
+        "<DataSource type=\"SQL\" name=\"%1\" dbType=\"QMYSQL\" dbName=\"%2\" dbHost=\"%3\" "
+        "dbUser=\"root\" dbPassword=\"%4\" dbPort=\"%5\" dbConnectionName=\"rpt_test_%1\" %6>"
+        "  %7  </DataSource>")
+        .arg(
+            name, kDatabase, MariaDbFixture::host(), MariaDbFixture::rootPassword().toHtmlEscaped())
         .arg(MariaDbFixture::port())
         .arg(extra, query.toHtmlEscaped());
 }
 
 QString inlineSource(const QString &name, int rowCount, const QStringList &rows,
-                     const QString &delimiter = QStringLiteral(";"))
+    const QString &delimiter = QStringLiteral(";"))
 {
     QString children;
     for (const QString &r : rows)
         children += QStringLiteral("<Row value=\"%1\"/>").arg(r.toHtmlEscaped());
-    return QStringLiteral("<DataSource type=\"INLINE\" name=\"%1\" rowCount=\"%2\" delimiter=\"%3\">%4</DataSource>")
+    return QStringLiteral(
+        "<DataSource type=\"INLINE\" name=\"%1\" rowCount=\"%2\" delimiter=\"%3\">%4</DataSource>")
         .arg(name)
         .arg(rowCount)
         .arg(delimiter, children);
@@ -79,11 +82,16 @@ private slots:
         QSqlQuery q(root);
         QVERIFY_SQL(q, exec(QStringLiteral("DROP DATABASE IF EXISTS rpt_test")));
         QVERIFY_SQL(q, exec(QStringLiteral("CREATE DATABASE rpt_test CHARACTER SET utf8mb4")));
-        QVERIFY_SQL(q, exec(QStringLiteral("CREATE TABLE rpt_test.customers (id INT PRIMARY KEY, name VARCHAR(64), "
-                                           "city VARCHAR(64), logo BLOB) CHARACTER SET utf8mb4")));
-        QVERIFY_SQL(q, prepare(QStringLiteral("INSERT INTO rpt_test.customers VALUES (:id, :name, :city, :logo)")));
-        const QStringList names {QStringLiteral("Anna"), QStringLiteral("Čaj s.r.o."), QStringLiteral("Tofu <vegan>")};
-        const QStringList cities {QStringLiteral("Košice"), QStringLiteral("Brno"), QString()};
+        QVERIFY_SQL(q,
+            exec(QStringLiteral(
+                "CREATE TABLE rpt_test.customers (id INT PRIMARY KEY, name VARCHAR(64), "
+                "city VARCHAR(64), logo BLOB) CHARACTER SET utf8mb4")));
+        QVERIFY_SQL(q,
+            prepare(QStringLiteral(
+                "INSERT INTO rpt_test.customers VALUES (:id, :name, :city, :logo)")));
+        const QStringList names { QStringLiteral("Anna"), QStringLiteral("Čaj s.r.o."),
+            QStringLiteral("Tofu <vegan>") };
+        const QStringList cities { QStringLiteral("Košice"), QStringLiteral("Brno"), QString() };
         for (int i = 0; i < 3; ++i) {
             q.bindValue(QStringLiteral(":id"), i + 1);
             q.bindValue(QStringLiteral(":name"), names.at(i));
@@ -123,9 +131,10 @@ private slots:
         QTest::addColumn<QString>("bands");
         QTest::addColumn<QList<int>>("numbers");
         QTest::newRow("none") << QString() << QList<int>();
-        QTest::newRow("1 and 2") << masterBand(1, QStringLiteral("a")) + masterBand(2) << QList<int> {1, 2};
-        QTest::newRow("1 and 3") << masterBand(1) + masterBand(3) << QList<int> {1, 3};
-        QTest::newRow("only 2") << masterBand(2) << QList<int> {2};
+        QTest::newRow("1 and 2") << masterBand(1, QStringLiteral("a")) + masterBand(2)
+                                 << QList<int> { 1, 2 };
+        QTest::newRow("1 and 3") << masterBand(1) + masterBand(3) << QList<int> { 1, 3 };
+        QTest::newRow("only 2") << masterBand(2) << QList<int> { 2 };
     }
     void announcesEveryNumberAndSkipsGaps()
     {
@@ -145,7 +154,8 @@ private slots:
     void recordCountsByNumberAndName()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(masterBand(1, QStringLiteral("a")) + masterBand(2, QStringLiteral("b")))));
+        QVERIFY(loadXml(
+            engine, page(masterBand(1, QStringLiteral("a")) + masterBand(2, QStringLiteral("b")))));
         prepareRun(engine);
         QVERIFY(engine.setRecCount(0, 2, 5));
         QVERIFY(engine.setRecCount(0, QStringLiteral("a"), 7));
@@ -177,7 +187,7 @@ private slots:
         caller.image = QImage(3, 2, QImage::Format_RGB32);
         prepareRun(engine);
         QCOMPARE(engine.sectionValueImage(QStringLiteral("[photo]")).size(), QSize(3, 2));
-        QCOMPARE(caller.asked, QStringList {QStringLiteral("photo")});
+        QCOMPARE(caller.asked, QStringList { QStringLiteral("photo") });
         QVERIFY(engine.sectionFieldImage(QStringLiteral("[photo]")).isNull());
     }
 
@@ -186,10 +196,11 @@ private slots:
     void inlineRows()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(inlineSource(QStringLiteral("fruit"), 2,
-                                                  {QStringLiteral("name;qty;note"), QStringLiteral("Apple;3;"),
-                                                   QStringLiteral("Pear;5;ripe"), QStringLiteral("Plum;7;x")})
-                                     + masterBand(1, QStringLiteral("fruit")))));
+        QVERIFY(loadXml(engine,
+            page(inlineSource(QStringLiteral("fruit"), 2,
+                     { QStringLiteral("name;qty;note"), QStringLiteral("Apple;3;"),
+                         QStringLiteral("Pear;5;ripe"), QStringLiteral("Plum;7;x") })
+                + masterBand(1, QStringLiteral("fruit")))));
         RptTestCaller caller(&engine);
         prepareRun(engine);
         QCOMPARE(engine.getRecCount(0, QStringLiteral("fruit")), 2);
@@ -206,13 +217,14 @@ private slots:
         QVERIFY(caller.asked.isEmpty());
         // A variable without the source's name goes to the caller.
         engine.sectionValue(QStringLiteral("[name]"), 0);
-        QCOMPARE(caller.asked, QStringList {QStringLiteral("name")});
+        QCOMPARE(caller.asked, QStringList { QStringLiteral("name") });
     }
 
     void inlineCountWithoutBandIsAppended()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(inlineSource(QStringLiteral("fruit"), 3, {QStringLiteral("name")}))));
+        QVERIFY(loadXml(
+            engine, page(inlineSource(QStringLiteral("fruit"), 3, { QStringLiteral("name") }))));
         prepareRun(engine);
         QCOMPARE(engine.dataSetInfoList().size(), 1);
         QCOMPARE(engine.dataSetInfoList().first().dataSetName, QStringLiteral("fruit"));
@@ -224,12 +236,13 @@ private slots:
     {
         QDomDocument doc;
         QVERIFY(doc.setContent(inlineSource(QStringLiteral("t"), 2,
-                                            {QStringLiteral("aXbxc"), QStringLiteral("1X2x3"), QStringLiteral("XX")},
-                                            QStringLiteral("X"))));
+            { QStringLiteral("aXbxc"), QStringLiteral("1X2x3"), QStringLiteral("XX") },
+            QStringLiteral("X"))));
         RptDsInline source;
         source.loadXML(doc.documentElement());
         QCOMPARE(source.DSName(), QStringLiteral("t"));
-        QCOMPARE(source.columnNames(), (QStringList {QStringLiteral("a"), QStringLiteral("bxc")}));
+        QCOMPARE(
+            source.columnNames(), (QStringList { QStringLiteral("a"), QStringLiteral("bxc") }));
         QCOMPARE(source.columnCount(), 2);
         QCOMPARE(source.getRecordCount(), 2);
         QCOMPARE(source.getFieldValue(QStringLiteral("bxc"), 0), QStringLiteral("2x3"));
@@ -241,8 +254,10 @@ private slots:
     void emptyNameCapturesEveryVariable()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(inlineSource(QString(), 1, {QStringLiteral("name;a.b"), QStringLiteral("Kiwi;dot")})
-                                     + masterBand())));
+        QVERIFY(loadXml(engine,
+            page(inlineSource(
+                     QString(), 1, { QStringLiteral("name;a.b"), QStringLiteral("Kiwi;dot") })
+                + masterBand())));
         RptTestCaller caller(&engine);
         prepareRun(engine);
         QCOMPARE(engine.sectionValue(QStringLiteral("[name]"), 0), QStringLiteral("Kiwi"));
@@ -254,7 +269,8 @@ private slots:
     void otherTypesIgnored()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral("<DataSource type=\"XML\" name=\"x\"/>") + masterBand())));
+        QVERIFY(loadXml(
+            engine, page(QStringLiteral("<DataSource type=\"XML\" name=\"x\"/>") + masterBand())));
         prepareRun(engine);
         QVERIFY(!engine.pageList.first()->otherSource());
         QVERIFY(!engine.pageList.first()->sqlSource());
@@ -265,11 +281,12 @@ private slots:
     void pluginSourceFromData()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral("<DataSource type=\"INLINE\" plugin=\"%1\" name=\"plg\" "
-                                                    "dsAliasName=\"alias1\"><Data><![CDATA[name;qty\nApple;3\nPear;5\n"
-                                                    "Plum;7]]></Data></DataSource>")
-                                         .arg(QStringLiteral(RPT_TEST_DSPLUGIN))
-                                     + masterBand(1, QStringLiteral("plg")))));
+        QVERIFY(loadXml(engine,
+            page(QStringLiteral("<DataSource type=\"INLINE\" plugin=\"%1\" name=\"plg\" "
+                                "dsAliasName=\"alias1\"><Data><![CDATA[name;qty\nApple;3\nPear;5\n"
+                                "Plum;7]]></Data></DataSource>")
+                     .arg(QStringLiteral(RPT_TEST_DSPLUGIN))
+                + masterBand(1, QStringLiteral("plg")))));
         RptTestCaller caller(&engine);
         prepareRun(engine);
         auto *source = qobject_cast<RptDsPlugin *>(engine.pageList.first()->otherSource());
@@ -305,8 +322,10 @@ private slots:
         file.write("name\nOne\nTwo\n");
         file.flush();
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral("<DataSource type=\"INLINE\" plugin=\"%1\" name=\"f\" fileName=\"%2\"/>")
-                                         .arg(QStringLiteral(RPT_TEST_DSPLUGIN), file.fileName()))));
+        QVERIFY(loadXml(engine,
+            page(QStringLiteral(
+                "<DataSource type=\"INLINE\" plugin=\"%1\" name=\"f\" fileName=\"%2\"/>")
+                     .arg(QStringLiteral(RPT_TEST_DSPLUGIN), file.fileName()))));
         prepareRun(engine);
         QCOMPARE(engine.getRecCount(0, 1), 2);
         QCOMPARE(engine.sectionValue(QStringLiteral("[f.name]"), 1), QStringLiteral("Two"));
@@ -315,9 +334,10 @@ private slots:
     void pluginThatDoesNotLoad()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral("<DataSource type=\"INLINE\" plugin=\"/nonexistent/libnothing.so\" "
-                                                    "name=\"n\"/>")
-                                     + masterBand(1, QStringLiteral("n")))));
+        QVERIFY(loadXml(engine,
+            page(QStringLiteral("<DataSource type=\"INLINE\" plugin=\"/nonexistent/libnothing.so\" "
+                                "name=\"n\"/>")
+                + masterBand(1, QStringLiteral("n")))));
         RptTestCaller caller(&engine);
         caller.recCount = 9;
         LogCapture log;
@@ -333,29 +353,35 @@ private slots:
     {
         YXA_REQUIRE_MARIADB();
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(sqlSource(QStringLiteral("customers"),
-                                               QStringLiteral("SELECT name, city FROM customers ORDER BY id"),
-                                               QStringLiteral("dbCoding=\"utf8mb4\""))
-                                     + masterBand(1, QStringLiteral("customers")))));
+        QVERIFY(loadXml(engine,
+            page(sqlSource(QStringLiteral("customers"),
+                     QStringLiteral("SELECT name, city FROM customers ORDER BY id"),
+                     QStringLiteral("dbCoding=\"utf8mb4\""))
+                + masterBand(1, QStringLiteral("customers")))));
         RptTestCaller caller(&engine);
         caller.recCount = 99;
         prepareRun(engine);
         RptSql *sql = engine.pageList.first()->sqlSource();
         QVERIFY(sql);
         QCOMPARE(sql->objectName(), QStringLiteral("customers"));
-        QCOMPARE(sql->columnNames(), (QStringList {QStringLiteral("name"), QStringLiteral("city")}));
+        QCOMPARE(
+            sql->columnNames(), (QStringList { QStringLiteral("name"), QStringLiteral("city") }));
         QCOMPARE(engine.getRecCount(0, QStringLiteral("customers")), 3);
-        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.name]"), 0), QStringLiteral("Anna"));
-        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.name]"), 1), QStringLiteral("Čaj s.r.o."));
-        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.city]"), 0), QStringLiteral("Košice"));
+        QCOMPARE(
+            engine.sectionValue(QStringLiteral("[customers.name]"), 0), QStringLiteral("Anna"));
+        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.name]"), 1),
+            QStringLiteral("Čaj s.r.o."));
+        QCOMPARE(
+            engine.sectionValue(QStringLiteral("[customers.city]"), 0), QStringLiteral("Košice"));
         QCOMPARE(engine.sectionValue(QStringLiteral("[customers.city]"), 2), QString());
         engine.setRecNo(2);
-        QCOMPARE(engine.sectionField(engine.pageList.first()->bands.first(), QStringLiteral("<1+1> [customers.name]"), false),
-                 QStringLiteral("2 Tofu <vegan>"));
+        QCOMPARE(engine.sectionField(engine.pageList.first()->bands.first(),
+                     QStringLiteral("<1+1> [customers.name]"), false),
+            QStringLiteral("2 Tofu <vegan>"));
         QVERIFY(caller.asked.isEmpty());
         // The column name alone is no variable of the source.
         engine.sectionValue(QStringLiteral("[name]"), 0);
-        QCOMPARE(caller.asked, QStringList {QStringLiteral("name")});
+        QCOMPARE(caller.asked, QStringList { QStringLiteral("name") });
 
         LogCapture log;
         QCOMPARE(engine.sectionValue(QStringLiteral("[customers.name]"), 3), QString());
@@ -366,14 +392,18 @@ private slots:
     {
         YXA_REQUIRE_MARIADB();
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(sqlSource(QStringLiteral("customers"), QStringLiteral("SELECT name FROM customers"))
-                                     + masterBand())));
+        QVERIFY(loadXml(engine,
+            page(
+                sqlSource(QStringLiteral("customers"), QStringLiteral("SELECT name FROM customers"))
+                + masterBand())));
         prepareRun(engine);
         QCOMPARE(engine.getRecCount(0, 1), 3);
         QCOMPARE(engine.dataSetInfoList().size(), 1);
 
         RptEngine bare;
-        QVERIFY(loadXml(bare, page(sqlSource(QStringLiteral("clients"), QStringLiteral("SELECT name FROM customers")))));
+        QVERIFY(loadXml(bare,
+            page(sqlSource(
+                QStringLiteral("clients"), QStringLiteral("SELECT name FROM customers")))));
         prepareRun(bare);
         QCOMPARE(bare.dataSetInfoList().size(), 1);
         QCOMPARE(bare.dataSetInfoList().first().dataSetName, QStringLiteral("clients"));
@@ -384,8 +414,9 @@ private slots:
     {
         YXA_REQUIRE_MARIADB();
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(sqlSource(QStringLiteral("customers"), QStringLiteral("SELECT nope FROM nowhere"))
-                                     + masterBand(1, QStringLiteral("customers")))));
+        QVERIFY(loadXml(engine,
+            page(sqlSource(QStringLiteral("customers"), QStringLiteral("SELECT nope FROM nowhere"))
+                + masterBand(1, QStringLiteral("customers")))));
         LogCapture log;
         prepareRun(engine);
         QVERIFY(log.contains(QStringLiteral("RptSql::openQuery")));
@@ -420,7 +451,8 @@ private slots:
         YXA_REQUIRE_MARIADB();
         {
             RptEngine engine;
-            QVERIFY(loadXml(engine, page(sqlSource(QStringLiteral("customers"), QStringLiteral("SELECT 1")))));
+            QVERIFY(loadXml(
+                engine, page(sqlSource(QStringLiteral("customers"), QStringLiteral("SELECT 1")))));
             prepareRun(engine);
             QVERIFY(QSqlDatabase::contains(QStringLiteral("rpt_test_customers")));
             prepareRun(engine);
@@ -447,19 +479,22 @@ private slots:
         YXA_REQUIRE_MARIADB();
         RptEngine engine;
         // The template's own source is not read when the caller sets one.
-        QVERIFY(loadXml(engine, page(inlineSource(QStringLiteral("cust"), 1, {QStringLiteral("name"), QStringLiteral("Inline")})
-                                     + masterBand(1, QStringLiteral("cust")))));
-        engine.setUserSqlConnection(0, QStringLiteral("cust"), QStringLiteral("QMYSQL"), kDatabase, MariaDbFixture::host(),
-                                    QStringLiteral("root"), MariaDbFixture::rootPassword(), MariaDbFixture::port(),
-                                    QStringLiteral("rpt_user_conn"),
-                                    QStringLiteral("SELECT name FROM customers ORDER BY id DESC"), QString(), QString());
+        QVERIFY(loadXml(engine,
+            page(inlineSource(QStringLiteral("cust"), 1,
+                     { QStringLiteral("name"), QStringLiteral("Inline") })
+                + masterBand(1, QStringLiteral("cust")))));
+        engine.setUserSqlConnection(0, QStringLiteral("cust"), QStringLiteral("QMYSQL"), kDatabase,
+            MariaDbFixture::host(), QStringLiteral("root"), MariaDbFixture::rootPassword(),
+            MariaDbFixture::port(), QStringLiteral("rpt_user_conn"),
+            QStringLiteral("SELECT name FROM customers ORDER BY id DESC"), QString(), QString());
         RptSqlConnection stored;
         QVERIFY(engine.getUserSqlConnection(0, stored));
         QVERIFY(stored.active);
         QCOMPARE(stored.dsName, QStringLiteral("cust"));
         prepareRun(engine);
         QCOMPARE(engine.getRecCount(0, QStringLiteral("cust")), 3);
-        QCOMPARE(engine.sectionValue(QStringLiteral("[cust.name]"), 0), QStringLiteral("Tofu <vegan>"));
+        QCOMPARE(
+            engine.sectionValue(QStringLiteral("[cust.name]"), 0), QStringLiteral("Tofu <vegan>"));
         QVERIFY(!engine.pageList.first()->otherSource());
         // Every run hands the connection to the rebuilt page again.
         prepareRun(engine);
@@ -475,11 +510,13 @@ private slots:
     {
         YXA_REQUIRE_MARIADB();
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(sqlSource(QStringLiteral("customers"),
-                                               QStringLiteral("SELECT name, logo FROM customers ORDER BY id"))
-                                     + masterBand(1, QStringLiteral("customers")))));
+        QVERIFY(loadXml(engine,
+            page(sqlSource(QStringLiteral("customers"),
+                     QStringLiteral("SELECT name, logo FROM customers ORDER BY id"))
+                + masterBand(1, QStringLiteral("customers")))));
         prepareRun(engine);
-        QCOMPARE(engine.sectionFieldImage(QStringLiteral("[customers.logo]"), 0).size(), QSize(5, 4));
+        QCOMPARE(
+            engine.sectionFieldImage(QStringLiteral("[customers.logo]"), 0).size(), QSize(5, 4));
         QVERIFY(engine.sectionFieldImage(QStringLiteral("[customers.logo]"), 1).isNull());
         LogCapture log;
         QVERIFY(engine.sectionFieldImage(QStringLiteral("[customers.logo]"), 7).isNull());
@@ -491,17 +528,20 @@ private slots:
         YXA_REQUIRE_MARIADB();
         QTextCodec *before = QTextCodec::codecForLocale();
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(sqlSource(QStringLiteral("customers"),
-                                               QStringLiteral("SELECT name, city FROM customers ORDER BY id"),
-                                               QStringLiteral("dbCoding=\"latin2\" charsetCoding=\"ISO-8859-2\""))
-                                     + masterBand(1, QStringLiteral("customers")))));
+        QVERIFY(loadXml(engine,
+            page(sqlSource(QStringLiteral("customers"),
+                     QStringLiteral("SELECT name, city FROM customers ORDER BY id"),
+                     QStringLiteral("dbCoding=\"latin2\" charsetCoding=\"ISO-8859-2\""))
+                + masterBand(1, QStringLiteral("customers")))));
         prepareRun(engine);
         // The latin2 bytes the server now sends decode right only with the
         // query's codec, and the process's codec is back afterwards.
         QCOMPARE(QTextCodec::codecForLocale(), before);
         QCOMPARE(engine.getRecCount(0, QStringLiteral("customers")), 3);
-        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.city]"), 0), QStringLiteral("Košice"));
-        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.name]"), 1), QStringLiteral("Čaj s.r.o."));
+        QCOMPARE(
+            engine.sectionValue(QStringLiteral("[customers.city]"), 0), QStringLiteral("Košice"));
+        QCOMPARE(engine.sectionValue(QStringLiteral("[customers.name]"), 1),
+            QStringLiteral("Čaj s.r.o."));
     }
 };
 

@@ -239,6 +239,41 @@ private slots:
         QVERIFY(textLines(pdfText(file)).isEmpty());
     }
 
+    void pageBorderAndWatermark()
+    {
+        QImage mark(8, 8, QImage::Format_RGB32);
+        mark.fill(qRgb(0, 0, 255));
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        mark.save(&buffer, "PNG");
+        const QString pageAttributes =
+            QStringLiteral("border=\"1\" borderWidth=\"4\" borderColor=\"rgba(255,0,0,255)\" borderStyle=\"solid\" "
+                           "watermark=\"1\" watermarkOpacity=\"0.5\" watermarkPixmap=\"%1\"")
+                .arg(QString::fromLatin1(png.toBase64()));
+        const QString xml = reports(a4Page(band(QStringLiteral("ReportTitle"), 30, label(QStringLiteral("x"), 0, 0, 100, 25))
+                                           + band(QStringLiteral("MasterData"), 400, label(QStringLiteral("[n]"), 0, 0, 100, 25)),
+                                           pageAttributes));
+        RptEngine engine;
+        QVERIFY(load(engine, xml));
+        RptTestCaller caller(&engine);
+        caller.recCount = 4;
+        const QString file = m_dir.filePath(QStringLiteral("border.pdf"));
+        engine.printPDF(file, false);
+        QCOMPARE(pdfPages(file), 2);
+        for (int p = 1; p <= 2; ++p) {
+            const QImage page = pdfPageImage(file, p, kDpi);
+            // The border runs about 2 mm inside the paper's edge, on every page.
+            const int y = page.height() / 2;
+            bool red = false;
+            for (int x = 0; x < int(4.0 * kDpi / 25.4); ++x)
+                red = red || near(QColor(page.pixel(x, y)), Qt::red, 60);
+            QVERIFY2(red, qPrintable(QString::number(p)));
+            // The watermark covers the printable area at half opacity.
+            QVERIFY(near(at(page, 400, 600), QColor(127, 127, 255), 30));
+        }
+    }
+
     void shapesAreFilledWithTheirBackground()
     {
         const QString field = QStringLiteral(

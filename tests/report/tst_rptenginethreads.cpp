@@ -32,9 +32,10 @@ Outcome runEngine(int factor, QSemaphore &mine, QSemaphore &other)
 {
     Outcome out;
     RptEngine engine;
-    const QString xml = page(QStringLiteral(
-        "<ReportBand name=\"md\" type=\"MasterData\"><TContainerField name=\"q\" value=\"[quant]\"/></ReportBand>"
-        "<ReportBand name=\"gf\" type=\"DataGroupFooter\" showInGroup=\"1\"/>"));
+    const QString xml = page(
+        QStringLiteral("<ReportBand name=\"md\" type=\"MasterData\"><TContainerField name=\"q\" "
+                       "value=\"[quant]\"/></ReportBand>"
+                       "<ReportBand name=\"gf\" type=\"DataGroupFooter\" showInGroup=\"1\"/>"));
     if (!loadXml(engine, xml))
         return out;
     RptTestCaller caller(&engine);
@@ -108,7 +109,8 @@ private slots:
     {
         RptEngine first;
         RptEngine second;
-        first.listOfPair().append(AggregateValues {QStringLiteral("x"), QStringLiteral("5"), 0, 0});
+        first.listOfPair().append(
+            AggregateValues { QStringLiteral("x"), QStringLiteral("5"), 0, 0 });
         first.groupIdxList(0) << 0;
         QCOMPARE(second.listOfPair().size(), 0);
         QCOMPARE(second.groupIdxList(0).size(), 0);

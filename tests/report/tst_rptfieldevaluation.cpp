@@ -49,12 +49,13 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("variables");
-        QTest::newRow("one") << "[name]" << QStringList {"[name]"};
-        QTest::newRow("two with text") << "a [name] b [quant]" << QStringList {"[name]", "[quant]"};
-        QTest::newRow("digit stays literal") << "[1] [2a] [x1]" << QStringList {"[x1]"};
-        QTest::newRow("nearest bracket") << "[a]]" << QStringList {"[a]"};
-        QTest::newRow("line break inside") << "[a\nb]" << QStringList {"[a\nb]"};
-        QTest::newRow("dotted") << "[customers.name]" << QStringList {"[customers.name]"};
+        QTest::newRow("one") << "[name]" << QStringList { "[name]" };
+        QTest::newRow("two with text")
+            << "a [name] b [quant]" << QStringList { "[name]", "[quant]" };
+        QTest::newRow("digit stays literal") << "[1] [2a] [x1]" << QStringList { "[x1]" };
+        QTest::newRow("nearest bracket") << "[a]]" << QStringList { "[a]" };
+        QTest::newRow("line break inside") << "[a\nb]" << QStringList { "[a\nb]" };
+        QTest::newRow("dotted") << "[customers.name]" << QStringList { "[customers.name]" };
         QTest::newRow("none") << "plain <1+1>" << QStringList();
     }
     void dataVariables()
@@ -70,14 +71,15 @@ private slots:
         QVERIFY(loadXml(engine, masterPage({})));
         RptTestCaller caller(&engine);
         caller.recCount = 2;
-        caller.columns.insert(QStringLiteral("name"), {QStringLiteral("Soup"), QStringLiteral("Stew")});
+        caller.columns.insert(
+            QStringLiteral("name"), { QStringLiteral("Soup"), QStringLiteral("Stew") });
         prepareRun(engine);
         engine.setRecNo(1);
         QCOMPARE(engine.sectionField(band(engine), QStringLiteral("[name] x [1] [missing]"), false),
-                 QStringLiteral("Stew x [1] "));
-        QCOMPARE(caller.asked, (QStringList {"name", "missing"}));
-        QCOMPARE(caller.askedRecords, (QList<int> {1, 1}));
-        QCOMPARE(caller.askedPages, (QList<int> {0, 0}));
+            QStringLiteral("Stew x [1] "));
+        QCOMPARE(caller.asked, (QStringList { "name", "missing" }));
+        QCOMPARE(caller.askedRecords, (QList<int> { 1, 1 }));
+        QCOMPARE(caller.askedPages, (QList<int> { 0, 0 }));
     }
 
     void internalVariables()
@@ -90,13 +92,16 @@ private slots:
         engine.setRecNo(4);
         engine.setLineCounter(11);
         RptBandObject *b = band(engine);
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<Page>/<TotalPages>"), false), QStringLiteral("3/7"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<Page>/<TotalPages>"), false),
+            QStringLiteral("3/7"));
         QCOMPARE(engine.sectionField(b, QStringLiteral("<LineNo>"), false), QStringLiteral("5"));
         engine.groupIdxList(0) << 4;
         QCOMPARE(engine.sectionField(b, QStringLiteral("<LineNo>"), false), QStringLiteral("11"));
         QCOMPARE(engine.sectionField(b, QStringLiteral("<LineCount>"), false), QStringLiteral("1"));
-        engine.listOfPair().append(AggregateValues {QStringLiteral("x"), QStringLiteral("1"), 6, 0});
-        engine.listOfPair().append(AggregateValues {QStringLiteral("x"), QStringLiteral("1"), 9, 1});
+        engine.listOfPair().append(
+            AggregateValues { QStringLiteral("x"), QStringLiteral("1"), 6, 0 });
+        engine.listOfPair().append(
+            AggregateValues { QStringLiteral("x"), QStringLiteral("1"), 9, 1 });
         QCOMPARE(engine.sectionField(b, QStringLiteral("<LineCount>"), false), QStringLiteral("7"));
         const QString time = engine.sectionField(b, QStringLiteral("<Time>"), false);
         QVERIFY2(QTime::fromString(time, Qt::TextDate).isValid(), qPrintable(time));
@@ -112,9 +117,11 @@ private slots:
                 s[0] = s.at(0).toUpper();
             return s;
         };
-        QTest::newRow("locale short") << "" << upperFirst(QLocale().toString(today, QLocale::ShortFormat));
+        QTest::newRow("locale short")
+            << "" << upperFirst(QLocale().toString(today, QLocale::ShortFormat));
         QTest::newRow("D pattern") << "Ddd.MM.yyyy" << today.toString(QStringLiteral("dd.MM.yyyy"));
-        QTest::newRow("D month name") << "DMMMM yyyy" << upperFirst(today.toString(QStringLiteral("MMMM yyyy")));
+        QTest::newRow("D month name")
+            << "DMMMM yyyy" << upperFirst(today.toString(QStringLiteral("MMMM yyyy")));
         QTest::newRow("whole pattern") << "yyyy" << today.toString(QStringLiteral("yyyy"));
     }
     void dateFormats()
@@ -124,21 +131,30 @@ private slots:
         RptEngine engine;
         QVERIFY(loadXml(engine, masterPage({})));
         prepareRun(engine);
-        QCOMPARE(engine.sectionField(band(engine), QStringLiteral("<Date>"), false, false, format), expected);
+        QCOMPARE(engine.sectionField(band(engine), QStringLiteral("<Date>"), false, false, format),
+            expected);
     }
 
     void aggregateRewriting_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("rewritten");
-        QTest::newRow("SUM") << "SUM([quant])" << "SUM(0,'quant')";
-        QTest::newRow("avg lower") << "avg([x])" << "SUM(1,'x')";
-        QTest::newRow("Count mixed") << "Count([x])" << "SUM(2,'x')";
-        QTest::newRow("MAX") << "MAX([x])" << "SUM(3,'x')";
-        QTest::newRow("min") << "min([x])" << "SUM(4,'x')";
-        QTest::newRow("in formula") << "<SUM([a]) + max([b])>" << "<SUM(0,'a') + SUM(3,'b')>";
-        QTest::newRow("Math.max untouched") << "<Math.max(1, 2)>" << "<Math.max(1, 2)>";
-        QTest::newRow("no aggregate") << "[sum]" << "[sum]";
+        QTest::newRow("SUM") << "SUM([quant])"
+                             << "SUM(0,'quant')";
+        QTest::newRow("avg lower") << "avg([x])"
+                                   << "SUM(1,'x')";
+        QTest::newRow("Count mixed") << "Count([x])"
+                                     << "SUM(2,'x')";
+        QTest::newRow("MAX") << "MAX([x])"
+                             << "SUM(3,'x')";
+        QTest::newRow("min") << "min([x])"
+                             << "SUM(4,'x')";
+        QTest::newRow("in formula") << "<SUM([a]) + max([b])>"
+                                    << "<SUM(0,'a') + SUM(3,'b')>";
+        QTest::newRow("Math.max untouched") << "<Math.max(1, 2)>"
+                                            << "<Math.max(1, 2)>";
+        QTest::newRow("no aggregate") << "[sum]"
+                                      << "[sum]";
     }
     void aggregateRewriting()
     {
@@ -152,25 +168,33 @@ private slots:
     {
         QTest::addColumn<QString>("formula");
         QTest::addColumn<QString>("result");
-        QTest::newRow("sum") << "<SUM([quant])>" << "12.5";
-        QTest::newRow("avg") << "<AVG([quant])>" << "3.125";
-        QTest::newRow("count") << "<COUNT([quant])>" << "4";
-        QTest::newRow("max") << "<MAX([quant])>" << "6";
-        QTest::newRow("min") << "<MIN([quant])>" << "0.5";
-        QTest::newRow("unknown name") << "<SUM([nothing])>" << "0";
-        QTest::newRow("unknown kind") << "<SUM(9,'quant')>" << "0";
-        QTest::newRow("lower case") << "<sum([quant]) * 2>" << "25";
+        QTest::newRow("sum") << "<SUM([quant])>"
+                             << "12.5";
+        QTest::newRow("avg") << "<AVG([quant])>"
+                             << "3.125";
+        QTest::newRow("count") << "<COUNT([quant])>"
+                               << "4";
+        QTest::newRow("max") << "<MAX([quant])>"
+                             << "6";
+        QTest::newRow("min") << "<MIN([quant])>"
+                             << "0.5";
+        QTest::newRow("unknown name") << "<SUM([nothing])>"
+                                      << "0";
+        QTest::newRow("unknown kind") << "<SUM(9,'quant')>"
+                                      << "0";
+        QTest::newRow("lower case") << "<sum([quant]) * 2>"
+                                    << "25";
     }
     void aggregateResults()
     {
         QFETCH(QString, formula);
         QFETCH(QString, result);
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral("value=\"[quant]\"")})));
+        QVERIFY(loadXml(engine, masterPage({ QStringLiteral("value=\"[quant]\"") })));
         RptTestCaller caller(&engine);
         caller.recCount = 5;
         // The empty value is collected but not counted.
-        caller.columns.insert(QStringLiteral("quant"), {2, 6, QString(), 0.5, 4});
+        caller.columns.insert(QStringLiteral("quant"), { 2, 6, QString(), 0.5, 4 });
         prepareRun(engine);
         for (int i = 0; i < 5; ++i) {
             engine.setRecNo(i);
@@ -183,12 +207,13 @@ private slots:
     void collectingKeepsOneValuePerRecord()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral("value=\"[quant] [quant]\""),
-                                            QStringLiteral("value=\"[quant]\" printing=\"0\""),
-                                            QStringLiteral("type=\"image\" value=\"[pic]\"")})));
+        QVERIFY(loadXml(engine,
+            masterPage({ QStringLiteral("value=\"[quant] [quant]\""),
+                QStringLiteral("value=\"[quant]\" printing=\"0\""),
+                QStringLiteral("type=\"image\" value=\"[pic]\"") })));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("quant"), {7});
+        caller.columns.insert(QStringLiteral("quant"), { 7 });
         prepareRun(engine);
         engine.fillListOfValue(band(engine));
         engine.fillListOfValue(band(engine));
@@ -203,13 +228,14 @@ private slots:
     void aggregatesInGroups()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral(
-                                    "<ReportBand name=\"md\" type=\"MasterData\"/>"
-                                    "<ReportBand name=\"g\" type=\"DataGroupFooter\" showInGroup=\"1\" groupLevel=\"1\"/>"
-                                    "<ReportBand name=\"s\" type=\"ReportSummary\"/>"))));
+        QVERIFY(loadXml(engine,
+            page(QStringLiteral("<ReportBand name=\"md\" type=\"MasterData\"/>"
+                                "<ReportBand name=\"g\" type=\"DataGroupFooter\" showInGroup=\"1\" "
+                                "groupLevel=\"1\"/>"
+                                "<ReportBand name=\"s\" type=\"ReportSummary\"/>"))));
         RptTestCaller caller(&engine);
         caller.recCount = 4;
-        caller.columns.insert(QStringLiteral("quant"), {1, 2, 4, 8});
+        caller.columns.insert(QStringLiteral("quant"), { 1, 2, 4, 8 });
         prepareRun(engine);
         RptPageObject *p = engine.pageList.first();
         for (int i = 0; i < 4; ++i) {
@@ -219,10 +245,14 @@ private slots:
         engine.groupIdxList(1) << 1 << 3;
         engine.groupIdxList(0) << 0 << 1 << 2 << 3;
         // The group footer sums its group at its level, the summary everything.
-        QCOMPARE(engine.sectionField(p->bands.at(1), QStringLiteral("<SUM([quant])>"), false), QStringLiteral("10"));
-        QCOMPARE(engine.sectionField(p->bands.at(1), QStringLiteral("<COUNT([quant])>"), false), QStringLiteral("2"));
-        QCOMPARE(engine.sectionField(p->bands.at(1), QStringLiteral("<MIN([quant])>"), false), QStringLiteral("2"));
-        QCOMPARE(engine.sectionField(p->bands.at(2), QStringLiteral("<SUM([quant])>"), false), QStringLiteral("15"));
+        QCOMPARE(engine.sectionField(p->bands.at(1), QStringLiteral("<SUM([quant])>"), false),
+            QStringLiteral("10"));
+        QCOMPARE(engine.sectionField(p->bands.at(1), QStringLiteral("<COUNT([quant])>"), false),
+            QStringLiteral("2"));
+        QCOMPARE(engine.sectionField(p->bands.at(1), QStringLiteral("<MIN([quant])>"), false),
+            QStringLiteral("2"));
+        QCOMPARE(engine.sectionField(p->bands.at(2), QStringLiteral("<SUM([quant])>"), false),
+            QStringLiteral("15"));
         QCOMPARE(engine.aggregate(0, QStringLiteral("quant"), true, 2), QVariant(15.0));
         QCOMPARE(engine.aggregate(2, QStringLiteral("quant"), true, 7).toInt(), 4);
     }
@@ -234,19 +264,41 @@ private slots:
         QTest::addColumn<QString>("expected");
         const QString nbsp(QChar(160));
         const QLocale fr(QStringLiteral("fr_FR"));
-        QTest::newRow("blank groups") << "1234.5" << "N# ###.##2" << QString(QStringLiteral("1") + nbsp + QStringLiteral("234.50"));
-        QTest::newRow("comma groups") << "1234.5" << "N#,###.##2" << "1,234.50";
-        QTest::newRow("french") << "1234.5" << "N# ###,##2"
-                                << QString(QStringLiteral("1") + fr.groupSeparator() + QStringLiteral("234") + fr.decimalPoint()
-                                   + QStringLiteral("50"));
-        QTest::newRow("german") << "1234.5" << "N#.###,##2" << "1.234,50";
-        QTest::newRow("no decimals") << "1234.5" << "N#,###.##0" << "1,235";
-        QTest::newRow("non-digit decimals") << "1234.5" << "N#,###.##x" << "1,235";
-        QTest::newRow("millions") << "1234567.891" << "N#,###.##1" << "1,234,567.9";
-        QTest::newRow("not a number") << "abc" << "N#,###.##2" << "abc";
-        QTest::newRow("unknown pattern") << "1234.5" << "N###2" << "1234.5";
-        QTest::newRow("no N") << "1234.5" << "#,###.##2" << "1234.5";
-        QTest::newRow("empty format") << "1234.5" << "" << "1234.5";
+        QTest::newRow("blank groups")
+            << "1234.5"
+            << "N# ###.##2" << QString(QStringLiteral("1") + nbsp + QStringLiteral("234.50"));
+        QTest::newRow("comma groups") << "1234.5"
+                                      << "N#,###.##2"
+                                      << "1,234.50";
+        QTest::newRow("french") << "1234.5"
+                                << "N# ###,##2"
+                                << QString(QStringLiteral("1") + fr.groupSeparator()
+                                       + QStringLiteral("234") + fr.decimalPoint()
+                                       + QStringLiteral("50"));
+        QTest::newRow("german") << "1234.5"
+                                << "N#.###,##2"
+                                << "1.234,50";
+        QTest::newRow("no decimals") << "1234.5"
+                                     << "N#,###.##0"
+                                     << "1,235";
+        QTest::newRow("non-digit decimals") << "1234.5"
+                                            << "N#,###.##x"
+                                            << "1,235";
+        QTest::newRow("millions") << "1234567.891"
+                                  << "N#,###.##1"
+                                  << "1,234,567.9";
+        QTest::newRow("not a number") << "abc"
+                                      << "N#,###.##2"
+                                      << "abc";
+        QTest::newRow("unknown pattern") << "1234.5"
+                                         << "N###2"
+                                         << "1234.5";
+        QTest::newRow("no N") << "1234.5"
+                              << "#,###.##2"
+                              << "1234.5";
+        QTest::newRow("empty format") << "1234.5"
+                                      << ""
+                                      << "1234.5";
     }
     void numberFormats()
     {
@@ -262,24 +314,30 @@ private slots:
         QVERIFY(loadXml(engine, masterPage({})));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("price"), {1234.5});
+        caller.columns.insert(QStringLiteral("price"), { 1234.5 });
         prepareRun(engine);
-        QCOMPARE(engine.sectionField(band(engine), QStringLiteral("[price]"), false, false, QStringLiteral("N#,###.##2")),
-                 QStringLiteral("1,234.50"));
+        QCOMPARE(engine.sectionField(band(engine), QStringLiteral("[price]"), false, false,
+                     QStringLiteral("N#,###.##2")),
+            QStringLiteral("1,234.50"));
         QCOMPARE(engine.sectionField(band(engine), QStringLiteral("<[price] * 2>"), false, false,
-                                     QStringLiteral("N#.###,##1")),
-                 QStringLiteral("2.469,0"));
+                     QStringLiteral("N#.###,##1")),
+            QStringLiteral("2.469,0"));
     }
 
     void conditions_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("less") << "<if ([quant] < 5) 'low'; else 'high';>" << "low";
-        QTest::newRow("greater") << "<if ([quant] > 5) 'high'; else 'low';>" << "low";
-        QTest::newRow("no blank") << "<if([quant]<=3) 'three'; else 'other';>" << "three";
-        QTest::newRow("written escapes") << "<if (2 &lt-; [quant]) 'yes'; else 'no';>" << "yes";
-        QTest::newRow("text around") << "a <if (1 < 2) 'b'; else 'c';> d" << "a b d";
+        QTest::newRow("less") << "<if ([quant] < 5) 'low'; else 'high';>"
+                              << "low";
+        QTest::newRow("greater") << "<if ([quant] > 5) 'high'; else 'low';>"
+                                 << "low";
+        QTest::newRow("no blank") << "<if([quant]<=3) 'three'; else 'other';>"
+                                  << "three";
+        QTest::newRow("written escapes") << "<if (2 &lt-; [quant]) 'yes'; else 'no';>"
+                                         << "yes";
+        QTest::newRow("text around") << "a <if (1 < 2) 'b'; else 'c';> d"
+                                     << "a b d";
     }
     void conditions()
     {
@@ -289,7 +347,7 @@ private slots:
         QVERIFY(loadXml(engine, masterPage({})));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("quant"), {3});
+        caller.columns.insert(QStringLiteral("quant"), { 3 });
         prepareRun(engine);
         QCOMPARE(engine.sectionField(band(engine), text, false), expected);
     }
@@ -299,13 +357,27 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("brackets in data") << "[name]" << "Tofu <vegan>" << "Tofu <vegan>";
-        QTest::newRow("half formula in data") << "x [name] y" << "a < b" << "x a < b y";
-        QTest::newRow("closing only") << "[name]" << "-> go" << "-> go";
-        QTest::newRow("data in formula") << "<'[name]'.length>" << "<b>" << "3";
-        QTest::newRow("data beside formula") << "[name] <1+1>" << "<i>" << "<i> 2";
-        QTest::newRow("kept formulas") << "[name]" << "Tofu <vegan>" << "Tofu <vegan>";
-        QTest::newRow("variable in data") << "[name] [other]" << "[other]" << "[other] ";
+        QTest::newRow("brackets in data") << "[name]"
+                                          << "Tofu <vegan>"
+                                          << "Tofu <vegan>";
+        QTest::newRow("half formula in data") << "x [name] y"
+                                              << "a < b"
+                                              << "x a < b y";
+        QTest::newRow("closing only") << "[name]"
+                                      << "-> go"
+                                      << "-> go";
+        QTest::newRow("data in formula") << "<'[name]'.length>"
+                                         << "<b>"
+                                         << "3";
+        QTest::newRow("data beside formula") << "[name] <1+1>"
+                                             << "<i>"
+                                             << "<i> 2";
+        QTest::newRow("kept formulas") << "[name]"
+                                       << "Tofu <vegan>"
+                                       << "Tofu <vegan>";
+        QTest::newRow("variable in data") << "[name] [other]"
+                                          << "[other]"
+                                          << "[other] ";
     }
     void dataIsNeverScript()
     {
@@ -316,7 +388,7 @@ private slots:
         QVERIFY(loadXml(engine, masterPage({})));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("name"), {name});
+        caller.columns.insert(QStringLiteral("name"), { name });
         prepareRun(engine);
         const bool keep = QByteArray(QTest::currentDataTag()) == "kept formulas";
         QCOMPARE(engine.sectionField(band(engine), text, keep), expected);
@@ -327,7 +399,8 @@ private slots:
         RptEngine engine;
         QVERIFY(loadXml(engine, masterPage({})));
         prepareRun(engine);
-        QCOMPARE(engine.sectionField(band(engine), QStringLiteral("<b><1+1></b>"), true), QStringLiteral("<b><1+1></b>"));
+        QCOMPARE(engine.sectionField(band(engine), QStringLiteral("<b><1+1></b>"), true),
+            QStringLiteral("<b><1+1></b>"));
     }
 
     void printingConditions_data()
@@ -340,12 +413,15 @@ private slots:
         QTest::newRow("empty") << "" << QVariant() << false;
         QTest::newRow("letter") << "x" << QVariant() << false;
         QTest::newRow("order rows, grouping empty") << "[grouping] == 0?1:0" << QVariant() << true;
-        QTest::newRow("order rows tight, grouping empty") << "[grouping]==0?1:0" << QVariant() << true;
+        QTest::newRow("order rows tight, grouping empty")
+            << "[grouping]==0?1:0" << QVariant() << true;
         QTest::newRow("order footer, grouping empty") << "[grouping]?1:0" << QVariant() << false;
         QTest::newRow("order footer, grouping 1") << "[grouping]?1:0" << QVariant(1) << true;
         QTest::newRow("order rows, grouping 1") << "[grouping] == 0?1:0" << QVariant(1) << false;
-        QTest::newRow("text compared") << "[grouping] == 'a'" << QVariant(QStringLiteral("a")) << true;
-        QTest::newRow("quote in data") << "[grouping] == \"it's\"" << QVariant(QStringLiteral("it's")) << true;
+        QTest::newRow("text compared")
+            << "[grouping] == 'a'" << QVariant(QStringLiteral("a")) << true;
+        QTest::newRow("quote in data")
+            << "[grouping] == \"it's\"" << QVariant(QStringLiteral("it's")) << true;
         QTest::newRow("syntax error prints") << "1 +* 2" << QVariant() << true;
     }
     void printingConditions()
@@ -354,11 +430,12 @@ private slots:
         QFETCH(QVariant, grouping);
         QFETCH(bool, visible);
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral("printing=\"%1\"").arg(printing.toHtmlEscaped())})));
+        QVERIFY(loadXml(engine,
+            masterPage({ QStringLiteral("printing=\"%1\"").arg(printing.toHtmlEscaped()) })));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
         if (grouping.isValid())
-            caller.columns.insert(QStringLiteral("grouping"), {grouping});
+            caller.columns.insert(QStringLiteral("grouping"), { grouping });
         prepareRun(engine);
         QCOMPARE(engine.isFieldVisible(fieldAt(engine, 0)), visible);
     }
@@ -366,9 +443,11 @@ private slots:
     void highlightingShadesEverySecondLine()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral(
-                                    "backgroundColor=\"rgba(255,255,255,255)\" fontColor=\"rgba(0,0,0,255)\" "
-                                    "highlighting=\"&lt;LineNo> % 2 == 0;backgroundColor=?rgba(235,235,235,255);\"")})));
+        QVERIFY(loadXml(engine,
+            masterPage({ QStringLiteral(
+                "backgroundColor=\"rgba(255,255,255,255)\" fontColor=\"rgba(0,0,0,255)\" "
+                "highlighting=\"&lt;LineNo> % 2 == "
+                "0;backgroundColor=?rgba(235,235,235,255);\"") })));
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
         QStringList seen;
@@ -378,8 +457,9 @@ private slots:
             seen << colorToString(f->backgroundColor);
             QCOMPARE(f->fontColor, QColor(0, 0, 0));
         }
-        QCOMPARE(seen, (QStringList {"rgba(255,255,255,255)", "rgba(235,235,235,255)", "rgba(255,255,255,255)",
-                                     "rgba(235,235,235,255)"}));
+        QCOMPARE(seen,
+            (QStringList { "rgba(255,255,255,255)", "rgba(235,235,235,255)",
+                "rgba(255,255,255,255)", "rgba(235,235,235,255)" }));
         // Grouped rows count with the line counter.
         engine.groupIdxList(0) << 0;
         engine.setRecNo(0);
@@ -403,18 +483,23 @@ private slots:
         QTest::newRow("none") << "" << 1 << bg << fc << false << true << false << false;
         QTest::newRow("font colour true") << "[quant] > 2;fontColor=?rgba(255,0,0,255);" << 3 << bg
                                           << "rgba(255,0,0,255)" << false << true << false << false;
-        QTest::newRow("font colour false") << "[quant] > 2;fontColor=?rgba(255,0,0,255);" << 1 << bg << fc << false
-                                           << true << false << false;
-        QTest::newRow("no background rule") << "[quant] > 2;fontColor=?rgba(255,0,0,255);" << 3 << bg
-                                            << "rgba(255,0,0,255)" << false << true << false << false;
-        QTest::newRow("bold on") << "[quant] > 2;bold=?1:0;" << 3 << bg << fc << true << true << false << false;
-        QTest::newRow("bold off") << "[quant] > 2;bold=?1:0;" << 1 << bg << fc << false << true << false << false;
-        QTest::newRow("italic off") << "[quant] > 2;italic=?0:1;" << 3 << bg << fc << false << false << false << false;
+        QTest::newRow("font colour false") << "[quant] > 2;fontColor=?rgba(255,0,0,255);" << 1 << bg
+                                           << fc << false << true << false << false;
+        QTest::newRow("no background rule")
+            << "[quant] > 2;fontColor=?rgba(255,0,0,255);" << 3 << bg << "rgba(255,0,0,255)"
+            << false << true << false << false;
+        QTest::newRow("bold on") << "[quant] > 2;bold=?1:0;" << 3 << bg << fc << true << true
+                                 << false << false;
+        QTest::newRow("bold off") << "[quant] > 2;bold=?1:0;" << 1 << bg << fc << false << true
+                                  << false << false;
+        QTest::newRow("italic off")
+            << "[quant] > 2;italic=?0:1;" << 3 << bg << fc << false << false << false << false;
         QTest::newRow("underline and strikeout")
             << "[quant] == 3;;underline=?1:0;strikeout=?1:0;backgroundColor=?rgba(1,2,3,255);" << 3
             << "rgba(1,2,3,255)" << fc << false << true << true << true;
-        QTest::newRow("first rule decides") << "[quant] == 3;fontColor=?rgba(1,1,1,255);fontColor=?rgba(2,2,2,255);"
-                                            << 3 << bg << "rgba(1,1,1,255)" << false << true << false << false;
+        QTest::newRow("first rule decides")
+            << "[quant] == 3;fontColor=?rgba(1,1,1,255);fontColor=?rgba(2,2,2,255);" << 3 << bg
+            << "rgba(1,1,1,255)" << false << true << false << false;
     }
     void highlightingAspects()
     {
@@ -427,13 +512,14 @@ private slots:
         QFETCH(bool, underline);
         QFETCH(bool, strikeout);
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral("backgroundColor=\"rgba(250,250,250,255)\" "
-                                                           "fontColor=\"rgba(10,10,10,255)\" fontItalic=\"1\" "
-                                                           "highlighting=\"%1\"")
-                                                .arg(highlighting.toHtmlEscaped())})));
+        QVERIFY(loadXml(engine,
+            masterPage({ QStringLiteral("backgroundColor=\"rgba(250,250,250,255)\" "
+                                        "fontColor=\"rgba(10,10,10,255)\" fontItalic=\"1\" "
+                                        "highlighting=\"%1\"")
+                             .arg(highlighting.toHtmlEscaped()) })));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("quant"), {quant});
+        caller.columns.insert(QStringLiteral("quant"), { quant });
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
         f->updateHighlightingParam();
@@ -450,7 +536,9 @@ private slots:
     void highlightingKeepsMissingColoursInvalid()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral("highlighting=\"1 == 2;backgroundColor=?rgba(1,2,3,255);\"")})));
+        QVERIFY(loadXml(engine,
+            masterPage(
+                { QStringLiteral("highlighting=\"1 == 2;backgroundColor=?rgba(1,2,3,255);\"") })));
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
         f->updateHighlightingParam();
@@ -464,35 +552,46 @@ private slots:
         QVERIFY(loadXml(engine, masterPage({})));
         prepareRun(engine);
         RptBandObject *b = band(engine);
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<var leaked = 5; leaked>"), false), QStringLiteral("5"));
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<typeof leaked>"), false), QStringLiteral("undefined"));
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<implicitGlobal = 7>"), false), QStringLiteral("7"));
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<typeof implicitGlobal>"), false), QStringLiteral("undefined"));
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<function f() { return 1; } f()>"), false), QStringLiteral("1"));
-        QCOMPARE(engine.sectionField(b, QStringLiteral("<typeof f>"), false), QStringLiteral("undefined"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<var leaked = 5; leaked>"), false),
+            QStringLiteral("5"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<typeof leaked>"), false),
+            QStringLiteral("undefined"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<implicitGlobal = 7>"), false),
+            QStringLiteral("7"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<typeof implicitGlobal>"), false),
+            QStringLiteral("undefined"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<function f() { return 1; } f()>"), false),
+            QStringLiteral("1"));
+        QCOMPARE(engine.sectionField(b, QStringLiteral("<typeof f>"), false),
+            QStringLiteral("undefined"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("this.viaThis = 1")).toInt32(), 1);
-        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof viaThis")).toString(), QStringLiteral("undefined"));
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof viaThis")).toString(),
+            QStringLiteral("undefined"));
         // The band's grouping flags are the expression's own.
         b->showInGroup = true;
         b->groupLevel = 2;
         QCOMPARE(engine.sectionField(b, QStringLiteral("<showInGroup + ':' + groupLevel>"), false),
-                 QStringLiteral("true:2"));
-        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof groupLevel")).toString(), QStringLiteral("number"));
+            QStringLiteral("true:2"));
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof groupLevel")).toString(),
+            QStringLiteral("number"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("groupLevel")).toInt32(), 0);
         // Functions of the engine stay in place, whatever an expression did to them.
         engine.evaluateExpression(QStringLiteral("Round = function() { return 'hijacked'; }"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("Round(2.5)")).toInt32(), 3);
         engine.evaluateExpression(QStringLiteral("delete ToUpper"));
-        QCOMPARE(engine.evaluateExpression(QStringLiteral("ToUpper('a')")).toString(), QStringLiteral("A"));
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("ToUpper('a')")).toString(),
+            QStringLiteral("A"));
         engine.evaluateExpression(QStringLiteral("RptEngine = null"));
-        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof RptEngine")).toString(), QStringLiteral("object"));
+        QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof RptEngine")).toString(),
+            QStringLiteral("object"));
     }
 
     void oneScriptEngineForAllExpressions()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, masterPage({QStringLiteral("printing=\"[q] > 1\" "
-                                                           "highlighting=\"[q] > 1;bold=?1:0;\"")})));
+        QVERIFY(loadXml(engine,
+            masterPage({ QStringLiteral("printing=\"[q] > 1\" "
+                                        "highlighting=\"[q] > 1;bold=?1:0;\"") })));
         prepareRun(engine);
         const int engines = engine.findChildren<QScriptEngine *>().size();
         for (int i = 0; i < 200; ++i) {

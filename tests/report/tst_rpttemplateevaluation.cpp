@@ -28,8 +28,8 @@ struct Printed
 
 // Evaluates one band row as the drawing pass does for labels: remember the
 // record, highlight, check the printing condition, run the hooks, evaluate.
-void printBand(RptEngine &engine, RptBandObject *band, const QString &suffix, QHash<QString, Printed> &out,
-               bool collect)
+void printBand(RptEngine &engine, RptBandObject *band, const QString &suffix,
+    QHash<QString, Printed> &out, bool collect)
 {
     for (RptFieldObject *f : qAsConst(band->fields)) {
         Printed p;
@@ -38,7 +38,8 @@ void printBand(RptEngine &engine, RptBandObject *band, const QString &suffix, QH
         f->updateHighlightingParam();
         p.visible = engine.isFieldVisible(f) && engine.callBeforeData(f);
         if (p.visible) {
-            p.text = engine.callAfterData(f, engine.sectionField(band, f->value, false, collect, f->formatString));
+            p.text = engine.callAfterData(
+                f, engine.sectionField(band, f->value, false, collect, f->formatString));
         }
         p.background = f->backgroundColor.isValid() ? colorToString(f->backgroundColor) : QString();
         p.fontColor = f->fontColor.isValid() ? colorToString(f->fontColor) : QString();
@@ -54,7 +55,7 @@ QHash<QString, Printed> runEvaluationTemplate()
     if (!engine.loadReport(dataPath(QStringLiteral("evaluation.xml"))))
         return out;
     RptTestCaller caller(&engine);
-    caller.columns.insert(QStringLiteral("company"), {QStringLiteral("Kuchyňa")});
+    caller.columns.insert(QStringLiteral("company"), { QStringLiteral("Kuchyňa") });
     prepareRun(engine);
     engine.setTotalPages(1);
     engine.processGlobalScript();
@@ -68,11 +69,12 @@ QHash<QString, Printed> runEvaluationTemplate()
         printBand(engine, rows, QStringLiteral("@%1").arg(i), out, true);
     }
     // Groups by category: A holds records 0 and 2, B record 1.
-    const QList<QList<int>> groups {{0, 2}, {1}};
+    const QList<QList<int>> groups { { 0, 2 }, { 1 } };
     for (int g = 0; g < groups.size(); ++g) {
         engine.groupIdxList(0) = groups.at(g);
         engine.setRecNo(groups.at(g).last());
-        printBand(engine, p->getBand(RptName::DataGroupFooter), QStringLiteral("@g%1").arg(g), out, false);
+        printBand(engine, p->getBand(RptName::DataGroupFooter), QStringLiteral("@g%1").arg(g), out,
+            false);
     }
     engine.clearGroupLists();
     printBand(engine, p->getBand(RptName::ReportSummary), QString(), out, false);
@@ -136,12 +138,24 @@ private slots:
         QTest::addColumn<QString>("background");
         QTest::addColumn<QString>("fontColor");
         QTest::addColumn<bool>("bold");
-        QTest::newRow("shade 0") << "shade@0" << "rgba(255,255,255,255)" << "rgba(0,0,0,255)" << false;
-        QTest::newRow("shade 1") << "shade@1" << "rgba(235,235,235,255)" << "rgba(0,0,0,255)" << false;
-        QTest::newRow("shade 2") << "shade@2" << "rgba(255,255,255,255)" << "rgba(0,0,0,255)" << false;
-        QTest::newRow("warn 1") << "warn@1" << "rgba(255,255,255,0)" << "rgba(0,0,0,255)" << false;
-        QTest::newRow("warn 2") << "warn@2" << "rgba(255,255,255,0)" << "rgba(255,0,0,255)" << true;
-        QTest::newRow("no rules, no colours") << "food@0" << "" << "" << false;
+        QTest::newRow("shade 0") << "shade@0"
+                                 << "rgba(255,255,255,255)"
+                                 << "rgba(0,0,0,255)" << false;
+        QTest::newRow("shade 1") << "shade@1"
+                                 << "rgba(235,235,235,255)"
+                                 << "rgba(0,0,0,255)" << false;
+        QTest::newRow("shade 2") << "shade@2"
+                                 << "rgba(255,255,255,255)"
+                                 << "rgba(0,0,0,255)" << false;
+        QTest::newRow("warn 1") << "warn@1"
+                                << "rgba(255,255,255,0)"
+                                << "rgba(0,0,0,255)" << false;
+        QTest::newRow("warn 2") << "warn@2"
+                                << "rgba(255,255,255,0)"
+                                << "rgba(255,0,0,255)" << true;
+        QTest::newRow("no rules, no colours") << "food@0"
+                                              << ""
+                                              << "" << false;
     }
     void highlighting()
     {
@@ -160,18 +174,19 @@ private slots:
     // answers name, quant, header and branchName, never strPager or grouping.
     void orderTemplate()
     {
-        const QString path = QStringLiteral(RPT_TEST_SOURCE_DIR "/catering/reports/menureportbybranches.xml");
+        const QString path
+            = QStringLiteral(RPT_TEST_SOURCE_DIR "/catering/reports/menureportbybranches.xml");
         if (!QFile::exists(path))
             QSKIP("the catering order template is not in this tree");
         RptEngine engine;
         QVERIFY(engine.loadReport(path));
         RptTestCaller caller(&engine);
         caller.recCount = 3;
-        caller.columns.insert(QStringLiteral("name"), {QStringLiteral("Polievka"), QStringLiteral("Guláš"),
-                                                       QStringLiteral("Šalát")});
-        caller.columns.insert(QStringLiteral("quant"), {3, 2, 1});
-        caller.columns.insert(QStringLiteral("branchName"), {QStringLiteral("Sever"), QStringLiteral("Juh"),
-                                                             QStringLiteral("Sever")});
+        caller.columns.insert(QStringLiteral("name"),
+            { QStringLiteral("Polievka"), QStringLiteral("Guláš"), QStringLiteral("Šalát") });
+        caller.columns.insert(QStringLiteral("quant"), { 3, 2, 1 });
+        caller.columns.insert(QStringLiteral("branchName"),
+            { QStringLiteral("Sever"), QStringLiteral("Juh"), QStringLiteral("Sever") });
         prepareRun(engine);
         QCOMPARE(caller.announced.size(), 1);
         QCOMPARE(engine.getRecCount(0, 1), 3);
@@ -180,7 +195,8 @@ private slots:
         RptPageObject *p = engine.pageList.first();
         RptBandObject *footer = p->getBand(RptName::PageFooter);
         QVERIFY(footer);
-        QCOMPARE(engine.sectionField(footer, footer->fields.first()->value, false), QStringLiteral(" 3 / 3"));
+        QCOMPARE(engine.sectionField(footer, footer->fields.first()->value, false),
+            QStringLiteral(" 3 / 3"));
 
         RptBandObject *rows = p->getBand(RptName::MasterData);
         RptFieldObject *bgColor = p->findFieldObjectByName(QStringLiteral("bgColor"));
@@ -194,13 +210,16 @@ private slots:
             shades << colorToString(bgColor->backgroundColor);
             QCOMPARE(engine.sectionField(rows, fund->value, false, true), QString::number(3 - i));
         }
-        QCOMPARE(shades, (QStringList {"rgba(255,255,255,255)", "rgba(235,235,235,255)", "rgba(255,255,255,255)"}));
+        QCOMPARE(shades,
+            (QStringList {
+                "rgba(255,255,255,255)", "rgba(235,235,235,255)", "rgba(255,255,255,255)" }));
         const RptBandObject *groupFooter = p->getBand(RptName::DataGroupFooter, 1, 0);
         QVERIFY(groupFooter);
         QVERIFY(!engine.isFieldVisible(groupFooter->fields.first()));
         RptBandObject *groupHeader = p->getBand(RptName::DataGroupHeader);
         engine.setRecNo(1);
-        QCOMPARE(engine.sectionField(groupHeader, groupHeader->fields.first()->value, false), QStringLiteral("Juh"));
+        QCOMPARE(engine.sectionField(groupHeader, groupHeader->fields.first()->value, false),
+            QStringLiteral("Juh"));
     }
 };
 

@@ -21,7 +21,8 @@ namespace {
 
 QString field(const QString &attributes, const QString &tag = QStringLiteral("TContainerField"))
 {
-    return page(QStringLiteral("<ReportBand type=\"MasterData\"><%1 %2/></ReportBand>").arg(tag, attributes));
+    return page(QStringLiteral("<ReportBand type=\"MasterData\"><%1 %2/></ReportBand>")
+                    .arg(tag, attributes));
 }
 
 RptFieldObject *firstField(RptEngine &engine)
@@ -37,9 +38,17 @@ QString dump(const RptEngine &engine)
 {
     QString s;
     for (const RptPageObject *p : engine.pageList) {
-        s += QStringLiteral("page %1 %2x%3 %4\n").arg(p->pageNo).arg(p->pageWidth).arg(p->pageHeight).arg(p->marginsTop);
+        s += QStringLiteral("page %1 %2x%3 %4\n")
+                 .arg(p->pageNo)
+                 .arg(p->pageWidth)
+                 .arg(p->pageHeight)
+                 .arg(p->marginsTop);
         for (const RptBandObject *b : p->bands) {
-            s += QStringLiteral(" band %1 %2 %3 %4\n").arg(b->name).arg(int(b->type)).arg(b->bandNo).arg(b->realHeight);
+            s += QStringLiteral(" band %1 %2 %3 %4\n")
+                     .arg(b->name)
+                     .arg(int(b->type))
+                     .arg(b->bandNo)
+                     .arg(b->realHeight);
             for (const RptFieldObject *f : b->fields) {
                 s += QStringLiteral("  field %1 %2 %3 %4 %5\n")
                          .arg(f->objectName(), f->value)
@@ -118,7 +127,8 @@ private slots:
         QCOMPARE(p->watermark, true);
         QCOMPARE(p->watermarkOpacity, 0.25f);
         QCOMPARE(engine.pageList.at(1)->pageWidth, 1188);
-        QCOMPARE(engine.globalScript(), QStringLiteral("function fundAfterData(text) { return text + \"!\"; }"));
+        QCOMPARE(engine.globalScript(),
+            QStringLiteral("function fundAfterData(text) { return text + \"!\"; }"));
     }
 
     void watermarkPixmapDecoded()
@@ -130,8 +140,10 @@ private slots:
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QString(), QStringLiteral("watermark=\"1\" watermarkPixmap=\"%1\"")
-                                                     .arg(QString::fromLatin1(png.toBase64())))));
+        QVERIFY(loadXml(engine,
+            page(QString(),
+                QStringLiteral("watermark=\"1\" watermarkPixmap=\"%1\"")
+                    .arg(QString::fromLatin1(png.toBase64())))));
         QCOMPARE(engine.pageList.first()->watermarkPixmap.size(), QSize(4, 3));
     }
 
@@ -269,7 +281,8 @@ private slots:
     {
         RptEngine engine;
         QVERIFY(engine.loadReport(dataPath(QStringLiteral("loading-full.xml"))));
-        const RptFieldObject *f = engine.pageList.first()->findFieldObjectByName(QStringLiteral("fund"));
+        const RptFieldObject *f
+            = engine.pageList.first()->findFieldObjectByName(QStringLiteral("fund"));
         QVERIFY(f);
         QCOMPARE(f->value, QStringLiteral("[quant]"));
         QCOMPARE(f->rect, QRect(590, -3, 201, 18));
@@ -293,7 +306,8 @@ private slots:
         QCOMPARE(f->defaultFontColor, QColor(64, 64, 64));
         QCOMPARE(f->backgroundColor, QColor(235, 235, 235));
         QCOMPARE(f->defaultBackgroundColor, QColor(235, 235, 235));
-        QCOMPARE(f->highlighting, QStringLiteral("<LineNo> % 2 == 0;backgroundColor=?rgba(235,235,235,255);"));
+        QCOMPARE(f->highlighting,
+            QStringLiteral("<LineNo> % 2 == 0;backgroundColor=?rgba(235,235,235,255);"));
         QCOMPARE(f->printing, QStringLiteral("[grouping] == 0?1:0"));
         QCOMPARE(f->formatString, QStringLiteral("N# ###.##2"));
         QCOMPARE(f->imgFormat, QStringLiteral("JPG"));
@@ -317,11 +331,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QColor>("color");
         QTest::addColumn<QString>("written");
-        QTest::newRow("opaque") << "rgba(64,191,239,255)" << QColor(64, 191, 239, 255) << "rgba(64,191,239,255)";
-        QTest::newRow("transparent white") << "rgba(255,255,255,0)" << QColor(255, 255, 255, 0)
-                                           << "rgba(255,255,255,0)";
+        QTest::newRow("opaque") << "rgba(64,191,239,255)" << QColor(64, 191, 239, 255)
+                                << "rgba(64,191,239,255)";
+        QTest::newRow("transparent white")
+            << "rgba(255,255,255,0)" << QColor(255, 255, 255, 0) << "rgba(255,255,255,0)";
         QTest::newRow("three components") << "rgba(1,2,3)" << QColor(1, 2, 3, 0) << "rgba(1,2,3,0)";
-        QTest::newRow("not numeric") << "rgba(x,2,3,255)" << QColor(0, 2, 3, 255) << "rgba(0,2,3,255)";
+        QTest::newRow("not numeric")
+            << "rgba(x,2,3,255)" << QColor(0, 2, 3, 255) << "rgba(0,2,3,255)";
         QTest::newRow("blanks") << "rgba(4, 5, 6, 7)" << QColor(4, 5, 6, 7) << "rgba(4,5,6,7)";
     }
     void colorText()
@@ -335,10 +351,7 @@ private slots:
         QCOMPARE(colorFromString(colorToString(read)).rgba(), read.rgba());
     }
 
-    void emptyColorTextIsInvalid()
-    {
-        QVERIFY(!colorFromString(QString()).isValid());
-    }
+    void emptyColorTextIsInvalid() { QVERIFY(!colorFromString(QString()).isValid()); }
 
     void fieldType_data()
     {
@@ -380,7 +393,8 @@ private slots:
         for (int code = 0; code <= RptName::CrossTab; ++code) {
             QDomDocument doc;
             QDomElement e = doc.createElement(QStringLiteral("f"));
-            e.setAttribute(QStringLiteral("type"), RptEngine::getFieldTypeName(RptName::FieldType(code)));
+            e.setAttribute(
+                QStringLiteral("type"), RptEngine::getFieldTypeName(RptName::FieldType(code)));
             QCOMPARE(int(RptEngine::getFieldType(e)), code);
         }
         QCOMPARE(RptEngine::getFieldTypeName(RptName::Reactangle), QStringLiteral("reactangle"));
@@ -391,15 +405,24 @@ private slots:
         QTest::addColumn<QString>("h");
         QTest::addColumn<QString>("v");
         QTest::addColumn<int>("flags");
-        QTest::newRow("justify") << "hJustify" << "" << 8;
-        QTest::newRow("centre") << "hCenter" << "" << 4;
-        QTest::newRow("left") << "hLeft" << "" << 1;
-        QTest::newRow("right") << "hRight" << "" << 2;
-        QTest::newRow("vCenter") << "" << "vCenter" << 128;
-        QTest::newRow("vBottom") << "" << "vBottom" << 64;
-        QTest::newRow("vTop") << "" << "vTop" << 32;
-        QTest::newRow("left and centre") << "hLeft" << "vCenter" << 129;
-        QTest::newRow("unknown") << "middle" << "up" << 0;
+        QTest::newRow("justify") << "hJustify"
+                                 << "" << 8;
+        QTest::newRow("centre") << "hCenter"
+                                << "" << 4;
+        QTest::newRow("left") << "hLeft"
+                              << "" << 1;
+        QTest::newRow("right") << "hRight"
+                               << "" << 2;
+        QTest::newRow("vCenter") << ""
+                                 << "vCenter" << 128;
+        QTest::newRow("vBottom") << ""
+                                 << "vBottom" << 64;
+        QTest::newRow("vTop") << ""
+                              << "vTop" << 32;
+        QTest::newRow("left and centre") << "hLeft"
+                                         << "vCenter" << 129;
+        QTest::newRow("unknown") << "middle"
+                                 << "up" << 0;
     }
     void alignment()
     {
@@ -454,15 +477,17 @@ private slots:
     void pictureDecoded()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, field(QStringLiteral("type=\"image\" picture=\"%1\"")
-                                          .arg(QString::fromLatin1(QByteArray("\x89PNG").toBase64())))));
+        QVERIFY(loadXml(engine,
+            field(QStringLiteral("type=\"image\" picture=\"%1\"")
+                      .arg(QString::fromLatin1(QByteArray("\x89PNG").toBase64())))));
         QCOMPARE(firstField(engine)->picture, QByteArray("\x89PNG"));
     }
 
     void anyChildTagIsField()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, field(QStringLiteral("name=\"x\" value=\"v\""), QStringLiteral("Whatever"))));
+        QVERIFY(loadXml(
+            engine, field(QStringLiteral("name=\"x\" value=\"v\""), QStringLiteral("Whatever"))));
         QCOMPARE(firstField(engine)->objectName(), QStringLiteral("x"));
         QCOMPARE(firstField(engine)->value, QStringLiteral("v"));
     }
@@ -470,13 +495,14 @@ private slots:
     void crossTabParameters()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral(
-                                    "<ReportBand type=\"ReportTitle\"><TContainerField name=\"ct\" type=\"crossTab\" "
-                                    "left=\"5\" top=\"6\" width=\"400\" height=\"80\" colCount=\"4\" rowHeight=\"20\" "
-                                    "dataSourceName=\"ds\" totalByRowVisible=\"0\" subtotalIsVisible=\"1\" "
-                                    "headerIsVisible=\"1\" headerBackgroundColor=\"rgba(1,1,1,255)\">"
-                                    "<Column caption=\"A\" value=\"[a]\" width=\"50\"/><Column caption=\"B\"/>"
-                                    "</TContainerField></ReportBand>"))));
+        QVERIFY(loadXml(engine,
+            page(QStringLiteral(
+                "<ReportBand type=\"ReportTitle\"><TContainerField name=\"ct\" type=\"crossTab\" "
+                "left=\"5\" top=\"6\" width=\"400\" height=\"80\" colCount=\"4\" rowHeight=\"20\" "
+                "dataSourceName=\"ds\" totalByRowVisible=\"0\" subtotalIsVisible=\"1\" "
+                "headerIsVisible=\"1\" headerBackgroundColor=\"rgba(1,1,1,255)\">"
+                "<Column caption=\"A\" value=\"[a]\" width=\"50\"/><Column caption=\"B\"/>"
+                "</TContainerField></ReportBand>"))));
         const RptFieldObject *f = firstField(engine);
         QCOMPARE(f->fieldType, RptName::CrossTab);
         QVERIFY(f->crossTab);
@@ -518,22 +544,27 @@ private slots:
     void chartAttributesKept()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, field(QStringLiteral("type=\"diagram\" caption=\"Sales\" chartType=\"SeriesTypePie\""))));
+        QVERIFY(loadXml(engine,
+            field(
+                QStringLiteral("type=\"diagram\" caption=\"Sales\" chartType=\"SeriesTypePie\""))));
         const RptFieldObject *f = firstField(engine);
         QCOMPARE(f->fieldType, RptName::Diagram);
-        QCOMPARE(f->chartAttributes.value(QStringLiteral("caption")).toString(), QStringLiteral("Sales"));
-        QCOMPARE(f->chartAttributes.value(QStringLiteral("chartType")).toString(), QStringLiteral("SeriesTypePie"));
+        QCOMPARE(f->chartAttributes.value(QStringLiteral("caption")).toString(),
+            QStringLiteral("Sales"));
+        QCOMPARE(f->chartAttributes.value(QStringLiteral("chartType")).toString(),
+            QStringLiteral("SeriesTypePie"));
     }
 
     void bandLookup()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, page(QStringLiteral(
-                                    "<ReportBand name=\"m1\" type=\"MasterData\" bandNo=\"1\"/>"
-                                    "<ReportBand name=\"m3\" type=\"MasterData\" bandNo=\"3\"/>"
-                                    "<ReportBand name=\"g0\" type=\"DataGroupFooter\" groupLevel=\"0\"/>"
-                                    "<ReportBand name=\"g1\" type=\"DataGroupFooter\" groupLevel=\"1\"/>"
-                                    "<ReportBand name=\"m3b\" type=\"MasterData\" bandNo=\"3\"/>"))));
+        QVERIFY(loadXml(engine,
+            page(
+                QStringLiteral("<ReportBand name=\"m1\" type=\"MasterData\" bandNo=\"1\"/>"
+                               "<ReportBand name=\"m3\" type=\"MasterData\" bandNo=\"3\"/>"
+                               "<ReportBand name=\"g0\" type=\"DataGroupFooter\" groupLevel=\"0\"/>"
+                               "<ReportBand name=\"g1\" type=\"DataGroupFooter\" groupLevel=\"1\"/>"
+                               "<ReportBand name=\"m3b\" type=\"MasterData\" bandNo=\"3\"/>"))));
         const RptPageObject *p = engine.pageList.first();
         QCOMPARE(p->bandsCountByType(RptName::MasterData), 3);
         QCOMPARE(p->bandsCountByType(RptName::PageFooter), 0);
@@ -550,7 +581,8 @@ private slots:
         QVERIFY(engine.loadReport(dataPath(QStringLiteral("loading-full.xml"))));
         const QString first = dump(engine);
         QPointer<RptPageObject> oldPage = engine.pageList.first();
-        QPointer<RptFieldObject> oldField = engine.pageList.first()->findFieldObjectByName(QStringLiteral("fund"));
+        QPointer<RptFieldObject> oldField
+            = engine.pageList.first()->findFieldObjectByName(QStringLiteral("fund"));
         QVERIFY(engine.loadReport(dataPath(QStringLiteral("loading-full.xml"))));
         QCOMPARE(dump(engine), first);
         QVERIFY(oldPage.isNull());
@@ -595,7 +627,8 @@ private slots:
         QVERIFY(engine.loadReport(dataPath(QStringLiteral("loading-full.xml"))));
         const QString before = dump(engine);
         RptLoadError error;
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^RptEngine::loadReport")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^RptEngine::loadReport")));
         QVERIFY(!engine.loadReport(dataPath(QStringLiteral("does-not-exist.xml")), &error));
         QVERIFY(error.hasError);
         QCOMPARE(error.line, 0);
@@ -611,7 +644,8 @@ private slots:
         QTest::addColumn<int>("column");
         QTest::addColumn<QString>("message");
         QTest::newRow("tag mismatch") << "broken.xml" << 5 << 11 << "tag mismatch";
-        QTest::newRow("not xml") << "not-xml.txt" << 1 << 1 << "error occurred while parsing element";
+        QTest::newRow("not xml") << "not-xml.txt" << 1 << 1
+                                 << "error occurred while parsing element";
     }
     void brokenFiles()
     {
@@ -623,7 +657,8 @@ private slots:
         QVERIFY(engine.loadReport(dataPath(QStringLiteral("loading-full.xml"))));
         const QString before = dump(engine);
         const QDomDocument docBefore = engine.xmlDoc();
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Report file not found")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^Report file not found")));
         RptLoadError error;
         QVERIFY(!engine.loadReport(dataPath(file), &error));
         QVERIFY(error.hasError);
@@ -639,7 +674,8 @@ private slots:
     void loadFromDocument()
     {
         QDomDocument doc;
-        QVERIFY(doc.setContent(page(QStringLiteral("<ReportBand type=\"ReportTitle\" name=\"t\"/>"))));
+        QVERIFY(
+            doc.setContent(page(QStringLiteral("<ReportBand type=\"ReportTitle\" name=\"t\"/>"))));
         RptEngine engine;
         QVERIFY(engine.loadReport(doc));
         QCOMPARE(engine.pageList.size(), 1);
@@ -660,7 +696,8 @@ private slots:
     void scriptWithoutCdataIgnored()
     {
         RptEngine engine;
-        QVERIFY(loadXml(engine, QStringLiteral("<Reports><Script>plain</Script><Report/></Reports>")));
+        QVERIFY(
+            loadXml(engine, QStringLiteral("<Reports><Script>plain</Script><Report/></Reports>")));
         QCOMPARE(engine.globalScript(), QString());
     }
 };

@@ -60,7 +60,7 @@ struct Outcome
 };
 
 Outcome send(MailingPluginSmtpClient &transport, uint mid, const QString &from, const QString &to,
-             const QString &subject, const QByteArray &body, const QByteArray &data = QByteArray())
+    const QString &subject, const QByteArray &body, const QByteArray &data = QByteArray())
 {
     QSignalSpy spy(&transport, &MailingPluginSmtpClient::sentDone);
     Outcome o;
@@ -106,7 +106,8 @@ void MailingPluginSmtpClientTest::initTestCase()
     // an operator would add a private CA, through the default configuration.
     savedDefault = QSslConfiguration::defaultConfiguration();
     QSslConfiguration configuration = savedDefault;
-    configuration.setCaCertificates(configuration.caCertificates() + SmtpTest::caCertificates(certDir.path()));
+    configuration.setCaCertificates(
+        configuration.caCertificates() + SmtpTest::caCertificates(certDir.path()));
     QSslConfiguration::setDefaultConfiguration(configuration);
 }
 
@@ -123,7 +124,8 @@ void MailingPluginSmtpClientTest::settingsProperty()
     QCOMPARE(initial.connectionType, 1);
     QCOMPARE(initial.authMethod, 0);
     QCOMPARE(initial.useReplyTo, false);
-    QVERIFY(initial.host.isEmpty() && initial.user.isEmpty() && initial.password.isEmpty() && initial.email.isEmpty());
+    QVERIFY(initial.host.isEmpty() && initial.user.isEmpty() && initial.password.isEmpty()
+        && initial.email.isEmpty());
     QCOMPARE(transport.getDebugLevel(), (unsigned char)0);
 
     QSignalSpy spy(&transport, &MailingPluginSmtpClient::settingsChanged);
@@ -162,18 +164,37 @@ void MailingPluginSmtpClientTest::refusedWithoutTraffic_data()
     const QString invalidArgs = QStringLiteral("invalid arguments");
     const QString invalidSettings = QStringLiteral("invalid SMTP settings");
     const QString unsafe = QStringLiteral("address holds CR, LF");
-    QTest::newRow("mid 0") << 0u << a << b << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
-    QTest::newRow("empty subject") << 5u << a << b << QString() << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
-    QTest::newRow("empty from") << 5u << QString() << b << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
-    QTest::newRow("empty to") << 5u << a << QString() << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("rejected") << invalidArgs;
-    QTest::newRow("empty body") << 5u << a << b << QStringLiteral("S") << QByteArray() << QString() << QStringLiteral("rejected") << invalidArgs;
-    QTest::newRow("port 0") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("port0") << QStringLiteral("error") << invalidSettings;
-    QTest::newRow("empty host") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("nohost") << QStringLiteral("error") << invalidSettings;
-    QTest::newRow("connection type 3") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("type3") << QStringLiteral("error") << invalidSettings;
-    QTest::newRow("reply-to without global address") << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("noglobal") << QStringLiteral("error") << invalidSettings;
-    QTest::newRow("CR LF in to") << 5u << a << QStringLiteral("b@x.test>\r\nRCPT TO:<evil@x.test") << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("bad") << unsafe;
-    QTest::newRow("angle bracket in from") << 5u << QStringLiteral("a@x.test> SIZE=1") << b << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("bad") << unsafe;
-    QTest::newRow("LF in from, reply-to mode") << 5u << QStringLiteral("a@x.test\nBcc: v@x.test") << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("replyto") << QStringLiteral("bad") << unsafe;
+    QTest::newRow("mid 0") << 0u << a << b << QStringLiteral("S") << QByteArray("x") << QString()
+                           << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty subject") << 5u << a << b << QString() << QByteArray("x") << QString()
+                                   << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty from") << 5u << QString() << b << QStringLiteral("S") << QByteArray("x")
+                                << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty to") << 5u << a << QString() << QStringLiteral("S") << QByteArray("x")
+                              << QString() << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("empty body") << 5u << a << b << QStringLiteral("S") << QByteArray() << QString()
+                                << QStringLiteral("rejected") << invalidArgs;
+    QTest::newRow("port 0") << 5u << a << b << QStringLiteral("S") << QByteArray("x")
+                            << QStringLiteral("port0") << QStringLiteral("error")
+                            << invalidSettings;
+    QTest::newRow("empty host") << 5u << a << b << QStringLiteral("S") << QByteArray("x")
+                                << QStringLiteral("nohost") << QStringLiteral("error")
+                                << invalidSettings;
+    QTest::newRow("connection type 3")
+        << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("type3")
+        << QStringLiteral("error") << invalidSettings;
+    QTest::newRow("reply-to without global address")
+        << 5u << a << b << QStringLiteral("S") << QByteArray("x") << QStringLiteral("noglobal")
+        << QStringLiteral("error") << invalidSettings;
+    QTest::newRow("CR LF in to") << 5u << a << QStringLiteral("b@x.test>\r\nRCPT TO:<evil@x.test")
+                                 << QStringLiteral("S") << QByteArray("x") << QString()
+                                 << QStringLiteral("bad") << unsafe;
+    QTest::newRow("angle bracket in from")
+        << 5u << QStringLiteral("a@x.test> SIZE=1") << b << QStringLiteral("S") << QByteArray("x")
+        << QString() << QStringLiteral("bad") << unsafe;
+    QTest::newRow("LF in from, reply-to mode")
+        << 5u << QStringLiteral("a@x.test\nBcc: v@x.test") << b << QStringLiteral("S")
+        << QByteArray("x") << QStringLiteral("replyto") << QStringLiteral("bad") << unsafe;
 }
 
 void MailingPluginSmtpClientTest::refusedWithoutTraffic()
@@ -203,9 +224,13 @@ void MailingPluginSmtpClientTest::refusedWithoutTraffic()
 
     MailingPluginSmtpClient transport;
     transport.setSettings(s);
-    QTest::ignoreMessage(status == QLatin1String("rejected") || status == QLatin1String("bad") || status == QLatin1String("error") ? QtWarningMsg : QtDebugMsg,
-                         QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::sendMail\\(mid: %1\\) - ").arg(mid)
-                                            + QRegularExpression::escape(log)));
+    QTest::ignoreMessage(status == QLatin1String("rejected") || status == QLatin1String("bad")
+                || status == QLatin1String("error")
+            ? QtWarningMsg
+            : QtDebugMsg,
+        QRegularExpression(
+            QStringLiteral("^MailingPluginSmtpClient::sendMail\\(mid: %1\\) - ").arg(mid)
+            + QRegularExpression::escape(log)));
     const Outcome o = send(transport, mid, from, to, subject, body);
     QCOMPARE(o.reports, 1);
     QCOMPARE(o.mid, mid);
@@ -230,18 +255,21 @@ void MailingPluginSmtpClientTest::delivery_data()
         attachment(QStringLiteral("b.bin"), QString(), QByteArray("\x00\x01\x02", 3)),
     });
 
-    QTest::newRow("plain") << false << QByteArray("Hello\n.\nBye") << QByteArray() << QStringList() << false;
-    QTest::newRow("reply-to mode") << true << QByteArray("Hello") << QByteArray() << QStringList() << false;
+    QTest::newRow("plain") << false << QByteArray("Hello\n.\nBye") << QByteArray() << QStringList()
+                           << false;
+    QTest::newRow("reply-to mode")
+        << true << QByteArray("Hello") << QByteArray() << QStringList() << false;
     QTest::newRow("attachments: without content skipped, without type default")
         << false << QByteArray("see\x00hidden", 10) << three
         << QStringList { QStringLiteral("a.pdf|application/pdf|%1").arg(pdf.size()),
-                         QStringLiteral("b.bin|application/octet-stream|3") }
+               QStringLiteral("b.bin|application/octet-stream|3") }
         << false;
     QTest::newRow("broken mail data document costs only the attachments")
-        << false << QByteArray("Hello") << QByteArray("{\"attachments\": [") << QStringList() << true;
+        << false << QByteArray("Hello") << QByteArray("{\"attachments\": [") << QStringList()
+        << true;
     QTest::newRow("line over 998 octets")
-        << false << QByteArray("<html>") + QByteArray(3000, 'h') + QByteArray("</html>\nnext") << QByteArray()
-        << QStringList() << false;
+        << false << QByteArray("<html>") + QByteArray(3000, 'h') + QByteArray("</html>\nnext")
+        << QByteArray() << QStringList() << false;
 }
 
 void MailingPluginSmtpClientTest::delivery()
@@ -262,8 +290,9 @@ void MailingPluginSmtpClientTest::delivery()
     s.useReplyTo = useReplyTo;
     transport.setSettings(s);
     if (parseError)
-        QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral(
-                                                "^MailingPluginSmtpClient::sendMail\\(\\) - JSON data parse error: .+")));
+        QTest::ignoreMessage(QtCriticalMsg,
+            QRegularExpression(QStringLiteral(
+                "^MailingPluginSmtpClient::sendMail\\(\\) - JSON data parse error: .+")));
 
     const QString from = QStringLiteral("writer@tenant.test");
     const QString to = QStringLiteral("supplier@x.test");
@@ -290,22 +319,22 @@ void MailingPluginSmtpClientTest::delivery()
     QCOMPARE(parts.size(), 1 + attachments.size());
     const int nul = body.indexOf('\0');
     QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(),
-             QString::fromUtf8(nul < 0 ? body : body.left(nul)) + QLatin1Char('\n'));
+        QString::fromUtf8(nul < 0 ? body : body.left(nul)) + QLatin1Char('\n'));
     for (int i = 0; i < attachments.size(); ++i) {
         const QJsonObject part = parts.at(i + 1).toObject();
         QCOMPARE(QStringLiteral("%1|%2|%3")
                      .arg(part.value(QLatin1String("filename")).toString(),
-                          part.value(QLatin1String("content_type")).toString())
+                         part.value(QLatin1String("content_type")).toString())
                      .arg(part.value(QLatin1String("size")).toInt()),
-                 attachments.at(i));
+            attachments.at(i));
     }
 }
 
 void MailingPluginSmtpClientTest::wrongPasswordIsInvalid()
 {
     SmtpTest::Server server;
-    const QString error = server.start(SmtpTest::Server::StartTls, certDir.path(), QStringLiteral("kitchen"),
-                                       QStringLiteral("right"));
+    const QString error = server.start(SmtpTest::Server::StartTls, certDir.path(),
+        QStringLiteral("kitchen"), QStringLiteral("right"));
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
     MailingPluginSmtpClient transport;
@@ -317,9 +346,14 @@ void MailingPluginSmtpClientTest::wrongPasswordIsInvalid()
     s.password = QStringLiteral("wrong-secret");
     transport.setSettings(s);
     QTest::ignoreMessage(QtDebugMsg, "MailingPluginSmtpClient::sendMail(mid: 9)");
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::smtpClientError\\(5 - Client error\\) RAW response: '535 .*")));
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::smtpClientError\\(3 - Authentication failed\\) RAW response: '535 .*")));
-    const Outcome o = send(transport, 9, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x");
+    QTest::ignoreMessage(QtDebugMsg,
+        QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::smtpClientError\\(5 - Client "
+                                          "error\\) RAW response: '535 .*")));
+    QTest::ignoreMessage(QtDebugMsg,
+        QRegularExpression(QStringLiteral("^MailingPluginSmtpClient::smtpClientError\\(3 - "
+                                          "Authentication failed\\) RAW response: '535 .*")));
+    const Outcome o = send(transport, 9, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+        QStringLiteral("S"), "x");
     QCOMPARE(o.status, QStringLiteral("invalid"));
     QCOMPARE(transport.lastError(), int(SmtpClient::AuthenticationFailedError));
     QCOMPARE(server.messageCount(), 0);
@@ -328,8 +362,10 @@ void MailingPluginSmtpClientTest::wrongPasswordIsInvalid()
     s.password = QStringLiteral("right");
     transport.setSettings(s);
     transport.setDebugLevel(0);
-    QCOMPARE(send(transport, 10, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x").status,
-             QStringLiteral("sent"));
+    QCOMPARE(send(transport, 10, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+                 QStringLiteral("S"), "x")
+                 .status,
+        QStringLiteral("sent"));
     QCOMPARE(transport.lastError(), -1);
     QCOMPARE(server.envelope(1).value(QLatin1String("authenticated")).toBool(), true);
     QCOMPARE(server.envelope(1).value(QLatin1String("tls")).toBool(), true);
@@ -343,28 +379,31 @@ void MailingPluginSmtpClientTest::failuresReportTheirOwnWord_data()
     QTest::addColumn<int>("lastError"); // -2: not checked (depends on when the close is seen)
 
     const QStringList greeting { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"),
-                                 QStringLiteral("S: 250 fake") };
+        QStringLiteral("S: 250 fake") };
     QTest::newRow("recipient refused: bad")
-        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
-                                    QStringLiteral("C: RCPT TO:<b@x.test>"), QStringLiteral("S: 550 no such user"),
-                                    QStringLiteral("C: QUIT") }
+        << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                  QStringLiteral("C: RCPT TO:<b@x.test>"), QStringLiteral("S: 550 no such user"),
+                  QStringLiteral("C: QUIT") }
         << false << QStringLiteral("bad") << int(SmtpClient::ClientError);
-    QTest::newRow("recipient refused and connection closed: still bad")
-        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
-                                    QStringLiteral("C: RCPT TO:<b@x.test>"), QStringLiteral("S: 550 no such user"),
-                                    QStringLiteral("X") }
-        << false << QStringLiteral("bad") << -2;
+    QTest::newRow("recipient refused and connection closed: still bad") << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                  QStringLiteral("C: RCPT TO:<b@x.test>"), QStringLiteral("S: 550 no such user"),
+                  QStringLiteral("X") } << false << QStringLiteral("bad")
+                                                                        << -2;
     QTest::newRow("mailbox busy: error")
-        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 451 try later"),
-                                    QStringLiteral("C: QUIT") }
+        << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"),
+                  QStringLiteral("S: 451 try later"), QStringLiteral("C: QUIT") }
         << false << QStringLiteral("error") << int(SmtpClient::ServerError);
     QTest::newRow("odd reply without an error signal: error")
-        << greeting + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 354 what?"),
-                                    QStringLiteral("C: QUIT") }
+        << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"),
+                  QStringLiteral("S: 354 what?"), QStringLiteral("C: QUIT") }
         << false << QStringLiteral("error") << -1;
-    QTest::newRow("server hangs up after greeting: neterror, no login attempt")
-        << QStringList { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"), QStringLiteral("X") }
-        << true << QStringLiteral("neterror") << int(SmtpClient::ResponseTimeoutError);
+    QTest::newRow("server hangs up after greeting: neterror, no login attempt") << QStringList {
+        QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"), QStringLiteral("X")
+    } << true << QStringLiteral("neterror") << int(SmtpClient::ResponseTimeoutError);
 }
 
 void MailingPluginSmtpClientTest::failuresReportTheirOwnWord()
@@ -383,8 +422,10 @@ void MailingPluginSmtpClientTest::failuresReportTheirOwnWord()
         const quint16 closed = probe.serverPort();
         probe.close();
         transport.setSettings(plainSettings(closed));
-        QCOMPARE(send(transport, 1, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x").status,
-                 QStringLiteral("neterror"));
+        QCOMPARE(send(transport, 1, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+                     QStringLiteral("S"), "x")
+                     .status,
+            QStringLiteral("neterror"));
         QCOMPARE(transport.lastError(), int(SmtpClient::ConnectionTimeoutError));
     }
 
@@ -397,7 +438,8 @@ void MailingPluginSmtpClientTest::failuresReportTheirOwnWord()
         s.password = QStringLiteral("p");
     }
     transport.setSettings(s);
-    const Outcome o = send(transport, 2, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"), QStringLiteral("S"), "x");
+    const Outcome o = send(transport, 2, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+        QStringLiteral("S"), "x");
     server.wait(20000);
     QCOMPARE(o.status, status);
     QCOMPARE(o.reports, 1);
@@ -409,8 +451,8 @@ void MailingPluginSmtpClientTest::failuresReportTheirOwnWord()
 void MailingPluginSmtpClientTest::orderMailOverStartTls()
 {
     SmtpTest::Server server;
-    const QString error = server.start(SmtpTest::Server::StartTls, certDir.path(), QStringLiteral("kitchen@tenant.test"),
-                                       QStringLiteral("Tajné heslo 1"));
+    const QString error = server.start(SmtpTest::Server::StartTls, certDir.path(),
+        QStringLiteral("kitchen@tenant.test"), QStringLiteral("Tajné heslo 1"));
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
     QByteArray pdf = "%PDF-1.4\n%\xe2\xe3\xcf\xd3\n";
@@ -420,9 +462,10 @@ void MailingPluginSmtpClientTest::orderMailOverStartTls()
     pdf.append("\n%%EOF\n");
 
     const QString subject = QStringLiteral("Objednávka jedál na štvrtok – Školská jedáleň Žilina");
-    const QString body = QStringLiteral("Dobrý deň,\n\nv prílohe posielame objednávku.\n.\nĎakujeme.\n");
-    const QByteArray document = attachmentsDocument(
-        { attachment(QStringLiteral("Objednávka-20261210-Obed.pdf"), QStringLiteral("application/pdf"), pdf) });
+    const QString body
+        = QStringLiteral("Dobrý deň,\n\nv prílohe posielame objednávku.\n.\nĎakujeme.\n");
+    const QByteArray document = attachmentsDocument({ attachment(
+        QStringLiteral("Objednávka-20261210-Obed.pdf"), QStringLiteral("application/pdf"), pdf) });
 
     MailingPluginSmtpClient transport;
     SmtpSettings s = plainSettings(server.port());
@@ -433,8 +476,8 @@ void MailingPluginSmtpClientTest::orderMailOverStartTls()
     s.password = QStringLiteral("Tajné heslo 1");
     transport.setSettings(s);
 
-    const Outcome o = send(transport, 77, QStringLiteral("kitchen@tenant.test"), QStringLiteral("supplier@x.test"),
-                           subject, body.toUtf8(), document);
+    const Outcome o = send(transport, 77, QStringLiteral("kitchen@tenant.test"),
+        QStringLiteral("supplier@x.test"), subject, body.toUtf8(), document);
     QCOMPARE(o.status, QStringLiteral("sent"));
     QVERIFY(o.result);
 
@@ -448,11 +491,15 @@ void MailingPluginSmtpClientTest::orderMailOverStartTls()
     QCOMPARE(parsed.value(QLatin1String("defects")).toArray(), QJsonArray());
     const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
     QCOMPARE(parts.size(), 2);
-    QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(), body + QLatin1Char('\n'));
+    QCOMPARE(
+        parts.at(0).toObject().value(QLatin1String("text")).toString(), body + QLatin1Char('\n'));
     const QJsonObject file = parts.at(1).toObject();
-    QCOMPARE(file.value(QLatin1String("filename")).toString(), QStringLiteral("Objednávka-20261210-Obed.pdf"));
-    QCOMPARE(file.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
-    QVERIFY(QByteArray::fromBase64(file.value(QLatin1String("base64")).toString().toLatin1()) == pdf);
+    QCOMPARE(file.value(QLatin1String("filename")).toString(),
+        QStringLiteral("Objednávka-20261210-Obed.pdf"));
+    QCOMPARE(
+        file.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
+    QVERIFY(
+        QByteArray::fromBase64(file.value(QLatin1String("base64")).toString().toLatin1()) == pdf);
 }
 
 YXA_TEST_CLASS(MailingPluginSmtpClientTest)

@@ -35,7 +35,8 @@ void MimeEncodingBenchmark::base64Attachment()
 {
     const QByteArray bytes = payload(10 * 1024 * 1024);
     QString text;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         MimeAttachment part(bytes, QStringLiteral("big.bin"));
         text = part.toString();
     }
@@ -49,7 +50,8 @@ void MimeEncodingBenchmark::quotedPrintable()
     const QByteArray bytes = payload(10 * 1024 * 1024);
     QString text;
     const MimeContentFormatter formatter(60);
-    QBENCHMARK {
+    QBENCHMARK
+    {
         text = formatter.format(QuotedPrintable::encode(bytes), true);
     }
     QCOMPARE(QuotedPrintable::decode(text), bytes);
@@ -59,7 +61,8 @@ void MimeEncodingBenchmark::wholeMessage()
 {
     const QByteArray bytes = payload(10 * 1024 * 1024);
     QString text;
-    QBENCHMARK {
+    QBENCHMARK
+    {
         MimeMessage message;
         message.setSender(new EmailAddress(QStringLiteral("s@x.test"), QString()));
         MimeAttachment part(bytes, QStringLiteral("big.bin"));

@@ -35,25 +35,29 @@ void MimeParseTest::agrees_data()
     QTest::addColumn<QString>("expectedFrom");
 
     const int eightBit = MimePart::Encoding8Bit;
-    QTest::newRow("ascii") << QString() << QStringLiteral("Hi") << QStringLiteral("Hello\nworld") << eightBit << 0
-                           << QStringLiteral("Hi") << QStringLiteral("s@x.test");
+    QTest::newRow("ascii") << QString() << QStringLiteral("Hi") << QStringLiteral("Hello\nworld")
+                           << eightBit << 0 << QStringLiteral("Hi") << QStringLiteral("s@x.test");
     QTest::newRow("slovak subject and name")
         << QStringLiteral("Školská jedáleň") << QStringLiteral("Objednávka jedál – štvrtok")
         << QStringLiteral("Dobrý deň,\nv prílohe objednávka.") << eightBit << 0
-        << QStringLiteral("Objednávka jedál – štvrtok") << QStringLiteral("Školská jedáleň <s@x.test>");
-    const QString longSubject = QStringLiteral(
-        "Objednávka jedál na štvrtok 10. decembra – Žilina, Ružomberok, Liptovský Mikuláš a Poprad");
-    QTest::newRow("long slovak subject") << QString() << longSubject << QStringLiteral("x") << eightBit << 0
-                                         << longSubject << QStringLiteral("s@x.test");
+        << QStringLiteral("Objednávka jedál – štvrtok")
+        << QStringLiteral("Školská jedáleň <s@x.test>");
+    const QString longSubject = QStringLiteral("Objednávka jedál na štvrtok 10. decembra – Žilina, "
+                                               "Ružomberok, Liptovský Mikuláš a Poprad");
+    QTest::newRow("long slovak subject")
+        << QString() << longSubject << QStringLiteral("x") << eightBit << 0 << longSubject
+        << QStringLiteral("s@x.test");
     QTest::newRow("header injection stays in the subject")
-        << QString() << QStringLiteral("Hi\r\nBcc: victim@x.test") << QStringLiteral("x") << eightBit << 0
-        << QStringLiteral("Hi  Bcc: victim@x.test") << QStringLiteral("s@x.test");
+        << QString() << QStringLiteral("Hi\r\nBcc: victim@x.test") << QStringLiteral("x")
+        << eightBit << 0 << QStringLiteral("Hi  Bcc: victim@x.test") << QStringLiteral("s@x.test");
     QTest::newRow("quoted-printable body")
-        << QString() << QStringLiteral("QP") << QStringLiteral("Ľúbostný list = ") + QString(200, QLatin1Char('x'))
-        << int(MimePart::EncodingQuotedPrintable) << 0 << QStringLiteral("QP") << QStringLiteral("s@x.test");
+        << QString() << QStringLiteral("QP")
+        << QStringLiteral("Ľúbostný list = ") + QString(200, QLatin1Char('x'))
+        << int(MimePart::EncodingQuotedPrintable) << 0 << QStringLiteral("QP")
+        << QStringLiteral("s@x.test");
     QTest::newRow("1 MB binary attachment")
-        << QString() << QStringLiteral("PDF") << QStringLiteral("see attachment") << eightBit << 1024 * 1024
-        << QStringLiteral("PDF") << QStringLiteral("s@x.test");
+        << QString() << QStringLiteral("PDF") << QStringLiteral("see attachment") << eightBit
+        << 1024 * 1024 << QStringLiteral("PDF") << QStringLiteral("s@x.test");
 }
 
 void MimeParseTest::agrees()
@@ -89,7 +93,8 @@ void MimeParseTest::agrees()
     }
 
     const QJsonObject parsed = SmtpTest::dumpMessage(message.toString().toUtf8());
-    QVERIFY2(!parsed.contains(QLatin1String("error")), qPrintable(parsed.value(QLatin1String("error")).toString()));
+    QVERIFY2(!parsed.contains(QLatin1String("error")),
+        qPrintable(parsed.value(QLatin1String("error")).toString()));
     QCOMPARE(parsed.value(QLatin1String("subject")).toString(), expectedSubject);
     QCOMPARE(parsed.value(QLatin1String("from")).toString(), expectedFrom);
     QCOMPARE(parsed.value(QLatin1String("to")).toString(), QStringLiteral("Tomáš <t@x.test>"));
@@ -97,7 +102,8 @@ void MimeParseTest::agrees()
     QCOMPARE(parsed.value(QLatin1String("reply_to")).toString(), QStringLiteral("r@x.test"));
     QCOMPARE(parsed.value(QLatin1String("bcc")).toString(), QString());
     QVERIFY(!parsed.value(QLatin1String("date")).toString().isEmpty());
-    QCOMPARE(parsed.value(QLatin1String("content_type")).toString(), QStringLiteral("multipart/mixed"));
+    QCOMPARE(
+        parsed.value(QLatin1String("content_type")).toString(), QStringLiteral("multipart/mixed"));
     QCOMPARE(parsed.value(QLatin1String("defects")).toArray(), QJsonArray());
 
     const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
@@ -108,11 +114,15 @@ void MimeParseTest::agrees()
     QCOMPARE(first.value(QLatin1String("defects")).toArray(), QJsonArray());
     if (attachmentSize > 0) {
         const QJsonObject second = parts.at(1).toObject();
-        QCOMPARE(second.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
-        QCOMPARE(second.value(QLatin1String("disposition")).toString(), QStringLiteral("attachment"));
-        QCOMPARE(second.value(QLatin1String("filename")).toString(), QStringLiteral("objednávka.pdf"));
+        QCOMPARE(second.value(QLatin1String("content_type")).toString(),
+            QStringLiteral("application/pdf"));
+        QCOMPARE(
+            second.value(QLatin1String("disposition")).toString(), QStringLiteral("attachment"));
+        QCOMPARE(
+            second.value(QLatin1String("filename")).toString(), QStringLiteral("objednávka.pdf"));
         QCOMPARE(second.value(QLatin1String("size")).toInt(), attachmentSize);
-        QVERIFY(QByteArray::fromBase64(second.value(QLatin1String("base64")).toString().toLatin1()) == bytes);
+        QVERIFY(QByteArray::fromBase64(second.value(QLatin1String("base64")).toString().toLatin1())
+            == bytes);
         QCOMPARE(second.value(QLatin1String("defects")).toArray(), QJsonArray());
     }
 }

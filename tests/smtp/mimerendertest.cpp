@@ -128,18 +128,20 @@ void MimeRenderTest::recipientLines_data()
     QTest::addColumn<QStringList>("bcc");
     QTest::addColumn<QStringList>("expected");
 
-    QTest::newRow("no recipients") << QStringList() << QStringList() << QStringList()
-                                   << QStringList { QStringLiteral("From: <s@x.test>"), QStringLiteral("To:") };
+    QTest::newRow("no recipients")
+        << QStringList() << QStringList() << QStringList()
+        << QStringList { QStringLiteral("From: <s@x.test>"), QStringLiteral("To:") };
     QTest::newRow("named and unnamed To")
-        << QStringList { QStringLiteral("Ann|a@x.test"), QStringLiteral("|b@y.test") } << QStringList()
-        << QStringList()
+        << QStringList { QStringLiteral("Ann|a@x.test"), QStringLiteral("|b@y.test") }
+        << QStringList() << QStringList()
         << QStringList { QStringLiteral("From: <s@x.test>"),
-                         QStringLiteral("To: Ann <a@x.test>, <b@y.test>") };
+               QStringLiteral("To: Ann <a@x.test>, <b@y.test>") };
     QTest::newRow("Cc when present")
         << QStringList { QStringLiteral("|a@x.test") }
-        << QStringList { QStringLiteral("|c@x.test"), QStringLiteral("Cid|d@x.test") } << QStringList()
+        << QStringList { QStringLiteral("|c@x.test"), QStringLiteral("Cid|d@x.test") }
+        << QStringList()
         << QStringList { QStringLiteral("From: <s@x.test>"), QStringLiteral("To: <a@x.test>"),
-                         QStringLiteral("Cc: <c@x.test>, Cid <d@x.test>") };
+               QStringLiteral("Cc: <c@x.test>, Cid <d@x.test>") };
     QTest::newRow("Bcc never in the text")
         << QStringList { QStringLiteral("|a@x.test") } << QStringList()
         << QStringList { QStringLiteral("Hidden|hidden@x.test") }
@@ -187,14 +189,16 @@ void MimeRenderTest::headerEncodings_data()
     const int def = MimePart::Encoding8Bit;
     const int b64 = MimePart::EncodingBase64;
     const int qp = MimePart::EncodingQuotedPrintable;
-    QTest::newRow("ascii default") << def << QStringLiteral("Ann") << QStringLiteral("Hi: there")
-                                   << QStringLiteral("From: Ann <s@x.test>")
-                                   << QStringLiteral("Subject: Hi: there");
+    QTest::newRow("ascii default")
+        << def << QStringLiteral("Ann") << QStringLiteral("Hi: there")
+        << QStringLiteral("From: Ann <s@x.test>") << QStringLiteral("Subject: Hi: there");
     QTest::newRow("empty name") << def << QString() << QStringLiteral("Hi")
-                                << QStringLiteral("From: <s@x.test>") << QStringLiteral("Subject: Hi");
-    QTest::newRow("quoted-printable") << qp << QString() << QStringLiteral("Z\u00fcrich: Lunch")
-                                      << QStringLiteral("From: <s@x.test>")
-                                      << QStringLiteral("Subject: =?utf-8?Q?Z=C3=BCrich=3A_Lunch?=");
+                                << QStringLiteral("From: <s@x.test>")
+                                << QStringLiteral("Subject: Hi");
+    QTest::newRow("quoted-printable")
+        << qp << QString() << QStringLiteral("Z\u00fcrich: Lunch")
+        << QStringLiteral("From: <s@x.test>")
+        << QStringLiteral("Subject: =?utf-8?Q?Z=C3=BCrich=3A_Lunch?=");
     QTest::newRow("quoted-printable name") << qp << QStringLiteral("A b") << QStringLiteral("x")
                                            << QStringLiteral("From: =?utf-8?Q?A_b?= <s@x.test>")
                                            << QStringLiteral("Subject: =?utf-8?Q?x?=");
@@ -207,10 +211,12 @@ void MimeRenderTest::headerEncodings_data()
     // Slovak text with the default encoding goes out as Base64 words.
     QTest::newRow("slovak default")
         << def << QStringLiteral("Jedáleň") << QStringLiteral("Objednávka jedál")
-        << QStringLiteral("From: =?utf-8?B?") + QString::fromLatin1(QStringLiteral("Jedáleň").toUtf8().toBase64())
+        << QStringLiteral("From: =?utf-8?B?")
+            + QString::fromLatin1(QStringLiteral("Jedáleň").toUtf8().toBase64())
             + QStringLiteral("?= <s@x.test>")
         << QStringLiteral("Subject: =?utf-8?B?")
-            + QString::fromLatin1(QStringLiteral("Objednávka jedál").toUtf8().toBase64()) + QStringLiteral("?=");
+            + QString::fromLatin1(QStringLiteral("Objednávka jedál").toUtf8().toBase64())
+            + QStringLiteral("?=");
 }
 
 void MimeRenderTest::headerEncodings()
@@ -266,12 +272,12 @@ void MimeRenderTest::headerInjection_data()
     const QString evil = QStringLiteral("x\r\nBcc: victim@x.test\nX-Evil: 1\rY");
     QTest::newRow("subject") << QStringLiteral("subject") << evil
                              << QStringLiteral("Subject: x  Bcc: victim@x.test X-Evil: 1 Y");
-    QTest::newRow("display name") << QStringLiteral("name") << evil
-                                  << QStringLiteral("From: x  Bcc: victim@x.test X-Evil: 1 Y <s@x.test>");
+    QTest::newRow("display name") << QStringLiteral(
+        "name") << evil << QStringLiteral("From: x  Bcc: victim@x.test X-Evil: 1 Y <s@x.test>");
     QTest::newRow("address") << QStringLiteral("address") << evil
                              << QStringLiteral("To: <x  Bcc: victim@x.test X-Evil: 1 Y>");
-    QTest::newRow("in-reply-to") << QStringLiteral("inReplyTo") << evil
-                                 << QStringLiteral("In-Reply-To: <x  Bcc: victim@x.test X-Evil: 1 Y>");
+    QTest::newRow("in-reply-to") << QStringLiteral(
+        "inReplyTo") << evil << QStringLiteral("In-Reply-To: <x  Bcc: victim@x.test X-Evil: 1 Y>");
 }
 
 void MimeRenderTest::headerInjection()
@@ -281,8 +287,10 @@ void MimeRenderTest::headerInjection()
     QFETCH(QString, line);
 
     MimeMessage message;
-    message.setSender(new EmailAddress(QStringLiteral("s@x.test"), field == QLatin1String("name") ? value : QString()));
-    message.addTo(new EmailAddress(field == QLatin1String("address") ? value : QStringLiteral("t@x.test"), QString()));
+    message.setSender(new EmailAddress(
+        QStringLiteral("s@x.test"), field == QLatin1String("name") ? value : QString()));
+    message.addTo(new EmailAddress(
+        field == QLatin1String("address") ? value : QStringLiteral("t@x.test"), QString()));
     message.setSubject(field == QLatin1String("subject") ? value : QStringLiteral("S"));
     if (field == QLatin1String("inReplyTo"))
         message.setInReplyTo(value);
@@ -291,8 +299,8 @@ void MimeRenderTest::headerInjection()
     QVERIFY2(headerLines(block).contains(line), qPrintable(block));
     for (const QString &l : headerLines(block)) {
         QVERIFY2(!l.startsWith(QLatin1String("Bcc")) && !l.startsWith(QLatin1String("X-Evil"))
-                     && !l.startsWith(QLatin1Char('Y')),
-                 qPrintable(l));
+                && !l.startsWith(QLatin1Char('Y')),
+            qPrintable(l));
     }
     QCOMPARE(block.count(QLatin1Char('\r')), block.count(QLatin1String("\r\n")));
     QCOMPARE(block.count(QLatin1Char('\n')), block.count(QLatin1String("\r\n")));
@@ -304,8 +312,9 @@ void MimeRenderTest::inReplyTo()
     message.setSender(new EmailAddress(QStringLiteral("s@x.test"), QString()));
     message.setInReplyTo(QStringLiteral("abc@x.test"));
     const QStringList lines = headerLines(message.toString());
-    QCOMPARE(lines.mid(4, 2), (QStringList { QStringLiteral("In-Reply-To: <abc@x.test>"),
-                                            QStringLiteral("References: <abc@x.test>") }));
+    QCOMPARE(lines.mid(4, 2),
+        (QStringList { QStringLiteral("In-Reply-To: <abc@x.test>"),
+            QStringLiteral("References: <abc@x.test>") }));
 }
 
 void MimeRenderTest::base64Folding_data()
@@ -345,7 +354,8 @@ void MimeRenderTest::base64Folding()
         MimeAttachment part(QByteArray(75, '\xfe'), QString());
         const QString text = part.toString();
         const QString b64 = QString::fromLatin1(QByteArray(75, '\xfe').toBase64());
-        QVERIFY(text.contains(b64.left(60) + QStringLiteral("\r\n") + b64.mid(60) + QStringLiteral("\r\n\r\n")));
+        QVERIFY(text.contains(
+            b64.left(60) + QStringLiteral("\r\n") + b64.mid(60) + QStringLiteral("\r\n\r\n")));
     }
 }
 
@@ -355,12 +365,13 @@ void MimeRenderTest::quotedPrintableFolding_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("70 plain") << QByteArray(70, 'a')
-                              << QString(59, QLatin1Char('a')) + QStringLiteral("=\r\n") + QString(11, QLatin1Char('a'));
+                              << QString(59, QLatin1Char('a')) + QStringLiteral("=\r\n")
+            + QString(11, QLatin1Char('a'));
     QTest::newRow("escape at 58 moves down")
         << QByteArray(57, 'a') + QByteArray("\xc3\xbc")
         << QString(57, QLatin1Char('a')) + QStringLiteral("=\r\n=C3=BC");
-    QTest::newRow("escape ending at 59 stays") << QByteArray(56, 'a') + QByteArray("=")
-                                               << QString(56, QLatin1Char('a')) + QStringLiteral("=3D");
+    QTest::newRow("escape ending at 59 stays") << QByteArray(56, 'a')
+            + QByteArray("=") << QString(56, QLatin1Char('a')) + QStringLiteral("=3D");
     QTest::newRow("short") << QByteArray("Hello") << QStringLiteral("Hello");
 }
 
@@ -386,7 +397,8 @@ void MimeRenderTest::quotedPrintableFolding()
     const QRegularExpression cutEscape(QStringLiteral("=[0-9A-F]?$"));
     for (const QString &line : body.split(QStringLiteral("\r\n"))) {
         QVERIFY2(line.size() <= 60, qPrintable(line));
-        QVERIFY2(!line.chopped(line.endsWith(QLatin1Char('=')) ? 1 : 0).contains(cutEscape), qPrintable(line));
+        QVERIFY2(!line.chopped(line.endsWith(QLatin1Char('=')) ? 1 : 0).contains(cutEscape),
+            qPrintable(line));
     }
     QCOMPARE(QuotedPrintable::decode(body), random);
 }
@@ -435,12 +447,16 @@ void MimeRenderTest::partBodies_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("body");
 
-    QTest::newRow("8bit stops at NUL") << int(MimePart::Encoding8Bit) << QByteArray("ab\0cd", 5) << QStringLiteral("ab");
-    QTest::newRow("8bit utf-8") << int(MimePart::Encoding8Bit) << QStringLiteral("Žilina").toUtf8() << QStringLiteral("Žilina");
-    QTest::newRow("7bit ascii") << int(MimePart::Encoding7Bit) << QByteArray("plain\0x", 7) << QStringLiteral("plain");
-    QTest::newRow("base64") << int(MimePart::EncodingBase64) << QByteArray("abc") << QStringLiteral("YWJj");
-    QTest::newRow("quoted-printable") << int(MimePart::EncodingQuotedPrintable) << QByteArray("a=b\n")
-                                      << QStringLiteral("a=3Db=0A");
+    QTest::newRow("8bit stops at NUL")
+        << int(MimePart::Encoding8Bit) << QByteArray("ab\0cd", 5) << QStringLiteral("ab");
+    QTest::newRow("8bit utf-8") << int(MimePart::Encoding8Bit) << QStringLiteral("Žilina").toUtf8()
+                                << QStringLiteral("Žilina");
+    QTest::newRow("7bit ascii") << int(MimePart::Encoding7Bit) << QByteArray("plain\0x", 7)
+                                << QStringLiteral("plain");
+    QTest::newRow("base64") << int(MimePart::EncodingBase64) << QByteArray("abc")
+                            << QStringLiteral("YWJj");
+    QTest::newRow("quoted-printable") << int(MimePart::EncodingQuotedPrintable)
+                                      << QByteArray("a=b\n") << QStringLiteral("a=3Db=0A");
 }
 
 void MimeRenderTest::partBodies()
@@ -474,14 +490,17 @@ void MimeRenderTest::attachmentDisposition_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("line");
     QTest::newRow("named") << QStringLiteral("order.pdf")
-                           << QStringLiteral("Content-Disposition: attachment; filename=\"order.pdf\"\r\n");
+                           << QStringLiteral(
+                                  "Content-Disposition: attachment; filename=\"order.pdf\"\r\n");
     QTest::newRow("no name") << QString() << QStringLiteral("Content-Disposition: attachment\r\n");
     QTest::newRow("slovak name in RFC 2231 form")
         << QStringLiteral("Objednávka-20261210-Obed 1.pdf")
-        << QStringLiteral("Content-Disposition: attachment; filename*=utf-8''Objedn%C3%A1vka-20261210-Obed%201.pdf\r\n");
+        << QStringLiteral("Content-Disposition: attachment; "
+                          "filename*=utf-8''Objedn%C3%A1vka-20261210-Obed%201.pdf\r\n");
     QTest::newRow("quote and line end in the name")
         << QStringLiteral("a\"b\r\nX-Evil: 1.pdf")
-        << QStringLiteral("Content-Disposition: attachment; filename=\"a\\\"b  X-Evil: 1.pdf\"\r\n");
+        << QStringLiteral(
+               "Content-Disposition: attachment; filename=\"a\\\"b  X-Evil: 1.pdf\"\r\n");
 }
 
 void MimeRenderTest::attachmentDisposition()
@@ -492,7 +511,9 @@ void MimeRenderTest::attachmentDisposition()
     QCOMPARE(part.getContentType(), QStringLiteral("application/octet-stream"));
     QCOMPARE(part.getEncoding(), MimePart::EncodingBase64);
     const QString text = part.toString();
-    QVERIFY2(text.contains(QStringLiteral("base64\r\n") + line + QStringLiteral("\r\neA==\r\n\r\n")), qPrintable(text));
+    QVERIFY2(
+        text.contains(QStringLiteral("base64\r\n") + line + QStringLiteral("\r\neA==\r\n\r\n")),
+        qPrintable(text));
     part.prepare();
     QCOMPARE(part.toString().count(QLatin1String("Content-Disposition")), 1);
 }
@@ -509,9 +530,11 @@ void MimeRenderTest::inlineFileFromDisk()
     QCOMPARE(part.getContentName(), baseName);
     part.setContentId(QStringLiteral("logo"));
     QCOMPARE(part.toString(),
-             QStringLiteral("Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
-                            "Content-ID: <logo>\r\nContent-Disposition: inline\r\n\r\n")
-                 + QString::fromLatin1(QByteArray("logo bytes").toBase64()) + QStringLiteral("\r\n\r\n"));
+        QStringLiteral(
+            "Content-Type: application/octet-stream\r\nContent-Transfer-Encoding: base64\r\n"
+            "Content-ID: <logo>\r\nContent-Disposition: inline\r\n\r\n")
+            + QString::fromLatin1(QByteArray("logo bytes").toBase64())
+            + QStringLiteral("\r\n\r\n"));
 
     // An unreadable file gives an empty body.
     MimeFile missing(new QFile(QStringLiteral("/nonexistent/yxa/file.bin")));
@@ -519,7 +542,8 @@ void MimeRenderTest::inlineFileFromDisk()
     QVERIFY(missing.toString().endsWith(QLatin1String("base64\r\n\r\n\r\n\r\n")));
 
     MimeHtml html(QStringLiteral("<p>x</p>"));
-    QVERIFY(html.toString().startsWith(QLatin1String("Content-Type: text/html; charset=utf-8\r\n")));
+    QVERIFY(
+        html.toString().startsWith(QLatin1String("Content-Type: text/html; charset=utf-8\r\n")));
     QCOMPARE(html.getHtml(), QStringLiteral("<p>x</p>"));
 }
 
@@ -527,7 +551,8 @@ void MimeRenderTest::multipartTypes_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("name");
-    const char *const names[] = { "mixed", "digest", "alternative", "related", "report", "signed", "encrypted" };
+    const char *const names[]
+        = { "mixed", "digest", "alternative", "related", "report", "signed", "encrypted" };
     for (int i = 0; i < 7; ++i)
         QTest::newRow(names[i]) << i << QStringLiteral("multipart/") + QLatin1String(names[i]);
 }
@@ -543,7 +568,8 @@ void MimeRenderTest::multipartTypes()
     changed.setMimeType(MimeMultiPart::MultiPartType(type));
     QCOMPARE(changed.getMimeType(), MimeMultiPart::MultiPartType(type));
     QCOMPARE(changed.getBoundary(), boundary);
-    QVERIFY(changed.toString().startsWith(QStringLiteral("Content-Type: ") + name + QStringLiteral("; boundary=") + boundary + QStringLiteral("\r\n")));
+    QVERIFY(changed.toString().startsWith(QStringLiteral("Content-Type: ") + name
+        + QStringLiteral("; boundary=") + boundary + QStringLiteral("\r\n")));
 }
 
 void MimeRenderTest::boundariesAreUnpredictable()
@@ -588,7 +614,8 @@ void MimeRenderTest::messageContentOwnership()
     QCOMPARE(message.getParts(), QList<MimePart *> { &own });
     message.addPart(&own); // no multipart: nothing happens
     message.setSender(new EmailAddress(QStringLiteral("s@x.test"), QString()));
-    QVERIFY(message.toString().endsWith(QLatin1String("Content-Transfer-Encoding: 8bit\r\n\r\nsingle\r\n\r\n")));
+    QVERIFY(message.toString().endsWith(
+        QLatin1String("Content-Transfer-Encoding: 8bit\r\n\r\nsingle\r\n\r\n")));
 }
 
 void MimeRenderTest::messageWithoutSender()

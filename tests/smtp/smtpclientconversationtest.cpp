@@ -32,7 +32,8 @@ QStringList envelope(const QStringList &rcpts = { QStringLiteral("to@x.test") })
 {
     QStringList lines { QStringLiteral("C: MAIL FROM:<from@x.test>"), QStringLiteral("S: 250 ok") };
     for (const QString &r : rcpts)
-        lines << QStringLiteral("C: RCPT TO:<") + r + QLatin1Char('>') << QStringLiteral("S: 250 ok");
+        lines << QStringLiteral("C: RCPT TO:<") + r + QLatin1Char('>')
+              << QStringLiteral("S: 250 ok");
     return lines;
 }
 
@@ -54,8 +55,9 @@ Message makeMessage(MessageKind kind)
 {
     Message m;
     m.message = std::make_unique<MimeMessage>(true);
-    m.message->setSender(new EmailAddress(
-        kind == UnsafeSender ? QStringLiteral("from@x.test>\r\nRCPT TO:<evil@x.test") : QStringLiteral("from@x.test"),
+    m.message->setSender(new EmailAddress(kind == UnsafeSender
+            ? QStringLiteral("from@x.test>\r\nRCPT TO:<evil@x.test")
+            : QStringLiteral("from@x.test"),
         QStringLiteral("From")));
     if (kind != NoRecipients)
         m.message->addTo(new EmailAddress(QStringLiteral("to@x.test"), QString()));
@@ -71,7 +73,8 @@ Message makeMessage(MessageKind kind)
     m.text = std::make_unique<MimeText>(body);
     m.message->addPart(m.text.get());
     if (kind == Huge) {
-        m.attachment = std::make_unique<MimeAttachment>(QByteArray(16 * 1024 * 1024, 'z'), QStringLiteral("big.bin"));
+        m.attachment = std::make_unique<MimeAttachment>(
+            QByteArray(16 * 1024 * 1024, 'z'), QStringLiteral("big.bin"));
         m.message->addPart(m.attachment.get());
     }
     return m;
@@ -110,116 +113,130 @@ void SmtpClientConversationTest::conversation_data()
         << greeting + envelope() + dataPhase + quit << tcp << QStringLiteral("connect send quit")
         << int(Simple) << 0 << QStringLiteral("connect:1 send:1") << QList<int>() << 5000;
 
-    QTest::newRow("bare 250 ends a reply")
-        << QStringList { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"), QStringLiteral("S: 250") } + quit
-        << tcp << QStringLiteral("connect quit") << int(Simple) << 0 << QStringLiteral("connect:1")
-        << QList<int>() << 5000;
+    QTest::newRow("bare 250 ends a reply") << QStringList { QStringLiteral("S: 220 fake"),
+        QStringLiteral("C: EHLO localhost"), QStringLiteral("S: 250") }
+            + quit << tcp << QStringLiteral("connect quit")
+                                           << int(Simple) << 0 << QStringLiteral("connect:1")
+                                           << QList<int>() << 5000;
 
     QTest::newRow("AUTH PLAIN: one line, empty authorisation identity")
         << greeting
-            + QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"), QStringLiteral("S: 235 ok") }
+            + QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"),
+                  QStringLiteral("S: 235 ok") }
             + envelope() + dataPhase + quit
         << tcp << QStringLiteral("connect login-plain send quit") << int(Simple) << 0
         << QStringLiteral("connect:1 login:1 send:1") << QList<int>() << 5000;
 
-    QTest::newRow("AUTH LOGIN")
-        << greeting
+    QTest::newRow("AUTH LOGIN") << greeting
             + QStringList { QStringLiteral("C: AUTH LOGIN"), QStringLiteral("S: 334 VXNlcm5hbWU6"),
-                            QStringLiteral("C: dXNlcg=="), QStringLiteral("S: 334 UGFzc3dvcmQ6"),
-                            QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 235 ok") }
+                  QStringLiteral("C: dXNlcg=="), QStringLiteral("S: 334 UGFzc3dvcmQ6"),
+                  QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 235 ok") }
             + envelope() + dataPhase + quit
-        << tcp << QStringLiteral("connect login-login send quit") << int(Simple) << 0
-        << QStringLiteral("connect:1 login:1 send:1") << QList<int>() << 5000;
+                                << tcp << QStringLiteral("connect login-login send quit")
+                                << int(Simple) << 0 << QStringLiteral("connect:1 login:1 send:1")
+                                << QList<int>() << 5000;
 
     QTest::newRow("AUTH LOGIN refused password")
         << greeting
             + QStringList { QStringLiteral("C: AUTH LOGIN"), QStringLiteral("S: 334 VXNlcm5hbWU6"),
-                            QStringLiteral("C: dXNlcg=="), QStringLiteral("S: 334 UGFzc3dvcmQ6"),
-                            QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 535 5.7.8 no") }
+                  QStringLiteral("C: dXNlcg=="), QStringLiteral("S: 334 UGFzc3dvcmQ6"),
+                  QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 535 5.7.8 no") }
             + quit
         << tcp << QStringLiteral("connect login-login quit") << int(Simple) << 0
-        << QStringLiteral("connect:1 login:0") << QList<int> { E::ClientError, E::AuthenticationFailedError } << 5000;
+        << QStringLiteral("connect:1 login:0")
+        << QList<int> { E::ClientError, E::AuthenticationFailedError } << 5000;
 
-    QTest::newRow("greeting 554")
-        << QStringList { QStringLiteral("S: 554 go away") } + quit << tcp << QStringLiteral("connect quit")
-        << int(Simple) << 0 << QStringLiteral("connect:0")
-        << QList<int> { E::ClientError, E::ServerError } << 5000;
+    QTest::newRow("greeting 554") << QStringList { QStringLiteral("S: 554 go away") } + quit << tcp
+                                  << QStringLiteral("connect quit") << int(Simple) << 0
+                                  << QStringLiteral("connect:0")
+                                  << QList<int> { E::ClientError, E::ServerError } << 5000;
 
     QTest::newRow("EHLO 421 on every line of a multi-line reply")
         << QStringList { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"),
-                         QStringLiteral("S: 421-busy"), QStringLiteral("S: 421 busy") }
+               QStringLiteral("S: 421-busy"), QStringLiteral("S: 421 busy") }
             + quit
         << tcp << QStringLiteral("connect quit") << int(Simple) << 0 << QStringLiteral("connect:0")
         << QList<int> { E::ServerError, E::ServerError, E::ServerError } << 5000;
 
     QTest::newRow("Cc and Bcc get RCPT TO, To first")
         << greeting
-            + envelope({ QStringLiteral("to@x.test"), QStringLiteral("to2@x.test"), QStringLiteral("cc@x.test"),
-                         QStringLiteral("bcc@x.test") })
+            + envelope({ QStringLiteral("to@x.test"), QStringLiteral("to2@x.test"),
+                QStringLiteral("cc@x.test"), QStringLiteral("bcc@x.test") })
             + dataPhase + quit
         << tcp << QStringLiteral("connect send quit") << int(AllRecipientTypes) << 0
         << QStringLiteral("connect:1 send:1") << QList<int>() << 5000;
 
     QTest::newRow("no recipients, DATA refused")
         << greeting
-            + QStringList { QStringLiteral("C: MAIL FROM:<from@x.test>"), QStringLiteral("S: 250 ok"),
-                            QStringLiteral("C: DATA"), QStringLiteral("S: 554 no valid recipients") }
+            + QStringList { QStringLiteral("C: MAIL FROM:<from@x.test>"),
+                  QStringLiteral("S: 250 ok"), QStringLiteral("C: DATA"),
+                  QStringLiteral("S: 554 no valid recipients") }
             + quit
-        << tcp << QStringLiteral("connect send quit") << int(NoRecipients) << 0 << QStringLiteral("connect:1 send:0")
-        << QList<int> { E::ClientError } << 5000;
+        << tcp << QStringLiteral("connect send quit") << int(NoRecipients) << 0
+        << QStringLiteral("connect:1 send:0") << QList<int> { E::ClientError } << 5000;
 
-    QTest::newRow("RCPT refused")
-        << greeting
-            + QStringList { QStringLiteral("C: MAIL FROM:<from@x.test>"), QStringLiteral("S: 250 ok"),
-                            QStringLiteral("C: RCPT TO:<to@x.test>"), QStringLiteral("S: 550 no such user") }
-            + quit
-        << tcp << QStringLiteral("connect send quit") << int(Simple) << 0 << QStringLiteral("connect:1 send:0")
-        << QList<int> { E::ClientError } << 5000;
+    QTest::newRow("RCPT refused") << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<from@x.test>"),
+                  QStringLiteral("S: 250 ok"), QStringLiteral("C: RCPT TO:<to@x.test>"),
+                  QStringLiteral("S: 550 no such user") }
+            + quit << tcp << QStringLiteral("connect send quit")
+                                  << int(Simple) << 0 << QStringLiteral("connect:1 send:0")
+                                  << QList<int> { E::ClientError } << 5000;
 
     QTest::newRow("dot lines doubled, line ends made CRLF")
-        << greeting + envelope() + dataPhase + quit << tcp << QStringLiteral("connect send quit") << int(DotLines)
-        << 0 << QStringLiteral("connect:1 send:1") << QList<int>() << 5000;
+        << greeting + envelope() + dataPhase + quit << tcp << QStringLiteral("connect send quit")
+        << int(DotLines) << 0 << QStringLiteral("connect:1 send:1") << QList<int>() << 5000;
 
     QTest::newRow("unsafe envelope address: nothing of the envelope sent")
         << greeting + quit << tcp << QStringLiteral("connect send quit") << int(UnsafeSender) << 0
         << QStringLiteral("connect:1 send:0") << QList<int> { E::ClientError } << 5000;
 
     QTest::newRow("silent greeting: response time-out")
-        << QStringList { QStringLiteral("W: 3000") } << tcp << QStringLiteral("connect") << int(Simple) << 200
-        << QStringLiteral("connect:0") << QList<int> { E::ResponseTimeoutError } << 2000;
+        << QStringList { QStringLiteral("W: 1200") } << tcp << QStringLiteral("connect")
+        << int(Simple) << 200 << QStringLiteral("connect:0")
+        << QList<int> { E::ResponseTimeoutError } << 2000;
 
     QTest::newRow("silent after AUTH: time-out fails the login")
-        << greeting + QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"), QStringLiteral("W: 3000") }
+        << greeting
+            + QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"),
+                  QStringLiteral("W: 1200") }
         << tcp << QStringLiteral("connect login-plain") << int(Simple) << 200
         << QStringLiteral("connect:1 login:0")
         << QList<int> { E::ResponseTimeoutError, E::AuthenticationFailedError } << 2000;
 
     QTest::newRow("silent after end of data")
-        << greeting + envelope() + QStringList { QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"),
-                                                 QStringLiteral("C: <DATA>"), QStringLiteral("W: 3000") }
-        << tcp << QStringLiteral("connect send") << int(Simple) << 200 << QStringLiteral("connect:1 send:0")
-        << QList<int> { E::ResponseTimeoutError } << 2000;
+        << greeting + envelope()
+            + QStringList { QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"),
+                  QStringLiteral("C: <DATA>"), QStringLiteral("W: 1200") }
+        << tcp << QStringLiteral("connect send") << int(Simple) << 200
+        << QStringLiteral("connect:1 send:0") << QList<int> { E::ResponseTimeoutError } << 2000;
 
     QTest::newRow("server stops reading: send data time-out")
-        << greeting + envelope() + QStringList { QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"),
-                                                 QStringLiteral("W: 3000"), QStringLiteral("X") }
-        << tcp << QStringLiteral("connect send") << int(Huge) << 300 << QStringLiteral("connect:1 send:0")
-        << QList<int> { E::SendDataTimeoutError } << 30000;
+        << greeting + envelope()
+            + QStringList { QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"),
+                  QStringLiteral("W: 1200"), QStringLiteral("X") }
+        << tcp << QStringLiteral("connect send") << int(Huge) << 300
+        << QStringLiteral("connect:1 send:0") << QList<int> { E::SendDataTimeoutError } << 30000;
 
     QTest::newRow("STARTTLS refused")
-        << greeting + QStringList { QStringLiteral("C: STARTTLS"), QStringLiteral("S: 454 TLS not available") } + quit
+        << greeting
+            + QStringList { QStringLiteral("C: STARTTLS"),
+                  QStringLiteral("S: 454 TLS not available") }
+            + quit
         << int(SmtpClient::TlsConnection) << QStringLiteral("connect quit") << int(Simple) << 0
         << QStringLiteral("connect:0") << QList<int> { E::ServerError, E::ServerError } << 5000;
 
     QTest::newRow("STARTTLS handshake never answered")
-        << greeting + QStringList { QStringLiteral("C: STARTTLS"), QStringLiteral("S: 220 go ahead"), QStringLiteral("W: 3000"), QStringLiteral("X") }
+        << greeting
+            + QStringList { QStringLiteral("C: STARTTLS"), QStringLiteral("S: 220 go ahead"),
+                  QStringLiteral("W: 1200"), QStringLiteral("X") }
         << int(SmtpClient::TlsConnection) << QStringLiteral("connect") << int(Simple) << 300
         << QStringLiteral("connect:0") << QList<int> { E::ConnectionTimeoutError } << 2500;
 
     QTest::newRow("quit against a silent server returns at once")
-        << greeting + QStringList { QStringLiteral("C: QUIT"), QStringLiteral("W: 3000") } << tcp
-        << QStringLiteral("connect quit") << int(Simple) << 0 << QStringLiteral("connect:1") << QList<int>()
-        << 1500;
+        << greeting + QStringList { QStringLiteral("C: QUIT"), QStringLiteral("W: 1200") } << tcp
+        << QStringLiteral("connect quit") << int(Simple) << 0 << QStringLiteral("connect:1")
+        << QList<int>() << 1500;
 }
 
 void SmtpClientConversationTest::conversation()
@@ -242,7 +259,8 @@ void SmtpClientConversationTest::conversation()
     QList<int> raised;
     QElapsedTimer timer;
     {
-        SmtpClient client(QStringLiteral("127.0.0.1"), port, SmtpClient::ConnectionType(connectionType));
+        SmtpClient client(
+            QStringLiteral("127.0.0.1"), port, SmtpClient::ConnectionType(connectionType));
         client.setUser(QStringLiteral("user"));
         client.setPassword(QStringLiteral("secret"));
         if (timeout > 0) {
@@ -250,14 +268,16 @@ void SmtpClientConversationTest::conversation()
             client.setResponseTimeout(timeout);
             client.setSendMessageTimeout(timeout);
         }
-        connect(&client, &SmtpClient::smtpError, this, [&raised](SmtpClient::SmtpError e) { raised << int(e); });
+        connect(&client, &SmtpClient::smtpError, this,
+            [&raised](SmtpClient::SmtpError e) { raised << int(e); });
 
         timer.start();
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             if (step == QLatin1String("connect")) {
                 got << QStringLiteral("connect:%1").arg(int(client.connectToHost()));
             } else if (step.startsWith(QLatin1String("login-"))) {
-                client.setAuthMethod(step == QLatin1String("login-plain") ? SmtpClient::AuthPlain : SmtpClient::AuthLogin);
+                client.setAuthMethod(step == QLatin1String("login-plain") ? SmtpClient::AuthPlain
+                                                                          : SmtpClient::AuthLogin);
                 got << QStringLiteral("login:%1").arg(int(client.login()));
             } else if (step == QLatin1String("send")) {
                 got << QStringLiteral("send:%1").arg(int(client.sendMail(*m.message)));
@@ -285,7 +305,8 @@ void SmtpClientConversationTest::conversation()
     if (message == DotLines) {
         const int start = data.indexOf("first");
         QVERIFY(start > 0);
-        const QList<QByteArray> expected { "first", "..", "..hidden", "", "..", "MAIL FROM:<evil@x.test>", "last" };
+        const QList<QByteArray> expected { "first", "..", "..hidden", "", "..",
+            "MAIL FROM:<evil@x.test>", "last" };
         QCOMPARE(data.mid(start, expected.size()), expected);
     }
 }
@@ -318,7 +339,8 @@ void SmtpClientConversationTest::quitWithoutConnection()
     SmtpClient client(QStringLiteral("127.0.0.1"), 1, SmtpClient::ConnectionType(7));
     QVERIFY(client.getSocket() == nullptr);
     QSignalSpy spy(&client, &SmtpClient::smtpError);
-    QTest::ignoreMessage(QtWarningMsg, "SmtpClient::connectToHost() - connection type 7 has no socket");
+    QTest::ignoreMessage(
+        QtWarningMsg, "SmtpClient::connectToHost() - connection type 7 has no socket");
     QVERIFY(!client.connectToHost());
     client.quit();
     QCOMPARE(spy.count(), 0);
@@ -340,11 +362,14 @@ void SmtpClientConversationTest::traceHidesSecrets_data()
     QTest::addColumn<int>("method");
     QTest::addColumn<QStringList>("authLines");
     QTest::newRow("AUTH PLAIN") << int(SmtpClient::AuthPlain)
-                                << QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"), QStringLiteral("S: 235 ok") };
+                                << QStringList { QStringLiteral("C: AUTH PLAIN AHVzZXIAc2VjcmV0"),
+                                       QStringLiteral("S: 235 ok") };
     QTest::newRow("AUTH LOGIN") << int(SmtpClient::AuthLogin)
-                                << QStringList { QStringLiteral("C: AUTH LOGIN"), QStringLiteral("S: 334 VXNlcm5hbWU6"),
-                                                 QStringLiteral("C: dXNlcg=="), QStringLiteral("S: 334 UGFzc3dvcmQ6"),
-                                                 QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 235 ok") };
+                                << QStringList { QStringLiteral("C: AUTH LOGIN"),
+                                       QStringLiteral("S: 334 VXNlcm5hbWU6"),
+                                       QStringLiteral("C: dXNlcg=="),
+                                       QStringLiteral("S: 334 UGFzc3dvcmQ6"),
+                                       QStringLiteral("C: c2VjcmV0"), QStringLiteral("S: 235 ok") };
 }
 
 // With YXA_SMTP_TRACE=1 the dialogue is logged in the script form of the
@@ -355,7 +380,8 @@ void SmtpClientConversationTest::traceHidesSecrets()
     QFETCH(int, method);
     QFETCH(QStringList, authLines);
 
-    const QStringList script = greeting + authLines + envelope() + dataPhase + QStringList { QStringLiteral("C: QUIT") };
+    const QStringList script
+        = greeting + authLines + envelope() + dataPhase + QStringList { QStringLiteral("C: QUIT") };
     FakeSmtpServer server(script);
     const quint16 port = server.listen();
     QVERIFY(port != 0);
@@ -368,7 +394,9 @@ void SmtpClientConversationTest::traceHidesSecrets()
         qunsetenv("YXA_SMTP_TRACE");
         capturedLines = &lines;
         const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
-        const bool ok = client.connectToHost() && client.login(QStringLiteral("user"), QStringLiteral("secret"), SmtpClient::AuthMethod(method))
+        const bool ok = client.connectToHost()
+            && client.login(
+                QStringLiteral("user"), QStringLiteral("secret"), SmtpClient::AuthMethod(method))
             && client.sendMail(*m.message);
         client.quit();
         qInstallMessageHandler(previous);
@@ -380,16 +408,21 @@ void SmtpClientConversationTest::traceHidesSecrets()
     QStringList trace;
     const QString prefix = QStringLiteral("SmtpClient::trace() ");
     for (const QString &line : qAsConst(lines)) {
-        if (line.startsWith(prefix) && (line.midRef(prefix.size()).startsWith(QLatin1String("C: "))
-                                        || line.midRef(prefix.size()).startsWith(QLatin1String("S: "))))
+        if (line.startsWith(prefix)
+            && (line.midRef(prefix.size()).startsWith(QLatin1String("C: "))
+                || line.midRef(prefix.size()).startsWith(QLatin1String("S: "))))
             trace << line.mid(prefix.size());
     }
     const QString joined = trace.join(QLatin1Char('\n'));
-    for (const QString &secret : { QStringLiteral("AHVzZXIAc2VjcmV0"), QStringLiteral("dXNlcg=="), QStringLiteral("c2VjcmV0"), QStringLiteral("secret") })
-        QVERIFY2(!QString(joined).remove(QStringLiteral("<secret>")).contains(secret), qPrintable(joined));
+    for (const QString &secret : { QStringLiteral("AHVzZXIAc2VjcmV0"), QStringLiteral("dXNlcg=="),
+             QStringLiteral("c2VjcmV0"), QStringLiteral("secret") })
+        QVERIFY2(!QString(joined).remove(QStringLiteral("<secret>")).contains(secret),
+            qPrintable(joined));
     QVERIFY(trace.contains(QStringLiteral("C: EHLO localhost")));
     QVERIFY(trace.contains(QStringLiteral("S: 250-AUTH PLAIN LOGIN")));
-    QVERIFY(trace.contains(method == SmtpClient::AuthPlain ? QStringLiteral("C: AUTH PLAIN <secret>") : QStringLiteral("C: <secret>")));
+    QVERIFY(
+        trace.contains(method == SmtpClient::AuthPlain ? QStringLiteral("C: AUTH PLAIN <secret>")
+                                                       : QStringLiteral("C: <secret>")));
     QVERIFY(trace.contains(QStringLiteral("C: ..hidden")));
     QCOMPARE(trace.last(), QStringLiteral("C: QUIT"));
 

@@ -51,19 +51,34 @@ void SmtpClientServerTest::submission_data()
     using S = SmtpTest::Server;
     const QString right = QStringLiteral("p\u00e4ss word");
     const QList<int> none;
-    QTest::newRow("plain, no auth") << int(S::Plain) << int(SmtpClient::TcpConnection) << -1 << right << true << true << none;
-    QTest::newRow("plain, AUTH PLAIN") << int(S::Plain) << int(SmtpClient::TcpConnection) << int(SmtpClient::AuthPlain) << right << true << true << none;
-    QTest::newRow("plain, AUTH LOGIN") << int(S::Plain) << int(SmtpClient::TcpConnection) << int(SmtpClient::AuthLogin) << right << true << true << none;
-    QTest::newRow("implicit TLS, AUTH PLAIN") << int(S::Tls) << int(SmtpClient::SslConnection) << int(SmtpClient::AuthPlain) << right << true << true << none;
-    QTest::newRow("implicit TLS, AUTH LOGIN") << int(S::Tls) << int(SmtpClient::SslConnection) << int(SmtpClient::AuthLogin) << right << true << true << none;
-    QTest::newRow("STARTTLS, AUTH PLAIN") << int(S::StartTls) << int(SmtpClient::TlsConnection) << int(SmtpClient::AuthPlain) << right << true << true << none;
-    QTest::newRow("STARTTLS, AUTH LOGIN") << int(S::StartTls) << int(SmtpClient::TlsConnection) << int(SmtpClient::AuthLogin) << right << true << true << none;
+    QTest::newRow("plain, no auth")
+        << int(S::Plain) << int(SmtpClient::TcpConnection) << -1 << right << true << true << none;
+    QTest::newRow("plain, AUTH PLAIN")
+        << int(S::Plain) << int(SmtpClient::TcpConnection) << int(SmtpClient::AuthPlain) << right
+        << true << true << none;
+    QTest::newRow("plain, AUTH LOGIN")
+        << int(S::Plain) << int(SmtpClient::TcpConnection) << int(SmtpClient::AuthLogin) << right
+        << true << true << none;
+    QTest::newRow("implicit TLS, AUTH PLAIN")
+        << int(S::Tls) << int(SmtpClient::SslConnection) << int(SmtpClient::AuthPlain) << right
+        << true << true << none;
+    QTest::newRow("implicit TLS, AUTH LOGIN")
+        << int(S::Tls) << int(SmtpClient::SslConnection) << int(SmtpClient::AuthLogin) << right
+        << true << true << none;
+    QTest::newRow("STARTTLS, AUTH PLAIN")
+        << int(S::StartTls) << int(SmtpClient::TlsConnection) << int(SmtpClient::AuthPlain) << right
+        << true << true << none;
+    QTest::newRow("STARTTLS, AUTH LOGIN")
+        << int(S::StartTls) << int(SmtpClient::TlsConnection) << int(SmtpClient::AuthLogin) << right
+        << true << true << none;
     QTest::newRow("wrong password, AUTH LOGIN")
-        << int(S::StartTls) << int(SmtpClient::TlsConnection) << int(SmtpClient::AuthLogin) << QStringLiteral("wrong")
-        << true << false << QList<int> { SmtpClient::ClientError, SmtpClient::AuthenticationFailedError };
+        << int(S::StartTls) << int(SmtpClient::TlsConnection) << int(SmtpClient::AuthLogin)
+        << QStringLiteral("wrong") << true << false
+        << QList<int> { SmtpClient::ClientError, SmtpClient::AuthenticationFailedError };
     QTest::newRow("wrong password, AUTH PLAIN")
-        << int(S::Plain) << int(SmtpClient::TcpConnection) << int(SmtpClient::AuthPlain) << QStringLiteral("wrong")
-        << true << false << QList<int> { SmtpClient::ClientError, SmtpClient::AuthenticationFailedError };
+        << int(S::Plain) << int(SmtpClient::TcpConnection) << int(SmtpClient::AuthPlain)
+        << QStringLiteral("wrong") << true << false
+        << QList<int> { SmtpClient::ClientError, SmtpClient::AuthenticationFailedError };
     QTest::newRow("untrusted certificate, implicit TLS")
         << int(S::Tls) << int(SmtpClient::SslConnection) << -1 << right << false << false
         << QList<int> { SmtpClient::ConnectionTimeoutError };
@@ -83,8 +98,8 @@ void SmtpClientServerTest::submission()
     QFETCH(QList<int>, errors);
 
     SmtpTest::Server server;
-    const QString error = server.start(SmtpTest::Server::Mode(mode), certDir.path(), QStringLiteral("user@x.test"),
-                                       QStringLiteral("p\u00e4ss word"));
+    const QString error = server.start(SmtpTest::Server::Mode(mode), certDir.path(),
+        QStringLiteral("user@x.test"), QStringLiteral("p\u00e4ss word"));
     QVERIFY2(error.isEmpty(), qPrintable(error));
 
     MimeMessage message;
@@ -98,7 +113,8 @@ void SmtpClientServerTest::submission()
     MimeAttachment attachment(bytes, QStringLiteral("x.bin"));
     message.addPart(&attachment);
 
-    SmtpClient client(QStringLiteral("127.0.0.1"), server.port(), SmtpClient::ConnectionType(connectionType));
+    SmtpClient client(
+        QStringLiteral("127.0.0.1"), server.port(), SmtpClient::ConnectionType(connectionType));
     if (trustCa) {
         QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
         configuration.setCaCertificates(SmtpTest::caCertificates(certDir.path()));
@@ -106,7 +122,8 @@ void SmtpClientServerTest::submission()
     }
     client.setConnectionTimeout(3000);
     QList<int> raised;
-    connect(&client, &SmtpClient::smtpError, this, [&raised](SmtpClient::SmtpError e) { raised << int(e); });
+    connect(&client, &SmtpClient::smtpError, this,
+        [&raised](SmtpClient::SmtpError e) { raised << int(e); });
 
     bool ok = client.connectToHost();
     if (ok && auth >= 0)
@@ -126,18 +143,22 @@ void SmtpClientServerTest::submission()
     const QJsonObject envelope = server.envelope(1);
     QCOMPARE(envelope.value(QLatin1String("mail_from")).toString(), QStringLiteral("from@x.test"));
     QCOMPARE(envelope.value(QLatin1String("rcpt_tos")).toArray(),
-             (QJsonArray { QStringLiteral("to@x.test"), QStringLiteral("bcc@x.test") }));
+        (QJsonArray { QStringLiteral("to@x.test"), QStringLiteral("bcc@x.test") }));
     QCOMPARE(envelope.value(QLatin1String("authenticated")).toBool(), auth >= 0);
     QCOMPARE(envelope.value(QLatin1String("tls")).toBool(), mode != SmtpTest::Server::Plain);
 
     const QJsonObject parsed = SmtpTest::dumpEml(server.emlPath(1));
     QCOMPARE(parsed.value(QLatin1String("subject")).toString(), QStringLiteral("Objednávka"));
-    QCOMPARE(parsed.value(QLatin1String("from")).toString(), QStringLiteral("Jedáleň <from@x.test>"));
+    QCOMPARE(
+        parsed.value(QLatin1String("from")).toString(), QStringLiteral("Jedáleň <from@x.test>"));
     QCOMPARE(parsed.value(QLatin1String("bcc")).toString(), QString());
     const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
     QCOMPARE(parts.size(), 2);
-    QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(), QStringLiteral("line one\n.\n..two\nend\n"));
-    QCOMPARE(QByteArray::fromBase64(parts.at(1).toObject().value(QLatin1String("base64")).toString().toLatin1()), bytes);
+    QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(),
+        QStringLiteral("line one\n.\n..two\nend\n"));
+    QCOMPARE(QByteArray::fromBase64(
+                 parts.at(1).toObject().value(QLatin1String("base64")).toString().toLatin1()),
+        bytes);
     QVERIFY(!server.eml(1).contains("bcc@x.test"));
 }
 

@@ -45,21 +45,21 @@ QString makeCertificates(const QString &dir)
 
     const QList<QStringList> steps = {
         { QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-          QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-          QStringLiteral("ca.key"), QStringLiteral("-out"), QStringLiteral("ca.pem"),
-          QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-          QStringLiteral("/CN=yxa test CA"), QStringLiteral("-addext"),
-          QStringLiteral("basicConstraints=critical,CA:TRUE"), QStringLiteral("-addext"),
-          QStringLiteral("keyUsage=critical,keyCertSign,cRLSign") },
+            QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+            QStringLiteral("ca.key"), QStringLiteral("-out"), QStringLiteral("ca.pem"),
+            QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=yxa test CA"), QStringLiteral("-addext"),
+            QStringLiteral("basicConstraints=critical,CA:TRUE"), QStringLiteral("-addext"),
+            QStringLiteral("keyUsage=critical,keyCertSign,cRLSign") },
         { QStringLiteral("req"), QStringLiteral("-newkey"), QStringLiteral("rsa:2048"),
-          QStringLiteral("-nodes"), QStringLiteral("-keyout"), QStringLiteral("server.key"),
-          QStringLiteral("-out"), QStringLiteral("server.csr"), QStringLiteral("-subj"),
-          QStringLiteral("/CN=localhost") },
+            QStringLiteral("-nodes"), QStringLiteral("-keyout"), QStringLiteral("server.key"),
+            QStringLiteral("-out"), QStringLiteral("server.csr"), QStringLiteral("-subj"),
+            QStringLiteral("/CN=localhost") },
         { QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-          QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
-          QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
-          QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
-          QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("ext.cnf") },
+            QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.pem"),
+            QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+            QStringLiteral("-out"), QStringLiteral("server.pem"), QStringLiteral("-days"),
+            QStringLiteral("2"), QStringLiteral("-extfile"), QStringLiteral("ext.cnf") },
     };
     for (const QStringList &args : steps) {
         const QString error = run(openssl, args, dir);
@@ -103,14 +103,15 @@ Server::~Server()
     stop();
 }
 
-QString Server::start(Mode mode, const QString &certDir, const QString &user, const QString &password)
+QString Server::start(
+    Mode mode, const QString &certDir, const QString &user, const QString &password)
 {
     if (!m_dir.isValid())
         return QStringLiteral("no temporary directory");
     static const char *const modes[] = { "plain", "tls", "starttls" };
     QStringList args { sourceDir() + QLatin1String("/tests/support/smtp-server.py"),
-                       QStringLiteral("--maildir"), maildir(), QStringLiteral("--mode"),
-                       QString::fromLatin1(modes[mode]) };
+        QStringLiteral("--maildir"), maildir(), QStringLiteral("--mode"),
+        QString::fromLatin1(modes[mode]) };
     if (!certDir.isEmpty())
         args << QStringLiteral("--cert") << certDir + QLatin1String("/server.pem")
              << QStringLiteral("--key") << certDir + QLatin1String("/server.key");

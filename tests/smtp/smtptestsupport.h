@@ -39,7 +39,7 @@ public:
 
     // Empty on success, otherwise why the server did not come up.
     QString start(Mode mode, const QString &certDir, const QString &user = QString(),
-                  const QString &password = QString());
+        const QString &password = QString());
     void stop();
 
     quint16 port() const { return m_port; }
