@@ -362,7 +362,9 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
                 expressions.append(parts.at(k).trimmed());
             m_engine->fillListOfValue(masterData);
             const int count = recordCount(masterData, n);
-            if (count > 0 && count > curPage) {
+            // Every record is collected; a record count no larger than the
+            // report page's index must not drop the page's groups.
+            if (count > 0) {
                 for (int j = 0; j < count; ++j) {
                     m_engine->setRecNo(j);
                     for (const QString &e : qAsConst(expressions))

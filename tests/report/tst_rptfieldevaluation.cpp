@@ -180,7 +180,6 @@ private slots:
                              << "0.5";
         QTest::newRow("unknown name") << "<SUM([nothing])>"
                                       << "0";
-                                      << "0";
         QTest::newRow("lower case") << "<sum([quant]) * 2>"
                                     << "25";
     }

@@ -165,6 +165,48 @@ private slots:
         QCOMPARE(textLines(pdfText(file)).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
     }
 
+    // A grouped page whose record count is not above its page index still
+    // prints its groups.
+    void groupsOnALaterReportPageWithFewRecords()
+    {
+        const QString grouped = band(QStringLiteral("DataGroupHeader"), 30, label(QStringLiteral("GROUP [g]"), 0, 0, 300, 25))
+            + band(QStringLiteral("MasterData"), 30, label(QStringLiteral("ROW [v]"), 0, 0, 300, 25),
+                   QStringLiteral("groupingField=\"[g]\""));
+        const QString pages = a4Page(band(QStringLiteral("ReportTitle"), 30, label(QStringLiteral("FIRST"), 0, 0, 300, 25)))
+            + a4Page(band(QStringLiteral("ReportTitle"), 30, label(QStringLiteral("SECOND"), 0, 0, 300, 25)))
+            + a4Page(grouped);
+        RptEngine engine;
+        QVERIFY(load(engine, reports(pages)));
+        RptTestCaller caller(&engine);
+        caller.recCount = 2;
+        caller.columns.insert(QStringLiteral("g"), {"b", "a"});
+        caller.columns.insert(QStringLiteral("v"), {"one", "two"});
+        const QString file = pdf(QStringLiteral("latepage"));
+        engine.printPDF(file, false);
+        QCOMPARE(pdfPages(file), 3);
+        QCOMPARE(textLines(pdfText(file, 3)), (QStringList {"GROUP a", "ROW two", "GROUP b", "ROW one"}));
+    }
+
+    void groupsOnNewPagesWithTheirOwnNumbering()
+    {
+        const QString xml = reports(a4Page(
+            band(QStringLiteral("DataGroupHeader"), 30, label(QStringLiteral("GROUP [g]"), 0, 0, 300, 25))
+            + band(QStringLiteral("MasterData"), 30, label(QStringLiteral("<LineNo>. [v]"), 0, 0, 300, 25),
+                   QStringLiteral("groupingField=\"[g]\" startNewPage=\"1\" startNewNumeration=\"1\""))
+            + band(QStringLiteral("PageFooter"), 50, label(QStringLiteral("<Page>/<TotalPages>"), 0, 10, 300, 25))));
+        RptEngine engine;
+        QVERIFY(load(engine, xml));
+        RptTestCaller caller(&engine);
+        caller.recCount = 3;
+        caller.columns.insert(QStringLiteral("g"), {"a", "b", "a"});
+        caller.columns.insert(QStringLiteral("v"), {"x0", "x1", "x2"});
+        const QString file = pdf(QStringLiteral("newpage"));
+        engine.printPDF(file, false);
+        QCOMPARE(pdfPages(file), 2);
+        QCOMPARE(textLines(pdfText(file, 1)), (QStringList {"GROUP a", "1. x0", "2. x2", "1/2"}));
+        QCOMPARE(textLines(pdfText(file, 2)), (QStringList {"GROUP b", "1. x1", "2/2"}));
+    }
+
     void threeGroupLevelsEndIndependently()
     {
         QString footers;

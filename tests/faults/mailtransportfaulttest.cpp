@@ -1,0 +1,244 @@
+// Transport faults against a running mailing worker: SMTP servers that refuse,
+// drop the line, stall or cannot speak TLS, and an API that answers 500,
+// garbage, an error object or nothing. After each fault every row is in
+// exactly one queue state, nothing was delivered twice, and the worker serves
+// again as soon as the peer behaves.
+#include "fakemandrill.h"
+#include "logcapture.h"
+#include "mailtenant.h"
+#include "mariadbfixture.h"
+#include "queueaudit.h"
+#include "runningworker.h"
+#include "smtppeer.h"
+#include "testmain.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
+#include <QTest>
+
+namespace {
+const QString kDb = QStringLiteral("yxa_faults_transport");
+
+bool allFinal(const QList<uint> &mids)
+{
+    for (uint mid : mids)
+        if (MailTenant::row(kDb, mid).done.isNull())
+            return false;
+    return true;
+}
+
+int midOf(const QJsonObject &request)
+{
+    return request.value("body").toObject().value("message").toObject().value("metadata")
+        .toObject().value("mid").toInt();
+}
+
+// Subjects of the messages the real server holds.
+QStringList receivedSubjects(const SmtpPeer &peer)
+{
+    QStringList subjects;
+    for (int i = 1; i <= peer.messageCount(); ++i) {
+        const QByteArray eml = peer.eml(i);
+        for (const QByteArray &line : eml.split('\n'))
+            if (line.startsWith("Subject: "))
+                subjects << QString::fromUtf8(line.mid(9).trimmed());
+    }
+    return subjects;
+}
+} // namespace
+
+class MailTransportFaultTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    SmtpPeer realServer;
+
+    QSqlDatabase source() { return MailTenant::connection(QStringLiteral("faults.transport"), kDb); }
+
+    void useSmtp(quint16 port, int type)
+    {
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "1"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpHost", "127.0.0.1"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpPort", QString::number(port)));
+        QVERIFY(MailTenant::setVar(kDb, "smtpType", QString::number(type)));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        YXA_REQUIRE_MARIADB();
+        const QString error = MailTenant::create(kDb);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QString started = realServer.startReal();
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+    }
+
+    void init()
+    {
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("DELETE FROM emails")));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("DELETE FROM vars")));
+    }
+
+    void cleanupTestCase()
+    {
+        realServer.stop();
+        MariaDbFixture::dropDatabase(kDb, kDb);
+    }
+
+    void smtpFault_data()
+    {
+        QTest::addColumn<QString>("mode"); // fault-smtp.py mode, or "tls" for TLS to the plain server
+        QTest::addColumn<int>("mails");
+        QTest::addColumn<QString>("errorText");
+        QTest::newRow("421 at greeting") << "greet421" << 3 << "Server error";
+        QTest::newRow("connection dropped during DATA") << "drop-data" << 3 << "";
+        // The client's response time-out (5 s) is waited out once.
+        QTest::newRow("server stalls") << "stall" << 1 << "timeout";
+        QTest::newRow("TLS asked, server speaks plain") << "tls" << 3 << "";
+    }
+
+    void smtpFault()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, mails);
+
+        SmtpPeer fault;
+        if (mode == QLatin1String("tls")) {
+            useSmtp(realServer.port(), 1);
+        } else {
+            const QString started = fault.startFault(mode);
+            QVERIFY2(started.isEmpty(), qPrintable(started));
+            useSmtp(fault.port(), 0);
+        }
+        const int receivedBefore = realServer.messageCount();
+        const QString tag = QString::fromLatin1(QTest::currentDataTag()).left(12);
+
+        QList<uint> faulted;
+        for (int i = 0; i < mails; ++i)
+            faulted << MailTenant::insertMail(kDb, QStringLiteral("f%1@example.test").arg(i),
+                QStringLiteral("fault %1 %2").arg(tag).arg(i), "Body", {}, 100 + i);
+        RunningWorker running(source(), MandrillApiSettings(), 150);
+        QTRY_VERIFY_WITH_TIMEOUT(allFinal(faulted), 12000 * mails);
+
+        QueueAudit audit(kDb);
+        QVERIFY2(audit.violations().isEmpty(), qPrintable(audit.violations().join('\n')));
+        for (uint mid : qAsConst(faulted)) {
+            const MailTenant::Row row = MailTenant::row(kDb, mid);
+            // A failed delivery is final and never counted as a success.
+            QCOMPARE(row.status, QStringLiteral("E"));
+            QCOMPARE(row.sent, 0u);
+            QVERIFY(row.apiID.isNull());
+        }
+        // Nothing of it reached the real server.
+        QCOMPARE(realServer.messageCount(), receivedBefore);
+        if (mode != QLatin1String("tls")) {
+            // One attempt per mail, no retries of final rows.
+            QTRY_COMPARE_WITH_TIMEOUT(fault.connectionCount(), mails, 3000);
+        }
+
+        // The fault is gone: the same worker delivers new mail, once each.
+        useSmtp(realServer.port(), 0);
+        running.reloadSettings();
+        QList<uint> healthy;
+        for (int i = 0; i < 2; ++i)
+            healthy << MailTenant::insertMail(kDb, QStringLiteral("h%1@example.test").arg(i),
+                QStringLiteral("healthy %1 %2").arg(tag).arg(i));
+        for (uint mid : qAsConst(healthy))
+            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 15000);
+        QTest::qWait(800); // a second delivery would land now
+        QCOMPARE(realServer.messageCount(), receivedBefore + 2);
+        const QStringList subjects = receivedSubjects(realServer);
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(subjects.count(QStringLiteral("healthy %1 %2").arg(tag).arg(i)), 1);
+        for (int i = 0; i < mails; ++i)
+            QCOMPARE(subjects.count(QStringLiteral("fault %1 %2").arg(tag).arg(i)), 0);
+        for (uint mid : qAsConst(faulted))
+            QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("E"));
+        const QueueAudit after(kDb);
+        QVERIFY2(after.violations().isEmpty(), qPrintable(after.violations().join('\n')));
+        QCOMPARE(after.count(QueueAudit::Final), mails + 2);
+    }
+
+    void apiFault_data()
+    {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::addColumn<bool>("final"); // the row ends 'E'; otherwise it stays pending
+        QTest::newRow("HTTP 500") << FakeMandrill::rawReply(500, "internal error") << true;
+        QTest::newRow("invalid JSON") << FakeMandrill::rawReply(200, "[{\"status\": \"se") << false;
+        QTest::newRow("error object")
+            << FakeMandrill::reply(200,
+                   QJsonObject { { "status", "error" }, { "code", -1 }, { "name", "Invalid_Key" },
+                       { "message", "Invalid API key" } })
+            << false;
+        QTest::newRow("never answers")
+            << QJsonObject { { "delay", 4 }, { "default", true } } << true;
+    }
+
+    void apiFault()
+    {
+        QFETCH(QJsonObject, reply);
+        QFETCH(bool, final);
+
+        FakeMandrill fake(QJsonObject { { "send", QJsonArray { reply } } });
+        QVERIFY(fake.start().isEmpty());
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        QList<uint> mids;
+        for (int i = 0; i < 2; ++i)
+            mids << MailTenant::insertMail(
+                kDb, QStringLiteral("api%1@example.test").arg(i), "S", "B", {}, 100 + i);
+
+        LogCapture log;
+        RunningWorker running(source(), fake.apiSettings(600), 150);
+        if (final) {
+            QTRY_VERIFY_WITH_TIMEOUT(allFinal(mids), 15000);
+            for (uint mid : qAsConst(mids))
+                QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("E"));
+            QTest::qWait(600);
+            QCOMPARE(fake.sendCount(), mids.size()); // a final row is not tried again
+        } else {
+            // Not accepted, so the rows stay pending and are offered again.
+            QTRY_VERIFY_WITH_TIMEOUT(fake.sendCount() >= 4, 15000);
+            for (uint mid : qAsConst(mids)) {
+                const MailTenant::Row row = MailTenant::row(kDb, mid);
+                QVERIFY(row.done.isNull());
+                QVERIFY(row.apiID.isNull());
+                QCOMPARE(row.sent, 0u);
+            }
+        }
+        QueueAudit audit(kDb);
+        QVERIFY2(audit.violations().isEmpty(), qPrintable(audit.violations().join('\n')));
+
+        // The API recovers: everything still pending and any new mail goes out.
+        fake.setScript(QJsonObject());
+        const uint fresh = MailTenant::insertMail(kDb, QStringLiteral("fresh@example.test"));
+        QList<uint> expectSent { fresh };
+        if (!final)
+            expectSent << mids;
+        for (uint mid : qAsConst(expectSent))
+            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 15000);
+        QTest::qWait(800);
+
+        // After the accepted send of a row no further send request names it.
+        const QList<QJsonObject> sends = fake.requests(FakeMandrill::sendPath());
+        for (uint mid : qAsConst(expectSent)) {
+            const MailTenant::Row row = MailTenant::row(kDb, mid);
+            QCOMPARE(row.sent, 1u);
+            const int accepted = row.apiID.toString().mid(5).toInt(); // "fake-N"
+            QVERIFY2(accepted > 0, qPrintable(row.apiID.toString()));
+            int later = 0;
+            for (int i = accepted; i < sends.size(); ++i)
+                if (midOf(sends.at(i)) == int(mid))
+                    ++later;
+            QCOMPARE(later, 0);
+            QCOMPARE(midOf(sends.value(accepted - 1)), int(mid));
+        }
+        const QueueAudit after(kDb);
+        QVERIFY2(after.violations().isEmpty(), qPrintable(after.violations().join('\n')));
+        QCOMPARE(after.count(QueueAudit::Pending), 0);
+    }
+};
+
+YXA_TEST_CLASS(MailTransportFaultTest)
+#include "mailtransportfaulttest.moc"
