@@ -14,6 +14,7 @@
 #include <QMimeDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryFile>
 #include <QTimer>
 
@@ -171,10 +172,15 @@ void TabloraWorker::getSupplierMails()
             nativeCode(query).constData(), errorText(query).constData());
         return;
     }
+    // Qt 5 builds the whole record for every by-name lookup: resolve the
+    // columns once per query.
+    const QSqlRecord columns = query.record();
+    const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
+    const int iMail = columns.indexOf(QStringLiteral("mail"));
     while (query.next()) {
         SupplierMailRecord record;
-        record.supplierID = query.value(QStringLiteral("supplierID")).toUInt();
-        record.mail = query.value(QStringLiteral("mail")).toString();
+        record.supplierID = query.value(iSupplier).toUInt();
+        record.mail = query.value(iMail).toString();
         supplierMails.append(record);
     }
 }
@@ -188,10 +194,13 @@ void TabloraWorker::getBranchMails()
             nativeCode(query).constData(), errorText(query).constData());
         return;
     }
+    const QSqlRecord columns = query.record();
+    const int iBid = columns.indexOf(QStringLiteral("bid"));
+    const int iMail = columns.indexOf(QStringLiteral("mail"));
     while (query.next()) {
         BranchMailRecord record;
-        record.bid = query.value(QStringLiteral("bid")).toInt();
-        record.mail = query.value(QStringLiteral("mail")).toString();
+        record.bid = query.value(iBid).toInt();
+        record.mail = query.value(iMail).toString();
         branchMails.append(record);
     }
 }
@@ -259,12 +268,17 @@ void TabloraWorker::loadSupplierTimes()
             nativeCode(query).constData(), errorText(query).constData());
         return;
     }
+    const QSqlRecord columns = query.record();
+    const int iSlot = columns.indexOf(QStringLiteral("proMailDelayID"));
+    const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
+    const int iDaysTo = columns.indexOf(QStringLiteral("daysto"));
+    const int iSendTime = columns.indexOf(QStringLiteral("sendtime"));
     while (query.next()) {
         SupplierTimeRecord record;
-        record.proMailDelayID = query.value(QStringLiteral("proMailDelayID")).toInt();
-        record.supplierID = query.value(QStringLiteral("supplierID")).toInt();
-        record.daysto = query.value(QStringLiteral("daysto")).toInt();
-        record.sendtime = query.value(QStringLiteral("sendtime")).toTime();
+        record.proMailDelayID = query.value(iSlot).toInt();
+        record.supplierID = query.value(iSupplier).toInt();
+        record.daysto = query.value(iDaysTo).toInt();
+        record.sendtime = query.value(iSendTime).toTime();
 
         // A supplier that skips free days counts `daysto` in working days
         // from today; turn that into calendar days.
@@ -309,35 +323,68 @@ void TabloraWorker::getOrders()
     if (!ok)
         return;
 
+    // The send slots of each supplier, in the order of supplierTimes
+    // (chronological by send moment), so that a row visits only its own
+    // supplier's slots.
+    QHash<uint, QVector<const SupplierTimeRecord *>> slotsBySupplier;
+    for (const SupplierTimeRecord &st : qAsConst(supplierTimes))
+        slotsBySupplier[static_cast<uint>(st.supplierID)].append(&st);
+
+    // Qt 5 builds the whole record for every by-name lookup: resolve the
+    // columns once per query and read them by index.
+    const QSqlRecord columns = query.record();
+    const int iOrderable = columns.indexOf(QStringLiteral("orderableID"));
+    const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
+    const int iSegment = columns.indexOf(QStringLiteral("segmentID"));
+    const int iDate = columns.indexOf(QStringLiteral("date"));
+    const int iBid = columns.indexOf(QStringLiteral("bid"));
+    const int iName = columns.indexOf(QStringLiteral("name"));
+    const int iQuantity = columns.indexOf(QStringLiteral("quantity"));
+    const int iSegmentName = columns.indexOf(QStringLiteral("segmentName"));
+    const int iSupplierName = columns.indexOf(QStringLiteral("supplierName"));
+    const int iSent = columns.indexOf(QStringLiteral("sent"));
+    const int nowMsecs = nowTime.msecsSinceStartOfDay();
+
     while (query.next()) {
-        const int sent = query.value(QStringLiteral("sent")).toInt();
-        const QDate date = query.value(QStringLiteral("date")).toDate();
-        const uint supplierID = query.value(QStringLiteral("supplierID")).toUInt();
-        OrderRecord record;
-        record.proMailDelayID = -1;
+        const uint supplierID = query.value(iSupplier).toUInt();
+        const auto found = slotsBySupplier.constFind(supplierID);
+        if (found == slotsBySupplier.constEnd())
+            continue;
+        const QDate date = query.value(iDate).toDate();
         // Slots are in chronological order of their send moment, so the last
         // passed one of the supplier is the most recent.
-        for (const SupplierTimeRecord &st : qAsConst(supplierTimes)) {
-            const QDate sendDay = date.addDays(-st.daysto);
+        const SupplierTimeRecord *latest = nullptr;
+        for (const SupplierTimeRecord *st : found.value()) {
+            const QDate sendDay = date.addDays(-st->daysto);
             const bool passed = sendDay < today
                 || (sendDay == today
-                    && (!st.sendtime.isValid()
-                        || st.sendtime.msecsSinceStartOfDay() < nowTime.msecsSinceStartOfDay()));
-            if (!passed || static_cast<uint>(st.supplierID) != supplierID)
-                continue;
-            record.orderableID = query.value(QStringLiteral("orderableID")).toUInt();
-            record.supplierID = supplierID;
-            record.segmentID = query.value(QStringLiteral("segmentID")).toUInt();
-            record.date = date;
-            record.bid = query.value(QStringLiteral("bid")).toInt();
-            record.name = query.value(QStringLiteral("name")).toString();
-            record.quantity = query.value(QStringLiteral("quantity")).toInt();
-            record.segmentName = query.value(QStringLiteral("segmentName")).toString();
-            record.supplierName = query.value(QStringLiteral("supplierName")).toString();
-            record.proMailDelayID = st.proMailDelayID == sent ? -1 : st.proMailDelayID;
+                    && (!st->sendtime.isValid() || st->sendtime.msecsSinceStartOfDay() < nowMsecs));
+            if (passed)
+                latest = st;
         }
-        if (record.proMailDelayID != -1 && record.quantity > 0)
-            orders.append(record);
+        if (!latest)
+            continue;
+        // A slot already sent for this row (or a slot id of -1, which means
+        // "none") leaves nothing due.
+        const int sent = query.value(iSent).toInt();
+        if (latest->proMailDelayID == sent || latest->proMailDelayID == -1)
+            continue;
+        const int quantity = query.value(iQuantity).toInt();
+        if (quantity <= 0)
+            continue;
+
+        OrderRecord record;
+        record.orderableID = query.value(iOrderable).toUInt();
+        record.supplierID = supplierID;
+        record.segmentID = query.value(iSegment).toUInt();
+        record.date = date;
+        record.bid = query.value(iBid).toInt();
+        record.name = query.value(iName).toString();
+        record.quantity = quantity;
+        record.segmentName = query.value(iSegmentName).toString();
+        record.supplierName = query.value(iSupplierName).toString();
+        record.proMailDelayID = latest->proMailDelayID;
+        orders.append(record);
     }
 }
 

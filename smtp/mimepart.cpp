@@ -3,7 +3,10 @@
 #include "mimeheader_p.h"
 
 #include "quotedprintable.h"
+#include "smtplogging.h"
+
 #include <cstring>
+#include <limits>
 
 namespace {
 QLatin1String encodingName(MimePart::Encoding encoding)
@@ -19,6 +22,29 @@ QLatin1String encodingName(MimePart::Encoding encoding)
         return QLatin1String("quoted-printable");
     }
     return QLatin1String("");
+}
+
+const char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char hexDigits[] = "0123456789ABCDEF";
+
+// Base64 of a 3-byte group as 4 UTF-16 code units.
+inline void base64Quantum(const uchar *in, ushort *out)
+{
+    const uint v = (uint(in[0]) << 16) | (uint(in[1]) << 8) | uint(in[2]);
+    out[0] = ushort(base64Alphabet[v >> 18]);
+    out[1] = ushort(base64Alphabet[(v >> 12) & 0x3f]);
+    out[2] = ushort(base64Alphabet[(v >> 6) & 0x3f]);
+    out[3] = ushort(base64Alphabet[v & 0x3f]);
+}
+
+// The last 1 or 2 bytes, padded with "=".
+void base64Tail(const uchar *in, int len, ushort *out)
+{
+    const uint v = (uint(in[0]) << 16) | (len > 1 ? uint(in[1]) << 8 : 0u);
+    out[0] = ushort(base64Alphabet[v >> 18]);
+    out[1] = ushort(base64Alphabet[(v >> 12) & 0x3f]);
+    out[2] = len > 1 ? ushort(base64Alphabet[(v >> 6) & 0x3f]) : ushort('=');
+    out[3] = ushort('=');
 }
 
 // Text bodies end at their first NUL byte.
@@ -143,30 +169,11 @@ void MimePart::prepare()
     head += QLatin1String("\r\n");
 
     if (cEncoding == EncodingBase64) {
-        // Attachments are the bulk of a message: the folded Base64 text is
-        // written straight into the part's text, without intermediate strings.
-        const QByteArray b64 = content.toBase64();
-        const int n = b64.size();
-        const int max = formatter.getMaxLength();
-        const int breaks = (max > 0 && n > max) ? (n + max - 1) / max - 1 : 0;
-        mimeString.resize(head.size() + n + 2 * breaks + 4);
-        QChar *dst = mimeString.data();
-        memcpy(dst, head.constData(), size_t(head.size()) * sizeof(QChar));
-        dst += head.size();
-        const char *src = b64.constData();
-        const int step = breaks > 0 ? max : n;
-        for (int pos = 0; pos < n; pos += step) {
-            if (pos > 0) {
-                *dst++ = QLatin1Char('\r');
-                *dst++ = QLatin1Char('\n');
-            }
-            const int len = qMin(step, n - pos);
-            for (int i = 0; i < len; ++i)
-                dst[i] = QLatin1Char(src[pos + i]);
-            dst += len;
-        }
-        for (const char c : { '\r', '\n', '\r', '\n' })
-            *dst++ = QLatin1Char(c);
+        renderBase64(head);
+        prepared = true;
+        return;
+    }
+    if (cEncoding == EncodingQuotedPrintable && renderQuotedPrintable(head)) {
         prepared = true;
         return;
     }
@@ -192,4 +199,130 @@ void MimePart::prepare()
     mimeString += body;
     mimeString += QLatin1String("\r\n\r\n");
     prepared = true;
+}
+
+void MimePart::renderBase64(const QString &head)
+{
+    // Attachments are the bulk of a message: the Base64 text is encoded and
+    // folded in one pass straight into the part's text, allocated once at
+    // its final size, with no intermediate Base64 array.
+    const int len = content.size();
+    const qint64 n = (qint64(len) + 2) / 3 * 4;
+    const int max = formatter.getMaxLength();
+    const qint64 breaks = (max > 0 && n > max) ? (n + max - 1) / max - 1 : 0;
+    const qint64 total = head.size() + n + 2 * breaks + 4;
+    if (total > std::numeric_limits<int>::max() / 2) {
+        qCWarning(yxaSmtp, "MimePart::prepare() - content of %d bytes is too long to encode", len);
+        mimeString = head + QLatin1String("\r\n\r\n");
+        return;
+    }
+    mimeString = QString(int(total), Qt::Uninitialized);
+    ushort *dst = reinterpret_cast<ushort *>(mimeString.data());
+    memcpy(dst, head.constData(), size_t(head.size()) * sizeof(QChar));
+    dst += head.size();
+
+    const uchar *src = reinterpret_cast<const uchar *>(content.constData());
+    const uchar *const srcEnd = src + len;
+    if (breaks == 0 || max % 4 == 0) {
+        // Lines of whole 4-character groups: 3 bytes in give 4 characters
+        // out, and a line break falls between groups.
+        const qint64 groupsPerLine = breaks > 0 ? max / 4 : std::numeric_limits<qint64>::max();
+        qint64 column = 0;
+        while (srcEnd - src >= 3) {
+            if (column == groupsPerLine) {
+                *dst++ = '\r';
+                *dst++ = '\n';
+                column = 0;
+            }
+            base64Quantum(src, dst);
+            src += 3;
+            dst += 4;
+            ++column;
+        }
+        if (src < srcEnd) {
+            if (column == groupsPerLine) {
+                *dst++ = '\r';
+                *dst++ = '\n';
+            }
+            base64Tail(src, int(srcEnd - src), dst);
+            dst += 4;
+        }
+    } else {
+        // A line length that cuts through groups: encode each group aside
+        // and copy its characters one by one.
+        int column = 0;
+        ushort group[4];
+        while (src < srcEnd) {
+            if (srcEnd - src >= 3) {
+                base64Quantum(src, group);
+                src += 3;
+            } else {
+                base64Tail(src, int(srcEnd - src), group);
+                src = srcEnd;
+            }
+            for (const ushort c : group) {
+                if (column == max) {
+                    *dst++ = '\r';
+                    *dst++ = '\n';
+                    column = 0;
+                }
+                *dst++ = c;
+                ++column;
+            }
+        }
+    }
+    for (const char c : { '\r', '\n', '\r', '\n' })
+        *dst++ = ushort(c);
+    Q_ASSERT(dst == reinterpret_cast<const ushort *>(mimeString.constData()) + total);
+}
+
+bool MimePart::renderQuotedPrintable(const QString &head)
+{
+    // The same text as MimeContentFormatter::format(QuotedPrintable::encode()),
+    // escaped and folded in one pass into a string sized once. Escaped text
+    // never holds a line feed (LF is written as "=0A"), so the fold counter
+    // runs over the whole body.
+    const int len = content.size();
+    const uchar *src = reinterpret_cast<const uchar *>(content.constData());
+    const auto literal = [](uchar b) { return b == ' ' || (b >= 33 && b <= 126 && b != '='); };
+    qint64 encoded = 0;
+    for (int i = 0; i < len; ++i)
+        encoded += literal(src[i]) ? 1 : 3;
+    const int max = formatter.getMaxLength();
+    const qint64 breaks = encoded / qMax(1, max - 3) + 1;
+    const qint64 bound = head.size() + encoded + 3 * breaks + 4;
+    // Too long to fold: the formatter's own path says so and sends it unfolded.
+    if (bound > std::numeric_limits<int>::max() / 2)
+        return false;
+
+    mimeString = QString(int(bound), Qt::Uninitialized);
+    ushort *const begin = reinterpret_cast<ushort *>(mimeString.data());
+    ushort *dst = begin;
+    memcpy(dst, head.constData(), size_t(head.size()) * sizeof(QChar));
+    dst += head.size();
+    int chars = 0;
+    const auto put = [&](ushort ch) {
+        ++chars;
+        if (!(chars < max && (ch != '=' || chars < max - 2))) {
+            *dst++ = '=';
+            *dst++ = '\r';
+            *dst++ = '\n';
+            chars = 1;
+        }
+        *dst++ = ch;
+    };
+    for (int i = 0; i < len; ++i) {
+        const uchar b = src[i];
+        if (literal(b)) {
+            put(b);
+        } else {
+            put('=');
+            put(ushort(hexDigits[b >> 4]));
+            put(ushort(hexDigits[b & 0x0f]));
+        }
+    }
+    for (const char c : { '\r', '\n', '\r', '\n' })
+        *dst++ = ushort(c);
+    mimeString.truncate(int(dst - begin));
+    return true;
 }

@@ -63,4 +63,8 @@ protected:
     QString mimeString;
     bool prepared = false;
     MimeContentFormatter formatter;
+
+private:
+    void renderBase64(const QString &head);
+    bool renderQuotedPrintable(const QString &head);
 };

@@ -8,13 +8,21 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
+#include <cstring>
+
 namespace {
 const QString secretText = QStringLiteral("<secret>");
 
+const char dataEnd[] = "\r\n.\r\n";
+const int dataEndSize = int(sizeof(dataEnd)) - 1;
+
 // Makes the message text safe for the DATA phase (RFC 5321, 4.5.2): every
 // line end becomes CRLF, and a line that begins with "." gets a second one.
-// Two passes, so that the output is allocated once at its final size.
-QByteArray dataTransparent(const QByteArray &in)
+// The CRLF "." CRLF that ends the data is appended, so that the whole DATA
+// goes out in one write: sent apart, the short tail waits for the server's
+// delayed ACK. Two passes, so that the output is allocated once at its
+// final size.
+QByteArray dataTransparent(QByteArray in)
 {
     const char *src = in.constData();
     const int n = in.size();
@@ -37,11 +45,13 @@ QByteArray dataTransparent(const QByteArray &in)
             lineStart = false;
         }
     }
-    if (extra == 0)
+    if (extra == 0) {
+        in.append(dataEnd, dataEndSize);
         return in;
+    }
 
     QByteArray out;
-    out.resize(n + extra);
+    out.resize(n + extra + dataEndSize);
     char *dst = out.data();
     lineStart = true;
     for (int i = 0; i < n; ++i) {
@@ -59,6 +69,7 @@ QByteArray dataTransparent(const QByteArray &in)
             lineStart = false;
         }
     }
+    memcpy(dst, dataEnd, size_t(dataEndSize));
     return out;
 }
 
@@ -247,6 +258,9 @@ bool SmtpClient::connectToHost()
         emit smtpError(ConnectionTimeoutError);
         return false;
     }
+    // Every command is one small segment that waits for its reply; with
+    // Nagle's algorithm each would also wait for the server's delayed ACK.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     // With TLS from the start the handshake belongs to establishing the
     // connection; a failed one would otherwise surface only as a silent
     // greeting.
@@ -256,6 +270,8 @@ bool SmtpClient::connectToHost()
         emit smtpError(ConnectionTimeoutError);
         return false;
     }
+    if (connectionType == SslConnection)
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
     try {
         waitForResponse();
@@ -282,6 +298,7 @@ bool SmtpClient::connectToHost()
             emit smtpError(ConnectionTimeoutError);
             return false;
         }
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
         sendMessage(QLatin1String("EHLO ") + name);
         waitForResponse();
@@ -389,9 +406,8 @@ bool SmtpClient::sendMail(MimeMessage &email)
         if (responseCode != 354)
             return false;
 
+        // The message, its CRLF and the closing "." line in one write.
         sendData(email.toString());
-
-        sendMessage(QStringLiteral("."));
         waitForResponse();
         return responseCode == 250;
     } catch (const ResponseTimeoutException &) {
@@ -465,28 +481,28 @@ void SmtpClient::sendData(const QString &text)
 {
     const QByteArray bytes = dataTransparent(text.toUtf8());
     if (trace) {
+        const int dataSize = bytes.size() - dataEndSize;
         int start = 0;
-        while (start < bytes.size()) {
+        while (start < dataSize) {
             int end = bytes.indexOf("\r\n", start);
-            if (end < 0)
-                end = bytes.size();
+            if (end < 0 || end > dataSize)
+                end = dataSize;
             qCDebug(
                 yxaSmtp, "SmtpClient::trace() C: %s", bytes.mid(start, end - start).constData());
             start = end + 2;
         }
+        qCDebug(yxaSmtp, "SmtpClient::trace() C: .");
     }
-    writeAll(bytes, true);
+    writeAll(bytes);
 }
 
-void SmtpClient::writeAll(const QByteArray &bytes, bool withLineEnd)
+void SmtpClient::writeAll(const QByteArray &bytes)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
         emit smtpError(SendDataTimeoutError);
         throw SendMessageTimeoutException();
     }
     socket->write(bytes);
-    if (withLineEnd)
-        socket->write("\r\n", 2);
 
     // One wait returns after the first chunk; the line is out only when the
     // socket's buffers (for TLS also the encrypted one) are empty.

@@ -110,7 +110,8 @@ protected:
 
 private:
     void sendLine(const QString &text, const QString &traceText);
-    void writeAll(const QByteArray &bytes, bool withLineEnd = false);
+    void writeAll(const QByteArray &bytes);
+    // Sends the message text and the "." line that ends the DATA phase.
     void sendData(const QString &text);
     bool expect(int code);
 

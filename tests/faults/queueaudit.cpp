@@ -6,8 +6,13 @@
 #include <QSqlQuery>
 
 QueueAudit::QueueAudit(const QString &database)
+    : QueueAudit(MailTenant::root(database))
 {
-    QSqlQuery query(MailTenant::root(database));
+}
+
+QueueAudit::QueueAudit(const QSqlDatabase &db)
+{
+    QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT mid, status, done, apiID FROM emails"))) {
         m_violations << QStringLiteral("cannot read emails: %1").arg(query.lastError().text());
         return;

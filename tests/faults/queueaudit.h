@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +14,10 @@ class QueueAudit
 public:
     enum State { Pending, AwaitingCheck, Final, Invalid };
 
+    // A database of the shared test server, read as root.
     explicit QueueAudit(const QString &database);
+    // Over an open connection with rights on `emails`.
+    explicit QueueAudit(const QSqlDatabase &db);
 
     // One line per row that is not in exactly one state; empty when sound.
     QStringList violations() const { return m_violations; }
