@@ -170,6 +170,18 @@ QString MimeMessage::subjectText() const
 
 QString MimeMessage::toString()
 {
+    const QStringList parts = toStringParts();
+    if (parts.size() == 1)
+        return parts.first();
+    QString out;
+    out.reserve(parts.at(0).size() + parts.at(1).size());
+    out += parts.at(0);
+    out += parts.at(1);
+    return out;
+}
+
+QStringList MimeMessage::toStringParts()
+{
     const QLatin1String crlf("\r\n");
     QString head;
     head += QLatin1String("From:") + mailbox(*sender) + crlf;
@@ -198,11 +210,6 @@ QString MimeMessage::toString()
     head += QLatin1String("Date: ") + QDateTime::currentDateTime().toString(Qt::RFC2822Date) + crlf;
 
     if (!content)
-        return head;
-    const QString body = content->toString();
-    QString out;
-    out.reserve(head.size() + body.size());
-    out += head;
-    out += body;
-    return out;
+        return QStringList { head };
+    return QStringList { head, content->toString() };
 }

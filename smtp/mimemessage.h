@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 // A whole Internet message: the header block (From, To, Cc, Subject,
 // Reply-To, MIME-Version, In-Reply-To/References, Date) followed by one
@@ -45,6 +46,11 @@ public:
     MimePart &getContent();
 
     virtual QString toString();
+    // The text of toString() in its pieces, the header block and (when there
+    // is content) the content part's text: a sender that encodes the text
+    // anyway need not join a copy of a whole attachment first. The header
+    // block always ends with CRLF.
+    QStringList toStringParts();
 
 protected:
     QString mailbox(const EmailAddress &address) const;

@@ -5,8 +5,13 @@
 #include "quotedprintable.h"
 #include "smtplogging.h"
 
+#include <array>
 #include <cstring>
 #include <limits>
+
+#ifdef Q_OS_LINUX
+#include <sys/mman.h>
+#endif
 
 namespace {
 QLatin1String encodingName(MimePart::Encoding encoding)
@@ -27,14 +32,27 @@ QLatin1String encodingName(MimePart::Encoding encoding)
 const char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const char hexDigits[] = "0123456789ABCDEF";
 
+// Two Base64 characters as UTF-16 code units for every 12-bit value, so that
+// a 3-byte group takes two look-ups instead of four.
+const quint32 *base64Pairs()
+{
+    static const std::array<quint32, 4096> table = [] {
+        std::array<quint32, 4096> pairs {};
+        for (int i = 0; i < 4096; ++i) {
+            const ushort chars[2] = { ushort(base64Alphabet[i >> 6]), ushort(base64Alphabet[i & 0x3f]) };
+            memcpy(&pairs[size_t(i)], chars, sizeof(chars));
+        }
+        return pairs;
+    }();
+    return table.data();
+}
+
 // Base64 of a 3-byte group as 4 UTF-16 code units.
-inline void base64Quantum(const uchar *in, ushort *out)
+inline void base64Quantum(const quint32 *pairs, const uchar *in, ushort *out)
 {
     const uint v = (uint(in[0]) << 16) | (uint(in[1]) << 8) | uint(in[2]);
-    out[0] = ushort(base64Alphabet[v >> 18]);
-    out[1] = ushort(base64Alphabet[(v >> 12) & 0x3f]);
-    out[2] = ushort(base64Alphabet[(v >> 6) & 0x3f]);
-    out[3] = ushort(base64Alphabet[v & 0x3f]);
+    const quint32 both[2] = { pairs[v >> 12], pairs[v & 0xfff] };
+    memcpy(out, both, sizeof(both));
 }
 
 // The last 1 or 2 bytes, padded with "=".
@@ -45,6 +63,26 @@ void base64Tail(const uchar *in, int len, ushort *out)
     out[1] = ushort(base64Alphabet[(v >> 12) & 0x3f]);
     out[2] = len > 1 ? ushort(base64Alphabet[(v >> 6) & 0x3f]) : ushort('=');
     out[3] = ushort('=');
+}
+
+// The text of a large attachment is fresh memory on every render, and the
+// first touch of each 4 KiB page costs a fault (on virtual machines a
+// costly one): ask for transparent huge pages, where the kernel offers
+// them on request. Only advice; without it the pages are ordinary ones.
+void adviseLargePages(void *data, size_t size)
+{
+#if defined(Q_OS_LINUX) && defined(MADV_HUGEPAGE)
+    const uintptr_t huge = 2 * 1024 * 1024;
+    if (size < 4 * huge)
+        return;
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const uintptr_t last = (reinterpret_cast<uintptr_t>(data) + size) & ~(huge - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void *>(first), size_t(last - first), MADV_HUGEPAGE);
+#else
+    Q_UNUSED(data)
+    Q_UNUSED(size)
+#endif
 }
 
 // Text bodies end at their first NUL byte.
@@ -218,29 +256,36 @@ void MimePart::renderBase64(const QString &head)
     }
     mimeString = QString(int(total), Qt::Uninitialized);
     ushort *dst = reinterpret_cast<ushort *>(mimeString.data());
+    adviseLargePages(dst, size_t(total) * sizeof(QChar));
     memcpy(dst, head.constData(), size_t(head.size()) * sizeof(QChar));
     dst += head.size();
 
     const uchar *src = reinterpret_cast<const uchar *>(content.constData());
     const uchar *const srcEnd = src + len;
+    const quint32 *const pairs = base64Pairs();
     if (breaks == 0 || max % 4 == 0) {
         // Lines of whole 4-character groups: 3 bytes in give 4 characters
         // out, and a line break falls between groups.
-        const qint64 groupsPerLine = breaks > 0 ? max / 4 : std::numeric_limits<qint64>::max();
-        qint64 column = 0;
-        while (srcEnd - src >= 3) {
-            if (column == groupsPerLine) {
+        qint64 groups = len / 3;
+        const qint64 groupsPerLine = breaks > 0 ? max / 4 : groups + 1;
+        qint64 room = groupsPerLine;
+        while (groups > 0) {
+            if (room == 0) {
                 *dst++ = '\r';
                 *dst++ = '\n';
-                column = 0;
+                room = groupsPerLine;
             }
-            base64Quantum(src, dst);
-            src += 3;
-            dst += 4;
-            ++column;
+            const qint64 count = qMin(room, groups);
+            for (qint64 i = 0; i < count; ++i) {
+                base64Quantum(pairs, src, dst);
+                src += 3;
+                dst += 4;
+            }
+            room -= count;
+            groups -= count;
         }
         if (src < srcEnd) {
-            if (column == groupsPerLine) {
+            if (room == 0) {
                 *dst++ = '\r';
                 *dst++ = '\n';
             }
@@ -254,7 +299,7 @@ void MimePart::renderBase64(const QString &head)
         ushort group[4];
         while (src < srcEnd) {
             if (srcEnd - src >= 3) {
-                base64Quantum(src, group);
+                base64Quantum(pairs, src, group);
                 src += 3;
             } else {
                 base64Tail(src, int(srcEnd - src), group);

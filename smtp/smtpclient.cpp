@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 
 #include <cstring>
+#include <limits>
 
 namespace {
 const QString secretText = QStringLiteral("<secret>");
@@ -70,6 +71,82 @@ QByteArray dataTransparent(QByteArray in)
         }
     }
     memcpy(dst, dataEnd, size_t(dataEndSize));
+    return out;
+}
+
+// The same bytes as dataTransparent() of the UTF-8 of the pieces joined, in
+// one pass over the text: neither the joined text nor its UTF-8 copy is
+// made. Runs of non-ASCII characters are converted by QString's own UTF-8
+// encoder (a surrogate pair never spans ASCII, so the run gives the bytes
+// the whole text would); their bytes are never ".", CR or LF.
+QByteArray dataTransparent(const QStringList &pieces)
+{
+    qint64 units = 0;
+    bool asciiSeams = true; // no surrogate pair can span two pieces
+    for (int k = 0; k < pieces.size(); ++k) {
+        units += pieces.at(k).size();
+        if (k + 1 < pieces.size() && !pieces.at(k).isEmpty() && pieces.at(k).back().unicode() >= 0x80)
+            asciiSeams = false;
+    }
+    // Room for the text, some stuffing and the end line; grown when short.
+    const qint64 capacity = units + units / 64 + 64;
+    if (!asciiSeams || capacity > std::numeric_limits<int>::max() / 2)
+        return dataTransparent(pieces.join(QString()).toUtf8());
+
+    QByteArray out(int(capacity), Qt::Uninitialized);
+    char *dst = out.data();
+    char *end = dst + out.size();
+    const auto room = [&](qint64 need) {
+        if (end - dst >= need)
+            return;
+        const int used = int(dst - out.constData());
+        out.resize(int(qMax<qint64>(qint64(out.size()) * 2, used + need)));
+        dst = out.data() + used;
+        end = out.data() + out.size();
+    };
+    bool lineStart = true;
+    bool skipLf = false; // a CR was just written as CRLF: its LF is part of it
+    for (const QString &piece : pieces) {
+        const ushort *src = reinterpret_cast<const ushort *>(piece.constData());
+        const int n = piece.size();
+        for (int i = 0; i < n; ++i) {
+            const ushort c = src[i];
+            if (c >= 0x80) {
+                int j = i + 1;
+                while (j < n && src[j] >= 0x80)
+                    ++j;
+                const QByteArray utf8 = QStringView(piece).mid(i, j - i).toUtf8();
+                room(utf8.size());
+                memcpy(dst, utf8.constData(), size_t(utf8.size()));
+                dst += utf8.size();
+                i = j - 1;
+                lineStart = false;
+                skipLf = false;
+                continue;
+            }
+            room(3);
+            if (skipLf) {
+                skipLf = false;
+                if (c == '\n')
+                    continue;
+            }
+            if (lineStart && c == '.')
+                *dst++ = '.';
+            if (c == '\r' || c == '\n') {
+                *dst++ = '\r';
+                *dst++ = '\n';
+                lineStart = true;
+                skipLf = c == '\r';
+            } else {
+                *dst++ = char(c);
+                lineStart = false;
+            }
+        }
+    }
+    room(dataEndSize);
+    memcpy(dst, dataEnd, size_t(dataEndSize));
+    dst += dataEndSize;
+    out.truncate(int(dst - out.constData()));
     return out;
 }
 
@@ -407,7 +484,7 @@ bool SmtpClient::sendMail(MimeMessage &email)
             return false;
 
         // The message, its CRLF and the closing "." line in one write.
-        sendData(email.toString());
+        sendData(email.toStringParts());
         waitForResponse();
         return responseCode == 250;
     } catch (const ResponseTimeoutException &) {
@@ -477,9 +554,9 @@ void SmtpClient::sendLine(const QString &text, const QString &traceText)
     writeAll(text.toUtf8() + "\r\n");
 }
 
-void SmtpClient::sendData(const QString &text)
+void SmtpClient::sendData(const QStringList &pieces)
 {
-    const QByteArray bytes = dataTransparent(text.toUtf8());
+    const QByteArray bytes = dataTransparent(pieces);
     if (trace) {
         const int dataSize = bytes.size() - dataEndSize;
         int start = 0;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSslConfiguration>
 #include <QString>
+#include <QStringList>
 
 class MimeMessage;
 class QTcpSocket;
@@ -17,6 +18,9 @@ class QTcpSocket;
 // Failures come back as false and, at the points documented for each step,
 // as the synchronous signal smtpError(); the text of the reply that caused
 // it is in getResponseText().
+//
+// sendMail() sends the text of MimeMessage::toStringParts(), which is the
+// text of toString() unjoined.
 //
 // The message text is sent SMTP-transparent: a line starting with "." gets a
 // second "." and a bare CR or LF becomes CRLF, so a body can not end the
@@ -111,8 +115,9 @@ protected:
 private:
     void sendLine(const QString &text, const QString &traceText);
     void writeAll(const QByteArray &bytes);
-    // Sends the message text and the "." line that ends the DATA phase.
-    void sendData(const QString &text);
+    // Sends the message text (its pieces one after the other) and the "."
+    // line that ends the DATA phase.
+    void sendData(const QStringList &pieces);
     bool expect(int code);
 
     QTcpSocket *socket = nullptr;

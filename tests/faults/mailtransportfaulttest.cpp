@@ -5,6 +5,7 @@
 // again as soon as the peer behaves.
 #include "fakemandrill.h"
 #include "logcapture.h"
+#include "mailingpluginworker.h"
 #include "mailtenant.h"
 #include "mariadbfixture.h"
 #include "queueaudit.h"
@@ -172,6 +173,8 @@ private slots:
                    QJsonObject { { "status", "error" }, { "code", -1 }, { "name", "Invalid_Key" },
                        { "message", "Invalid API key" } })
             << false;
+        QTest::newRow("empty body") << FakeMandrill::rawReply(200, "") << true;
+        QTest::newRow("connection dropped") << QJsonObject { { "drop", true } } << true;
         QTest::newRow("never answers")
             << QJsonObject { { "delay", 4 }, { "default", true } } << true;
     }
@@ -196,7 +199,21 @@ private slots:
             for (uint mid : qAsConst(mids))
                 QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("E"));
             QTest::qWait(600);
-            QCOMPARE(fake.sendCount(), mids.size()); // a final row is not tried again
+            // A final row is not tried again, and each was offered once.
+            QStringList offers;
+            for (uint mid : qAsConst(mids)) {
+                int n = 0;
+                for (const QJsonObject &request : fake.requests(FakeMandrill::sendPath()))
+                    n += midOf(request) == int(mid) ? 1 : 0;
+                QVERIFY(n >= 1);
+                if (n != 1)
+                    offers << QStringLiteral("mid %1 posted %2 times").arg(mid).arg(n);
+            }
+            // Qt's network access manager posts a request once more when a
+            // kept-alive connection closes before the reply: the API may
+            // receive (and deliver) the same mail twice.
+            QEXPECT_FAIL("connection dropped", "send request re-posted after a dropped connection", Continue);
+            QCOMPARE(offers.join(QStringLiteral("; ")), QString());
         } else {
             // Not accepted, so the rows stay pending and are offered again.
             QTRY_VERIFY_WITH_TIMEOUT(fake.sendCount() >= 4, 15000);
@@ -237,6 +254,67 @@ private slots:
         const QueueAudit after(kDb);
         QVERIFY2(after.violations().isEmpty(), qPrintable(after.violations().join('\n')));
         QCOMPARE(after.count(QueueAudit::Pending), 0);
+    }
+
+    // The schema test of every scan opens the tenant's database and closes it
+    // again: repeated scans leave no connection behind on the server.
+    void repeatedSchemaTestsKeepConnectionsFlat()
+    {
+        MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        auto connections = [] {
+            return MariaDbFixture::scalar(MailTenant::root(kDb),
+                QStringLiteral("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE USER = '%1'").arg(kDb))
+                .toInt();
+        };
+        const int before = connections();
+        for (int scan = 0; scan < 20; ++scan) {
+            MailingPluginWorker probe;
+            probe.setDB(source());
+            QVERIFY(probe.checkEmails());
+            QVERIFY(!QSqlDatabase::database(probe.getConnectionName(), false).isOpen());
+        }
+        QCOMPARE(connections(), before);
+    }
+
+    void checkFault_data()
+    {
+        QTest::addColumn<QJsonObject>("reply");
+        QTest::newRow("HTTP 500") << FakeMandrill::rawReply(500, "internal error");
+        QTest::newRow("invalid JSON") << FakeMandrill::rawReply(200, "{\"state\": ");
+        QTest::newRow("error object") << FakeMandrill::reply(200,
+            QJsonObject { { "status", "error" }, { "code", 11 }, { "name", "Unknown_Message" },
+                { "message", "No message exists with the id" } });
+        QTest::newRow("connection dropped") << QJsonObject { { "drop", true } };
+        QTest::newRow("never answers") << QJsonObject { { "delay", 4 }, { "default", true } };
+    }
+
+    // A mail the API only queued waits in 'Q' while the state requests fail;
+    // it is never sent again, and turns 'S' once the API answers.
+    void checkFault()
+    {
+        QFETCH(QJsonObject, reply);
+        FakeMandrill fake(QJsonObject { { "send", QJsonArray { "queued" } },
+            { "info", QJsonArray { reply } } });
+        QVERIFY(fake.start().isEmpty());
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("q@example.test"));
+        RunningWorker running(source(), fake.apiSettings(600), 150);
+        QTRY_VERIFY_WITH_TIMEOUT(fake.infoCount() >= 3, 15000);
+        QueueAudit audit(kDb);
+        QVERIFY2(audit.violations().isEmpty(), qPrintable(audit.violations().join('\n')));
+        QCOMPARE(audit.state(mid), QueueAudit::AwaitingCheck);
+        QCOMPARE(MailTenant::row(kDb, mid).apiID.toString(), QStringLiteral("fake-1"));
+
+        // The API answers again; the next check settles the row.
+        fake.setScript(QJsonObject { { "send", QJsonArray { "queued" } } });
+        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 15000);
+        QTest::qWait(500);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.sent, 1u);
+        QVERIFY(!row.done.isNull());
+        QCOMPARE(fake.sendCount(), 1);
+        const QueueAudit after(kDb);
+        QVERIFY2(after.violations().isEmpty(), qPrintable(after.violations().join('\n')));
     }
 };
 

@@ -7,7 +7,9 @@
 #include <QThread>
 #include <QTcpSocket>
 
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/types.h>
 
 namespace {
@@ -86,6 +88,7 @@ QString PrivateMariaDb::restart()
             QStringLiteral("--port=%1").arg(m_port), QStringLiteral("--bind-address=127.0.0.1"),
             QStringLiteral("--tmpdir=") + dir + QStringLiteral("/tmp"),
             QStringLiteral("--log-error=") + dir + QStringLiteral("/error.log"),
+            QStringLiteral("--user=") + QString::fromLocal8Bit(getpwuid(getuid())->pw_name),
             QStringLiteral("--skip-name-resolve"), QStringLiteral("--max-connections=2000"),
             QStringLiteral("--innodb-buffer-pool-size=64M"),
             QStringLiteral("--innodb-log-file-size=16M"),

@@ -58,6 +58,7 @@ public:
 
 private:
     void run();
+    void quickAck();
 
     std::function<void(LoopbackServer &)> m_handler;
     int m_listenFd = -1;
