@@ -520,6 +520,11 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
     } else {
         const QByteArray bytes = file.readAll();
         file.close();
+        if (bytes.isEmpty()) {
+            qCCritical(lcCatering, "TabloraWorker - order PDF '%s' is empty!",
+                qUtf8Printable(pdf.fileName()));
+            return false;
+        }
         const QString mimeType = QMimeDatabase().mimeTypeForFile(pdf.fileName()).name();
         QJsonObject attachment;
         attachment.insert(QStringLiteral("type"), mimeType);
@@ -528,6 +533,14 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
         QJsonObject document;
         document.insert(QStringLiteral("attachments"), QJsonArray { attachment });
         data = QJsonDocument(document).toJson();
+    }
+
+    if (data.isEmpty()) {
+        // A supplier cannot act on an order mail without its document: keep the
+        // group due so that the next tick prints it again.
+        qCWarning(lcCatering, "TabloraWorker - order mail to '%s' not queued without its PDF.",
+            qUtf8Printable(mailTo));
+        return false;
     }
 
     MailRecord mail;

@@ -464,6 +464,32 @@ private slots:
         QCOMPARE(mails().size(), 3);
     }
 
+    void unprintedOrderStaysDue()
+    {
+        QVERIFY(seed());
+        QVERIFY(standardOrders());
+        const QByteArray oldTmp = qgetenv("TMPDIR");
+        // Nobody, root included, can create files in /proc.
+        qputenv("TMPDIR", "/proc");
+        LogCapture log;
+        const bool ticked = tick();
+        if (oldTmp.isEmpty())
+            qunsetenv("TMPDIR");
+        else
+            qputenv("TMPDIR", oldTmp);
+        QVERIFY(ticked);
+        QVERIFY(!log.matching(QStringLiteral("not queued without its PDF")).isEmpty());
+        QCOMPARE(mails().size(), 0);
+        for (int id = 1; id <= 4; ++id)
+            QVERIFY(sentOf(id).isNull());
+
+        QVERIFY(tick(QTime(10, 2)));
+        QCOMPARE(mails().size(), 1);
+        QVERIFY(pdfOf(mails().first()).startsWith("%PDF"));
+        for (int id = 1; id <= 4; ++id)
+            QCOMPARE(sentOf(id).toInt(), 5);
+    }
+
     void failingSentUpdateTakesTheMailsBack()
     {
         QVERIFY(seed());
