@@ -1,5 +1,7 @@
 #include "tablora.h"
 
+#include "schemascan.h"
+
 #include "buildstamp.h"
 #include "cateringlogging.h"
 #include "dbmanager.h"
@@ -122,52 +124,36 @@ void Tablora::checkSchemas()
 {
     if (debugLevel)
         qCDebug(lcCatering) << "Tablora::checkSchemas()";
-    if (!dbManager)
+    const SchemaScan scan = SchemaScan::run(dbManager, pageSize, [this](const QString &token) {
+        if (workers.contains(token))
+            return;
+        QSqlDatabase db = dbManager->getDatabase(token);
+        if (!db.isValid())
+            return;
+        const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
+        QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
+        if (!checkCatering(clone))
+            return;
+        TabloraWorker *w = createWorker(clone);
+        if (!w)
+            return;
+        auto *thread = new QThread;
+        thread->setObjectName(QStringLiteral("Tablora_%1").arg(threads.size() + 1));
+        w->moveToThread(thread);
+        connect(thread, SIGNAL(started()), w, SLOT(start()));
+        connect(thread, SIGNAL(finished()), w, SLOT(deleteLater()));
+        workers.insert(token, w);
+        threads.append(thread);
+        thread->start(QThread::LowPriority);
+    });
+    if (scan.total == 0)
         return;
-    const unsigned total = dbManager->tokensCount(true);
-    if (total == 0)
-        return;
-
-    unsigned offset = 0;
-    unsigned seen = 0;
-    do {
-        const QStringList page = dbManager->loadTokens(pageSize, offset);
-        for (const QString &token : page) {
-            if (workers.contains(token))
-                continue;
-            QSqlDatabase db = dbManager->getDatabase(token);
-            if (!db.isValid())
-                continue;
-            const QString name
-                = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
-            QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
-            if (!checkCatering(clone))
-                continue;
-            TabloraWorker *w = createWorker(clone);
-            if (!w)
-                continue;
-            auto *thread = new QThread;
-            thread->setObjectName(QStringLiteral("Tablora_%1").arg(threads.size() + 1));
-            w->moveToThread(thread);
-            connect(thread, SIGNAL(started()), w, SLOT(start()));
-            connect(thread, SIGNAL(finished()), w, SLOT(deleteLater()));
-            workers.insert(token, w);
-            threads.append(thread);
-            thread->start(QThread::LowPriority);
-        }
-        offset += pageSize;
-        seen += static_cast<unsigned>(page.size());
-        // Schemas disabled since the count make pages come back short;
-        // an empty page ends the scan instead of reading on for ever.
-        if (page.isEmpty())
-            break;
-    } while (seen < total);
 
     if (debugLevel)
         qCInfo(lcCatering,
             "Tablora::checkSchemas() - active workers: %i / %u schemas checked (total enabled "
             "schemas: %u)",
-            static_cast<int>(workers.size()), seen, total);
+            static_cast<int>(workers.size()), scan.seen, scan.total);
 }
 
 TabloraWorker *Tablora::createWorker(QSqlDatabase db)

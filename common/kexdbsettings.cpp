@@ -19,6 +19,20 @@ QString likePrefix(const QSqlDatabase &db, const QString &prefix)
     pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
     return SqlEscape::string(db, pattern);
 }
+// name -> value of every row the statement returns; empty (and logged) on failure.
+QMap<QString, QVariant> selectPairs(const QSqlDatabase &db, const QString &sql)
+{
+    QMap<QString, QVariant> values;
+    QSqlQuery query(db);
+    if (query.exec(sql)) {
+        while (query.next())
+            values.insert(query.value(0).toString(), query.value(1));
+    } else if (query.lastError().isValid()) {
+        qCCritical(lcCommon) << "KexDbSettings::variableGetMultiple - SQL ERROR:";
+        qCCritical(lcCommon).noquote() << query.lastError().text();
+    }
+    return values;
+}
 } // namespace
 
 KexDbSettings::KexDbSettings(const QSqlDatabase &db)
@@ -108,31 +122,14 @@ bool KexDbSettings::variableDel(const QString &name, bool like)
 
 QMap<QString, QVariant> KexDbSettings::variableGetMultiple(const QStringList &names)
 {
-    QMap<QString, QVariant> values;
     if (names.isEmpty())
-        return values;
-    QSqlQuery query(db);
-    if (query.exec(QStringLiteral("SELECT name, value FROM vars WHERE name IN(%1)")
-                       .arg(SqlEscape::quotedList(db, names)))) {
-        while (query.next())
-            values.insert(query.value(QStringLiteral("name")).toString(), query.value(QStringLiteral("value")));
-    } else if (query.lastError().isValid()) {
-        qCCritical(lcCommon) << "KexDbSettings::variableGetMultiple - SQL ERROR:";
-        qCCritical(lcCommon).noquote() << query.lastError().text();
-    }
-    return values;
+        return {};
+    return selectPairs(db, QStringLiteral("SELECT name, value FROM vars WHERE name IN(%1)")
+                               .arg(SqlEscape::quotedList(db, names)));
 }
 
 QMap<QString, QVariant> KexDbSettings::variableGetMultiple(const QString &prefix)
 {
-    QMap<QString, QVariant> values;
-    QSqlQuery query(db);
-    if (query.exec(QStringLiteral("SELECT name, value FROM vars WHERE name LIKE '%1%'").arg(likePrefix(db, prefix)))) {
-        while (query.next())
-            values.insert(query.value(QStringLiteral("name")).toString(), query.value(QStringLiteral("value")));
-    } else if (query.lastError().isValid()) {
-        qCCritical(lcCommon) << "KexDbSettings::variableGetMultiple - SQL ERROR:";
-        qCCritical(lcCommon).noquote() << query.lastError().text();
-    }
-    return values;
+    return selectPairs(db,
+                       QStringLiteral("SELECT name, value FROM vars WHERE name LIKE '%1%'").arg(likePrefix(db, prefix)));
 }

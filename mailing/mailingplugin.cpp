@@ -1,5 +1,7 @@
 #include "mailingplugin.h"
 
+#include "schemascan.h"
+
 #include "buildstamp.h"
 #include "datadirhelper.h"
 #include "dbmanager.h"
@@ -151,53 +153,38 @@ void MailingPlugin::checkSchemas()
 {
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPlugin::checkSchemas()";
-    if (!dbManager)
-        return;
-    const unsigned total = dbManager->tokensCount(true);
-    if (total == 0)
-        return;
-
     const unsigned limit = settings->value(QStringLiteral("checkSchemasLimit"), 1000).toUInt();
-    unsigned offset = 0;
-    unsigned seen = 0;
-    do {
-        const QStringList page = dbManager->loadTokens(limit, offset);
-        for (const QString &token : page) {
-            if (workers.contains(token))
-                continue;
-            QSqlDatabase db = dbManager->getDatabase(token);
-            if (!db.isValid())
-                continue;
-            MailingPluginWorker *worker = createWorker(db);
-            if (db.isOpen())
-                db.close();
-            dbManager->addUnusedConnection(db.connectionName());
-            if (!worker)
-                continue;
+    const SchemaScan scan = SchemaScan::run(dbManager, limit, [this](const QString &token) {
+        if (workers.contains(token))
+            return;
+        QSqlDatabase db = dbManager->getDatabase(token);
+        if (!db.isValid())
+            return;
+        MailingPluginWorker *worker = createWorker(db);
+        if (db.isOpen())
+            db.close();
+        dbManager->addUnusedConnection(db.connectionName());
+        if (!worker)
+            return;
 
-            auto *thread = new QThread;
-            thread->setObjectName(QStringLiteral("MailingPlugin_%1").arg(threads.size() + 1));
-            worker->moveToThread(thread);
-            worker->setTimeInterval(workerInterval);
-            connect(thread, &QThread::started, worker, &MailingPluginWorker::start);
-            connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-            workers.insert(token, worker);
-            threads.append(thread);
-            thread->start(QThread::LowPriority);
-        }
-        offset += limit;
-        seen += unsigned(page.size());
-        // Schemas disabled since the count leave the pages short; an empty
-        // page means there is nothing more to read.
-        if (page.isEmpty())
-            break;
-    } while (seen < total);
+        auto *thread = new QThread;
+        thread->setObjectName(QStringLiteral("MailingPlugin_%1").arg(threads.size() + 1));
+        worker->moveToThread(thread);
+        worker->setTimeInterval(workerInterval);
+        connect(thread, &QThread::started, worker, &MailingPluginWorker::start);
+        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
+        workers.insert(token, worker);
+        threads.append(thread);
+        thread->start(QThread::LowPriority);
+    });
+    if (scan.total == 0)
+        return;
 
     if (debugLevel)
         qCInfo(lcMailing,
             "MailingPlugin::checkSchemas() - active workers: %i / %u schemas checked (total "
             "enabled schemas: %u)",
-            int(workers.size()), seen, total);
+            int(workers.size()), scan.seen, scan.total);
 }
 
 MailingPluginWorker *MailingPlugin::createWorker(QSqlDatabase db)
