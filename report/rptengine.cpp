@@ -130,7 +130,7 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
     m_loadError = RptLoadError();
     if (error)
         *error = m_loadError;
-    m_listOfPair.clear();
+    clearListOfPair();
     clearGroupLists();
     m_xmlDoc = doc;
     return makeReportObjectStructure();
@@ -138,7 +138,7 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
 
 bool RptEngine::loadReport(const QDomDocument &doc)
 {
-    m_listOfPair.clear();
+    clearListOfPair();
     clearGroupLists();
     m_loadError = RptLoadError();
     m_xmlDoc = doc;
@@ -435,7 +435,7 @@ void RptEngine::openDataSource(int reportPage)
 
 void RptEngine::beginRun()
 {
-    m_listOfPair.clear();
+    clearListOfPair();
     clearGroupLists();
     m_rowList.clear();
     makeReportObjectStructure();
@@ -660,15 +660,14 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
         if (collect) {
             QString name = token;
             name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-            bool present = false;
-            for (const AggregateValues &a : qAsConst(m_listOfPair)) {
-                if (a.lnNo == m_recNo && a.reportPage == m_curPage && a.paramName == name) {
-                    present = true;
-                    break;
-                }
-            }
-            if (!present)
+            syncPairIndex();
+            PairKey key { m_recNo, m_curPage, name };
+            if (!m_pairKeys.contains(key)) {
+                m_pairsByName[name].append(m_listOfPair.size());
                 m_listOfPair.append(AggregateValues { name, QVariant(val), m_recNo, m_curPage });
+                m_pairKeys.insert(std::move(key));
+                m_pairIndexed = m_listOfPair.size();
+            }
         }
         return escapeData(val);
     });
@@ -911,9 +910,12 @@ QVariant RptEngine::aggregate(int kind, const QString &name, bool showInGroup, i
     double sum = 0;
     double highest = 0;
     double lowest = 0;
-    for (const AggregateValues &v : m_listOfPair) {
-        if (v.paramName != name)
-            continue;
+    syncPairIndex();
+    const auto entries = m_pairsByName.constFind(name);
+    if (entries == m_pairsByName.constEnd())
+        return 0;
+    for (const int i : entries.value()) {
+        const AggregateValues &v = m_listOfPair.at(i);
         any = true;
         const bool counted = inGroup ? group->contains(v.lnNo) : !v.paramValue.toString().isEmpty();
         if (!counted)
@@ -946,6 +948,113 @@ QVariant RptEngine::aggregate(int kind, const QString &name, bool showInGroup, i
     }
 }
 
+void RptEngine::clearListOfPair()
+{
+    m_listOfPair.clear();
+    m_pairKeys.clear();
+    m_pairsByName.clear();
+    m_pairIndexed = 0;
+    m_pairIndexStale = false;
+}
+
+void RptEngine::syncPairIndex() const
+{
+    // Collecting only appends; the list is indexed anew only after someone
+    // outside took it for writing, or when it shrank.
+    if (m_pairIndexStale || m_pairIndexed > m_listOfPair.size()) {
+        m_pairKeys.clear();
+        m_pairsByName.clear();
+        m_pairIndexed = 0;
+        m_pairIndexStale = false;
+    }
+    for (; m_pairIndexed < m_listOfPair.size(); ++m_pairIndexed) {
+        const AggregateValues &v = m_listOfPair.at(m_pairIndexed);
+        m_pairKeys.insert(PairKey { v.lnNo, v.reportPage, v.paramName });
+        m_pairsByName[v.paramName].append(m_pairIndexed);
+    }
+}
+
+namespace {
+
+// True when the text, outside its string literals, holds nothing but
+// numbers, the literals true/false/null, parentheses and operators that
+// neither assign nor make objects ("0==0?1:0", "7 % 2 == 0?'#eee':'#fff'").
+// Such an expression names no variable and reaches no object, so it cannot
+// add, replace or delete a global, nor run code that could. Anything else,
+// or anything unusual, answers false.
+bool isClosedExpression(const QString &code)
+{
+    const int n = code.size();
+    int i = 0;
+    auto isWordChar = [](ushort u) {
+        return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+            || u == '_' || u == '$';
+    };
+    while (i < n) {
+        const ushort u = code.at(i).unicode();
+        if (u == ' ' || u == '\t' || u == '\n' || u == '\r') {
+            ++i;
+        } else if (u == '\'' || u == '"') {
+            for (++i; i < n && code.at(i).unicode() != u; ++i) {
+                if (code.at(i).unicode() == '\\')
+                    ++i;
+            }
+            if (i >= n)
+                return false;
+            ++i;
+        } else if (u >= '0' && u <= '9') {
+            // A dot that is not followed by a digit ("1..toString()") would
+            // reach the number's prototype.
+            while (i < n && (isWordChar(code.at(i).unicode()) || code.at(i).unicode() == '.')) {
+                if (code.at(i).unicode() == '.'
+                    && (i + 1 >= n || code.at(i + 1).unicode() < '0'
+                        || code.at(i + 1).unicode() > '9'))
+                    return false;
+                ++i;
+            }
+        } else if (isWordChar(u)) {
+            const int start = i;
+            while (i < n && isWordChar(code.at(i).unicode()))
+                ++i;
+            const QStringRef word = code.midRef(start, i - start);
+            if (word != QLatin1String("true") && word != QLatin1String("false")
+                && word != QLatin1String("null"))
+                return false;
+        } else if (u == '<' || u == '>' || u == '=' || u == '!') {
+            const int start = i;
+            while (i < n
+                && (code.at(i) == QLatin1Char('<') || code.at(i) == QLatin1Char('>')
+                    || code.at(i) == QLatin1Char('=') || code.at(i) == QLatin1Char('!')))
+                ++i;
+            const QStringRef op = code.midRef(start, i - start);
+            static const char *const allowed[] = { "<", ">", "<=", ">=", "==", "===", "!=",
+                "!==", "!", "!!", "<<", ">>", ">>>" };
+            bool ok = false;
+            for (const char *a : allowed)
+                ok = ok || op == QLatin1String(a);
+            if (!ok)
+                return false;
+        } else if (u == '+' || u == '-') {
+            if (i + 1 < n && code.at(i + 1).unicode() == u)
+                return false;
+            ++i;
+        } else if (u == '(' || u == ')' || u == '*' || u == '%' || u == '?' || u == ':'
+            || u == '&' || u == '|' || u == '^' || u == '~' || u == ',' || u == ';') {
+            ++i;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Texts compiled and kept per engine; a document has a handful of distinct
+// expressions, but values substituted into them can make every row's text
+// new, so the cache is emptied when it is full.
+constexpr int kMaxCompiledExpressions = 512;
+
+} // namespace
+
 void RptEngine::snapshotFormulaGlobals()
 {
     m_formulaBaseline.clear();
@@ -958,6 +1067,17 @@ void RptEngine::snapshotFormulaGlobals()
 
 QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGroup, int groupLevel)
 {
+    auto compiled = m_compiledExpressions.constFind(program);
+    if (compiled == m_compiledExpressions.constEnd()) {
+        if (m_compiledExpressions.size() >= kMaxCompiledExpressions)
+            m_compiledExpressions.clear();
+        compiled = m_compiledExpressions.insert(program,
+            CompiledExpression { QScriptProgram(program, QString(), 1),
+                isClosedExpression(program) });
+    }
+    // Copied: the expression may evaluate another one that empties the cache.
+    const CompiledExpression expression = compiled.value();
+
     // One engine serves every expression; each runs in a context of its own
     // whose activation object takes its variables. Whatever it still did to
     // the global object (implicit globals, replaced or deleted functions) is
@@ -966,12 +1086,23 @@ QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGr
     QScriptValue scope = ctx->activationObject();
     scope.setProperty(QStringLiteral("showInGroup"), showInGroup);
     scope.setProperty(QStringLiteral("groupLevel"), groupLevel);
-    const QScriptValue result = m_formulaEngine->evaluate(program, QString(), 1);
+    const QScriptValue result = m_formulaEngine->evaluate(expression.program);
     // Objects (errors included) are handed on as their text, which is all
     // any caller uses, so nothing of the expression outlives it.
     const QScriptValue value = result.isObject() ? QScriptValue(result.toString()) : result;
     m_formulaEngine->popContext();
 
+    // A closed expression with a plain value ran no code but the engine's
+    // own operators, so there is nothing to undo. An object result (an
+    // error) was turned into text by a toString that a script may have
+    // replaced, so it is swept like any other.
+    if (!expression.closed || result.isObject())
+        sweepFormulaGlobals();
+    return value;
+}
+
+void RptEngine::sweepFormulaGlobals()
+{
     QScriptValue global = m_formulaEngine->globalObject();
     QStringList added;
     QStringList changed;
@@ -998,7 +1129,6 @@ QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGr
                 global.setProperty(b.key(), b.value());
         }
     }
-    return value;
 }
 
 // ---- Scripts ----------------------------------------------------------------

@@ -47,10 +47,13 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPrinter>
+#include <QSet>
+#include <QScriptProgram>
 #include <QScriptValue>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QVector>
 
 #include <memory>
 
@@ -140,7 +143,13 @@ public:
     RptName::OutputMode mode() const { return m_mode; }
     void setMode(RptName::OutputMode mode) { m_mode = mode; }
 
-    QList<AggregateValues> &listOfPair() { return m_listOfPair; }
+    // Whoever takes the list to change it may change anything in it, so the
+    // engine's indexes of it are rebuilt before their next use.
+    QList<AggregateValues> &listOfPair()
+    {
+        m_pairIndexStale = true;
+        return m_listOfPair;
+    }
     const QList<AggregateValues> &listOfPair() const { return m_listOfPair; }
     // Level 0..2; any other level yields an always-empty list.
     QList<int> &groupIdxList(int level);
@@ -229,6 +238,34 @@ private:
     QString escapeData(const QString &value) const;
     QString quoteValue(const QString &value) const;
     void snapshotFormulaGlobals();
+    void sweepFormulaGlobals();
+    // Brings the indexes of m_listOfPair up to date with the list.
+    void syncPairIndex() const;
+    void clearListOfPair();
+
+    // One collected value's identity: a variable is collected once per row
+    // and page.
+    struct PairKey
+    {
+        int lnNo;
+        int reportPage;
+        QString paramName;
+        bool operator==(const PairKey &o) const
+        {
+            return lnNo == o.lnNo && reportPage == o.reportPage && paramName == o.paramName;
+        }
+    };
+    friend uint qHash(const PairKey &key, uint seed)
+    {
+        return qHash(key.paramName, seed) ^ uint(key.lnNo) ^ (uint(key.reportPage) << 20);
+    }
+    struct CompiledExpression
+    {
+        QScriptProgram program;
+        // Made of literals and operators only: it can reach no object, so it
+        // cannot leave traces in the global object.
+        bool closed = false;
+    };
 
     QDomDocument m_xmlDoc;
     QString m_globalScript;
@@ -246,6 +283,12 @@ private:
     RptName::OutputMode m_mode = RptName::PrinterMode;
 
     QList<AggregateValues> m_listOfPair;
+    // Kept beside m_listOfPair for its first m_pairIndexed entries: the keys
+    // present, and each variable's entries in list order.
+    mutable QSet<PairKey> m_pairKeys;
+    mutable QHash<QString, QVector<int>> m_pairsByName;
+    mutable int m_pairIndexed = 0;
+    mutable bool m_pairIndexStale = false;
     QList<int> m_groupIdx[3];
     QList<int> m_noGroup;
     QList<RowData> m_rowList;
@@ -253,6 +296,7 @@ private:
     RptScriptEngine *m_scriptEngine = nullptr;
     RptScriptEngine *m_formulaEngine = nullptr;
     QHash<QString, QScriptValue> m_formulaBaseline;
+    QHash<QString, CompiledExpression> m_compiledExpressions;
     RptReportProcessor *m_processor = nullptr;
 
     QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;

@@ -152,7 +152,16 @@ void RptScriptEngine::addObject(QObject *object)
 QScriptValue RptScriptEngine::evaluate(
     const QString &program, const QString &fileName, int lineNumber)
 {
-    const QScriptValue result = QScriptEngine::evaluate(program, fileName, lineNumber);
+    return logUncaught(QScriptEngine::evaluate(program, fileName, lineNumber), program);
+}
+
+QScriptValue RptScriptEngine::evaluate(const QScriptProgram &program)
+{
+    return logUncaught(QScriptEngine::evaluate(program), program.sourceCode());
+}
+
+QScriptValue RptScriptEngine::logUncaught(const QScriptValue &result, const QString &program)
+{
     if (hasUncaughtException()) {
         qCDebug(lcReport).noquote() << QStringLiteral("formulaStr: ") + program;
         qCDebug(lcReport).noquote() << "uncaught exception at line" << uncaughtExceptionLineNumber()

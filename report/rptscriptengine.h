@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QScriptEngine>
+#include <QScriptProgram>
 
 // The script engine of reports: the report functions (SUM, Replace, ToUpper,
 // ToLower, NumberToWords, Frac, Floor, Ceil, Round, debug, QColor) live in its
@@ -20,4 +21,9 @@ public:
     // exception at line"); the exception value is returned so its text flows on.
     QScriptValue evaluate(
         const QString &program, const QString &fileName = QString(), int lineNumber = 1);
+    // The same for a program compiled once and run many times.
+    QScriptValue evaluate(const QScriptProgram &program);
+
+private:
+    QScriptValue logUncaught(const QScriptValue &result, const QString &program);
 };

@@ -512,6 +512,10 @@ void SmtpClient::quit()
 
 void SmtpClient::waitForResponse()
 {
+    // The whole reply has to arrive within the response time-out: a server
+    // that trickles bytes or sends endless continuation lines must not hold
+    // the worker's thread for ever. An endless line is cut off the same way.
+    const QDeadlineTimer deadline(responseTimeout);
     for (;;) {
         while (socket->canReadLine()) {
             responseText = QString::fromUtf8(socket->readLine());
@@ -532,7 +536,13 @@ void SmtpClient::waitForResponse()
             if (responseText.size() > 3 && responseText.at(3) != QLatin1Char('-'))
                 return;
         }
-        if (!socket->waitForReadyRead(responseTimeout)) {
+        if (socket->bytesAvailable() > maxReplyLineLength) {
+            qCDebug(yxaSmtp, "SmtpClient::waitForResponse() - reply line longer than %d bytes",
+                int(maxReplyLineLength));
+            emit smtpError(ResponseTimeoutError);
+            throw ResponseTimeoutException();
+        }
+        if (deadline.hasExpired() || !socket->waitForReadyRead(int(deadline.remainingTime()))) {
             if (trace)
                 qCDebug(yxaSmtp, "SmtpClient::trace() no reply: %s",
                     qUtf8Printable(socket->errorString()));

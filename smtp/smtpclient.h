@@ -120,6 +120,9 @@ private:
     void sendData(const QStringList &pieces);
     bool expect(int code);
 
+    // A reply line may hold 512 bytes; anything far beyond that is no SMTP server.
+    static constexpr qint64 maxReplyLineLength = 64 * 1024;
+
     QTcpSocket *socket = nullptr;
     QString host;
     int port;
