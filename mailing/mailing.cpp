@@ -132,11 +132,17 @@ void Mailing::readDatabase()
     if (!connected)
         qCCritical(lcMailing, "Mailing::processQueue() can't connect to KEXDB !");
 
+    if (connected)
+        flushUnwritten();
+
     if (connected) {
         QSqlQuery query(database);
         if (query.exec(kPendingRows)) {
             while (query.next()) {
                 const uint mid = query.value(QStringLiteral("mid")).toUInt();
+                // Delivered (or failed) already; only the table does not know yet.
+                if (unwritten.contains(mid))
+                    continue;
                 if (settled.remove(mid))
                     settledOrder.removeOne(mid);
                 // The row at the transport is still pending in the table
@@ -182,6 +188,21 @@ void Mailing::readDatabase()
     }
     if (check.lastError().isValid())
         qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:" << check.lastError().text();
+}
+
+bool Mailing::flushUnwritten()
+{
+    while (!unwrittenOrder.isEmpty()) {
+        const uint mid = unwrittenOrder.first();
+        QSqlQuery query(database);
+        if (!query.exec(unwritten.value(mid))) {
+            qCWarning(lcMailing) << "Mailing::sentReply() MySQL ERROR" << query.lastError().text();
+            return false;
+        }
+        unwrittenOrder.removeFirst();
+        unwritten.remove(mid);
+    }
+    return true;
 }
 
 void Mailing::handOut()
@@ -263,6 +284,11 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
             else
                 qCWarning(lcMailing)
                     << "Mailing::sentReply() MySQL ERROR" << query.lastError().text();
+            // Dropping the outcome would leave the row pending, and it would be
+            // delivered a second time: keep it and write it once the database is back.
+            if (!unwritten.contains(mid))
+                unwrittenOrder.append(mid);
+            unwritten.insert(mid, sql);
         } else if (answersCheck && status != QLatin1String("queued")) {
             settled.insert(mid);
             settledOrder.append(mid);

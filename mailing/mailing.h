@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QMap>
 #include <QList>
 #include <QObject>
 #include <QSet>
@@ -60,6 +61,8 @@ private slots:
 private:
     void readDatabase();
     void handOut();
+    // Writes the outcomes whose update failed earlier; false while any is left.
+    bool flushUnwritten();
 
     uchar debugLevel = 0;
     QSqlDatabase database;
@@ -78,4 +81,9 @@ private:
     // when it is read as pending again (the writer reset it).
     QSet<uint> settled;
     QList<uint> settledOrder;
+    // Outcome updates that failed (the database was away), by row, in the
+    // order they were reported. Such a row is still pending in the table;
+    // it is neither read nor sent again until its outcome is written.
+    QMap<uint, QString> unwritten;
+    QList<uint> unwrittenOrder;
 };

@@ -1071,10 +1071,13 @@ QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGr
     if (compiled == m_compiledExpressions.constEnd()) {
         if (m_compiledExpressions.size() >= kMaxCompiledExpressions)
             m_compiledExpressions.clear();
-        compiled = m_compiledExpressions.insert(program,
-            CompiledExpression { QScriptProgram(program, QString(), 1),
-                isClosedExpression(program) });
+        CompiledExpression fresh;
+        fresh.program = QScriptProgram(program, QString(), 1);
+        fresh.closed = isClosedExpression(program);
+        compiled = m_compiledExpressions.insert(program, fresh);
     }
+    if (compiled->known)
+        return compiled->value;
     // Copied: the expression may evaluate another one that empties the cache.
     const CompiledExpression expression = compiled.value();
 
@@ -1096,8 +1099,15 @@ QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGr
     // own operators, so there is nothing to undo. An object result (an
     // error) was turned into text by a toString that a script may have
     // replaced, so it is swept like any other.
-    if (!expression.closed || result.isObject())
+    if (!expression.closed || result.isObject()) {
         sweepFormulaGlobals();
+    } else {
+        auto entry = m_compiledExpressions.find(program);
+        if (entry != m_compiledExpressions.end()) {
+            entry->known = true;
+            entry->value = value;
+        }
+    }
     return value;
 }
 

@@ -265,6 +265,10 @@ private:
         // Made of literals and operators only: it can reach no object, so it
         // cannot leave traces in the global object.
         bool closed = false;
+        // A closed expression's value depends on nothing but its text; once
+        // it has given a plain value, that value is its answer every time.
+        bool known = false;
+        QScriptValue value;
     };
 
     QDomDocument m_xmlDoc;
