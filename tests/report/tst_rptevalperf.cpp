@@ -33,8 +33,8 @@ private slots:
     {
         QTest::addColumn<QString>("expression");
         QTest::newRow("assignment") << "leak = 1";
-        QTest::newRow("compound assignment") << "leak |= 1";
-        QTest::newRow("increment") << "leak++";
+        QTest::newRow("compound assignment") << "leak = 0, leak |= 1";
+        QTest::newRow("increment") << "leak = 0, leak++";
         QTest::newRow("number member") << "1..constructor.constructor('leak = 1')()";
         QTest::newRow("number member, no assignment in sight")
             << "1..constructor.constructor(String.fromCharCode(108,101,97,107,61,49))()";
