@@ -50,14 +50,16 @@ int fail(const QString &message, int code = 1)
 
 QString defaultPluginDir()
 {
-    const QString besideBinary = QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../plugins"));
-    if (QFileInfo(besideBinary).isDir())
-        return QDir::cleanPath(besideBinary);
-#ifdef YXA_INSTALLED_PLUGIN_DIR
+    // The build tree keeps plug-ins in ../plugins; an installed tree (whatever
+    // its prefix) in ../<libdir>/yxa/plugins beside the binary.
+    const QDir binDir(QCoreApplication::applicationDirPath());
+    const QStringList candidates { binDir.absoluteFilePath(QStringLiteral("../plugins")),
+                                   binDir.absoluteFilePath(QStringLiteral("../" YXA_INSTALL_LIBDIR "/yxa/plugins")) };
+    for (const QString &candidate : candidates) {
+        if (QFileInfo(candidate).isDir())
+            return QDir::cleanPath(candidate);
+    }
     return QStringLiteral(YXA_INSTALLED_PLUGIN_DIR);
-#else
-    return QDir::cleanPath(besideBinary);
-#endif
 }
 } // namespace
 
