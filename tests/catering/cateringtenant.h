@@ -32,7 +32,7 @@ public:
     // that CURTIME() and UNIX_TIMESTAMP() of the worker's statements agree
     // with the worker's own idea of now.
     static bool setTime(TabloraWorker *worker, const QDateTime &at, QString *error = nullptr);
-    // setTime, then one tick.
+    // setTime, then one tick. A failure is logged when error is null.
     static bool tickAt(TabloraWorker *worker, const QDateTime &at, QString *error = nullptr);
 
     // "LCNSN" as the host stores it: URL-safe Base64 with '@' as fill.

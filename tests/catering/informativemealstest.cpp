@@ -98,12 +98,7 @@ private:
 
     bool tick()
     {
-        QString error;
-        if (!CateringTenant::tickAt(worker.get(), QDateTime(today, QTime(8, 0)), &error)) {
-            qWarning("%s", qPrintable(error));
-            return false;
-        }
-        return true;
+        return CateringTenant::tickAt(worker.get(), QDateTime(today, QTime(8, 0)));
     }
 
 private slots:

@@ -134,12 +134,7 @@ private:
 
     bool tick(const QTime &time = QTime(10, 1))
     {
-        QString error;
-        if (!CateringTenant::tickAt(worker.get(), QDateTime(wednesday, time), &error)) {
-            qWarning("%s", qPrintable(error));
-            return false;
-        }
-        return true;
+        return CateringTenant::tickAt(worker.get(), QDateTime(wednesday, time));
     }
 
     struct Row

@@ -99,12 +99,7 @@ private:
 
     bool tick(const QDate &day, const QTime &time)
     {
-        QString error;
-        if (!CateringTenant::tickAt(worker.get(), QDateTime(day, time), &error)) {
-            qWarning("%s", qPrintable(error));
-            return false;
-        }
-        return true;
+        return CateringTenant::tickAt(worker.get(), QDateTime(day, time));
     }
 
 private slots:
