@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 #include <memory>
 #include <vector>
@@ -67,6 +68,16 @@ bool hasOverlongLine(const QByteArray &text)
     }
     return false;
 }
+// "type/subtype", optionally followed by parameters, short enough for
+// its header line.
+bool isMediaType(const QString &type)
+{
+    static const QRegularExpression mediaType(QStringLiteral(
+        "^[A-Za-z0-9][A-Za-z0-9!#$&^_.+-]{0,126}/[A-Za-z0-9][A-Za-z0-9!#$&^_.+-]{0,126}"
+        "(;[^\\r\\n]*)?\\z"));
+    return type.size() <= 900 && mediaType.match(type).hasMatch();
+}
+
 // Line ends of a hostile address shown, not obeyed, in the log.
 QString visible(QString text)
 {
@@ -143,8 +154,8 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
     const QString senderAddress = s.useReplyTo ? s.email : from;
     if (!EmailAddress::isEnvelopeSafe(from) || !EmailAddress::isEnvelopeSafe(to)) {
         qCWarning(lcMailing,
-            "MailingPluginSmtpClient::sendMail(mid: %u) - address holds CR, LF, '<' or '>' "
-            "(from: '%s', to: '%s')!",
+            "MailingPluginSmtpClient::sendMail(mid: %u) - address holds CR, LF, '<' or '>' or is "
+            "longer than 254 octets (from: '%s', to: '%s')!",
             mid, qUtf8Printable(visible(from)), qUtf8Printable(visible(to)));
         emit sentDone(mid, QStringLiteral("bad"));
         return false;
@@ -203,10 +214,16 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
                 element.value(QLatin1String("content")).toString().toLatin1());
             auto part = std::make_unique<MimeAttachment>(
                 bytes, element.value(QLatin1String("name")).toString());
-            // An empty type would leave the part without a usable Content-Type.
+            // An empty or malformed type would leave the part without a
+            // usable Content-Type; such a part goes out as octet stream.
             const QString type = element.value(QLatin1String("type")).toString();
-            if (!type.isEmpty())
+            if (isMediaType(type))
                 part->setContentType(type);
+            else if (!type.isEmpty())
+                qCWarning(lcMailing,
+                    "MailingPluginSmtpClient::sendMail(mid: %u) - attachment type '%s' unusable, "
+                    "sent as application/octet-stream",
+                    mid, qUtf8Printable(visible(type.left(80))));
             message.addPart(part.get());
             attachments.push_back(std::move(part));
         }

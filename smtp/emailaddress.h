@@ -19,7 +19,7 @@ public:
 
     // True when the address can stand in an SMTP envelope and between angle
     // brackets: no CR, LF, "<" or ">" that would end the command or the
-    // bracket early.
+    // bracket early, and no longer than the 254 octets a path may have.
     static bool isEnvelopeSafe(const QString &address);
 
 private:

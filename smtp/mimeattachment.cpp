@@ -19,16 +19,20 @@ void MimeAttachment::prepare()
     // A multipart prepares its parts on every pass; the disposition line must
     // still appear only once.
     if (!dispositionAdded) {
-        header += QLatin1String("Content-Disposition: attachment");
+        QString line = QStringLiteral("Content-Disposition: attachment");
         // A name that is not plain ASCII (the order documents carry Slovak
         // letters) goes out in the RFC 2231 form instead of raw 8-bit bytes.
         if (!cName.isEmpty() && MimeHeader::isAscii(cName))
-            header += QLatin1String("; filename=\"") + MimeHeader::quotedStringContent(cName)
+            line += QLatin1String("; filename=\"") + MimeHeader::quotedStringContent(cName)
                 + QLatin1Char('"');
         else if (!cName.isEmpty())
-            header += QLatin1String("; filename*=utf-8''")
+            line += QLatin1String("; filename*=utf-8''")
                 + QString::fromLatin1(QUrl::toPercentEncoding(cName));
-        header += QLatin1String("\r\n");
+        // A name too long for one SMTP line is continued over several.
+        if (line.size() > MimeHeader::maxLineLength)
+            line = QLatin1String("Content-Disposition: attachment")
+                + MimeHeader::continuedParameter(QStringLiteral("filename"), cName);
+        header += line + QLatin1String("\r\n");
         dispositionAdded = true;
     }
     MimeFile::prepare();

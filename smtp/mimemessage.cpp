@@ -184,28 +184,39 @@ QStringList MimeMessage::toStringParts()
 {
     const QLatin1String crlf("\r\n");
     QString head;
-    head += QLatin1String("From:") + mailbox(*sender) + crlf;
+    // Every header line is folded when it would be longer than SMTP allows.
+    const auto addLine = [&head, crlf](const QString &line) {
+        head += MimeHeader::fold(line) + crlf;
+    };
+    addLine(QLatin1String("From:") + mailbox(*sender));
 
     QStringList list;
     for (const EmailAddress *rcpt : qAsConst(recipientsTo))
         list << mailbox(*rcpt);
-    head += QLatin1String("To:") + list.join(QLatin1Char(',')) + crlf;
+    addLine(QLatin1String("To:") + list.join(QLatin1Char(',')));
 
     if (!recipientsCc.isEmpty()) {
         list.clear();
         for (const EmailAddress *rcpt : qAsConst(recipientsCc))
             list << mailbox(*rcpt);
-        head += QLatin1String("Cc:") + list.join(QLatin1Char(',')) + crlf;
+        addLine(QLatin1String("Cc:") + list.join(QLatin1Char(',')));
     }
 
-    head += QLatin1String("Subject: ") + subjectText() + crlf;
+    bool subjectFits = true;
+    const QString subjectLine
+        = MimeHeader::fold(QLatin1String("Subject: ") + subjectText(), &subjectFits);
+    // A subject with a word too long to fold goes out in encoded words,
+    // which split anywhere.
+    head += (subjectFits ? subjectLine
+                         : QLatin1String("Subject: ") + MimeHeader::base64Words(subject))
+        + crlf;
     if (replyTo)
-        head += QLatin1String("Reply-To: ") + mailbox(*replyTo) + crlf;
+        addLine(QLatin1String("Reply-To: ") + mailbox(*replyTo));
     head += QLatin1String("MIME-Version: 1.0") + crlf;
     if (!mInReplyTo.isEmpty()) {
         const QString id = MimeHeader::singleLine(mInReplyTo);
-        head += QLatin1String("In-Reply-To: <") + id + QLatin1Char('>') + crlf;
-        head += QLatin1String("References: <") + id + QLatin1Char('>') + crlf;
+        addLine(QLatin1String("In-Reply-To: <") + id + QLatin1Char('>'));
+        addLine(QLatin1String("References: <") + id + QLatin1Char('>'));
     }
     head += QLatin1String("Date: ") + QDateTime::currentDateTime().toString(Qt::RFC2822Date) + crlf;
 

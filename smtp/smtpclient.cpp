@@ -459,7 +459,8 @@ bool SmtpClient::sendMail(MimeMessage &email)
         safe = safe && EmailAddress::isEnvelopeSafe(rcpt);
     if (!safe) {
         qCWarning(yxaSmtp,
-            "SmtpClient::sendMail() - an envelope address holds CR, LF, '<' or '>'; "
+            "SmtpClient::sendMail() - an envelope address holds CR, LF, '<' or '>' or is "
+            "longer than 254 octets; "
             "nothing sent");
         emit smtpError(ClientError);
         return false;

@@ -195,6 +195,9 @@ void MailingPluginSmtpClientTest::refusedWithoutTraffic_data()
     QTest::newRow("LF in from, reply-to mode")
         << 5u << QStringLiteral("a@x.test\nBcc: v@x.test") << b << QStringLiteral("S")
         << QByteArray("x") << QStringLiteral("replyto") << QStringLiteral("bad") << unsafe;
+    QTest::newRow("address longer than a path")
+        << 5u << a << (QString(250, QLatin1Char('b')) + QStringLiteral("@x.test"))
+        << QStringLiteral("S") << QByteArray("x") << QString() << QStringLiteral("bad") << unsafe;
 }
 
 void MailingPluginSmtpClientTest::refusedWithoutTraffic()

@@ -22,6 +22,8 @@ class MimeParseTest : public QObject
 private slots:
     void agrees_data();
     void agrees();
+    void longHeadersFitSmtpLines_data();
+    void longHeadersFitSmtpLines();
 };
 
 void MimeParseTest::agrees_data()
@@ -125,6 +127,67 @@ void MimeParseTest::agrees()
             == bytes);
         QCOMPARE(second.value(QLatin1String("defects")).toArray(), QJsonArray());
     }
+}
+
+// Headers longer than the 998 octets of an SMTP line are folded or continued,
+// and read back unchanged.
+void MimeParseTest::longHeadersFitSmtpLines_data()
+{
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<int>("headerEncoding");
+
+    const int eightBit = MimePart::Encoding8Bit;
+    QStringList words;
+    for (int i = 0; i < 200; ++i)
+        words << QStringLiteral("slovo%1").arg(i);
+    const QString manyWords = words.join(QLatin1Char(' '));
+    QTest::newRow("ascii subject of many words")
+        << manyWords << QStringLiteral("a.pdf") << eightBit;
+    QTest::newRow("ascii subject without a blank")
+        << QString(1500, QLatin1Char('x')) << QStringLiteral("a.pdf") << eightBit;
+    QTest::newRow("quoted-printable subject")
+        << QStringLiteral("Objednávka: ") + manyWords << QStringLiteral("a.pdf")
+        << int(MimePart::EncodingQuotedPrintable);
+    QTest::newRow("long ascii file name")
+        << QStringLiteral("PDF") << QString(1200, QLatin1Char('n')) + QStringLiteral(".pdf")
+        << eightBit;
+    QTest::newRow("long slovak file name")
+        << QStringLiteral("PDF")
+        << QStringLiteral("Objednávka-").repeated(60) + QStringLiteral("štvrtok.pdf") << eightBit;
+}
+
+void MimeParseTest::longHeadersFitSmtpLines()
+{
+    QFETCH(QString, subject);
+    QFETCH(QString, fileName);
+    QFETCH(int, headerEncoding);
+
+    MimeMessage message;
+    message.setHeaderEncoding(MimePart::Encoding(headerEncoding));
+    message.setSender(new EmailAddress(QStringLiteral("s@x.test"), QString()));
+    message.addTo(new EmailAddress(QStringLiteral("t@x.test"), QString()));
+    message.setSubject(subject);
+    MimeText text(QStringLiteral("x"));
+    message.addPart(&text);
+    MimeAttachment attachment(QByteArray("%PDF-1.4"), fileName);
+    attachment.setContentType(QStringLiteral("application/pdf"));
+    message.addPart(&attachment);
+
+    const QByteArray wire = message.toString().toUtf8();
+    for (const QByteArray &line : wire.split('\n'))
+        QVERIFY2(line.size() <= 999, line.left(120).constData()); // 998 and the CR
+
+    const QJsonObject parsed = SmtpTest::dumpMessage(wire);
+    QVERIFY2(!parsed.contains(QLatin1String("error")),
+        qPrintable(parsed.value(QLatin1String("error")).toString()));
+    QCOMPARE(parsed.value(QLatin1String("subject")).toString(), subject);
+    QCOMPARE(parsed.value(QLatin1String("defects")).toArray(), QJsonArray());
+    const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
+    QCOMPARE(parts.size(), 2);
+    const QJsonObject second = parts.at(1).toObject();
+    QCOMPARE(second.value(QLatin1String("filename")).toString(), fileName);
+    QCOMPARE(second.value(QLatin1String("defects")).toArray(), QJsonArray());
 }
 
 YXA_TEST_CLASS(MimeParseTest)
