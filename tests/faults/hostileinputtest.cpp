@@ -124,11 +124,11 @@ private slots:
             << QByteArray("body\0\r\nX-Injected: yes", 22) << true;
         QTest::newRow("invalid UTF-8 body")
             << from << to << QString::fromUtf8("bad \xff\xfe utf8") << QByteArray("\xc3\x28 \xff\xfe\xfd") << true;
-        // A header line this long breaks the 998-character limit, so the server
-        // may refuse the message; it must do so cleanly.
+        // One word far longer than an SMTP line: it goes out in encoded
+        // words, so the server takes it.
         QTest::newRow("very long subject")
             << from << to << QString(20000, QLatin1Char('x')) + "\r\nX-Injected: yes"
-            << QByteArray(100000, 'y') << false;
+            << QByteArray(100000, 'y') << true;
         QTest::newRow("very long recipient")
             << from << QString(5000, QLatin1Char('a')) + "@example.test" << "S" << QByteArray("B")
             << false;
