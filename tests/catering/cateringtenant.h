@@ -25,6 +25,7 @@ public:
 
     // Empties every table a worker reads or writes.
     bool clear(QString *error = nullptr);
+    // A failure is logged when error is null.
     bool exec(const QString &sql, QString *error = nullptr) const;
     QVariant scalar(const QString &sql) const;
 

@@ -23,32 +23,23 @@ private:
 
     static QString sqlDate(const QDate &d) { return d.toString(Qt::ISODate); }
 
-    bool run(const QString &sql)
-    {
-        QString error;
-        if (tenant.exec(sql, &error))
-            return true;
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-
     // Supplier 1 offers goulash (type 1) and two informative soups (type 2)
     // for lunch at branch 2; supplier 2 offers an informative soup as well.
     bool seed(int setting = 1)
     {
-        return run(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, "
+        return tenant.exec(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, "
                                   "'Slnko'), (2, 'Mesiac')"))
-            && run(QStringLiteral(
+            && tenant.exec(QStringLiteral(
                 "INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00'), "
                 "(2, 'Večera', '18:00:00')"))
-            && run(QStringLiteral(
+            && tenant.exec(QStringLiteral(
                 "INSERT INTO cat_types (typeID, name, informative) VALUES (1, 'Hlavné', 0), "
                 "(2, 'Polievka', 1)"))
-            && run(
+            && tenant.exec(
                 QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID, typeID) VALUES "
                                "(1, 'Guláš', 1, 1), (2, 'Vývar', 1, 2), (3, 'Paradajková', 1, 2), "
                                "(4, 'Šošovicová', 2, 2), (5, 'Rezeň', 1, 1)"))
-            && run(QStringLiteral(
+            && tenant.exec(QStringLiteral(
                 "INSERT INTO vars (name, value) VALUES ('cat_autoInformativeMealsEnabled', '%1')")
                        .arg(setting));
     }
@@ -56,7 +47,7 @@ private:
     bool orderable(
         int id, int foodID, const QDate &day, int bid = 2, int segment = 1, int locked = 1)
     {
-        return run(QStringLiteral(
+        return tenant.exec(QStringLiteral(
             "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
             "VALUES (%1, %2, '%3', %4, %5, %6)")
                        .arg(id)
@@ -206,7 +197,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(bool, on);
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "UPDATE vars SET value = '%1' WHERE name = 'cat_autoInformativeMealsEnabled'")
                         .arg(value)));
         QVERIFY(orderable(1, 1, mealDay));
@@ -222,10 +213,10 @@ private slots:
         QVERIFY(seed(1));
         QVERIFY(tick());
         QVERIFY(worker->autoInformativeMeals());
-        QVERIFY(run(QStringLiteral("DELETE FROM vars")));
+        QVERIFY(tenant.exec(QStringLiteral("DELETE FROM vars")));
         QVERIFY(tick());
         QVERIFY(worker->autoInformativeMeals());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "INSERT INTO vars (name, value) VALUES ('cat_autoInformativeMealsEnabled', '2')")));
         QVERIFY(tick());
         QVERIFY(!worker->autoInformativeMeals());
@@ -274,7 +265,7 @@ private slots:
     void automaticOrdersAreCountedForTheSupplier()
     {
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
             "VALUES (5, 1, '07:00:00', 3)")));
         QVERIFY(orderable(1, 1, mealDay));

@@ -69,15 +69,6 @@ private:
     const QDate friday = nextFriday(QDate(2030, 1, 1));
     const QDate wednesday = friday.addDays(-2);
 
-    bool run(const QString &sql)
-    {
-        QString error;
-        if (tenant.exec(sql, &error))
-            return true;
-        qWarning("%s", qPrintable(error));
-        return false;
-    }
-
     bool seed(const QString &segmentName = QStringLiteral("Obed"),
         const QStringList &addresses = { QStringLiteral("objednavky@slnko.test") })
     {
@@ -92,34 +83,34 @@ private:
         if (!vars.exec() || !segment.exec())
             return false;
         for (const QString &address : addresses) {
-            if (!run(QStringLiteral(
+            if (!tenant.exec(QStringLiteral(
                     "INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, '%1')")
                          .arg(address)))
                 return false;
         }
-        return run(QStringLiteral(
+        return tenant.exec(QStringLiteral(
                    "INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"))
-            && run(QStringLiteral(
+            && tenant.exec(QStringLiteral(
                 "INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1), "
                 "(2, 'Vývar', 1), (3, 'Rezeň', 1)"))
-            && run(QStringLiteral(
+            && tenant.exec(QStringLiteral(
                 "INSERT INTO branches (bid, name) VALUES (1, 'Zvolen'), (2, 'Banská Bystrica'), "
                 "(3, 'Martin')"))
-            && run(QStringLiteral(
+            && tenant.exec(QStringLiteral(
                 "INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) "
                 "VALUES (5, 1, '10:00:00', 2)"));
     }
 
     bool orderable(int id, int bid, int foodID, int quantity)
     {
-        return run(QStringLiteral(
+        return tenant.exec(QStringLiteral(
                    "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
                    "VALUES (%1, 1, '%2', %3, %4, 1)")
                        .arg(id)
                        .arg(friday.toString(Qt::ISODate))
                        .arg(bid)
                        .arg(foodID))
-            && run(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) "
+            && tenant.exec(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) "
                                   "VALUES (%1, 7, %2, 'Obed, x, y')")
                        .arg(id)
                        .arg(quantity));
@@ -225,7 +216,7 @@ private slots:
     void missingCompanyStartsTheSubjectBare()
     {
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral("DELETE FROM vars WHERE name = 'LCNSN'")));
+        QVERIFY(tenant.exec(QStringLiteral("DELETE FROM vars WHERE name = 'LCNSN'")));
         QVERIFY(orderable(1, 1, 1, 1));
         QVERIFY(tick());
         QCOMPARE(mails().value(0).subject,
@@ -439,7 +430,7 @@ private slots:
             { QStringLiteral("a@slnko.test"), QStringLiteral("zlyha@slnko.test"),
                 QStringLiteral("c@slnko.test") }));
         QVERIFY(standardOrders());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "CREATE TRIGGER emails_refuse BEFORE INSERT ON emails FOR EACH ROW "
             "BEGIN IF NEW.`to` = 'zlyha@slnko.test' THEN "
             "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'; END IF; END")));
@@ -450,7 +441,7 @@ private slots:
         for (int id = 1; id <= 4; ++id)
             QVERIFY(sentOf(id).isNull());
 
-        QVERIFY(run(QStringLiteral("DROP TRIGGER emails_refuse")));
+        QVERIFY(tenant.exec(QStringLiteral("DROP TRIGGER emails_refuse")));
         QVERIFY(tick(QTime(10, 2)));
         QCOMPARE(mails().size(), 3);
         for (int id = 1; id <= 4; ++id)
@@ -489,7 +480,7 @@ private slots:
     {
         QVERIFY(seed());
         QVERIFY(standardOrders());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "CREATE TRIGGER orderables_refuse BEFORE UPDATE ON cat_orderables FOR EACH ROW "
             "BEGIN IF NEW.orderableID = 3 THEN "
             "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused by test'; END IF; END")));
@@ -499,7 +490,7 @@ private slots:
         QCOMPARE(mails().size(), 0);
         for (int id = 1; id <= 4; ++id)
             QVERIFY(sentOf(id).isNull());
-        QVERIFY(run(QStringLiteral("DROP TRIGGER orderables_refuse")));
+        QVERIFY(tenant.exec(QStringLiteral("DROP TRIGGER orderables_refuse")));
         QVERIFY(tick(QTime(10, 2)));
         QCOMPARE(mails().size(), 1);
     }
@@ -520,14 +511,14 @@ private slots:
     void groupsBySupplierAndSegment()
     {
         QVERIFY(seed());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "INSERT INTO cat_segments (segmentID, name, start) VALUES (2, 'Večera', '18:00:00')")));
         QVERIFY(standardOrders());
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) "
             "VALUES (5, 2, '%1', 1, 2, 1)")
                         .arg(friday.toString(Qt::ISODate))));
-        QVERIFY(run(QStringLiteral(
+        QVERIFY(tenant.exec(QStringLiteral(
             "INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES (5, 7, 6, 'x')")));
         QVERIFY(tick());
         const QVector<Row> rows = mails();
