@@ -3,6 +3,7 @@
 #include "cateringlogging.h"
 #include "datasetinfo.h"
 #include "defaultsender.h"
+#include "jsonguard.h"
 #include "mailrepository.h"
 #include "rptengine.h"
 
@@ -242,7 +243,7 @@ QHash<uint, bool> TabloraWorker::loadSupplierSkipDays()
         qCWarning(lcCatering) << "Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!";
         return skip;
     }
-    const QJsonDocument doc = QJsonDocument::fromJson(query.value(0).toByteArray());
+    const QJsonDocument doc = JsonGuard::parse(query.value(0).toByteArray());
     if (!doc.isObject()) {
         qCWarning(lcCatering) << "Neplatný JSON formát pre tabl_skipFreeDays!";
         return skip;

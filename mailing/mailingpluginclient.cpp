@@ -1,5 +1,6 @@
 #include "mailingpluginclient.h"
 
+#include "jsonguard.h"
 #include "mailinglogging.h"
 
 #include <QJsonArray>
@@ -62,11 +63,11 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
 
     QJsonObject message;
     if (!mailData.isEmpty()) {
-        QJsonParseError error;
-        const QJsonDocument document = QJsonDocument::fromJson(mailData, &error);
-        if (error.error != QJsonParseError::NoError)
+        QString error;
+        const QJsonDocument document = JsonGuard::parse(mailData, &error);
+        if (!error.isEmpty())
             qCCritical(lcMailing, "MailingPluginClient::sendMail() - data parse error: %s",
-                qUtf8Printable(error.errorString()));
+                qUtf8Printable(error));
         message = document.object();
     }
 
@@ -171,7 +172,7 @@ void MailingPluginClient::finishSendReply(QNetworkReply *reply, uint mid)
     }
 
     QString status, email, id, reason;
-    const QJsonArray results = QJsonDocument::fromJson(data).array();
+    const QJsonArray results = JsonGuard::parse(data).array();
     for (const QJsonValue &value : results) {
         const QJsonObject result = value.toObject();
         status = result.value(QStringLiteral("status")).toString();
@@ -200,7 +201,7 @@ void MailingPluginClient::finishCheckReply(QNetworkReply *reply, uint mid, const
         return;
     }
 
-    const QJsonObject info = QJsonDocument::fromJson(data).object();
+    const QJsonObject info = JsonGuard::parse(data).object();
     const QString errorStatus = info.value(QStringLiteral("status")).toString();
     if (!errorStatus.isEmpty()) {
         qCWarning(lcMailing,

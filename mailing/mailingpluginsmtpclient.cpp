@@ -1,6 +1,7 @@
 #include "mailingpluginsmtpclient.h"
 
 #include "emailaddress.h"
+#include "jsonguard.h"
 #include "mailinglogging.h"
 #include "mimeattachment.h"
 #include "mimemessage.h"
@@ -196,12 +197,12 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
     message.addPart(&textPart);
 
     if (!mailData.isEmpty()) {
-        QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(mailData, &parseError);
+        QString parseError;
+        const QJsonDocument document = JsonGuard::parse(mailData, &parseError);
         QJsonObject data;
-        if (parseError.error != QJsonParseError::NoError)
+        if (!parseError.isEmpty())
             qCCritical(lcMailing, "MailingPluginSmtpClient::sendMail() - JSON data parse error: %s",
-                qUtf8Printable(parseError.errorString()));
+                qUtf8Printable(parseError));
         else
             data = document.object();
 

@@ -1,6 +1,7 @@
 #include "rptrenderdata.h"
 
 #include "datasetinfo.h"
+#include "jsonguard.h"
 #include "rptengine.h"
 
 #include <QFile>
@@ -19,12 +20,10 @@ bool RptRenderData::load(const QString &fileName, QString *error)
         *error = QStringLiteral("cannot read data file %1: %2").arg(fileName, file.errorString());
         return false;
     }
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        *error = QStringLiteral("invalid data file %1: %2 at offset %3")
-                     .arg(fileName, parseError.errorString())
-                     .arg(parseError.offset);
+    QString parseError;
+    const QJsonDocument doc = JsonGuard::parse(file.readAll(), &parseError);
+    if (!parseError.isEmpty()) {
+        *error = QStringLiteral("invalid data file %1: %2").arg(fileName, parseError);
         return false;
     }
     if (!doc.isObject()) {

@@ -8,6 +8,7 @@
 // broke out of its line) and there is one attachment part per attachment
 // with content.
 #include "fuzzsupport.h"
+#include "jsonguard.h"
 #include "mailingpluginsmtpclient.h"
 
 #include <QJsonArray>
@@ -60,9 +61,9 @@ Fuzz::LoopbackServer *server = nullptr;
 // document is meant to be read.
 int expectedAttachments(const QByteArray &document)
 {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(document, &error);
-    if (error.error != QJsonParseError::NoError)
+    QString error;
+    const QJsonDocument doc = JsonGuard::parse(document, &error);
+    if (!error.isEmpty())
         return 0;
     int n = 0;
     for (const QJsonValue &value : doc.object().value(QLatin1String("attachments")).toArray()) {
