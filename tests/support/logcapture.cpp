@@ -1,39 +1,50 @@
 #include "logcapture.h"
 
-#include <QAtomicPointer>
-
 namespace {
-QAtomicPointer<LogCapture> current;
-}
+// Guards `current` and every use of it: a thread that is writing a line
+// while the capture goes away must not touch it once it is gone.
+std::mutex registry;
+LogCapture *current = nullptr;
+} // namespace
 
 LogCapture::LogCapture()
 {
-    outer = current.fetchAndStoreOrdered(this);
+    std::lock_guard<std::mutex> locker(registry);
+    outer = current;
+    current = this;
     previous = qInstallMessageHandler(&LogCapture::handler);
 }
 
 LogCapture::~LogCapture()
 {
+    std::lock_guard<std::mutex> locker(registry);
     qInstallMessageHandler(previous);
-    current.storeRelease(outer);
+    current = outer;
 }
 
 void LogCapture::handler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    LogCapture *self = current.loadAcquire();
-    if (!self)
-        return;
-    {
-        QMutexLocker locker(&self->mutex);
-        self->captured.append({ type, message });
+    std::lock_guard<std::mutex> registered(registry);
+    // Nested captures all see the line; the handler from before the
+    // outermost one writes it.
+    QtMessageHandler forward = nullptr;
+    for (LogCapture *self = current; self; self = self->outer) {
+        {
+            std::lock_guard<std::mutex> locker(self->mutex);
+            self->captured.append({ type, message });
+        }
+        if (self->previous != &LogCapture::handler) {
+            forward = self->previous;
+            break;
+        }
     }
-    if (self->previous)
-        self->previous(type, context, message);
+    if (forward)
+        forward(type, context, message);
 }
 
 QStringList LogCapture::lines() const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     QStringList out;
     for (const auto &entry : captured)
         out << entry.second;
@@ -42,7 +53,7 @@ QStringList LogCapture::lines() const
 
 QStringList LogCapture::lines(QtMsgType type) const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     QStringList out;
     for (const auto &entry : captured) {
         if (entry.first == type)
@@ -53,7 +64,7 @@ QStringList LogCapture::lines(QtMsgType type) const
 
 int LogCapture::count(const QString &text) const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     int n = 0;
     for (const auto &entry : captured) {
         if (entry.second.contains(text))
@@ -64,7 +75,7 @@ int LogCapture::count(const QString &text) const
 
 QStringList LogCapture::matching(const QString &text) const
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     QStringList out;
     for (const auto &entry : captured) {
         if (entry.second.contains(text))
@@ -75,6 +86,6 @@ QStringList LogCapture::matching(const QString &text) const
 
 void LogCapture::clear()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     captured.clear();
 }
