@@ -5,6 +5,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QIODevice>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -19,6 +20,42 @@ const char kMidProperty[] = "yxaMid";
 const char kCheckIdProperty[] = "yxaCheckId";
 const char kIsCheckProperty[] = "yxaIsCheck";
 const char kTimedOutProperty[] = "yxaTimedOut";
+
+// The body of a send request, readable once. Qt's HTTP layer posts a request
+// again on its own when the connection closes before any reply, which for a
+// send may deliver the mail twice. A body that cannot be rewound makes it
+// report the closed connection instead (ContentReSendError).
+class OneShotBody : public QIODevice
+{
+public:
+    explicit OneShotBody(const QByteArray &data)
+        : data(data)
+    {
+        open(QIODevice::ReadOnly);
+    }
+
+    bool isSequential() const override { return true; }
+    bool seek(qint64) override { return false; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override
+    {
+        return data.size() - offset + QIODevice::bytesAvailable();
+    }
+
+protected:
+    qint64 readData(char *out, qint64 max) override
+    {
+        const qint64 n = qMin<qint64>(max, data.size() - offset);
+        memcpy(out, data.constData() + offset, size_t(n));
+        offset += n;
+        return n;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const QByteArray data;
+    qint64 offset = 0;
+};
 } // namespace
 
 MailingPluginClient::MailingPluginClient(QObject *parent)
@@ -36,12 +73,21 @@ bool MailingPluginClient::checkHtml(const QString &text) const
     return tag.match(text).hasMatch();
 }
 
-QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body)
+QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body, bool once)
 {
     QNetworkRequest request(url);
     request.setHeader(
         QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
-    QNetworkReply *reply = manager->post(request, body);
+    QNetworkReply *reply = nullptr;
+    if (once) {
+        request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        auto *device = new OneShotBody(body);
+        reply = manager->post(request, device);
+        device->setParent(reply);
+    } else {
+        reply = manager->post(request, body);
+    }
     // A hung API must not stall the tenant: a reply that is not complete in
     // time is aborted and ends as a network error.
     auto *deadline = new QTimer(reply);
@@ -95,7 +141,7 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
     request.insert(QStringLiteral("headers"), headers);
 
     QNetworkReply *reply
-        = post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
+        = post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), true);
     reply->setProperty(kMidProperty, mid);
     reply->setProperty(kIsCheckProperty, false);
     return true;
@@ -117,8 +163,9 @@ void MailingPluginClient::checkMail(uint mid, const QString &id)
     QJsonObject request;
     request.insert(QStringLiteral("key"), api.apiKey);
     request.insert(QStringLiteral("id"), id);
+    // Asking twice is harmless: a check may be posted again.
     QNetworkReply *reply
-        = post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented));
+        = post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), false);
     reply->setProperty(kMidProperty, mid);
     reply->setProperty(kCheckIdProperty, id);
     reply->setProperty(kIsCheckProperty, true);

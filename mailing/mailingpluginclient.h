@@ -55,7 +55,8 @@ private slots:
     void replyFinished(QNetworkReply *reply);
 
 private:
-    QNetworkReply *post(const QUrl &url, const QByteArray &body);
+    // A send is posted `once`: never again by Qt after a dropped connection.
+    QNetworkReply *post(const QUrl &url, const QByteArray &body, bool once);
     void finishSendReply(QNetworkReply *reply, uint mid);
     void finishCheckReply(QNetworkReply *reply, uint mid, const QString &id);
 
