@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QThread>
 
+#include <thread>
+
 // DBManager against a real information database and real tenant databases
 // with their own MySQL users.
 class DBManagerTest : public QObject
@@ -96,16 +98,15 @@ private slots:
         QString otherName;
         bool otherOpen = false;
         bool otherSeesMine = true;
-        QThread *thread = QThread::create([&] {
+        // A plain thread: ThreadSanitizer sees its join, not QThread::wait()'s.
+        std::thread thread([&] {
             QSqlDatabase db = manager.getDatabase(QStringLiteral("t1"));
             otherName = db.connectionName();
             otherOpen = db.isOpen();
             otherSeesMine = manager.isDatabase(QStringLiteral("t1")) && otherName == first.connectionName();
             db.close();
         });
-        thread->start();
-        QVERIFY(thread->wait(20000));
-        delete thread;
+        thread.join();
         QVERIFY(otherOpen);
         QVERIFY(!otherSeesMine);
         QVERIFY(otherName != first.connectionName());

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 
 namespace {
@@ -70,20 +71,28 @@ private:
         const QString name = connectionName + QString::number(++serial);
         bool ok = false;
         const QDateTime at(wednesday, time);
-        QThread *thread = QThread::create([this, name, at, &ok] {
-            TabloraWorker worker(workerConnection(name));
-            worker.start();
-            worker.pollTimer()->stop();
-            QString error;
-            ok = CateringTenant::tickAt(&worker, at, &error);
-            if (!ok)
-                qWarning("%s", qPrintable(error));
+        // The end is told through an atomic as well: ThreadSanitizer cannot
+        // see the ordering inside QThread::wait().
+        std::atomic<bool> done { false };
+        QThread *thread = QThread::create([this, name, at, &ok, &done] {
+            {
+                TabloraWorker worker(workerConnection(name));
+                worker.start();
+                worker.pollTimer()->stop();
+                QString error;
+                ok = CateringTenant::tickAt(&worker, at, &error);
+                if (!ok)
+                    qWarning("%s", qPrintable(error));
+            }
+            done.store(true);
         });
         thread->start();
-        while (!thread->wait(20)) {
+        while (!done.load()) {
             if (whileRunning)
                 whileRunning();
+            QThread::msleep(20);
         }
+        thread->wait();
         delete thread;
         return ok;
     }

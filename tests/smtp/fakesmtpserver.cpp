@@ -1,6 +1,5 @@
 #include "fakesmtpserver.h"
 
-#include <QMutexLocker>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -13,6 +12,8 @@ FakeSmtpServer::FakeSmtpServer(const QStringList &script, QObject *parent)
 FakeSmtpServer::~FakeSmtpServer()
 {
     wait(20000);
+    // Orders the thread's last writes before the members go.
+    std::lock_guard<std::mutex> lock(m_mutex);
 }
 
 quint16 FakeSmtpServer::listen()
@@ -24,13 +25,13 @@ quint16 FakeSmtpServer::listen()
 
 QStringList FakeSmtpServer::clientLines() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_clientLines;
 }
 
 QList<QByteArray> FakeSmtpServer::dataLines() const
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_dataLines;
 }
 
@@ -76,20 +77,20 @@ void FakeSmtpServer::run()
         } else if (step == QLatin1String("C: <DATA>")) {
             QByteArray line;
             while (readLine(&line) && line != ".") {
-                QMutexLocker lock(&m_mutex);
+                std::lock_guard<std::mutex> lock(m_mutex);
                 m_dataLines << line;
             }
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_clientLines << QStringLiteral("<DATA>");
         } else if (step.startsWith(QLatin1String("C: "))) {
             QByteArray line;
             if (!readLine(&line)) {
-                QMutexLocker lock(&m_mutex);
+                std::lock_guard<std::mutex> lock(m_mutex);
                 m_clientLines << QStringLiteral("<nothing>");
                 open = false;
                 break;
             }
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_clientLines << QString::fromUtf8(line);
         } else if (step.startsWith(QLatin1String("W: "))) {
             QThread::msleep(step.mid(3).toULong());
@@ -102,7 +103,7 @@ void FakeSmtpServer::run()
     if (open) {
         QByteArray line;
         while (readLine(&line)) {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_clientLines << QString::fromUtf8(line);
         }
     }

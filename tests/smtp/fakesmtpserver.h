@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMutex>
 #include <QSemaphore>
 #include <QStringList>
 #include <QThread>
+
+#include <atomic>
+#include <mutex>
 
 // A scripted SMTP peer for one conversation, run in a thread of its own
 // because SmtpClient blocks the test's thread. It listens on a free loopback
@@ -38,9 +40,11 @@ protected:
 
 private:
     QStringList m_script;
-    quint16 m_port = 0;
+    // Standard atomics and mutexes: ThreadSanitizer sees their ordering, not
+    // that of Qt's (uninstrumented) semaphore, mutex and thread join.
+    std::atomic<quint16> m_port { 0 };
     QSemaphore m_listening;
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     QStringList m_clientLines;
     QList<QByteArray> m_dataLines;
 };
