@@ -293,8 +293,7 @@ private slots:
         LogCapture log;
         {
             RunningWorker running(MailTenant::connection(QStringLiteral("faults.hostile"), kDb),
-                MandrillApiSettings(), 150);
-            running.worker()->setDebugLevel(1);
+                MandrillApiSettings(), 150, 1);
             if (letter.isEmpty())
                 QTest::qWait(1500);
             else

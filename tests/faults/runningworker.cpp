@@ -2,10 +2,11 @@
 
 #include "mailingpluginworker.h"
 
-RunningWorker::RunningWorker(
-    const QSqlDatabase &source, const MandrillApiSettings &api, uint intervalMs)
+RunningWorker::RunningWorker(const QSqlDatabase &source, const MandrillApiSettings &api,
+    uint intervalMs, unsigned char debugLevel)
     : m_worker(new MailingPluginWorker)
 {
+    m_worker->setDebugLevel(debugLevel);
     m_worker->setDB(source);
     m_worker->setApiSettings(api);
     m_worker->setTimeInterval(intervalMs);

@@ -12,7 +12,10 @@ class MailingPluginWorker;
 class RunningWorker
 {
 public:
-    RunningWorker(const QSqlDatabase &source, const MandrillApiSettings &api, uint intervalMs);
+    // The debug level is set before the thread starts: the worker reads it
+    // on its own thread.
+    RunningWorker(const QSqlDatabase &source, const MandrillApiSettings &api, uint intervalMs,
+        unsigned char debugLevel = 0);
     ~RunningWorker();
     RunningWorker(const RunningWorker &) = delete;
     RunningWorker &operator=(const RunningWorker &) = delete;

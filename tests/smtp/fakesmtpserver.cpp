@@ -47,6 +47,13 @@ QStringList FakeSmtpServer::expectedClientLines() const
 
 void FakeSmtpServer::run()
 {
+    // The thread's last act takes the mutex, so that the destructor's lock
+    // orders everything it did (its reads of the script included).
+    struct Finish
+    {
+        std::mutex &mutex;
+        ~Finish() { std::lock_guard<std::mutex> lock(mutex); }
+    } finish { m_mutex };
     QTcpServer server;
     if (!server.listen(QHostAddress::LocalHost, 0)) {
         m_listening.release();
