@@ -3,9 +3,9 @@
 #include "jsonguard.h"
 #include "mailinglogging.h"
 
+#include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QIODevice>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -69,6 +69,7 @@ bool hasOverlongLine(const QByteArray &text)
     }
     return false;
 }
+
 // "type/subtype", optionally followed by parameters, short enough for
 // its header line.
 bool isMediaType(const QString &type)
