@@ -59,6 +59,22 @@ bool CateringTenant::exec(const QString &sql, QString *error) const
     return false;
 }
 
+bool CateringTenant::seedOneSupplier(const QDate &mealDay) const
+{
+    return exec(QStringLiteral("INSERT INTO vars (name, value) VALUES ('globalEmail', 'jedalen@firma.test')"))
+        && exec(QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00')"))
+        && exec(QStringLiteral("INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, 'a@slnko.test'), (1, 'b@slnko.test')"))
+        && exec(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"))
+        && exec(QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1), (2, 'Vývar', 1)"))
+        && exec(QStringLiteral("INSERT INTO branches (bid, name) VALUES (1, 'Zvolen'), (2, 'Martin')"))
+        && exec(QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) VALUES (5, 1, '10:00:00', 2)"))
+        && exec(QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) VALUES "
+                              "(1, 1, '%1', 1, 1, 1), (2, 1, '%1', 2, 1, 1), (3, 1, '%1', 2, 2, 1)")
+                   .arg(mealDay.toString(Qt::ISODate)))
+        && exec(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES "
+                              "(1, 7, 3, 'x'), (2, 7, 2, 'x'), (3, 8, 1, 'x')"));
+}
+
 QVariant CateringTenant::scalar(const QString &sql) const
 {
     return MariaDbFixture::scalar(root(), sql);

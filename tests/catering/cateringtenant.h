@@ -25,6 +25,11 @@ public:
 
     // Empties every table a worker reads or writes.
     bool clear(QString *error = nullptr);
+    // One supplier with two addresses and a slot two days ahead at 10:00,
+    // the sender address "jedalen@firma.test", and three orderables with
+    // orders on `mealDay`: a group of two order mails when the slot passes.
+    bool seedOneSupplier(const QDate &mealDay) const;
+
     // A failure is logged when error is null.
     bool exec(const QString &sql, QString *error = nullptr) const;
     QVariant scalar(const QString &sql) const;

@@ -31,24 +31,6 @@ private:
     const QDate friday = nextFriday(QDate(2030, 1, 1));
     const QDate wednesday = friday.addDays(-2);
 
-    // One supplier with two addresses and a slot two days ahead at 10:00;
-    // three orderables with orders on Friday.
-    bool seed()
-    {
-        return tenant.exec(QStringLiteral("INSERT INTO vars (name, value) VALUES ('globalEmail', 'jedalen@firma.test')"))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00')"))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, 'a@slnko.test'), (1, 'b@slnko.test')"))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')"))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1), (2, 'Vývar', 1)"))
-            && tenant.exec(QStringLiteral("INSERT INTO branches (bid, name) VALUES (1, 'Zvolen'), (2, 'Martin')"))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) VALUES (5, 1, '10:00:00', 2)"))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) VALUES "
-                                  "(1, 1, '%1', 1, 1, 1), (2, 1, '%1', 2, 1, 1), (3, 1, '%1', 2, 2, 1)")
-                       .arg(friday.toString(Qt::ISODate)))
-            && tenant.exec(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES "
-                                  "(1, 7, 3, 'x'), (2, 7, 2, 'x'), (3, 8, 1, 'x')"));
-    }
-
     int mails() const { return tenant.scalar(QStringLiteral("SELECT COUNT(*) FROM emails")).toInt(); }
     int sentOrderables() const
     {
@@ -109,7 +91,7 @@ private slots:
     {
         QVERIFY(tenant.clear());
         QVERIFY(tenant.exec(QStringLiteral("DROP TRIGGER IF EXISTS emails_stall")));
-        QVERIFY(seed());
+        QVERIFY(tenant.seedOneSupplier(friday));
     }
 
     void cleanupTestCase() { tenant.drop(); }

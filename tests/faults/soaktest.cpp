@@ -96,21 +96,10 @@ private slots:
         const QString started = server.startReal();
         QVERIFY2(started.isEmpty(), qPrintable(started));
 
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO vars (name, value) VALUES "
-                                   "('globalEmail', 'jedalen@firma.test'), ('mailingType', '1'), "
-                                   "('smtpHost', '127.0.0.1'), ('smtpPort', '%1'), ('smtpType', '0')")
-                        .arg(server.port())));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_segments (segmentID, name, start) VALUES (1, 'Obed', '12:00:00')")));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_suppliermails (supplierID, mail) VALUES (1, 'a@slnko.test'), (1, 'b@slnko.test')")));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_suppliers (supplierID, name) VALUES (1, 'Slnko')")));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_foods (foodID, name, supplierID) VALUES (1, 'Guláš', 1), (2, 'Vývar', 1)")));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO branches (bid, name) VALUES (1, 'Zvolen'), (2, 'Martin')")));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_promailsdelay (proMailDelayID, supplierID, sendtime, daysto) VALUES (5, 1, '10:00:00', 2)")));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_orderables (orderableID, segmentID, date, bid, foodID, locked) VALUES "
-                                   "(1, 1, '%1', 1, 1, 1), (2, 1, '%1', 2, 1, 1), (3, 1, '%1', 2, 2, 1)")
-                        .arg(friday.toString(Qt::ISODate))));
-        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO cat_orders (orderableID, uid, quantity, ordered) VALUES "
-                                   "(1, 7, 3, 'x'), (2, 7, 2, 'x'), (3, 8, 1, 'x')")));
+        QVERIFY(tenant.seedOneSupplier(friday));
+        QVERIFY(tenant.exec(QStringLiteral("INSERT INTO vars (name, value) VALUES ('mailingType', '1'), "
+                                           "('smtpHost', '127.0.0.1'), ('smtpPort', '%1'), ('smtpType', '0')")
+                                .arg(server.port())));
 
         // Plain mails, each with an attachment of its own.
         QByteArray attachment(20 * 1024, Qt::Uninitialized);
