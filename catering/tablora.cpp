@@ -92,6 +92,10 @@ void Tablora::stop()
         qCDebug(lcCatering) << "Stopping Tablora..";
     if (worker) {
         worker->pollTimer()->stop();
+        // Every single-database worker works on a copy of the same default
+        // connection: the deferred deletion must not close it under the
+        // worker that a start() in the same event-loop turn creates.
+        worker->closeConnection();
         worker->deleteLater();
         worker = nullptr;
     }
@@ -132,6 +136,15 @@ void Tablora::checkSchemas()
             return;
         const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
         QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
+        // Only the clone is used from here on; the manager's own connection
+        // would otherwise stay open for every schema on every scan. A schema
+        // without a usable account gets the manager's default connection,
+        // which is not ours to close.
+        if (db.connectionName() == dbManager->getConnectionNameFromToken(token)) {
+            if (db.isOpen())
+                db.close();
+            dbManager->addUnusedConnection(db.connectionName());
+        }
         if (!checkCatering(clone))
             return;
         TabloraWorker *w = createWorker(clone);

@@ -74,6 +74,14 @@ void TabloraWorker::setClock(Clock newClock)
     clock = std::move(newClock);
 }
 
+void TabloraWorker::closeConnection()
+{
+    timer->stop();
+    if (db.isValid() && db.isOpen())
+        db.close();
+    db = QSqlDatabase();
+}
+
 QDateTime TabloraWorker::now() const
 {
     return clock ? clock() : QDateTime::currentDateTime();
@@ -107,25 +115,36 @@ void TabloraWorker::start()
 void TabloraWorker::timerTick()
 {
     qCDebug(lcCatering) << "TabloraWorker - Getting data from DB.";
+    // One moment for the whole tick: a tick that crosses midnight must not
+    // add meals for one day and send orders for another.
+    const QDateTime at = now();
     loadCatAutoInformativeMealsSetting();
     if (isCatAutoInformativeMeals)
-        addInformativeMeals();
+        addInformativeMealsFrom(at.date());
 
-    getSender();
-    getSupplierMails();
-    getBranchMails();
-    getBid2NameMap();
-    loadSupplierTimes();
-    getOrders();
-    getCompanyName();
+    bool read = getSender();
+    read = getSupplierMails() && read;
+    read = getBranchMails() && read;
+    read = getBid2NameMap() && read;
+    read = loadSupplierTimes(at) && read;
+    read = getOrders(at) && read;
+    read = getCompanyName() && read;
 
     qCDebug(lcCatering) << "TabloraWorker - " << orders.size()
                         << " orderables about to be processed.";
+    if (!read) {
+        // Without its addresses, branch names, slots or calendar the tick
+        // would mark orders sent with no mail or a wrong PDF.
+        qCWarning(lcCatering,
+            "TabloraWorker - configuration not fully read; %d due orderables stay due.",
+            static_cast<int>(orders.size()));
+        return;
+    }
     processOrders();
     qCDebug(lcCatering) << "TabloraWorker - orderables processed.";
 }
 
-void TabloraWorker::getSender()
+bool TabloraWorker::getSender()
 {
     QSqlQuery query(db);
     const bool ok = query.exec(
@@ -138,19 +157,20 @@ void TabloraWorker::getSender()
                               : DefaultSender::address();
     if (sender.isEmpty())
         sender = DefaultSender::address();
+    return ok;
 }
 
-void TabloraWorker::getCompanyName()
+bool TabloraWorker::getCompanyName()
 {
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='LCNSN'"))) {
         qCCritical(lcCatering, "TabloraWorker - getCompanyName ERROR: [%s]: %s",
             nativeCode(query).constData(), errorText(query).constData());
-        return;
+        return false;
     }
     if (!query.next()) {
         companyName.clear();
-        return;
+        return true;
     }
     // The licence name is stored in a URL-safe Base64 variant with '@' as fill.
     QByteArray coded = query.value(QStringLiteral("value")).toByteArray();
@@ -162,16 +182,17 @@ void TabloraWorker::getCompanyName()
     if (nul >= 0)
         decoded.truncate(nul);
     companyName = QString::fromUtf8(decoded);
+    return true;
 }
 
-void TabloraWorker::getSupplierMails()
+bool TabloraWorker::getSupplierMails()
 {
     supplierMails.clear();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT m.supplierID, m.mail FROM cat_suppliermails m"))) {
         qCCritical(lcCatering, "TabloraWorker - getSupplierMails ERROR: [%s]: %s",
             nativeCode(query).constData(), errorText(query).constData());
-        return;
+        return false;
     }
     // Qt 5 builds the whole record for every by-name lookup: resolve the
     // columns once per query.
@@ -184,16 +205,17 @@ void TabloraWorker::getSupplierMails()
         record.mail = query.value(iMail).toString();
         supplierMails.append(record);
     }
+    return true;
 }
 
-void TabloraWorker::getBranchMails()
+bool TabloraWorker::getBranchMails()
 {
     branchMails.clear();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT m.bid, m.mail FROM cat_branchmails m"))) {
         qCCritical(lcCatering, "TabloraWorker - getBranchMails ERROR: [%s]: %s",
             nativeCode(query).constData(), errorText(query).constData());
-        return;
+        return false;
     }
     const QSqlRecord columns = query.record();
     const int iBid = columns.indexOf(QStringLiteral("bid"));
@@ -204,28 +226,33 @@ void TabloraWorker::getBranchMails()
         record.mail = query.value(iMail).toString();
         branchMails.append(record);
     }
+    return true;
 }
 
-void TabloraWorker::getBid2NameMap()
+bool TabloraWorker::getBid2NameMap()
 {
     bid2nameMap.clear();
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral("SELECT bid, name FROM branches"))) {
         qCWarning(lcCatering) << "Failed to execute query in getBid2NameMap:"
                               << query.lastError().text();
-        return;
+        return false;
     }
     while (query.next())
         bid2nameMap.insert(query.value(0).toInt(), query.value(1).toString());
     qCDebug(lcCatering) << "TabloraWorker::getBid2NameMap() ::: Loaded" << bid2nameMap.size()
                         << "branches into bid2nameMap.";
+    return true;
 }
 
-QSet<QDate> TabloraWorker::loadHolidays()
+QSet<QDate> TabloraWorker::loadHolidays(bool *ok)
 {
     QSet<QDate> holidays;
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT date FROM holidays WHERE freeDay = 1"))) {
+    const bool read = query.exec(QStringLiteral("SELECT date FROM holidays WHERE freeDay = 1"));
+    if (ok)
+        *ok = read;
+    if (!read) {
         qCWarning(lcCatering) << "Chyba pri načítaní sviatkov: " << query.lastError().text();
         return holidays;
     }
@@ -234,12 +261,18 @@ QSet<QDate> TabloraWorker::loadHolidays()
     return holidays;
 }
 
-QHash<uint, bool> TabloraWorker::loadSupplierSkipDays()
+QHash<uint, bool> TabloraWorker::loadSupplierSkipDays(bool *ok)
 {
     QHash<uint, bool> skip;
     QSqlQuery query(db);
-    if (!query.prepare(QStringLiteral("SELECT value FROM vars WHERE name = 'tabl_skipFreeDays'"))
-        || !query.exec() || !query.next()) {
+    const bool read
+        = query.prepare(QStringLiteral("SELECT value FROM vars WHERE name = 'tabl_skipFreeDays'"))
+        && query.exec();
+    // A missing or malformed setting is a valid answer (no supplier skips
+    // free days); only a failed read is a failure.
+    if (ok)
+        *ok = read;
+    if (!read || !query.next()) {
         qCWarning(lcCatering) << "Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!";
         return skip;
     }
@@ -254,56 +287,60 @@ QHash<uint, bool> TabloraWorker::loadSupplierSkipDays()
     return skip;
 }
 
-void TabloraWorker::loadSupplierTimes()
+bool TabloraWorker::loadSupplierTimes()
+{
+    return loadSupplierTimes(now());
+}
+
+bool TabloraWorker::loadSupplierTimes(const QDateTime &at)
 {
     supplierTimes.clear();
-    const QSet<QDate> holidays = loadHolidays();
-    const QHash<uint, bool> skip = loadSupplierSkipDays();
-    const QDate today = now().date();
+    slotRule = SendSlotRule();
+    bool holidaysRead = false;
+    bool skipRead = false;
+    const QSet<QDate> holidays = loadHolidays(&holidaysRead);
+    const QHash<uint, bool> skip = loadSupplierSkipDays(&skipRead);
 
     QSqlQuery query(db);
     if (!query.exec(QStringLiteral(
             "SELECT m.proMailDelayID, m.supplierID, m.sendtime, m.daysto FROM cat_promailsdelay m "
-            "ORDER BY supplierID, daysto DESC, sendtime"))) {
+            "ORDER BY supplierID, daysto DESC, sendtime, proMailDelayID"))) {
         qCCritical(lcCatering, "TabloraWorker - loadSupplierTimes ERROR: [%s]: %s",
             nativeCode(query).constData(), errorText(query).constData());
-        return;
+        return false;
     }
     const QSqlRecord columns = query.record();
     const int iSlot = columns.indexOf(QStringLiteral("proMailDelayID"));
     const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
     const int iDaysTo = columns.indexOf(QStringLiteral("daysto"));
     const int iSendTime = columns.indexOf(QStringLiteral("sendtime"));
+    QVector<SupplierTimeRecord> stored;
     while (query.next()) {
         SupplierTimeRecord record;
         record.proMailDelayID = query.value(iSlot).toInt();
         record.supplierID = query.value(iSupplier).toInt();
         record.daysto = query.value(iDaysTo).toInt();
         record.sendtime = query.value(iSendTime).toTime();
-
-        // A supplier that skips free days counts `daysto` in working days
-        // from today; turn that into calendar days.
-        if (skip.value(static_cast<uint>(record.supplierID), false)) {
-            int count = 0;
-            QDate day = today;
-            for (int i = 0; i < record.daysto; ++i) {
-                do {
-                    day = day.addDays(1);
-                    ++count;
-                } while (day.dayOfWeek() > 5 || holidays.contains(day));
-            }
-            record.daysto = count;
-        }
-        supplierTimes.append(record);
+        stored.append(record);
     }
+    slotRule = SendSlotRule(stored, skip, holidays, at);
+    supplierTimes = slotRule.orderedSlots();
+    return holidaysRead && skipRead;
 }
 
-void TabloraWorker::getOrders()
+bool TabloraWorker::getOrders()
+{
+    return getOrders(now());
+}
+
+bool TabloraWorker::getOrders(const QDateTime &at)
 {
     orders.clear();
-    const QDateTime current = now();
-    const QTime nowTime = current.time();
-    const QDate today = current.date();
+    const QDate today = at.date();
+    // Slots loaded at another moment (or not at all) would be judged
+    // against the wrong day.
+    if (slotRule.moment() != at)
+        slotRule = SendSlotRule(supplierTimes, {}, {}, at);
 
     QSqlQuery query(db);
     const bool ok = query.exec(
@@ -322,14 +359,7 @@ void TabloraWorker::getOrders()
         qCCritical(lcCatering, "TabloraWorker - getOrders ERROR: [%s]: %s",
             nativeCode(query).constData(), errorText(query).constData());
     if (!ok)
-        return;
-
-    // The send slots of each supplier, in the order of supplierTimes
-    // (chronological by send moment), so that a row visits only its own
-    // supplier's slots.
-    QHash<uint, QVector<const SupplierTimeRecord *>> slotsBySupplier;
-    for (const SupplierTimeRecord &st : qAsConst(supplierTimes))
-        slotsBySupplier[static_cast<uint>(st.supplierID)].append(&st);
+        return false;
 
     // Qt 5 builds the whole record for every by-name lookup: resolve the
     // columns once per query and read them by index.
@@ -344,31 +374,13 @@ void TabloraWorker::getOrders()
     const int iSegmentName = columns.indexOf(QStringLiteral("segmentName"));
     const int iSupplierName = columns.indexOf(QStringLiteral("supplierName"));
     const int iSent = columns.indexOf(QStringLiteral("sent"));
-    const int nowMsecs = nowTime.msecsSinceStartOfDay();
 
     while (query.next()) {
         const uint supplierID = query.value(iSupplier).toUInt();
-        const auto found = slotsBySupplier.constFind(supplierID);
-        if (found == slotsBySupplier.constEnd())
-            continue;
         const QDate date = query.value(iDate).toDate();
-        // Slots are in chronological order of their send moment, so the last
-        // passed one of the supplier is the most recent.
-        const SupplierTimeRecord *latest = nullptr;
-        for (const SupplierTimeRecord *st : found.value()) {
-            const QDate sendDay = date.addDays(-st->daysto);
-            const bool passed = sendDay < today
-                || (sendDay == today
-                    && (!st->sendtime.isValid() || st->sendtime.msecsSinceStartOfDay() < nowMsecs));
-            if (passed)
-                latest = st;
-        }
-        if (!latest)
-            continue;
-        // A slot already sent for this row (or a slot id of -1, which means
-        // "none") leaves nothing due.
-        const int sent = query.value(iSent).toInt();
-        if (latest->proMailDelayID == sent || latest->proMailDelayID == -1)
+        const qint32 slot
+            = slotRule.dueSlot(static_cast<qint32>(supplierID), date, query.value(iSent).toInt());
+        if (slot == -1)
             continue;
         const int quantity = query.value(iQuantity).toInt();
         if (quantity <= 0)
@@ -384,84 +396,87 @@ void TabloraWorker::getOrders()
         record.quantity = quantity;
         record.segmentName = query.value(iSegmentName).toString();
         record.supplierName = query.value(iSupplierName).toString();
-        record.proMailDelayID = latest->proMailDelayID;
+        record.proMailDelayID = slot;
         orders.append(record);
     }
+    return true;
 }
 
 void TabloraWorker::processOrders()
 {
-    // Ordered maps: groups go out in a stable order, which keeps logs readable.
-    QMap<quint32, QMap<quint32, QVector<OrderRecord>>> groups;
+    // One order is about one meal day: its subject and PDF header name a
+    // single day, and its sums would otherwise add up portions of different
+    // days. Ordered maps: groups go out in a stable order, which keeps logs
+    // readable.
+    QMap<quint32, QMap<quint32, QMap<QDate, QVector<OrderRecord>>>> groups;
     for (const OrderRecord &record : qAsConst(orders))
-        groups[record.supplierID][record.segmentID].append(record);
+        groups[record.supplierID][record.segmentID][record.date].append(record);
 
-    for (auto supplier = groups.constBegin(); supplier != groups.constEnd(); ++supplier) {
-        for (auto segment = supplier->constBegin(); segment != supplier->constEnd(); ++segment) {
-            const QVector<OrderRecord> &group = segment.value();
-            const OrderRecord &first = group.first();
-            subject = companyName + QStringLiteral(" - Objednávka - ")
-                + first.date.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(", ")
-                + first.segmentName + QStringLiteral(", dodávateľ: ") + first.supplierName;
+    for (const auto &segments : qAsConst(groups))
+        for (const auto &days : segments)
+            for (const QVector<OrderRecord> &group : days)
+                sendGroup(group);
+}
 
-            QStringList names;
-            QHash<QString, int> sums;
-            for (const OrderRecord &record : group) {
-                if (!sums.contains(record.name))
-                    names.append(record.name);
-                sums[record.name] += record.quantity;
-            }
-            QString dump = QStringLiteral("Celkový súčet:");
-            for (const QString &name : qAsConst(names))
-                dump += QStringLiteral("%1  x \t%2").arg(QString::number(sums.value(name)), name);
-            dump += QStringLiteral("\nObjednávka sa nachádza v prílohe.");
-            qCDebug(lcCatering) << "Generated mail body:\n" << dump;
-            qCDebug(lcCatering)
-                << "~~~~~~~~~~~~~~~~~~~~~~~~ PDF content by branch:~~~~~~~~~~~~~~~~~~~";
-            QMap<int, QVector<const OrderRecord *>> byBranch;
-            for (const OrderRecord &record : group)
-                byBranch[record.bid].append(&record);
-            for (auto branch = byBranch.constBegin(); branch != byBranch.constEnd(); ++branch) {
-                qCDebug(lcCatering)
-                    << "Branch: "
-                    << bid2nameMap.value(branch.key(), QStringLiteral("Unknown Branch"));
-                for (const OrderRecord *record : branch.value())
-                    qCDebug(lcCatering) << "  " << record->quantity << " x " << record->name;
-            }
-            qCDebug(lcCatering)
-                << "~~~~~~~~~~~~~~~~~~~~~~~~ END OF PDF content:~~~~~~~~~~~~~~~~~~~";
+void TabloraWorker::sendGroup(const QVector<OrderRecord> &group)
+{
+    const OrderRecord &first = group.first();
+    subject = companyName + QStringLiteral(" - Objednávka - ")
+        + first.date.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(", ")
+        + first.segmentName + QStringLiteral(", dodávateľ: ") + first.supplierName;
 
-            // A group's mails and its `sent` marks are kept together: either
-            // all of them are stored, or none, and the group stays due for
-            // the next tick.
-            if (!db.transaction()) {
-                qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
-                    db.lastError().nativeErrorCode().toUtf8().constData(),
-                    db.lastError().text().toUtf8().constData());
-                continue;
-            }
-            bool ok = true;
-            for (const SupplierMailRecord &entry : qAsConst(supplierMails)) {
-                if (entry.supplierID == supplier.key() && !createMail(entry.mail, group)) {
-                    ok = false;
-                    break;
-                }
-            }
-            if (ok)
-                ok = setSent(group);
-            if (ok && !db.commit()) {
-                qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
-                    db.lastError().nativeErrorCode().toUtf8().constData(),
-                    db.lastError().text().toUtf8().constData());
-                ok = false;
-            }
-            if (!ok) {
-                db.rollback();
-                qCWarning(lcCatering,
-                    "TabloraWorker - order of supplier %u, segment %u not queued; it stays due.",
-                    supplier.key(), segment.key());
-            }
+    QStringList names;
+    QHash<QString, int> sums;
+    for (const OrderRecord &record : group) {
+        if (!sums.contains(record.name))
+            names.append(record.name);
+        sums[record.name] += record.quantity;
+    }
+    QString dump = QStringLiteral("Celkový súčet:");
+    for (const QString &name : qAsConst(names))
+        dump += QStringLiteral("%1  x \t%2").arg(QString::number(sums.value(name)), name);
+    dump += QStringLiteral("\nObjednávka sa nachádza v prílohe.");
+    qCDebug(lcCatering) << "Generated mail body:\n" << dump;
+    qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ PDF content by branch:~~~~~~~~~~~~~~~~~~~";
+    QMap<int, QVector<const OrderRecord *>> byBranch;
+    for (const OrderRecord &record : group)
+        byBranch[record.bid].append(&record);
+    for (auto branch = byBranch.constBegin(); branch != byBranch.constEnd(); ++branch) {
+        qCDebug(lcCatering) << "Branch: "
+                            << bid2nameMap.value(branch.key(), QStringLiteral("Unknown Branch"));
+        for (const OrderRecord *record : branch.value())
+            qCDebug(lcCatering) << "  " << record->quantity << " x " << record->name;
+    }
+    qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ END OF PDF content:~~~~~~~~~~~~~~~~~~~";
+
+    // A group's mails and its `sent` marks are kept together: either all of
+    // them are stored, or none, and the group stays due for the next tick.
+    if (!db.transaction()) {
+        qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
+            db.lastError().nativeErrorCode().toUtf8().constData(),
+            db.lastError().text().toUtf8().constData());
+        return;
+    }
+    bool ok = true;
+    for (const SupplierMailRecord &entry : qAsConst(supplierMails)) {
+        if (entry.supplierID == first.supplierID && !createMail(entry.mail, group)) {
+            ok = false;
+            break;
         }
+    }
+    if (ok)
+        ok = setSent(group);
+    if (ok && !db.commit()) {
+        qCCritical(lcCatering, "TabloraWorker - processOrders ERROR: [%s]: %s",
+            db.lastError().nativeErrorCode().toUtf8().constData(),
+            db.lastError().text().toUtf8().constData());
+        ok = false;
+    }
+    if (!ok) {
+        db.rollback();
+        qCWarning(lcCatering,
+            "TabloraWorker - order of supplier %u, segment %u not queued; it stays due.",
+            first.supplierID, first.segmentID);
     }
 }
 
@@ -625,8 +640,13 @@ struct OrderData
 
 void TabloraWorker::addInformativeMeals()
 {
+    addInformativeMealsFrom(now().date());
+}
+
+void TabloraWorker::addInformativeMealsFrom(const QDate &day)
+{
     qCDebug(lcCatering) << "<<< START TabloraWorker::addInformativeMeals() >>>";
-    const QString today = now().date().toString(QStringLiteral("yyyy-MM-dd"));
+    const QString today = day.toString(QStringLiteral("yyyy-MM-dd"));
     const QString marker = autoMarker();
 
     QSqlQuery suppliers(db);
@@ -673,7 +693,8 @@ void TabloraWorker::addInformativeMeals()
 
         QSqlQuery ordersQuery(db);
         ordersQuery.prepare(
-            QStringLiteral("\n            SELECT co.uid, o.segmentID, o.bid, o.date, co.ordered\n"
+            QStringLiteral("\n            SELECT co.uid, o.segmentID, o.bid, o.date, co.ordered, "
+                           "co.quantity\n"
                            "            FROM cat_orders co\n"
                            "            JOIN cat_orderables o ON co.orderableID = o.orderableID\n"
                            "            JOIN cat_foods cf ON o.foodID = cf.foodID\n"
@@ -697,7 +718,8 @@ void TabloraWorker::addInformativeMeals()
             order.ordered = ordersQuery.value(4).toString();
             if (order.ordered.startsWith(marker))
                 autoKeys.insert(orderKey(order.uid, order.segmentID, order.bid, order.date));
-            else
+            else if (ordersQuery.value(5).toInt() > 0)
+                // A row without portions is no order, as in the due orders.
                 userOrders.append(order);
         }
 

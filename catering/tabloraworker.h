@@ -2,6 +2,7 @@
 
 #include "branchmailrecord.h"
 #include "orderrecord.h"
+#include "sendslotrule.h"
 #include "suppliermailrecord.h"
 #include "suppliertimerecord.h"
 
@@ -23,9 +24,10 @@ struct DataSetInfo;
 // Serves one tenant database. Once a minute (timerTick) it reloads the
 // tenant's catering configuration, adds automatic informative meals when the
 // tenant wants them, finds the orderables that are due at their supplier by
-// the send-slot rule, queues one order mail with its PDF per (supplier,
-// segment) group and supplier address, and records the slot in
-// cat_orderables.sent.
+// the send-slot rule (SendSlotRule), queues one order mail with its PDF per
+// (supplier, segment, meal day) group and supplier address, and records the
+// slot in cat_orderables.sent. A tick whose configuration reads failed
+// queues nothing and marks nothing: its orders stay due for the next tick.
 //
 // States: constructed (nothing loaded, timer stopped, no report engine);
 // started (connection opened, template loaded, ticking every 60 s until the
@@ -45,6 +47,10 @@ public:
     // The poll timer; the plug-in stops and restarts it for pause/resume.
     QTimer *pollTimer() const { return timer; }
     QString connectionName() const { return db.connectionName(); }
+    // Closes the connection now and lets go of it, so that the deferred
+    // deletion of a stopped worker cannot close it under a successor that
+    // shares it.
+    void closeConnection();
 
     // The worker's idea of now (today and the time of day). Tests set a
     // fixed clock; the statements that compare with the server's CURTIME()
@@ -52,14 +58,18 @@ public:
     void setClock(Clock clock);
     QDateTime now() const;
 
-    // One tick's steps, in the order timerTick() runs them.
+    // One tick's steps, in the order timerTick() runs them. A loader returns
+    // false when its read failed. The forms without a moment read the clock;
+    // a tick reads it once and hands that moment to every step.
     void timerTick();
-    void getSender();
-    void getCompanyName();
-    void getSupplierMails();
-    void getBranchMails();
-    void loadSupplierTimes();
-    void getOrders();
+    bool getSender();
+    bool getCompanyName();
+    bool getSupplierMails();
+    bool getBranchMails();
+    bool loadSupplierTimes();
+    bool loadSupplierTimes(const QDateTime &at);
+    bool getOrders();
+    bool getOrders(const QDateTime &at);
     void processOrders();
     bool setSent(const QVector<OrderRecord> &list);
     bool createMail(const QString &mailTo, const QVector<OrderRecord> &orders);
@@ -85,19 +95,24 @@ public slots:
     void start();
 
 private slots:
-    void getBid2NameMap();
-    QSet<QDate> loadHolidays();
-    QHash<uint, bool> loadSupplierSkipDays();
+    bool getBid2NameMap();
+    QSet<QDate> loadHolidays(bool *ok = nullptr);
+    QHash<uint, bool> loadSupplierSkipDays(bool *ok = nullptr);
     void addInformativeMeals();
     void loadCatAutoInformativeMealsSetting();
     void removeAutoInformativeMeals();
 
 private:
+    void addInformativeMealsFrom(const QDate &today);
+    // Queues one group's mails and records its slot, all or nothing.
+    void sendGroup(const QVector<OrderRecord> &group);
+
     QTimer *timer = nullptr;
     QSqlDatabase db;
     QVector<OrderRecord> orders;
     QVector<SupplierMailRecord> supplierMails;
     QVector<SupplierTimeRecord> supplierTimes;
+    SendSlotRule slotRule;
     QVector<BranchMailRecord> branchMails;
     QString sender;
     QString subject;

@@ -156,6 +156,16 @@ private slots:
         QCOMPARE(autoRows(), QStringList { QStringLiteral("2 7 1 Tablora-auto, Guláš, Centrum") });
     }
 
+    void zeroQuantityBringsNothing()
+    {
+        QVERIFY(seed());
+        QVERIFY(orderable(1, 1, mealDay));
+        QVERIFY(orderable(2, 2, mealDay));
+        QVERIFY(order(1, 7, QStringLiteral("Obed, Guláš, Centrum"), 0));
+        QVERIFY(tick());
+        QVERIFY(autoRows().isEmpty());
+    }
+
     void orderTextWithoutSeparator_data()
     {
         QTest::addColumn<QString>("ordered");

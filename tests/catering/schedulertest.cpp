@@ -118,6 +118,12 @@ private slots:
 
         QCOMPARE(plugin->tenantWorkers().keys(),
             (QStringList { QStringLiteral("t1"), QStringLiteral("t2") }));
+        // The manager's own connections are closed after the scan, whether
+        // the schema got a worker or not; the workers have their clones.
+        for (const QString &token : { QStringLiteral("t1"), QStringLiteral("t3") }) {
+            const QString name = manager->getConnectionNameFromToken(token);
+            QVERIFY2(!QSqlDatabase::database(name, false).isOpen(), qPrintable(name));
+        }
         QCOMPARE(threadNames(*plugin),
             (QStringList { QStringLiteral("Tablora_1"), QStringLiteral("Tablora_2") }));
         for (int i = 0; i < 2; ++i) {
@@ -248,6 +254,13 @@ private slots:
         QVERIFY(plugin.start());
         QVERIFY(plugin.singleWorker() != nullptr);
         QVERIFY(plugin.singleWorker()->pollTimer()->isActive());
+
+        // Stopped and started again in one event-loop turn: the old worker's
+        // deletion leaves the new worker's connection open.
+        plugin.stop();
+        QVERIFY(plugin.start());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(QSqlDatabase::database(plugin.singleWorker()->connectionName(), false).isOpen());
     }
 
     void versionAndInterfaces()

@@ -1,6 +1,7 @@
 #include "cateringtenant.h"
 #include "logcapture.h"
 #include "mariadbfixture.h"
+#include "sendslotrule.h"
 #include "tabloraworker.h"
 #include "testmain.h"
 
@@ -102,6 +103,23 @@ private:
         return CateringTenant::tickAt(worker.get(), QDateTime(day, time));
     }
 
+    // "id:daysto:hh:mm" items of supplier 1; "-" as the time stands for NULL.
+    static QVector<SupplierTimeRecord> parseSlots(const QString &text)
+    {
+        QVector<SupplierTimeRecord> list;
+        for (const QString &item : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList parts = item.split(QLatin1Char(':'));
+            SupplierTimeRecord slot;
+            slot.proMailDelayID = parts.value(0).toInt();
+            slot.supplierID = 1;
+            slot.daysto = parts.value(1).toInt();
+            if (parts.value(2) != QLatin1String("-"))
+                slot.sendtime = QTime(parts.value(2).toInt(), parts.value(3).toInt());
+            list.append(slot);
+        }
+        return list;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -166,6 +184,174 @@ private slots:
         QCOMPARE(mailCount(), 2);
         QCOMPARE(worker->sendSlots().size(), 3);
         QCOMPARE(worker->sendSlots().first().proMailDelayID, 9); // earliest send moment first
+    }
+
+    // The rule on its own, no database: 2030-01-07 is a Monday.
+    void slotRule_data()
+    {
+        QTest::addColumn<QString>("slotList");
+        QTest::addColumn<bool>("skip");
+        QTest::addColumn<QString>("holidays");
+        QTest::addColumn<QDate>("meal");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QDateTime>("now");
+        QTest::addColumn<int>("due");
+
+        const QDate mon(2030, 1, 7), tue(2030, 1, 8), wed(2030, 1, 9), thu(2030, 1, 10),
+            fri(2030, 1, 11), sat(2030, 1, 12), sun(2030, 1, 13), nextMon(2030, 1, 14);
+        const QString twoSlots = QStringLiteral("5:2:10:00 6:1:14:00");
+        auto at = [](const QDate &day, int h, int m) { return QDateTime(day, QTime(h, m)); };
+
+        QTest::newRow("before the first slot")
+            << twoSlots << false << QString() << fri << 0 << at(wed, 9, 59) << -1;
+        QTest::newRow("slot time is now")
+            << twoSlots << false << QString() << fri << 0 << at(wed, 10, 0) << -1;
+        QTest::newRow("first slot passed")
+            << twoSlots << false << QString() << fri << 0 << at(wed, 10, 1) << 5;
+        QTest::newRow("first slot sent")
+            << twoSlots << false << QString() << fri << 5 << at(thu, 13, 59) << -1;
+        QTest::newRow("second slot passed")
+            << twoSlots << false << QString() << fri << 5 << at(thu, 14, 1) << 6;
+        QTest::newRow("earlier slot added later")
+            << QStringLiteral("9:3:10:00 5:2:10:00 6:1:14:00") << false << QString() << fri << 6
+            << at(fri, 9, 30) << -1;
+        QTest::newRow("NULL time passes at midnight")
+            << QStringLiteral("5:1:-") << false << QString() << fri << 0 << at(thu, 0, 0) << 5;
+        QTest::newRow("other supplier's orderable")
+            << QString() << false << QString() << fri << 0 << at(thu, 23, 0) << -1;
+
+        // Working days counted from a free day must not bring an earlier
+        // slot back after a later one was sent.
+        const QStringList weekend { QStringLiteral("Sat 00:01"), QStringLiteral("Sat 14:01"),
+            QStringLiteral("Sun 00:01"), QStringLiteral("Sun 14:01") };
+        QTest::newRow("skip, Thursday: first slot")
+            << twoSlots << true << QString() << nextMon << 0 << at(thu, 10, 1) << 5;
+        QTest::newRow("skip, Friday before second")
+            << twoSlots << true << QString() << nextMon << 5 << at(fri, 13, 59) << -1;
+        QTest::newRow("skip, Friday: second slot")
+            << twoSlots << true << QString() << nextMon << 5 << at(fri, 14, 1) << 6;
+        for (const QString &when : weekend) {
+            const QDate day = when.startsWith(QLatin1String("Sat")) ? sat : sun;
+            const QTime time = QTime::fromString(when.mid(4), QStringLiteral("hh:mm"));
+            QTest::newRow(qPrintable(QStringLiteral("skip, sent, ") + when))
+                << twoSlots << true << QString() << nextMon << 6 << QDateTime(day, time) << -1;
+        }
+        const QString wednesdayOff = wed.toString(Qt::ISODate);
+        QTest::newRow("mid-week holiday, Monday")
+            << twoSlots << true << wednesdayOff << thu << 0 << at(mon, 10, 1) << 5;
+        QTest::newRow("mid-week holiday, Tuesday")
+            << twoSlots << true << wednesdayOff << thu << 5 << at(tue, 14, 1) << 6;
+        QTest::newRow("mid-week holiday, on it")
+            << twoSlots << true << wednesdayOff << thu << 6 << at(wed, 0, 1) << -1;
+        QTest::newRow("mid-week holiday, on it later")
+            << twoSlots << true << wednesdayOff << thu << 6 << at(wed, 14, 1) << -1;
+
+        // The stored slot is gone: the most recent passed one is sent once.
+        QTest::newRow("sent slot deleted")
+            << QStringLiteral("5:2:10:00") << false << QString() << fri << 6 << at(thu, 15, 0) << 5;
+        QTest::newRow("sent slot deleted, then sent")
+            << QStringLiteral("5:2:10:00") << false << QString() << fri << 5 << at(thu, 15, 0)
+            << -1;
+        QTest::newRow("slot moved behind the sent one")
+            << QStringLiteral("5:1:16:00 6:1:14:00") << false << QString() << fri << 6
+            << at(thu, 15, 0) << -1;
+        QTest::newRow("slot moved behind the sent one, passed")
+            << QStringLiteral("5:1:16:00 6:1:14:00") << false << QString() << fri << 6
+            << at(thu, 16, 1) << 5;
+
+        // Equal days and time: the slot id orders them, whatever the input order.
+        QTest::newRow("twin slots, sent the later id")
+            << QStringLiteral("8:1:10:00 7:1:10:00") << false << QString() << fri << 8
+            << at(thu, 10, 1) << -1;
+        QTest::newRow("twin slots, other order") << QStringLiteral("7:1:10:00 8:1:10:00") << false
+                                                 << QString() << fri << 0 << at(thu, 10, 1) << 8;
+
+        // Each meal day is decided on its own (one mail per day follows).
+        QTest::newRow("Friday tick, Saturday meal")
+            << QStringLiteral("5:1:10:00") << true << QString() << sat << 0 << at(fri, 9, 0) << 5;
+        QTest::newRow("Friday tick, Sunday meal")
+            << QStringLiteral("5:1:10:00") << true << QString() << sun << 0 << at(fri, 9, 0) << 5;
+        QTest::newRow("Friday tick, Monday meal")
+            << QStringLiteral("5:1:10:00") << true << QString() << nextMon << 0 << at(fri, 9, 0)
+            << -1;
+    }
+
+    void slotRule()
+    {
+        QFETCH(QString, slotList);
+        QFETCH(bool, skip);
+        QFETCH(QString, holidays);
+        QFETCH(QDate, meal);
+        QFETCH(int, sent);
+        QFETCH(QDateTime, now);
+        QFETCH(int, due);
+
+        QSet<QDate> freeDays;
+        for (const QString &day : holidays.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+            freeDays.insert(QDate::fromString(day, Qt::ISODate));
+        QHash<uint, bool> skipDays;
+        if (skip)
+            skipDays.insert(1, true);
+        const SendSlotRule rule(parseSlots(slotList), skipDays, freeDays, now);
+        QCOMPARE(rule.dueSlot(1, meal, sent), due);
+    }
+
+    void weekendSendsEachSlotOnce()
+    {
+        QVERIFY(seedSupplier());
+        QVERIFY(tenant.exec(QStringLiteral(
+            "INSERT INTO vars (name, value) VALUES ('tabl_skipFreeDays', '{\"1\": true}')")));
+        const QDate monday = friday.addDays(3);
+        QVERIFY(addOrderable(1, monday, 2));
+        for (int hours = 0; hours < 4 * 24; hours += 2) {
+            const QDateTime at = QDateTime(thursday, QTime(0, 1)).addSecs(hours * 3600);
+            QVERIFY(tick(at.date(), at.time()));
+        }
+        QCOMPARE(mailCount(), 2);
+        QCOMPARE(sentOf(1).toInt(), 6);
+    }
+
+    void failedReadLeavesOrdersDue_data()
+    {
+        QTest::addColumn<QString>("table");
+        QTest::newRow("supplier addresses") << QStringLiteral("cat_suppliermails");
+        QTest::newRow("branch names") << QStringLiteral("branches");
+        QTest::newRow("holidays") << QStringLiteral("holidays");
+    }
+
+    void failedReadLeavesOrdersDue()
+    {
+        QFETCH(QString, table);
+        QVERIFY(seedSupplier());
+        QVERIFY(addOrderable(1, friday, 2));
+        QVERIFY(tenant.exec(QStringLiteral("RENAME TABLE %1 TO %1_away").arg(table)));
+        LogCapture log;
+        const bool ticked = tick(wednesday, QTime(10, 1));
+        QVERIFY(tenant.exec(QStringLiteral("RENAME TABLE %1_away TO %1").arg(table)));
+        QVERIFY(ticked);
+        QCOMPARE(mailCount(), 0);
+        QVERIFY(sentOf(1).isNull());
+        QCOMPARE(log.matching(QStringLiteral("configuration not fully read")).size(), 1);
+
+        QVERIFY(tick(wednesday, QTime(10, 2)));
+        QCOMPARE(mailCount(), 1);
+        QCOMPARE(sentOf(1).toInt(), 5);
+    }
+
+    void tickReadsTheClockOnce()
+    {
+        QVERIFY(seedSupplier());
+        QVERIFY(addOrderable(1, friday, 2));
+        QVERIFY(CateringTenant::setTime(worker.get(), QDateTime(wednesday, QTime(10, 1))));
+        // A clock that moves on at every reading: a tick that read it more
+        // than once would mix the moments.
+        int readings = 0;
+        worker->setClock([this, &readings] {
+            return QDateTime(wednesday, QTime(10, 1)).addSecs(3600 * readings++);
+        });
+        worker->timerTick();
+        QCOMPARE(readings, 1);
+        QCOMPARE(due(), QStringList { QStringLiteral("1:5") });
     }
 
     void unorderedIsNotMailedUntilOrdered()
@@ -239,20 +425,27 @@ private slots:
             QCOMPARE(sentOf(1).toInt(), 7);
     }
 
-    void twoDaysMakeOneMail()
+    // Every order mail is about one meal day: its subject, body sums and PDF.
+    void twoDaysMakeTwoMails()
     {
         QVERIFY(seedSupplier());
         QVERIFY(addOrderable(1, friday, 2));
         QVERIFY(addOrderable(2, friday.addDays(1), 1));
         QVERIFY(tick(thursday, QTime(10, 1)));
         QCOMPARE(due(), (QStringList { QStringLiteral("1:5"), QStringLiteral("2:5") }));
-        QCOMPARE(mailCount(), 1);
-        const QString subject
-            = tenant.scalar(QStringLiteral("SELECT subject FROM emails")).toString();
-        QVERIFY2(
-            subject.contains(friday.toString(QStringLiteral("dd.MM.yyyy"))), qPrintable(subject));
-        QVERIFY2(!subject.contains(friday.addDays(1).toString(QStringLiteral("dd.MM.yyyy"))),
-            qPrintable(subject));
+        QCOMPARE(mailCount(), 2);
+        QSqlQuery mails(tenant.root());
+        QVERIFY_SQL(mails, exec(QStringLiteral("SELECT subject, body FROM emails ORDER BY mid")));
+        for (const QDate &day : { friday, friday.addDays(1) }) {
+            QVERIFY(mails.next());
+            const QString subject = mails.value(0).toString();
+            QVERIFY2(
+                subject.contains(day.toString(QStringLiteral("dd.MM.yyyy"))), qPrintable(subject));
+            const int portions = day == friday ? 2 : 1;
+            QVERIFY2(
+                mails.value(1).toString().contains(QStringLiteral("%1  x \tGuláš\n").arg(portions)),
+                qPrintable(mails.value(1).toString()));
+        }
         QCOMPARE(sentOf(1).toInt(), 5);
         QCOMPARE(sentOf(2).toInt(), 5);
     }
