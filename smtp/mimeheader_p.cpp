@@ -1,5 +1,6 @@
 #include "mimeheader_p.h"
 
+#include "mimeencoding_p.h"
 #include "quotedprintable.h"
 
 #include <QStringList>
@@ -88,10 +89,12 @@ QString quotedPrintableWord(const QString &text)
 
 namespace {
 
+// Lengths are counted in octets of UTF-8, what the line takes on the wire.
 QString foldPhysicalLine(const QString &line, int *longest)
 {
-    if (line.size() <= maxLineLength) {
-        *longest = qMax(*longest, int(line.size()));
+    const int octets = MimeEncoding::utf8Length(line);
+    if (octets <= maxLineLength) {
+        *longest = qMax(*longest, octets);
         return line;
     }
     const int target = 78;
@@ -101,21 +104,22 @@ QString foldPhysicalLine(const QString &line, int *longest)
     int current = 0;
     for (int i = 0; i < words.size(); ++i) {
         const QString &word = words.at(i);
+        const int size = MimeEncoding::utf8Length(word);
         if (i == 0) {
             out += word;
-            current = word.size();
+            current = size;
             continue;
         }
         // A fold goes before a blank that starts a word: a continuation line
         // of blanks alone would be read as the end of the header block.
-        if (!word.isEmpty() && current > 0 && current + 1 + word.size() > target) {
+        if (!word.isEmpty() && current > 0 && current + 1 + size > target) {
             *longest = qMax(*longest, current);
             out += QLatin1String("\r\n");
             current = 0;
         }
         out += QLatin1Char(' ');
         out += word;
-        current += 1 + word.size();
+        current += 1 + size;
     }
     *longest = qMax(*longest, current);
     return out;

@@ -10,8 +10,8 @@ namespace MimeHeader {
 // Servers refuse or cut longer ones, so no header line may exceed it.
 constexpr int maxLineLength = 998;
 
-// A header line (name, colon and value, no CRLF) that is longer than
-// maxLineLength folded before blanks into lines of about 78 characters.
+// A header line (name, colon and value, no CRLF) whose UTF-8 is longer than
+// maxLineLength octets folded before blanks into lines of about 78 octets.
 // A line within the limit comes back unchanged. *fits (when given) tells
 // whether every resulting line is within the limit; a single word longer
 // than that cannot be folded.

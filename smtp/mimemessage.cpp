@@ -4,6 +4,9 @@
 #include "mimemultipart.h"
 
 #include <QDateTime>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QUrl>
 
 MimeMessage::MimeMessage(bool createAutoMimeContent, QObject *parent)
     : QObject(parent)
@@ -168,6 +171,27 @@ QString MimeMessage::subjectText() const
     return MimeHeader::singleLine(subject);
 }
 
+QString MimeMessage::messageIdText()
+{
+    // Made once, so that a message rendered twice is still one message.
+    if (!messageId.isEmpty())
+        return messageId;
+    // The sender's domain keeps the identifier unique beyond this host; one
+    // that is not a plain host name (or none) gives way to "localhost".
+    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
+    const QString address = sender->getAddress();
+    const int at = address.lastIndexOf(QLatin1Char('@'));
+    QString domain = at < 0 ? QString() : QString::fromLatin1(QUrl::toAce(address.mid(at + 1)));
+    if (domain.size() > 200 || !hostName.match(domain).hasMatch())
+        domain = QStringLiteral("localhost");
+    quint32 words[4];
+    QRandomGenerator::system()->fillRange(words);
+    messageId = QString::fromLatin1(
+                    QByteArray(reinterpret_cast<const char *>(words), int(sizeof(words))).toHex())
+        + QLatin1Char('@') + domain;
+    return messageId;
+}
+
 QString MimeMessage::toString()
 {
     const QStringList parts = toStringParts();
@@ -219,6 +243,9 @@ QStringList MimeMessage::toStringParts()
         addLine(QLatin1String("References: <") + id + QLatin1Char('>'));
     }
     head += QLatin1String("Date: ") + QDateTime::currentDateTime().toString(Qt::RFC2822Date) + crlf;
+    // Large receivers refuse or penalise mail without one, and not every
+    // submission server adds it.
+    head += QLatin1String("Message-ID: <") + messageIdText() + QLatin1Char('>') + crlf;
 
     if (!content)
         return QStringList { head };

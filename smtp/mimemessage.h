@@ -9,7 +9,7 @@
 #include <QStringList>
 
 // A whole Internet message: the header block (From, To, Cc, Subject,
-// Reply-To, MIME-Version, In-Reply-To/References, Date) followed by one
+// Reply-To, MIME-Version, In-Reply-To/References, Date, Message-ID) followed by one
 // content part. The message owns its sender and recipients and, when built
 // with automatic content, its multipart/mixed container; Reply-To and the
 // parts added stay owned by the caller and must outlive toString().
@@ -55,6 +55,8 @@ public:
 protected:
     QString mailbox(const EmailAddress &address) const;
     QString subjectText() const;
+    // "random@domain-of-the-sender", the same for every rendering.
+    QString messageIdText();
 
     EmailAddress *sender = nullptr;
     EmailAddress *replyTo = nullptr;
@@ -66,4 +68,5 @@ protected:
     MimePart *content = nullptr;
     bool autoMimeContentCreated = false;
     MimePart::Encoding hEncoding = MimePart::Encoding8Bit;
+    QString messageId;
 };

@@ -63,8 +63,4 @@ protected:
     QString mimeString;
     bool prepared = false;
     MimeContentFormatter formatter;
-
-private:
-    void renderBase64(const QString &head);
-    bool renderQuotedPrintable(const QString &head);
 };

@@ -1,8 +1,8 @@
 #include "quotedprintable.h"
 
-namespace {
-const char hexDigits[] = "0123456789ABCDEF";
+#include "mimeencoding_p.h"
 
+namespace {
 int hexValue(QChar ch)
 {
     const ushort u = ch.unicode();
@@ -16,23 +16,7 @@ int hexValue(QChar ch)
 
 QString QuotedPrintable::encode(const QByteArray &input)
 {
-    // Worst case three characters per byte; written through a pointer so that
-    // large attachments do not grow the string one character at a time.
-    QByteArray out;
-    out.resize(input.size() * 3);
-    char *dst = out.data();
-    for (const char c : input) {
-        const uchar b = uchar(c);
-        if (b == ' ' || (b >= 33 && b <= 126 && b != '=')) {
-            *dst++ = char(b);
-        } else {
-            *dst++ = '=';
-            *dst++ = hexDigits[b >> 4];
-            *dst++ = hexDigits[b & 0x0f];
-        }
-    }
-    out.truncate(int(dst - out.constData()));
-    return QString::fromLatin1(out);
+    return MimeEncoding::quotedPrintable(input, 0, MimeEncoding::LineBreaks::Escaped);
 }
 
 QByteArray QuotedPrintable::decode(const QString &input)

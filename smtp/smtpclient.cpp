@@ -1,6 +1,7 @@
 #include "smtpclient.h"
 
 #include "emailaddress.h"
+#include "mimeencoding_p.h"
 #include "mimemessage.h"
 #include "smtplogging.h"
 
@@ -8,147 +9,10 @@
 #include <QSslSocket>
 #include <QTcpSocket>
 
-#include <cstring>
-#include <limits>
-
 namespace {
 const QString secretText = QStringLiteral("<secret>");
 
-const char dataEnd[] = "\r\n.\r\n";
-const int dataEndSize = int(sizeof(dataEnd)) - 1;
-
-// Makes the message text safe for the DATA phase (RFC 5321, 4.5.2): every
-// line end becomes CRLF, and a line that begins with "." gets a second one.
-// The CRLF "." CRLF that ends the data is appended, so that the whole DATA
-// goes out in one write: sent apart, the short tail waits for the server's
-// delayed ACK. Two passes, so that the output is allocated once at its
-// final size.
-QByteArray dataTransparent(QByteArray in)
-{
-    const char *src = in.constData();
-    const int n = in.size();
-    int extra = 0;
-    bool lineStart = true;
-    for (int i = 0; i < n; ++i) {
-        const char c = src[i];
-        if (lineStart && c == '.')
-            ++extra;
-        if (c == '\r') {
-            if (i + 1 < n && src[i + 1] == '\n')
-                ++i;
-            else
-                ++extra;
-            lineStart = true;
-        } else if (c == '\n') {
-            ++extra;
-            lineStart = true;
-        } else {
-            lineStart = false;
-        }
-    }
-    if (extra == 0) {
-        in.append(dataEnd, dataEndSize);
-        return in;
-    }
-
-    QByteArray out;
-    out.resize(n + extra + dataEndSize);
-    char *dst = out.data();
-    lineStart = true;
-    for (int i = 0; i < n; ++i) {
-        const char c = src[i];
-        if (lineStart && c == '.')
-            *dst++ = '.';
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < n && src[i + 1] == '\n')
-                ++i;
-            *dst++ = '\r';
-            *dst++ = '\n';
-            lineStart = true;
-        } else {
-            *dst++ = c;
-            lineStart = false;
-        }
-    }
-    memcpy(dst, dataEnd, size_t(dataEndSize));
-    return out;
-}
-
-// The same bytes as dataTransparent() of the UTF-8 of the pieces joined, in
-// one pass over the text: neither the joined text nor its UTF-8 copy is
-// made. Runs of non-ASCII characters are converted by QString's own UTF-8
-// encoder (a surrogate pair never spans ASCII, so the run gives the bytes
-// the whole text would); their bytes are never ".", CR or LF.
-QByteArray dataTransparent(const QStringList &pieces)
-{
-    qint64 units = 0;
-    bool asciiSeams = true; // no surrogate pair can span two pieces
-    for (int k = 0; k < pieces.size(); ++k) {
-        units += pieces.at(k).size();
-        if (k + 1 < pieces.size() && !pieces.at(k).isEmpty() && pieces.at(k).back().unicode() >= 0x80)
-            asciiSeams = false;
-    }
-    // Room for the text, some stuffing and the end line; grown when short.
-    const qint64 capacity = units + units / 64 + 64;
-    if (!asciiSeams || capacity > std::numeric_limits<int>::max() / 2)
-        return dataTransparent(pieces.join(QString()).toUtf8());
-
-    QByteArray out(int(capacity), Qt::Uninitialized);
-    char *dst = out.data();
-    char *end = dst + out.size();
-    const auto room = [&](qint64 need) {
-        if (end - dst >= need)
-            return;
-        const int used = int(dst - out.constData());
-        out.resize(int(qMax<qint64>(qint64(out.size()) * 2, used + need)));
-        dst = out.data() + used;
-        end = out.data() + out.size();
-    };
-    bool lineStart = true;
-    bool skipLf = false; // a CR was just written as CRLF: its LF is part of it
-    for (const QString &piece : pieces) {
-        const ushort *src = reinterpret_cast<const ushort *>(piece.constData());
-        const int n = piece.size();
-        for (int i = 0; i < n; ++i) {
-            const ushort c = src[i];
-            if (c >= 0x80) {
-                int j = i + 1;
-                while (j < n && src[j] >= 0x80)
-                    ++j;
-                const QByteArray utf8 = QStringView(piece).mid(i, j - i).toUtf8();
-                room(utf8.size());
-                memcpy(dst, utf8.constData(), size_t(utf8.size()));
-                dst += utf8.size();
-                i = j - 1;
-                lineStart = false;
-                skipLf = false;
-                continue;
-            }
-            room(3);
-            if (skipLf) {
-                skipLf = false;
-                if (c == '\n')
-                    continue;
-            }
-            if (lineStart && c == '.')
-                *dst++ = '.';
-            if (c == '\r' || c == '\n') {
-                *dst++ = '\r';
-                *dst++ = '\n';
-                lineStart = true;
-                skipLf = c == '\r';
-            } else {
-                *dst++ = char(c);
-                lineStart = false;
-            }
-        }
-    }
-    room(dataEndSize);
-    memcpy(dst, dataEnd, size_t(dataEndSize));
-    dst += dataEndSize;
-    out.truncate(int(dst - out.constData()));
-    return out;
-}
+const int dataEndSize = 5; // CRLF "." CRLF
 
 QString chopLineEnd(QString text)
 {
@@ -367,6 +231,18 @@ bool SmtpClient::connectToHost()
         waitForResponse();
         if (!expect(220))
             return false;
+        // Whatever the server sent beyond its 220 arrived unprotected and
+        // would be read as the first reply inside TLS: anyone on the path
+        // could fake the answers of the session that way (RFC 3207, 6).
+        if (socket->bytesAvailable() > 0) {
+            qCWarning(yxaSmtp,
+                "SmtpClient::connectToHost() - %lld bytes sent after the reply to STARTTLS; "
+                "connection closed",
+                qint64(socket->bytesAvailable()));
+            socket->abort();
+            emit smtpError(ServerError);
+            return false;
+        }
 
         ssl->startClientEncryption();
         if (!ssl->waitForEncrypted(connectionTimeout)) {
@@ -485,8 +361,13 @@ bool SmtpClient::sendMail(MimeMessage &email)
             return false;
 
         // The message, its CRLF and the closing "." line in one write.
-        sendData(email.toStringParts());
-        waitForResponse();
+        if (!sendData(email.toStringParts()))
+            return false;
+        // Only now does the server take the message in (content scanners,
+        // queue writes): a slow answer is not a lost mail, so it gets the
+        // send time-out, not the short one of the dialogue (RFC 5321
+        // suggests ten minutes).
+        waitForResponse(qMax(responseTimeout, sendMessageTimeout));
         return responseCode == 250;
     } catch (const ResponseTimeoutException &) {
         return false;
@@ -513,10 +394,15 @@ void SmtpClient::quit()
 
 void SmtpClient::waitForResponse()
 {
-    // The whole reply has to arrive within the response time-out: a server
-    // that trickles bytes or sends endless continuation lines must not hold
-    // the worker's thread for ever. An endless line is cut off the same way.
-    const QDeadlineTimer deadline(responseTimeout);
+    waitForResponse(responseTimeout);
+}
+
+void SmtpClient::waitForResponse(int msec)
+{
+    // The whole reply has to arrive within the time-out: a server that
+    // trickles bytes or sends endless continuation lines must not hold the
+    // worker's thread for ever. An endless line is cut off the same way.
+    const QDeadlineTimer deadline(msec);
     for (;;) {
         while (socket->canReadLine()) {
             responseText = QString::fromUtf8(socket->readLine());
@@ -565,9 +451,14 @@ void SmtpClient::sendLine(const QString &text, const QString &traceText)
     writeAll(text.toUtf8() + "\r\n");
 }
 
-void SmtpClient::sendData(const QStringList &pieces)
+bool SmtpClient::sendData(const QStringList &pieces)
 {
-    const QByteArray bytes = dataTransparent(pieces);
+    QByteArray bytes;
+    if (!MimeEncoding::smtpData(pieces, &bytes)) {
+        qCWarning(yxaSmtp, "SmtpClient::sendMail() - message too large to send");
+        emit smtpError(ClientError);
+        return false;
+    }
     if (trace) {
         const int dataSize = bytes.size() - dataEndSize;
         int start = 0;
@@ -582,6 +473,7 @@ void SmtpClient::sendData(const QStringList &pieces)
         qCDebug(yxaSmtp, "SmtpClient::trace() C: .");
     }
     writeAll(bytes);
+    return true;
 }
 
 void SmtpClient::writeAll(const QByteArray &bytes)

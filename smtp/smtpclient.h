@@ -15,6 +15,12 @@ class QTcpSocket;
 // credentials, connectToHost(), login() when the server wants it,
 // sendMail(), quit(), destroy.
 //
+// Waiting: each reply gets the response time-out, except the one after the
+// end of the message text, which gets the send time-out (the server may scan
+// the message before it answers). With STARTTLS, a server that sent anything
+// beyond its 220 before the handshake is refused with ServerError: those
+// bytes would otherwise be read as a reply inside TLS.
+//
 // Failures come back as false and, at the points documented for each step,
 // as the synchronous signal smtpError(); the text of the reply that caused
 // it is in getResponseText().
@@ -116,8 +122,10 @@ private:
     void sendLine(const QString &text, const QString &traceText);
     void writeAll(const QByteArray &bytes);
     // Sends the message text (its pieces one after the other) and the "."
-    // line that ends the DATA phase.
-    void sendData(const QStringList &pieces);
+    // line that ends the DATA phase; false (and ClientError) when the
+    // message is too large to send.
+    bool sendData(const QStringList &pieces);
+    void waitForResponse(int msec);
     bool expect(int code);
 
     // A reply line may hold 512 bytes; anything far beyond that is no SMTP server.

@@ -54,6 +54,8 @@ private slots:
     void base64Folding();
     void quotedPrintableFolding_data();
     void quotedPrintableFolding();
+    void quotedPrintableTextKeepsLines_data();
+    void quotedPrintableTextKeepsLines();
     void quotedPrintableEncode_data();
     void quotedPrintableEncode();
     void quotedPrintableDecode_data();
@@ -91,6 +93,16 @@ void MimeRenderTest::completeExample()
 
     QVERIFY2(rendered.contains(dateLine), qPrintable(rendered));
     rendered.replace(dateLine, QStringLiteral("\r\nDate: D\r\n"));
+    // Every message carries an identifier of its own in the sender's domain,
+    // kept when it is rendered again.
+    const QRegularExpression idLine(QStringLiteral("\r\nMessage-ID: <([0-9a-f]{32})@example\\.com>\r\n"));
+    const QString id = idLine.match(rendered).captured(1);
+    QVERIFY2(!id.isEmpty(), qPrintable(rendered));
+    QCOMPARE(idLine.match(message.toString()).captured(1), id);
+    MimeMessage other;
+    other.setSender(new EmailAddress(QStringLiteral("sender@example.com"), QString()));
+    QVERIFY(!other.toString().contains(id));
+    rendered.replace(idLine, QStringLiteral("\r\nMessage-ID: M\r\n"));
     const QStringList lines = {
         QStringLiteral("From: <sender@example.com>"),
         QStringLiteral("To: <to@example.com>"),
@@ -98,6 +110,7 @@ void MimeRenderTest::completeExample()
         QStringLiteral("Reply-To:  <reply@example.com>"),
         QStringLiteral("MIME-Version: 1.0"),
         QStringLiteral("Date: D"),
+        QStringLiteral("Message-ID: M"),
         QStringLiteral("Content-Type: multipart/mixed; boundary=") + b,
         QStringLiteral("Content-Transfer-Encoding: 8bit"),
         QString(),
@@ -171,6 +184,8 @@ void MimeRenderTest::recipientLines()
     const QString rendered = message.toString();
     expected << QStringLiteral("Subject: S") << QStringLiteral("MIME-Version: 1.0");
     QStringList lines = headerLines(rendered);
+    QVERIFY(lines.last().startsWith(QLatin1String("Message-ID: <")));
+    lines.removeLast();
     QVERIFY(lines.last().startsWith(QLatin1String("Date: ")));
     lines.removeLast();
     QCOMPARE(lines, expected);
@@ -401,6 +416,34 @@ void MimeRenderTest::quotedPrintableFolding()
             qPrintable(line));
     }
     QCOMPARE(QuotedPrintable::decode(body), random);
+}
+
+// A text's line breaks stay line breaks; only its long lines get soft ones.
+void MimeRenderTest::quotedPrintableTextKeepsLines_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("CRLF and LF are line breaks") << QByteArray("a\r\nb\nc") << QStringLiteral("a\r\nb\r\nc");
+    QTest::newRow("only the long line wrapped")
+        << QByteArray(70, 'a') + "\nshort\n" + QByteArray(60, 'b')
+        << QString(59, QLatin1Char('a')) + QStringLiteral("=\r\n") + QString(11, QLatin1Char('a'))
+            + QStringLiteral("\r\nshort\r\n") + QString(59, QLatin1Char('b'))
+            + QStringLiteral("=\r\nb");
+    QTest::newRow("blank before a break or the end escaped")
+        << QByteArray("a \r\nb ") << QStringLiteral("a=20\r\nb=20");
+    QTest::newRow("bare CR is data") << QByteArray("a\rb") << QStringLiteral("a=0Db");
+}
+
+void MimeRenderTest::quotedPrintableTextKeepsLines()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, expected);
+
+    MimeText part(QString::fromUtf8(input));
+    part.setEncoding(MimePart::EncodingQuotedPrintable);
+    const QString text = part.toString();
+    QCOMPARE(text.mid(text.indexOf(QLatin1String("\r\n\r\n")) + 4).chopped(4), expected);
 }
 
 void MimeRenderTest::quotedPrintableEncode_data()

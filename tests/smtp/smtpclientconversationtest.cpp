@@ -90,6 +90,7 @@ private slots:
     void conversation();
     void connectionRefused();
     void quitWithoutConnection();
+    void slowReplyToTheMessage();
     void traceHidesSecrets_data();
     void traceHidesSecrets();
 };
@@ -233,6 +234,13 @@ void SmtpClientConversationTest::conversation_data()
         << int(SmtpClient::TlsConnection) << QStringLiteral("connect") << int(Simple) << 300
         << QStringLiteral("connect:0") << QList<int> { E::ConnectionTimeoutError } << 2500;
 
+    QTest::newRow("data sent with the STARTTLS reply: refused before the handshake")
+        << greeting
+            + QStringList { QStringLiteral("C: STARTTLS"),
+                  QStringLiteral("S: 220 go ahead\r\n250 INJECTED") }
+        << int(SmtpClient::TlsConnection) << QStringLiteral("connect quit") << int(Simple) << 300
+        << QStringLiteral("connect:0") << QList<int> { E::ServerError } << 2500;
+
     QTest::newRow("quit against a silent server returns at once")
         << greeting + QStringList { QStringLiteral("C: QUIT"), QStringLiteral("W: 1200") } << tcp
         << QStringLiteral("connect quit") << int(Simple) << 0 << QStringLiteral("connect:1")
@@ -332,6 +340,27 @@ void SmtpClientConversationTest::connectionRefused()
     // Nothing to say goodbye to: no further error.
     client.quit();
     QCOMPARE(spy.count(), 1);
+}
+
+// A server that scans the message answers late; the mail it then accepts
+// must not count as failed.
+void SmtpClientConversationTest::slowReplyToTheMessage()
+{
+    FakeSmtpServer server(greeting + envelope()
+        + QStringList { QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"),
+            QStringLiteral("C: <DATA>"), QStringLiteral("W: 800"), QStringLiteral("S: 250 queued"),
+            QStringLiteral("C: QUIT") });
+    const quint16 port = server.listen();
+    QVERIFY(port != 0);
+    Message m = makeMessage(Simple);
+    SmtpClient client(QStringLiteral("127.0.0.1"), port, SmtpClient::TcpConnection);
+    client.setResponseTimeout(300);
+    client.setSendMessageTimeout(3000);
+    QSignalSpy spy(&client, &SmtpClient::smtpError);
+    QVERIFY(client.connectToHost());
+    QVERIFY(client.sendMail(*m.message));
+    client.quit();
+    QCOMPARE(spy.count(), 0);
 }
 
 void SmtpClientConversationTest::quitWithoutConnection()
