@@ -125,8 +125,9 @@ unsigned DBManager::tokensCount(bool enabled)
     QMutexLocker locker(&mutex);
     if (debugLevel > 0)
         qCDebug(lcCommon, "DBManager::tokensCount(%s)", boolText(enabled));
-    // Deliberately no checkOpenDB(): a closed info database makes the query fail.
-    if (!infoDB.isValid())
+    // Reopened like every other query: with closeInfoDB set, the query before
+    // this one closed it, and a scan must still find the tenants.
+    if (!checkOpenDB(infoDB))
         return 0;
     QSqlQuery query(infoDB);
     unsigned count = 0;
