@@ -36,8 +36,9 @@ QVariant EnviroSettings::value(const QString &key, const QVariant &defaultValue)
 {
     const QString fullKey = group().isEmpty() ? key : group() + QLatin1Char('/') + key;
     const QString envName = enviroKey(fullKey);
-    qCDebug(lcCommon, "EnviroSettings::value() - key: '%s', environment key: %s", qUtf8Printable(fullKey),
-            qUtf8Printable(envName));
+    if (debugLevel > 1)
+        qCDebug(lcCommon, "EnviroSettings::value() - key: '%s', environment key: %s", qUtf8Printable(fullKey),
+                qUtf8Printable(envName));
     const QVariant fallback = environment.contains(envName) ? QVariant(environment.value(envName))
                                                             : QVariant(defaultValue.toString());
     return QSettings::value(key, fallback);

@@ -25,10 +25,16 @@ public:
     QString prefix() const;
     void setPrefix(const QString &prefix);
 
+    // The owner's debug level: each lookup is traced only above 1, as a
+    // plug-in reads some keys on every scan.
+    void setDebugLevel(unsigned char level) { debugLevel = level; }
+    unsigned char getDebugLevel() const { return debugLevel; }
+
 signals:
     void prefixChanged();
 
 private:
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     QString m_prefix;
+    unsigned char debugLevel = 0;
 };

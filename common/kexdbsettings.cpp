@@ -20,17 +20,20 @@ QString likePrefix(const QSqlDatabase &db, const QString &prefix)
     return SqlEscape::string(db, pattern);
 }
 // name -> value of every row the statement returns; empty (and logged) on failure.
-QMap<QString, QVariant> selectPairs(const QSqlDatabase &db, const QString &sql)
+QMap<QString, QVariant> selectPairs(const QSqlDatabase &db, const QString &sql, bool *ok)
 {
     QMap<QString, QVariant> values;
     QSqlQuery query(db);
-    if (query.exec(sql)) {
+    const bool executed = query.exec(sql);
+    if (executed) {
         while (query.next())
             values.insert(query.value(0).toString(), query.value(1));
     } else if (query.lastError().isValid()) {
         qCCritical(lcCommon) << "KexDbSettings::variableGetMultiple - SQL ERROR:";
         qCCritical(lcCommon).noquote() << query.lastError().text();
     }
+    if (ok)
+        *ok = executed;
     return values;
 }
 } // namespace
@@ -120,16 +123,20 @@ bool KexDbSettings::variableDel(const QString &name, bool like)
     return ok;
 }
 
-QMap<QString, QVariant> KexDbSettings::variableGetMultiple(const QStringList &names)
+QMap<QString, QVariant> KexDbSettings::variableGetMultiple(const QStringList &names, bool *ok)
 {
-    if (names.isEmpty())
+    if (names.isEmpty()) {
+        if (ok)
+            *ok = true;
         return {};
-    return selectPairs(db, QStringLiteral("SELECT name, value FROM vars WHERE name IN(%1)")
-                               .arg(SqlEscape::quotedList(db, names)));
+    }
+    return selectPairs(db,
+                       QStringLiteral("SELECT name, value FROM vars WHERE name IN(%1)").arg(SqlEscape::quotedList(db, names)),
+                       ok);
 }
 
-QMap<QString, QVariant> KexDbSettings::variableGetMultiple(const QString &prefix)
+QMap<QString, QVariant> KexDbSettings::variableGetMultiple(const QString &prefix, bool *ok)
 {
-    return selectPairs(db,
-                       QStringLiteral("SELECT name, value FROM vars WHERE name LIKE '%1%'").arg(likePrefix(db, prefix)));
+    return selectPairs(
+        db, QStringLiteral("SELECT name, value FROM vars WHERE name LIKE '%1%'").arg(likePrefix(db, prefix)), ok);
 }

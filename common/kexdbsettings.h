@@ -23,8 +23,10 @@ public:
     bool variableSet(const QString &name, const QVariant &value);
     bool variableSetMultiple(const QMap<QString, QVariant> &values);
     bool variableDel(const QString &name, bool like);
-    QMap<QString, QVariant> variableGetMultiple(const QStringList &names);
-    QMap<QString, QVariant> variableGetMultiple(const QString &prefix);
+    // An empty map means "no such keys" or "the read failed"; callers that
+    // must not act on a failed read pass `ok`, which is false only then.
+    QMap<QString, QVariant> variableGetMultiple(const QStringList &names, bool *ok = nullptr);
+    QMap<QString, QVariant> variableGetMultiple(const QString &prefix, bool *ok = nullptr);
 
 private:
     QSqlDatabase db;

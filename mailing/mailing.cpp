@@ -4,6 +4,7 @@
 #include "sqlescape.h"
 
 #include <QDateTime>
+#include <QMetaMethod>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
@@ -182,9 +183,14 @@ void Mailing::readDatabase()
         qCDebug(lcMailing, "Mailing::processQueue() Queued emails processing..");
     QSqlQuery check(database);
     if (check.exec(kRowsToCheck)) {
-        while (check.next())
-            emit toCheck(check.value(QStringLiteral("mid")).toUInt(),
-                check.value(QStringLiteral("apiID")).toString());
+        while (check.next()) {
+            const uint mid = check.value(QStringLiteral("mid")).toUInt();
+            // Its answer is known, only not yet written: a second answer
+            // would count the delivery again.
+            if (unwritten.contains(mid))
+                continue;
+            emit toCheck(mid, check.value(QStringLiteral("apiID")).toString());
+        }
     }
     if (check.lastError().isValid())
         qCCritical(lcMailing) << "Mailing::processQueue() SQL ERROR:" << check.lastError().text();
@@ -209,6 +215,15 @@ void Mailing::handOut()
 {
     if (debugLevel > 1)
         qCDebug(lcMailing) << "Mailing::processQueue() Stack processing, emails:" << stack.size();
+    // Nobody would ever answer a mail handed out now (an unknown mailing
+    // type): it stays here until a transport is wired.
+    if (ready && !isSignalConnected(QMetaMethod::fromSignal(&Mailing::toSend))) {
+        if (debugLevel)
+            qCWarning(lcMailing,
+                "Mailing::processQueue() - Stack processing (%i): no transport connected",
+                int(stack.size()));
+        return;
+    }
     if (ready) {
         // A pass that hands out only restarts a running timer: a processor
         // that was stopped (or never started) must not start polling by itself.
@@ -289,12 +304,18 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
             if (!unwritten.contains(mid))
                 unwrittenOrder.append(mid);
             unwritten.insert(mid, sql);
-        } else if (answersCheck && status != QLatin1String("queued")) {
-            settled.insert(mid);
-            settledOrder.append(mid);
-            // Late answers come within a request timeout; old entries can go.
-            while (settledOrder.size() > 10000)
-                settled.remove(settledOrder.takeFirst());
+        } else {
+            // Written now: an older outcome kept for this row must not be
+            // applied on top of it (it would count `sent` a second time).
+            if (unwritten.remove(mid))
+                unwrittenOrder.removeOne(mid);
+            if (answersCheck && status != QLatin1String("queued")) {
+                settled.insert(mid);
+                settledOrder.append(mid);
+                // Late answers come within a request timeout; old entries can go.
+                while (settledOrder.size() > 10000)
+                    settled.remove(settledOrder.takeFirst());
+            }
         }
     }
 

@@ -20,7 +20,8 @@ class QTimer;
 // row's status letter, time and identifier.
 //
 // Exactly one mail is out at a time: the next row leaves only after the
-// transport reported the one before. A row that is out is never read into
+// transport reported the one before. While no transport is wired to toSend,
+// nothing is handed out at all. A row that is out is never read into
 // the stack again, so a slow reply cannot make it leave twice.
 //
 // Lives in its worker's thread; the transport is wired by the worker.
@@ -83,7 +84,8 @@ private:
     QList<uint> settledOrder;
     // Outcome updates that failed (the database was away), by row, in the
     // order they were reported. Such a row is still pending in the table;
-    // it is neither read nor sent again until its outcome is written.
+    // it is neither read, sent nor asked about again until its outcome is
+    // written; an outcome written meanwhile replaces the kept one.
     QMap<uint, QString> unwritten;
     QList<uint> unwrittenOrder;
 };

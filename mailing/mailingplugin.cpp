@@ -129,6 +129,12 @@ bool MailingPlugin::start()
     return true;
 }
 
+void MailingPlugin::setDebugLevel(unsigned char level)
+{
+    ServerInterface::setDebugLevel(level);
+    settings->setDebugLevel(level);
+}
+
 void MailingPlugin::stop()
 {
     if (debugLevel)

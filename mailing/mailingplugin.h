@@ -48,6 +48,7 @@ public:
     void stop() override;
     void pause() override;
     void resume() override;
+    void setDebugLevel(unsigned char level) override;
 
     // What the ini file gave, and seams for tests and embedders: the worker
     // poll interval is taken as it is (no 5 s floor) when set here.

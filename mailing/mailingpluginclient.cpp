@@ -218,8 +218,19 @@ void MailingPluginClient::finishSendReply(QNetworkReply *reply, uint mid)
         return;
     }
 
+    QString parseError;
+    const QJsonDocument document = JsonGuard::parse(data, &parseError);
+    if (!parseError.isEmpty()) {
+        // The mail may well have gone out: leaving the row pending would
+        // send it again on every read, so the send counts as failed for good.
+        qCWarning(lcMailing, "MailingPluginClient::replyFinished() - unreadable send reply: %s",
+            qUtf8Printable(parseError));
+        emit sentDone(mid, QStringLiteral("error"));
+        return;
+    }
+
     QString status, email, id, reason;
-    const QJsonArray results = JsonGuard::parse(data).array();
+    const QJsonArray results = document.array();
     for (const QJsonValue &value : results) {
         const QJsonObject result = value.toObject();
         status = result.value(QStringLiteral("status")).toString();

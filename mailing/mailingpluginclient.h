@@ -17,7 +17,8 @@ class QNetworkReply;
 //
 // Send replies report "sent", "queued", "rejected", "invalid" or whatever the
 // API says, "neterror" when the request failed or got no reply within the
-// request timeout, "error" for an empty reply. Info replies report the
+// request timeout, "error" for an empty or unreadable reply (the mail may
+// have left, so it must not be sent again). Info replies report the
 // message's state ("bounced" becomes "bad"); a failed, empty or refused
 // info request reports nothing, so the row simply stays queued and is asked
 // about again later. Only one info request per message identifier is open

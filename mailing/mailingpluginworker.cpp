@@ -18,6 +18,7 @@ std::atomic<uint> MailingPluginWorker::workerCount { 0 };
 namespace {
 const char kMinimalVersion[] = "17.04.04";
 const int kInitialReloadMs = 900000;
+const int kMinReloadSeconds = 10;
 
 QString decodePassword(const QVariant &value)
 {
@@ -183,6 +184,11 @@ void MailingPluginWorker::start()
     mailing = new Mailing(this);
     mailing->setDebugLevel(debugLevel);
     mailing->initDB(database);
+    // Reports stay wired whatever the type: a reply that arrives after a
+    // switch still settles the mail that was out, which otherwise would hold
+    // the queue for good.
+    connect(mandrillClient, &MailingPluginClient::sentDone, mailing, &Mailing::sentReply);
+    connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing, &Mailing::sentReply);
     // A type chosen before start() could not be wired yet.
     if (mailingType == 0 || mailingType == 1)
         connectTransport(mailingType);
@@ -200,10 +206,12 @@ void MailingPluginWorker::start()
     if (mailing->dbConnect()) {
         if (debugLevel > 1)
             qCDebug(lcMailing, "MailingPluginWorker:%u:start() dbConnect SUCCESS", number);
-        mailing->timerStart(timeInterval);
     } else {
         qCWarning(lcMailing, "MailingPluginWorker:%u:start() ERROR dbConnect", number);
     }
+    // Polled even when the database is away now: every pass connects again,
+    // and a worker is never created a second time for its schema.
+    mailing->timerStart(timeInterval);
 
     reloadTimer->start();
 }
@@ -215,11 +223,25 @@ void MailingPluginWorker::loadSettings()
     if (!settings)
         return;
 
+    bool readOk = false;
     const QMap<QString, QVariant> values = settings->variableGetMultiple(QStringList {
         QStringLiteral("mailingType"), QStringLiteral("smtpHost"), QStringLiteral("smtpPort"),
         QStringLiteral("smtpUser"), QStringLiteral("smtpPass"), QStringLiteral("smtpType"),
         QStringLiteral("smtpMethod"), QStringLiteral("mailingUseReplyTo"),
-        QStringLiteral("globalEmail"), QStringLiteral("mailingReloadSettingsInterval") });
+        QStringLiteral("globalEmail"), QStringLiteral("mailingReloadSettingsInterval") },
+        &readOk);
+
+    if (!readOk) {
+        // Nothing is known about the tenant's wishes: falling back to the
+        // defaults could send its mail another way than it chose.
+        qCWarning(lcMailing,
+            "MailingPluginWorker:%u:loadSettings() - settings not read, the current ones stay",
+            number);
+        // Until a first read succeeds there is no transport; ask again soon.
+        if (mailingType == -1 && reloadTimer)
+            reloadTimer->setInterval(kMinReloadSeconds * 1000);
+        return;
+    }
 
     if (values.isEmpty()) {
         if (debugLevel)
@@ -236,7 +258,7 @@ void MailingPluginWorker::loadSettings()
     const int reloadSeconds
         = values.value(QStringLiteral("mailingReloadSettingsInterval"), 60).toInt();
     if (reloadTimer)
-        reloadTimer->setInterval(qMax(reloadSeconds, 10) * 1000);
+        reloadTimer->setInterval(qMax(reloadSeconds, kMinReloadSeconds) * 1000);
 
     SmtpSettings smtp;
     smtp.host = values.value(QStringLiteral("smtpHost")).toString();
@@ -281,14 +303,10 @@ void MailingPluginWorker::connectTransport(signed char type)
         typeConnections << connect(mailing, &Mailing::toSend, mandrillClient,
             &MailingPluginClient::sendMail, Qt::QueuedConnection)
                         << connect(mailing, &Mailing::toCheck, mandrillClient,
-                               &MailingPluginClient::checkMail, Qt::QueuedConnection)
-                        << connect(mandrillClient, &MailingPluginClient::sentDone, mailing,
-                               &Mailing::sentReply);
+                               &MailingPluginClient::checkMail, Qt::QueuedConnection);
     } else {
         typeConnections << connect(mailing, &Mailing::toSend, smtpClient,
-            &MailingPluginSmtpClient::sendMail, Qt::QueuedConnection)
-                        << connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing,
-                               &Mailing::sentReply);
+            &MailingPluginSmtpClient::sendMail, Qt::QueuedConnection);
     }
 }
 

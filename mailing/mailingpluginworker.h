@@ -24,7 +24,9 @@ class QTimer;
 // both transports, reads the tenant's settings from `vars` and wires the
 // processor to the transport that "mailingType" selects; the settings are
 // read again on the reload timer, so a tenant can switch transport or SMTP
-// account without a restart.
+// account without a restart. Both transports' reports stay wired for the
+// worker's life; the type only chooses where mail (and state questions) go.
+// A settings read that fails keeps the settings as they are.
 //
 // Delete it through its thread's finished() signal (deleteLater).
 class MailingPluginWorker : public QObject
@@ -63,7 +65,8 @@ public:
     MailingPluginSmtpClient *smtpTransport() const { return smtpClient; }
     // Period of the settings reload in ms, or -1 before start().
     int reloadInterval() const;
-    // Number of signal connections the current mailing type made.
+    // Number of signal connections the current mailing type made (the
+    // reports, wired once by start(), not counted).
     int transportConnectionCount() const { return typeConnections.size(); }
 
 public slots:

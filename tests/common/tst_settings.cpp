@@ -90,6 +90,26 @@ private slots:
         QVERIFY(log.lines().isEmpty());
     }
 
+    void failedReadIsToldFromNoKeys()
+    {
+        KexDbSettings store(db);
+        bool ok = false;
+        QVERIFY(store.variableGetMultiple(QStringList { QStringLiteral("absent") }, &ok).isEmpty());
+        QVERIFY(ok);
+        ok = false;
+        QVERIFY(store.variableGetMultiple(QStringLiteral("absent"), &ok).isEmpty());
+        QVERIFY(ok);
+
+        KexDbSettings away(MariaDbFixture::connection(QStringLiteral("cmn.vars.away"), QStringLiteral("cmn_vars"),
+                                                      QStringLiteral("cmn_vars"), QStringLiteral("wrong")));
+        LogCapture log;
+        QVERIFY(away.variableGetMultiple(QStringList { QStringLiteral("a") }, &ok).isEmpty());
+        QVERIFY(!ok);
+        ok = true;
+        QVERIFY(away.variableGetMultiple(QStringLiteral("a"), &ok).isEmpty());
+        QVERIFY(!ok);
+    }
+
     void deletion()
     {
         KexDbSettings store(db);
@@ -175,6 +195,17 @@ private slots:
         qunsetenv("MAILINGPLUGIN_INTERVAL");
         qunsetenv("MAILINGPLUGIN_CHECKINTERVAL");
         qunsetenv("MAILINGPLUGIN_CHECKSCHEMASLIMIT");
+    }
+
+    void lookupsTracedOnlyAtDebugLevel()
+    {
+        EnviroSettings settings(QStringLiteral("/nonexistent/x.ini"), QSettings::IniFormat);
+        LogCapture log;
+        for (unsigned char level : { 0, 1, 2 }) {
+            settings.setDebugLevel(level);
+            settings.value(QStringLiteral("checkSchemasLimit"), 1000);
+        }
+        QCOMPARE(log.count(QStringLiteral("EnviroSettings::value() - key: 'checkSchemasLimit'")), 1);
     }
 
     void dataAndLogDirectories()

@@ -335,6 +335,55 @@ private slots:
         QCOMPARE(row.sent, 2u);
     }
 
+    void keptStateAnswerIsNotCountedTwice()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("q@example.test"));
+        QVERIFY(MailTenant::exec(kDb,
+            QStringLiteral("UPDATE emails SET status='Q', apiID='api-k' WHERE mid=%1").arg(mid)));
+        const QString refuse = QStringLiteral(
+            "CREATE TRIGGER emails_refuse BEFORE UPDATE ON emails FOR EACH ROW "
+            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'");
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("DROP TRIGGER IF EXISTS emails_refuse")));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy checks(&mailing, &Mailing::toCheck);
+        pass(mailing);
+        QCOMPARE(checks.count(), 1);
+
+        // The answer cannot be written and is kept; meanwhile the row still
+        // reads as queued.
+        QVERIFY(MailTenant::exec(kDb, refuse));
+        mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("api-k"));
+        pass(mailing);
+        QCOMPARE(checks.count(), 1);
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("DROP TRIGGER emails_refuse")));
+
+        // An answer that does get written replaces the kept one.
+        mailing.sentReply(mid, QStringLiteral("sent"), QStringLiteral("api-k"));
+        pass(mailing);
+        pass(mailing);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, QStringLiteral("S"));
+        QCOMPARE(row.sent, 1u);
+    }
+
+    void noTransportNoHandOut()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        Mailing mailing;
+        mailing.initDB(db);
+        pass(mailing);
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(mailing.outstandingMid(), 0u);
+        QCOMPARE(mailing.stackMids(), QList<uint> { mid });
+        // Once a transport is wired, the waiting mail leaves.
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        QCOMPARE(mailing.outstandingMid(), mid);
+    }
+
     void rowsLeaveOnePerInterval()
     {
         QList<uint> mids;

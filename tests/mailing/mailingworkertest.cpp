@@ -159,7 +159,7 @@ private slots:
         worker.start();
         QCOMPARE(worker.reloadInterval(), periodMs);
         QCOMPARE(worker.getMailingType(), qint8(0));
-        QCOMPARE(worker.transportConnectionCount(), 3);
+        QCOMPARE(worker.transportConnectionCount(), 2);
         QVERIFY(worker.queueProcessor()->isTimerActive());
         QCOMPARE(worker.queueProcessor()->interval(), 10000u);
     }
@@ -233,13 +233,13 @@ private slots:
         worker.setTimeInterval(200);
         worker.start();
         QCOMPARE(worker.getMailingType(), qint8(0));
-        QCOMPARE(worker.transportConnectionCount(), 3);
+        QCOMPARE(worker.transportConnectionCount(), 2);
 
         for (const char *type : { "1", "0", "1", "0" }) {
             QVERIFY(MailTenant::setVar(kDb, "mailingType", type));
             QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
             QCOMPARE(int(worker.getMailingType()), QByteArray(type).toInt());
-            QCOMPARE(worker.transportConnectionCount(), type[0] == '0' ? 3 : 2);
+            QCOMPARE(worker.transportConnectionCount(), type[0] == '0' ? 2 : 1);
         }
         LogCapture log;
         QVERIFY(MailTenant::setVar(kDb, "mailingType", "7"));
@@ -259,6 +259,75 @@ private slots:
         const MailTenant::Row row = MailTenant::row(kDb, mid);
         QCOMPARE(row.sent, 1u);
         QCOMPARE(row.apiID.toString(), QStringLiteral("fake-1"));
+    }
+
+    void switchWhileMailIsOut()
+    {
+        // The API answers the send only after the tenant moved to SMTP.
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 2 }, { "default", true } } } } });
+        QVERIFY(fake.start().isEmpty());
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        const uint first = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.setApiSettings(fake.apiSettings());
+        worker.setTimeInterval(200);
+        worker.start();
+        QTRY_COMPARE_WITH_TIMEOUT(fake.sendCount(), 1, 10000);
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "1"));
+        QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+        QCOMPARE(int(worker.getMailingType()), 1);
+        // Its outcome is written once, and the queue goes on.
+        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, first).status, QStringLiteral("S"), 10000);
+        QCOMPARE(worker.queueProcessor()->outstandingMid(), 0u);
+        QCOMPARE(MailTenant::row(kDb, first).sent, 1u);
+
+        // A mail read under an unknown type waits for a transport, and
+        // leaves once the type is corrected.
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "7"));
+        QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+        const uint second = MailTenant::insertMail(kDb, QStringLiteral("b@example.test"));
+        QTRY_COMPARE_WITH_TIMEOUT(worker.queueProcessor()->stackMids(), QList<uint> { second }, 5000);
+        QTest::qWait(600);
+        QCOMPARE(worker.queueProcessor()->outstandingMid(), 0u);
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, second).status, QStringLiteral("S"), 10000);
+        QCOMPARE(fake.sendCount(), 2);
+        QCOMPARE(MailTenant::row(kDb, first).sent, 1u);
+    }
+
+    void failedSettingsReadKeepsTransport()
+    {
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "1"));
+        QVERIFY(MailTenant::setVar(kDb, "smtpHost", "smtp.tenant.test"));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.start();
+        QCOMPARE(int(worker.getMailingType()), 1);
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("RENAME TABLE vars TO vars_away")));
+        LogCapture log;
+        QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("RENAME TABLE vars_away TO vars")));
+        QCOMPARE(int(worker.getMailingType()), 1);
+        QCOMPARE(worker.getSmtpSettings().host, QStringLiteral("smtp.tenant.test"));
+        QVERIFY(log.contains(QStringLiteral("loadSettings() - settings not read, the current ones stay")));
+    }
+
+    void pollsWhenDatabaseIsAwayAtStart()
+    {
+        MailingPluginWorker worker;
+        worker.setDB(MariaDbFixture::connection(
+            QStringLiteral("worker.test.away"), kDb, kDb, QStringLiteral("wrong")));
+        worker.setTimeInterval(300);
+        LogCapture log;
+        worker.start();
+        QVERIFY(log.contains(QStringLiteral("start() ERROR dbConnect")));
+        // Each pass tries the connection again.
+        QVERIFY(worker.queueProcessor()->isTimerActive());
+        QCOMPARE(worker.queueProcessor()->interval(), 300u);
+        QCOMPARE(worker.reloadInterval(), 10000);
     }
 
     void deliversOnItsThread_data()

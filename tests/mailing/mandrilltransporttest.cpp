@@ -191,8 +191,14 @@ private slots:
                                       << "";
         QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << "error"
                                     << "";
+        // Unreadable: the mail may have left, so it must end, not be sent again.
         QTest::newRow("invalid JSON")
-            << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << ""
+            << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << "error"
+            << "";
+        QTest::newRow("repeated member name")
+            << QJsonValue(FakeMandrill::rawReply(
+                   200, "[{\"status\": \"sent\", \"status\": \"queued\", \"_id\": \"d\"}]"))
+            << "error"
             << "";
         QTest::newRow("empty array") << QJsonValue(FakeMandrill::reply(200, QJsonArray())) << ""
                                      << "";
