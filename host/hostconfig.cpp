@@ -56,6 +56,8 @@ bool HostConfig::load(const QString &fileName, QString *error)
     bool ok = false;
     const int level = settings.value(QStringLiteral("debugLevel"), 0).toString().toInt(&ok);
     debugLevel = ok ? level : 0;
+    const int retry = settings.value(QStringLiteral("infoDBRetry"), 30).toString().toInt(&ok);
+    infoDBRetry = ok && retry > 0 ? retry : 30;
     closeInfoDB = toBool(settings.value(QStringLiteral("closeInfoDB"), QStringLiteral("false")).toString());
     settings.endGroup();
     return true;

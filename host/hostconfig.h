@@ -23,6 +23,9 @@ struct HostConfig
     QStringList plugins { QStringLiteral("mailing"), QStringLiteral("tablora") };
     int debugLevel = 0;
     bool closeInfoDB = false;
+    // Seconds between attempts to reach an information database that does
+    // not answer at start.
+    int infoDBRetry = 30;
 
     // False with a one-line reason when the file is missing or unreadable.
     bool load(const QString &fileName, QString *error);

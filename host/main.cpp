@@ -136,8 +136,9 @@ int main(int argc, char *argv[])
             qInfo("yxa-host: --run-for elapsed, stopping");
             app.quit();
         });
-    app.exec();
+    // Non-zero when the plug-ins, started late, all refused to start.
+    const int code = app.exec();
     host.shutdown();
     qInfo("yxa-host: stopped");
-    return 0;
+    return code;
 }

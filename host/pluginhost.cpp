@@ -5,6 +5,7 @@
 #include "serverinterface.h"
 #include "verinfointerface.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -45,61 +46,117 @@ QSqlDatabase PluginHost::openCentral(const DatabaseConfig &dbConfig, const QStri
 
 bool PluginHost::start(QString *error)
 {
+    for (const QString &name : qAsConst(config.plugins)) {
+        if (!loadPlugin(name, error)) {
+            shutdown();
+            return false;
+        }
+    }
+    if (plugins.empty()) {
+        *error = QStringLiteral("no plug-in started");
+        return false;
+    }
+    if (!config.infoDb.isSet() && !config.kexDb.isSet()) {
+        // Otherwise every plug-in would report its own "Driver not loaded".
+        *error = QStringLiteral("no database configured: name one in [KexDB] (and the tenants' "
+                                "information database in [InfoDB])");
+        shutdown();
+        return false;
+    }
+
     dbManager = std::make_unique<DBManager>();
     dbManager->setDebugLevel(static_cast<unsigned char>(config.debugLevel));
     dbManager->setCloseInfoDB(config.closeInfoDB);
-    if (config.infoDb.isSet()) {
-        dbManager->setInfoDB(openCentral(config.infoDb, QStringLiteral("YXA.InfoDB")));
-        if (!dbManager->isInfoDB())
-            qCWarning(lcHost) << "yxa-host: information database" << config.infoDb.database
-                              << "is not reachable; plug-ins run in single-database mode";
-    }
-    QSqlDatabase kexDb;
     if (config.kexDb.isSet()) {
         kexDb = openCentral(config.kexDb, QStringLiteral("YXA.KEXDB"));
         if (!kexDb.open())
             qCWarning(lcHost) << "yxa-host: KEX database" << config.kexDb.database
                               << "cannot be opened:" << kexDb.lastError().text();
         dbManager->setKexDB(kexDb);
+    } else {
+        qCInfo(lcHost) << "yxa-host: no KEX database configured ([KexDB]); the plug-ins serve "
+                          "the tenants of the information database only";
     }
+    if (config.infoDb.isSet()) {
+        dbManager->setInfoDB(openCentral(config.infoDb, QStringLiteral("YXA.InfoDB")));
+        if (!dbManager->isInfoDB()) {
+            qCWarning(lcHost).nospace().noquote()
+                << "yxa-host: information database \"" << config.infoDb.database
+                << "\" is not reachable; the plug-ins start once it answers (next try in "
+                << config.infoDBRetry << " s)";
+            infoRetryTimer.setInterval(config.infoDBRetry * 1000);
+            connect(&infoRetryTimer, &QTimer::timeout, this, &PluginHost::retryInfoDatabase,
+                Qt::UniqueConnection);
+            infoRetryTimer.start();
+            return true;
+        }
+    }
+    return startPlugins(error);
+}
 
-    for (const QString &name : qAsConst(config.plugins)) {
-        const QString path = QDir(pluginDir).filePath(QStringLiteral("lib%1.so").arg(name));
-        if (!QFileInfo::exists(path)) {
-            *error = QStringLiteral("unknown plug-in '%1' (no %2)").arg(name, path);
-            shutdown();
-            return false;
-        }
-        LoadedPlugin plugin;
-        plugin.name = name;
-        plugin.loader = std::make_unique<QPluginLoader>(path);
-        plugin.instance = plugin.loader->instance();
-        if (!plugin.instance) {
-            *error = QStringLiteral("plug-in '%1' does not load: %2").arg(name, plugin.loader->errorString());
-            shutdown();
-            return false;
-        }
-        auto *server = qobject_cast<ServerInterface *>(plugin.instance);
-        auto *managed = qobject_cast<DatabaseManagerInterface *>(plugin.instance);
-        auto *verInfo = qobject_cast<VerInfoInterface *>(plugin.instance);
-        if (!server || !managed || !verInfo) {
-            *error = QStringLiteral("plug-in '%1' does not implement the host interfaces").arg(name);
-            plugins.push_back(std::move(plugin));
-            shutdown();
-            return false;
-        }
-        plugin.server = server;
-        managed->setDBManager(dbManager.get());
-        server->setDebugLevel(static_cast<unsigned char>(config.debugLevel));
-        server->setDatabase(kexDb);
-        plugin.started = server->start();
-        const QMap<QString, QString> info = verInfo->getVerInfo();
+void PluginHost::retryInfoDatabase()
+{
+    if (!dbManager)
+        return;
+    // No plug-in uses the manager yet, so re-setting the handle is safe; it
+    // opens the database and records whether it answered.
+    dbManager->setInfoDB(dbManager->getInfoDB());
+    if (!dbManager->isInfoDB()) {
+        qCWarning(lcHost).nospace().noquote() << "yxa-host: information database \"" << config.infoDb.database
+                                    << "\" is still not reachable (next try in " << config.infoDBRetry
+                                    << " s)";
+        return;
+    }
+    infoRetryTimer.stop();
+    qCInfo(lcHost).nospace().noquote() << "yxa-host: information database \"" << config.infoDb.database
+                             << "\" answers; starting the plug-ins";
+    QString error;
+    if (!startPlugins(&error)) {
+        qCCritical(lcHost).noquote() << "yxa-host:" << error;
+        QCoreApplication::exit(1);
+    }
+}
+
+bool PluginHost::loadPlugin(const QString &name, QString *error)
+{
+    const QString path = QDir(pluginDir).filePath(QStringLiteral("lib%1.so").arg(name));
+    if (!QFileInfo::exists(path)) {
+        *error = QStringLiteral("unknown plug-in '%1' (no %2)").arg(name, path);
+        return false;
+    }
+    LoadedPlugin plugin;
+    plugin.name = name;
+    plugin.loader = std::make_unique<QPluginLoader>(path);
+    plugin.instance = plugin.loader->instance();
+    if (!plugin.instance) {
+        *error = QStringLiteral("plug-in '%1' does not load: %2").arg(name, plugin.loader->errorString());
+        return false;
+    }
+    plugin.server = qobject_cast<ServerInterface *>(plugin.instance);
+    const bool complete = plugin.server && qobject_cast<DatabaseManagerInterface *>(plugin.instance)
+        && qobject_cast<VerInfoInterface *>(plugin.instance);
+    if (!complete) {
+        *error = QStringLiteral("plug-in '%1' does not implement the host interfaces").arg(name);
+        plugin.server = nullptr;
+    }
+    plugins.push_back(std::move(plugin));
+    return complete;
+}
+
+bool PluginHost::startPlugins(QString *error)
+{
+    for (LoadedPlugin &plugin : plugins) {
+        qobject_cast<DatabaseManagerInterface *>(plugin.instance)->setDBManager(dbManager.get());
+        plugin.server->setDebugLevel(static_cast<unsigned char>(config.debugLevel));
+        plugin.server->setDatabase(kexDb);
+        plugin.started = plugin.server->start();
+        const QMap<QString, QString> info = qobject_cast<VerInfoInterface *>(plugin.instance)->getVerInfo();
         QStringList parts;
         for (auto it = info.cbegin(); it != info.cend(); ++it)
             parts << it.key() + QLatin1Char('=') + it.value();
-        qCInfo(lcHost).noquote() << "yxa-host: plug-in" << name << (plugin.started ? "started" : "did NOT start")
-                                 << "-" << parts.join(QLatin1String(", "));
-        plugins.push_back(std::move(plugin));
+        qCInfo(lcHost).noquote() << "yxa-host: plug-in" << plugin.name
+                                 << (plugin.started ? "started" : "did NOT start") << "-"
+                                 << parts.join(QLatin1String(", "));
     }
 
     bool anyStarted = false;
@@ -117,6 +174,7 @@ bool PluginHost::start(QString *error)
 void PluginHost::shutdown()
 {
     cleanupTimer.stop();
+    infoRetryTimer.stop();
     // Stop everything first, then destroy in reverse order of loading.
     for (LoadedPlugin &plugin : plugins) {
         if (plugin.server && plugin.started)

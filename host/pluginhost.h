@@ -16,6 +16,11 @@ class ServerInterface;
 // Plays the host server's part: one DBManager for everybody, the plug-ins
 // loaded through QPluginLoader and driven through the host interfaces in the
 // order they rely on (setDBManager, setDebugLevel, setDatabase, start).
+//
+// A plug-in decides once, when it starts, whether it serves the tenants of
+// the information database or the KEX database alone. So with an information
+// database configured but not answering, the plug-ins are loaded but started
+// only once it answers; it is tried again every infoDBRetry seconds.
 class PluginHost : public QObject
 {
     Q_OBJECT
@@ -25,7 +30,9 @@ public:
     ~PluginHost() override;
 
     // Loads and starts every configured plug-in. False with a one-line reason
-    // when a plug-in is unknown, does not cast, or none started.
+    // when a plug-in is unknown, does not cast, no database is configured, or
+    // none started. When the start waits for the information database, a
+    // later start in which no plug-in starts ends the application with 1.
     bool start(QString *error);
     // Stops and destroys the plug-ins; safe to call twice.
     void shutdown();
@@ -43,10 +50,15 @@ private:
     };
 
     QSqlDatabase openCentral(const DatabaseConfig &config, const QString &connectionName);
+    bool loadPlugin(const QString &name, QString *error);
+    bool startPlugins(QString *error);
+    void retryInfoDatabase();
 
     HostConfig config;
     QString pluginDir;
     std::unique_ptr<DBManager> dbManager;
     std::vector<LoadedPlugin> plugins;
     QTimer cleanupTimer;
+    QTimer infoRetryTimer;
+    QSqlDatabase kexDb;
 };

@@ -73,6 +73,8 @@ private slots:
         QTest::newRow("bad option") << QStringList { "--no-such-option" } << QString() << 2 << "Unknown option";
         QTest::newRow("bad run-for") << QStringList { "--run-for", "soon" } << "[Host]\n" << 2 << "--run-for";
         QTest::newRow("empty plug-in list") << QStringList() << "[Host]\nplugins=\n" << 1 << "no plug-in started";
+        QTest::newRow("no database") << QStringList() << "[Host]\nplugins=mailing\n" << 1
+                                     << "no database configured: name one in [KexDB]";
     }
 
     void errorExits()
@@ -115,9 +117,50 @@ private slots:
         QVERIFY(!result.err.contains(MariaDbFixture::rootPassword()));
     }
 
+    void waitsForInformationDatabase()
+    {
+        YXA_REQUIRE_MARIADB();
+        const QString info = QStringLiteral("host_late_info");
+        MariaDbFixture::dropDatabase(info);
+        const QString config = writeConfig(
+            QStringLiteral("late.ini"),
+            databaseSection(QStringLiteral("InfoDB"), info)
+                + QStringLiteral("[Host]\nplugins=mailing\ndebugLevel=1\ninfoDBRetry=1\n"));
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("YXA_DATA_DIR"), dir.filePath(QStringLiteral("etc")));
+        process.setProcessEnvironment(env);
+        process.start(hostBinary(), { QStringLiteral("--config"), config, QStringLiteral("--run-for"), QStringLiteral("60") });
+        QVERIFY(process.waitForStarted());
+        QString err;
+        const auto notReachable = [&] {
+            err += QString::fromUtf8(process.readAllStandardError());
+            return err.count(QStringLiteral("information database \"host_late_info\"")) >= 2;
+        };
+        // Tried again and again, and nothing starts meanwhile.
+        QTRY_VERIFY_WITH_TIMEOUT(notReachable(), 20000);
+        QVERIFY2(!err.contains(QStringLiteral("plug-in mailing")), qPrintable(err));
+        QVERIFY(err.contains(QStringLiteral("information database \"host_late_info\" is not reachable")));
+        QVERIFY(err.contains(QStringLiteral("information database \"host_late_info\" is still not reachable")));
+
+        QString error;
+        QVERIFY2(MariaDbFixture::createInfoDatabase(info, &error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromUtf8(process.readAllStandardError()))
+                                     .contains(QStringLiteral("plug-in mailing started")),
+                                 20000);
+        QVERIFY2(err.contains(QStringLiteral("MailingPlugin - is info db: YES")), qPrintable(err));
+        QVERIFY(!err.contains(QStringLiteral("Driver not loaded")));
+        process.terminate();
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 0);
+        MariaDbFixture::dropDatabase(info);
+    }
+
     void sigtermStopsCleanly()
     {
-        const QString config = writeConfig(QStringLiteral("sig.ini"), QStringLiteral("[Host]\nplugins=mailing\n"));
+        const QString config = writeConfig(QStringLiteral("sig.ini"),
+                                           databaseSection(QStringLiteral("KexDB"), QStringLiteral("host_kex"))
+                                               + QStringLiteral("[Host]\nplugins=mailing\n"));
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("YXA_DATA_DIR"), dir.filePath(QStringLiteral("etc")));
