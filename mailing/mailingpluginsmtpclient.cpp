@@ -4,6 +4,7 @@
 #include "jsonguard.h"
 #include "mailinglogging.h"
 #include "mimeattachment.h"
+#include "mimehtml.h"
 #include "mimemessage.h"
 #include "mimetext.h"
 
@@ -55,28 +56,35 @@ QString statusFor(int e)
 }
 
 // SMTP servers refuse lines over 998 octets (RFC 5321, 4.5.3.1.6); such a
-// body goes out quoted-printable, which folds it.
-bool hasOverlongLine(const QByteArray &text)
+// body goes out quoted-printable, which folds it. Counted in the UTF-8 that
+// is sent, where a byte that was no UTF-8 has become three, and with CR and
+// LF alike ending a line, as they do on the wire.
+bool hasOverlongLine(const QByteArray &utf8)
 {
-    int start = 0;
-    while (start < text.size()) {
-        int end = text.indexOf('\n', start);
-        if (end < 0)
-            end = text.size();
-        if (end - start > 998)
+    int length = 0;
+    for (const char c : utf8) {
+        if (c == '\n' || c == '\r')
+            length = 0;
+        else if (++length > 998)
             return true;
-        start = end + 1;
     }
     return false;
 }
 
-// "type/subtype", optionally followed by parameters, short enough for
-// its header line.
+// The test the Mandrill transport uses to send a body as "html": any tag.
+bool looksLikeHtml(const QString &text)
+{
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    return tag.match(text).hasMatch();
+}
+
+// "type/subtype", optionally followed by parameters, all ASCII (a header
+// carries no raw 8-bit text) and short enough for its header line.
 bool isMediaType(const QString &type)
 {
     static const QRegularExpression mediaType(QStringLiteral(
         "^[A-Za-z0-9][A-Za-z0-9!#$&^_.+-]{0,126}/[A-Za-z0-9][A-Za-z0-9!#$&^_.+-]{0,126}"
-        "(;[^\\r\\n]*)?\\z"));
+        "(;[\\t\\x20-\\x7e]*)?\\z"));
     return type.size() <= 900 && mediaType.match(type).hasMatch();
 }
 
@@ -183,10 +191,12 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
     // declared first so that they outlive it.
     EmailAddress replyTo(from, QString());
     const int nul = body.indexOf('\0');
-    const QByteArray text = nul < 0 ? body : body.left(nul);
-    MimeText textPart(QString::fromUtf8(text));
-    if (hasOverlongLine(text))
-        textPart.setEncoding(MimePart::EncodingQuotedPrintable);
+    const QString text = QString::fromUtf8(nul < 0 ? body : body.left(nul));
+    // Both transports show a body with a tag as HTML.
+    const std::unique_ptr<MimeText> textPart
+        = looksLikeHtml(text) ? std::make_unique<MimeHtml>(text) : std::make_unique<MimeText>(text);
+    if (hasOverlongLine(text.toUtf8()))
+        textPart->setEncoding(MimePart::EncodingQuotedPrintable);
     std::vector<std::unique_ptr<MimeAttachment>> attachments;
 
     MimeMessage message(true);
@@ -195,7 +205,7 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
         message.setReplyTo(&replyTo);
     message.addRecipient(new EmailAddress(to, QString()), MimeMessage::To);
     message.setSubject(subject);
-    message.addPart(&textPart);
+    message.addPart(textPart.get());
 
     if (!mailData.isEmpty()) {
         QString parseError;

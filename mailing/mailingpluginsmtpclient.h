@@ -13,6 +13,11 @@
 // one status word through sentDone() ("sent", "error", "neterror", "bad",
 // "invalid" or "rejected"), always with an empty identifier.
 //
+// The body goes out as text/html when it holds a tag (the test the Mandrill
+// transport applies), otherwise as text/plain; quoted-printable when one of
+// its lines would be longer than SMTP carries. Message-ID and Date come from
+// the MIME model.
+//
 // Each call is self-contained: a fresh SmtpClient and MimeMessage, connect,
 // log in when a user and password are set, send, quit; everything is
 // released before the call returns. sendMail() blocks the calling thread

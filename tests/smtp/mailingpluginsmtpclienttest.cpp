@@ -250,6 +250,7 @@ void MailingPluginSmtpClientTest::delivery_data()
     QTest::addColumn<QByteArray>("mailData");
     QTest::addColumn<QStringList>("attachments"); // "name|type|size" as read back
     QTest::addColumn<bool>("parseError");
+    QTest::addColumn<QString>("textType");
 
     const QByteArray pdf = "%PDF-1.4\n" + QByteArray(3000, '\x9c') + "\n%%EOF\n";
     const QByteArray three = attachmentsDocument({
@@ -258,21 +259,36 @@ void MailingPluginSmtpClientTest::delivery_data()
         attachment(QStringLiteral("b.bin"), QString(), QByteArray("\x00\x01\x02", 3)),
     });
 
+    const QString plain = QStringLiteral("text/plain");
+    const QString html = QStringLiteral("text/html");
     QTest::newRow("plain") << false << QByteArray("Hello\n.\nBye") << QByteArray() << QStringList()
-                           << false;
+                           << false << plain;
     QTest::newRow("reply-to mode")
-        << true << QByteArray("Hello") << QByteArray() << QStringList() << false;
+        << true << QByteArray("Hello") << QByteArray() << QStringList() << false << plain;
     QTest::newRow("attachments: without content skipped, without type default")
         << false << QByteArray("see\x00hidden", 10) << three
         << QStringList { QStringLiteral("a.pdf|application/pdf|%1").arg(pdf.size()),
                QStringLiteral("b.bin|application/octet-stream|3") }
-        << false;
+        << false << plain;
     QTest::newRow("broken mail data document costs only the attachments")
         << false << QByteArray("Hello") << QByteArray("{\"attachments\": [") << QStringList()
-        << true;
+        << true << plain;
     QTest::newRow("line over 998 octets")
         << false << QByteArray("<html>") + QByteArray(3000, 'h') + QByteArray("</html>\nnext")
-        << QByteArray() << QStringList() << false;
+        << QByteArray() << QStringList() << false << html;
+    QTest::newRow("a tag makes it HTML, a lone '<' does not")
+        << false << QByteArray("<p>Dobr\xc3\xbd <b>de\xc5\x88</b></p>\n") << QByteArray()
+        << QStringList() << false << html;
+    QTest::newRow("lone less-than sign") << false << QByteArray("1 < 2") << QByteArray()
+                                         << QStringList() << false << plain;
+    QTest::newRow("bytes that are no UTF-8 counted as sent")
+        << false << QByteArray(880, '\xe9') + "\nnext" << QByteArray() << QStringList() << false
+        << plain;
+    QTest::newRow("a type with non-ASCII parameters goes out as octet stream")
+        << false << QByteArray("x")
+        << attachmentsDocument({ attachment(QStringLiteral("c.pdf"),
+               QStringLiteral("application/pdf; name=\"Objedn\u00e1vka.pdf\""), "%PDF") })
+        << QStringList { QStringLiteral("c.pdf|application/octet-stream|4") } << false << plain;
 }
 
 void MailingPluginSmtpClientTest::delivery()
@@ -282,6 +298,7 @@ void MailingPluginSmtpClientTest::delivery()
     QFETCH(QByteArray, mailData);
     QFETCH(QStringList, attachments);
     QFETCH(bool, parseError);
+    QFETCH(QString, textType);
 
     SmtpTest::Server server;
     const QString error = server.start(SmtpTest::Server::Plain, QString());
@@ -318,8 +335,18 @@ void MailingPluginSmtpClientTest::delivery()
     QCOMPARE(parsed.value(QLatin1String("subject")).toString(), QStringLiteral("Order"));
     QCOMPARE(parsed.value(QLatin1String("defects")).toArray(), QJsonArray());
 
+    // Every line within what SMTP carries, counted in octets as received.
+    for (const QByteArray &line : server.eml(1).split('\n'))
+        QVERIFY2(line.size() <= 999, line.left(80).constData());
+    // Every mail has its own identifier, in the sender's domain.
+    QVERIFY(QRegularExpression(QStringLiteral("\r\nMessage-ID: <[0-9a-f]{32}@%1>\r\n")
+                                   .arg(QRegularExpression::escape(sender.section('@', 1))))
+                .match(QString::fromUtf8(server.eml(1)))
+                .hasMatch());
+
     const QJsonArray parts = parsed.value(QLatin1String("parts")).toArray();
     QCOMPARE(parts.size(), 1 + attachments.size());
+    QCOMPARE(parts.at(0).toObject().value(QLatin1String("content_type")).toString(), textType);
     const int nul = body.indexOf('\0');
     QCOMPARE(parts.at(0).toObject().value(QLatin1String("text")).toString(),
         QString::fromUtf8(nul < 0 ? body : body.left(nul)) + QLatin1Char('\n'));

@@ -136,25 +136,39 @@ void MimeParseTest::longHeadersFitSmtpLines_data()
     QTest::addColumn<QString>("subject");
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<int>("headerEncoding");
+    QTest::addColumn<QString>("contentType");
 
     const int eightBit = MimePart::Encoding8Bit;
+    const QString pdf = QStringLiteral("application/pdf");
     QStringList words;
     for (int i = 0; i < 200; ++i)
         words << QStringLiteral("slovo%1").arg(i);
     const QString manyWords = words.join(QLatin1Char(' '));
     QTest::newRow("ascii subject of many words")
-        << manyWords << QStringLiteral("a.pdf") << eightBit;
+        << manyWords << QStringLiteral("a.pdf") << eightBit << pdf;
     QTest::newRow("ascii subject without a blank")
-        << QString(1500, QLatin1Char('x')) << QStringLiteral("a.pdf") << eightBit;
+        << QString(1500, QLatin1Char('x')) << QStringLiteral("a.pdf") << eightBit << pdf;
     QTest::newRow("quoted-printable subject")
         << QStringLiteral("Objednávka: ") + manyWords << QStringLiteral("a.pdf")
-        << int(MimePart::EncodingQuotedPrintable);
+        << int(MimePart::EncodingQuotedPrintable) << pdf;
     QTest::newRow("long ascii file name")
         << QStringLiteral("PDF") << QString(1200, QLatin1Char('n')) + QStringLiteral(".pdf")
-        << eightBit;
+        << eightBit << pdf;
     QTest::newRow("long slovak file name")
         << QStringLiteral("PDF")
-        << QStringLiteral("Objednávka-").repeated(60) + QStringLiteral("štvrtok.pdf") << eightBit;
+        << QStringLiteral("Objednávka-").repeated(60) + QStringLiteral("štvrtok.pdf") << eightBit
+        << pdf;
+    QStringList parameters;
+    for (int i = 0; i < 120; ++i)
+        parameters << QStringLiteral("x-p%1=value%1").arg(i);
+    QTest::newRow("content type with many parameters")
+        << QStringLiteral("PDF") << QStringLiteral("a.pdf") << eightBit
+        << pdf + QStringLiteral("; ") + parameters.join(QStringLiteral("; "));
+    // Fewer than 998 characters, more than 998 octets.
+    QTest::newRow("content type parameter counted in octets")
+        << QStringLiteral("PDF") << QStringLiteral("a.pdf") << eightBit
+        << pdf + QStringLiteral("; x-note=\"") + QStringLiteral("poznámka ").repeated(100)
+            + QStringLiteral("end\"");
 }
 
 void MimeParseTest::longHeadersFitSmtpLines()
@@ -162,6 +176,7 @@ void MimeParseTest::longHeadersFitSmtpLines()
     QFETCH(QString, subject);
     QFETCH(QString, fileName);
     QFETCH(int, headerEncoding);
+    QFETCH(QString, contentType);
 
     MimeMessage message;
     message.setHeaderEncoding(MimePart::Encoding(headerEncoding));
@@ -171,7 +186,7 @@ void MimeParseTest::longHeadersFitSmtpLines()
     MimeText text(QStringLiteral("x"));
     message.addPart(&text);
     MimeAttachment attachment(QByteArray("%PDF-1.4"), fileName);
-    attachment.setContentType(QStringLiteral("application/pdf"));
+    attachment.setContentType(contentType);
     message.addPart(&attachment);
 
     const QByteArray wire = message.toString().toUtf8();
@@ -187,6 +202,7 @@ void MimeParseTest::longHeadersFitSmtpLines()
     QCOMPARE(parts.size(), 2);
     const QJsonObject second = parts.at(1).toObject();
     QCOMPARE(second.value(QLatin1String("filename")).toString(), fileName);
+    QCOMPARE(second.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
     QCOMPARE(second.value(QLatin1String("defects")).toArray(), QJsonArray());
 }
 
