@@ -14,9 +14,11 @@ double cellNumber(const RptFieldObject *cell)
 
 void RptCrossTabMatrix::build(RptCrossTabObject *tab)
 {
-    qDeleteAll(tab->fields);
-    tab->fields.clear();
-    tab->elements.clear();
+    tab->buildMatrix();
+}
+
+void RptCrossTabMatrix::fillCells(RptCrossTabObject *tab)
+{
     const int cols = tab->colCount();
     const int rows = tab->rowCount();
     if (cols <= 0 || rows <= 0)
@@ -36,6 +38,8 @@ void RptCrossTabMatrix::build(RptCrossTabObject *tab)
             cell->setObjectName(QStringLiteral("f%1%2").arg(c).arg(r));
             cell->rect = QRect(left, area.top() + r * tab->rowHeight(), widths.at(c), tab->rowHeight());
             left += widths.at(c);
+            // Cells look like the cross-tab field: its font, colours, sides
+            // and format, so the template styles the whole table in one place.
             if (owner) {
                 cell->parent = owner->parent;
                 cell->font = owner->font;
@@ -71,7 +75,7 @@ void RptCrossTabMatrix::build(RptCrossTabObject *tab)
 
 bool RptCrossTabMatrix::isBuilt(const RptCrossTabObject *tab)
 {
-    return !tab->fields.isEmpty();
+    return tab->isMatrixBuilt();
 }
 
 int RptCrossTabMatrix::cellRow(const RptCrossTabObject *tab, const RptFieldObject *cell)
@@ -86,17 +90,9 @@ int RptCrossTabMatrix::cellCol(const RptCrossTabObject *tab, const RptFieldObjec
     return i < 0 || tab->colCount() <= 0 ? -1 : i % tab->colCount();
 }
 
-int RptCrossTabMatrix::sectionSize(const RptCrossTabObject *tab)
+int RptCrossTabMatrix::part(const RptCrossTabObject *tab, int row)
 {
-    const int v = tab->visibleRowCount();
-    if (v <= 0)
-        return 0;
-    return v + (tab->isHeaderVisible() ? 1 : 0) + (tab->isSubTotalVisible() ? 1 : 0);
-}
-
-int RptCrossTabMatrix::section(const RptCrossTabObject *tab, int row)
-{
-    const int size = sectionSize(tab);
+    const int size = tab->rowsPerPart();
     return size <= 0 ? 0 : row / size;
 }
 
@@ -106,7 +102,7 @@ RptCrossTabMatrix::Role RptCrossTabMatrix::rowRole(const RptCrossTabObject *tab,
     if (tab->isTotalByColumnVisible() && row == rows - 1)
         return Total;
     const int last = rows - 1 - (tab->isTotalByColumnVisible() ? 1 : 0);
-    const int size = sectionSize(tab);
+    const int size = tab->rowsPerPart();
     const int pos = size <= 0 ? row : row % size;
     if (tab->isHeaderVisible() && pos == 0)
         return Header;
@@ -119,11 +115,11 @@ int RptCrossTabMatrix::dataRow(const RptCrossTabObject *tab, int row)
 {
     if (rowRole(tab, row) != Data)
         return -1;
-    const int size = sectionSize(tab);
+    const int size = tab->rowsPerPart();
     const int header = tab->isHeaderVisible() ? 1 : 0;
     if (size <= 0)
         return row - header;
-    return section(tab, row) * tab->visibleRowCount() + row % size - header;
+    return part(tab, row) * tab->dataRowsPerPart() + row % size - header;
 }
 
 bool RptCrossTabMatrix::isHeaderCell(const RptCrossTabObject *tab, const RptFieldObject *cell)
@@ -170,7 +166,7 @@ QString RptCrossTabMatrix::total(const RptCrossTabObject *tab, const RptFieldObj
         for (int r = 0; r < rows; ++r) {
             if (rowRole(tab, r) != Data)
                 continue;
-            if (role == Subtotal && section(tab, r) != section(tab, row))
+            if (role == Subtotal && part(tab, r) != part(tab, row))
                 continue;
             sum += cellNumber(tab->fields.value(r * cols + col));
         }

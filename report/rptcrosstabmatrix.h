@@ -8,21 +8,24 @@ class RptFieldObject;
 // The grid of generated cells that a cross-tab field expands into, and the
 // role of each cell in it.
 //
-// The rows form sections: an optional header row, up to visibleRowCount()
-// data rows and an optional subtotal row; the optional total row closes the
-// matrix. This is the arrangement that RptCrossTabObject::setRowCount counts
-// (one header and one subtotal row per visibleRowCount data rows), so every
-// data row the caller announced gets a row of its own. Pages still hold
-// visibleRowCount grid rows each, which is what parts() counts.
+// The rows form parts of RptCrossTabObject::rowsPerPart() rows, one part per
+// printed page: an optional header row, the part's data rows and an optional
+// subtotal row over just those data rows; the optional total row closes the
+// matrix. RptCrossTabObject::setRowCount counts the rows the same way, so
+// every data row the caller announced gets a row of its own and parts()
+// is the number of pages the table needs.
 class RptCrossTabMatrix
 {
 public:
     enum Role { Data, Header, Subtotal, Total };
 
     // Replaces the cells of the cross-tab with a fresh grid (none when
-    // colCount or rowCount is 0). Cells are labels named "f<col><row>",
-    // shifted by the owner field's left edge.
+    // colCount or rowCount is 0); same as RptCrossTabObject::buildMatrix.
     static void build(RptCrossTabObject *tab);
+    // The cells of a fresh grid, for buildMatrix (which has removed the old
+    // ones). Cells are labels named "f<col><row>", shifted by the owner
+    // field's left edge.
+    static void fillCells(RptCrossTabObject *tab);
     static bool isBuilt(const RptCrossTabObject *tab);
 
     static int cellRow(const RptCrossTabObject *tab, const RptFieldObject *cell);
@@ -39,6 +42,6 @@ public:
     static QString total(const RptCrossTabObject *tab, const RptFieldObject *cell);
 
 private:
-    static int sectionSize(const RptCrossTabObject *tab);
-    static int section(const RptCrossTabObject *tab, int row);
+    // The part (printed page of the table) a matrix row belongs to.
+    static int part(const RptCrossTabObject *tab, int row);
 };

@@ -1,6 +1,7 @@
 #include "rptcrosstabobject.h"
 
 #include "rptcolor.h"
+#include "rptcrosstabmatrix.h"
 #include "rptfieldobject.h"
 
 namespace {
@@ -95,24 +96,42 @@ int RptCrossTabObject::visibleRowCount() const
     return owner->rect.height() / m_rowHeight;
 }
 
-void RptCrossTabObject::setRowCount(int n)
+int RptCrossTabObject::dataRowsPerPart() const
 {
     const int v = visibleRowCount();
-    m_rowCount = n;
+    if (v <= 0)
+        return 0;
+    // A page too low for its header and subtotal still shows one data row.
+    return qMax(1, v - (m_headerVisible ? 1 : 0) - (m_subTotalVisible ? 1 : 0));
+}
+
+int RptCrossTabObject::rowsPerPart() const
+{
+    const int d = dataRowsPerPart();
+    if (d <= 0)
+        return qMax(0, m_rowCount - (m_totalByColVisible ? 1 : 0));
+    return d + (m_headerVisible ? 1 : 0) + (m_subTotalVisible ? 1 : 0);
+}
+
+void RptCrossTabObject::setRowCount(int n)
+{
+    const int d = dataRowsPerPart();
+    const int dataParts = n <= 0 ? 0 : (d <= 0 ? 1 : ceilDiv(n, d));
+    m_rowCount = qMax(0, n);
     if (m_subTotalVisible)
-        m_rowCount += ceilDiv(n, v);
+        m_rowCount += dataParts;
     if (m_headerVisible)
-        m_rowCount += ceilDiv(n, v);
+        m_rowCount += dataParts;
     if (m_totalByColVisible)
         m_rowCount += 1;
 }
 
 int RptCrossTabObject::parts() const
 {
-    const int v = visibleRowCount();
-    if (v == 0)
+    const int size = rowsPerPart();
+    if (visibleRowCount() <= 0 || size <= 0)
         return 1;
-    return ceilDiv(m_rowCount, v);
+    return qMax(1, ceilDiv(m_rowCount, size));
 }
 
 void RptCrossTabObject::addField(RptFieldObject *field)
@@ -121,39 +140,40 @@ void RptCrossTabObject::addField(RptFieldObject *field)
     fields.append(field);
 }
 
-// The matrix, its cell roles and totals are laid out by the drawing side;
-// these bodies are placeholders until it takes them over.
 void RptCrossTabObject::buildMatrix()
 {
     clearFields();
+    RptCrossTabMatrix::fillCells(this);
+    m_matrixBuilt = true;
 }
 
-int RptCrossTabObject::fieldRow(RptFieldObject *, bool) const
+int RptCrossTabObject::fieldRow(RptFieldObject *field, bool raw) const
 {
-    return 0;
+    const int row = RptCrossTabMatrix::cellRow(this, field);
+    return raw || row < 0 ? row : RptCrossTabMatrix::dataRow(this, row);
 }
 
-int RptCrossTabObject::fieldCol(RptFieldObject *) const
+int RptCrossTabObject::fieldCol(RptFieldObject *field) const
 {
-    return 0;
+    return RptCrossTabMatrix::cellCol(this, field);
 }
 
-bool RptCrossTabObject::isHeaderField(RptFieldObject *) const
+bool RptCrossTabObject::isHeaderField(RptFieldObject *field) const
 {
-    return false;
+    return RptCrossTabMatrix::isHeaderCell(this, field);
 }
 
-bool RptCrossTabObject::isTotalField(RptFieldObject *) const
+bool RptCrossTabObject::isTotalField(RptFieldObject *field) const
 {
-    return false;
+    return RptCrossTabMatrix::isTotalCell(this, field);
 }
 
-QString RptCrossTabObject::header(RptFieldObject *) const
+QString RptCrossTabObject::header(RptFieldObject *field) const
 {
-    return QString();
+    return RptCrossTabMatrix::header(this, field);
 }
 
-QString RptCrossTabObject::total(RptFieldObject *) const
+QString RptCrossTabObject::total(RptFieldObject *field) const
 {
-    return QString();
+    return RptCrossTabMatrix::total(this, field);
 }

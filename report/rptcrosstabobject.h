@@ -22,8 +22,14 @@ struct RptTabElement
 };
 
 // The table that a "crossTab" field expands into at print time. Its
-// parameters are attributes of the field's own element; the matrix of cells
-// (buildMatrix, totals, paging) belongs to the layout and drawing side.
+// parameters are attributes of the field's own element. The cells are built
+// and classified by RptCrossTabMatrix; the operations here are the caller's
+// view of them.
+//
+// The rows come in parts, one part per printed page: an optional header
+// row, the data rows that fit (visibleRowCount less the header and subtotal
+// rows, at least one) and an optional subtotal row closing that page's data
+// rows. The optional total row closes the whole matrix.
 class RptCrossTabObject
 {
 public:
@@ -62,9 +68,15 @@ public:
     void setProcessedCount(int n) { m_processedCount = n; }
     bool isMatrixBuilt() const { return m_matrixBuilt; }
     int visibleRowCount() const;
+    // Data rows of one part; 0 when the table does not page (no visible rows).
+    int dataRowsPerPart() const;
+    // Grid rows of one part (header, data and subtotal rows).
+    int rowsPerPart() const;
     int parts() const;
 
     void buildMatrix();
+    // The cell's data row (0-based, -1 for header, subtotal and total rows),
+    // or with raw its row in the matrix; -1 for a field that is no cell.
     int fieldRow(RptFieldObject *field, bool raw = false) const;
     int fieldCol(RptFieldObject *field) const;
     bool isHeaderField(RptFieldObject *field) const;

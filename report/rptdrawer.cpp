@@ -17,6 +17,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QtCharts/QChart>
 #include <QtCharts/QLegend>
 
@@ -27,10 +28,24 @@ namespace {
 const QColor kOpaqueWhite(255, 255, 255, 255);
 
 // A colour that paints nothing: a missing attribute (invalid) or alpha 0,
-// which templates write to switch a side or a background off.
+// which templates write to switch a background off.
 bool isOff(const QColor &c)
 {
     return !c.isValid() || c.alpha() == 0;
+}
+
+// Side colours only switch a side on or off. Templates switch a side off
+// with white, opaque or transparent; a template that says nothing about a
+// side (no attribute) keeps its frame.
+bool isSideOn(const QColor &c)
+{
+    return !c.isValid() || (c.alpha() != 0 && c != kOpaqueWhite);
+}
+
+// Sides, shapes and lines without a border colour are drawn black.
+QColor outlineColor(const RptFieldObject *field)
+{
+    return field->borderColor.isValid() ? field->borderColor : QColor(Qt::black);
 }
 
 bool isBoxType(RptName::FieldType t)
@@ -52,10 +67,13 @@ bool isBoxType(RptName::FieldType t)
     }
 }
 
-QString cssColor(const QColor &c, const char *whenOff)
+// whenInvalid stands in for a missing attribute: what the painter uses then.
+QString cssColor(const QColor &c, const char *whenInvalid)
 {
-    if (isOff(c))
-        return QLatin1String(whenOff);
+    if (!c.isValid())
+        return QLatin1String(whenInvalid);
+    if (c.alpha() == 0)
+        return QStringLiteral("transparent");
     if (c.alpha() == 255)
         return c.name();
     return QStringLiteral("rgba(%1,%2,%3,%4)")
@@ -65,11 +83,88 @@ QString cssColor(const QColor &c, const char *whenOff)
         .arg(QString::number(c.alphaF(), 'f', 3));
 }
 
+// A side as the painter draws it: in the field's border colour when on.
+QString sideCss(const RptFieldObject *field, const QColor &side)
+{
+    return isSideOn(side) ? cssColor(outlineColor(field), "#000000") : QStringLiteral("transparent");
+}
+
 QString escapeHtmlText(const QString &text)
 {
     QString s = text.toHtmlEscaped();
     s.replace(QLatin1Char('\n'), QLatin1String("<br>"));
     return s;
+}
+
+// Text of a rich-text fragment that the engine has to evaluate.
+const QRegularExpression &richVariable()
+{
+    static const QRegularExpression re(QStringLiteral("\\[\\D.*?]|<.*?>"),
+                                       QRegularExpression::DotMatchesEverythingOption);
+    return re;
+}
+
+// Whether a value carries a <body> element, and then its inner part; a
+// value without one is plain text.
+bool bodyPart(const QString &value, QString *body)
+{
+    const int bodyStart = value.indexOf(QLatin1String("<body"));
+    const int bodyEnd = value.indexOf(QLatin1String("</body>"));
+    if (bodyStart < 0 || bodyEnd <= bodyStart)
+        return false;
+    const int open = value.indexOf(QLatin1Char('>'), bodyStart);
+    if (open < 0 || open > bodyEnd)
+        return false;
+    *body = value.mid(open + 1, bodyEnd - open - 1);
+    return true;
+}
+
+// Character references of a text run of the template's HTML, so a run
+// reads as the text document reads it ("&lt;SUM([q])&gt;" is a formula).
+QString decodeEntities(const QString &run)
+{
+    static const QHash<QString, QChar> named {
+        {QStringLiteral("lt"), QLatin1Char('<')},   {QStringLiteral("gt"), QLatin1Char('>')},
+        {QStringLiteral("amp"), QLatin1Char('&')},  {QStringLiteral("quot"), QLatin1Char('"')},
+        {QStringLiteral("apos"), QLatin1Char('\'')}, {QStringLiteral("nbsp"), QChar(0xa0)}};
+    QString out;
+    out.reserve(run.size());
+    for (int i = 0; i < run.size(); ++i) {
+        const int semi = run.at(i) == QLatin1Char('&') ? run.indexOf(QLatin1Char(';'), i + 1) : -1;
+        if (semi < 0 || semi - i > 10) {
+            out += run.at(i);
+            continue;
+        }
+        const QString name = run.mid(i + 1, semi - i - 1);
+        bool ok = false;
+        uint code = 0;
+        if (name.startsWith(QLatin1String("#x")) || name.startsWith(QLatin1String("#X")))
+            code = name.mid(2).toUInt(&ok, 16);
+        else if (name.startsWith(QLatin1Char('#')))
+            code = name.mid(1).toUInt(&ok, 10);
+        if (ok && code > 0 && code <= 0x10ffff) {
+            out += QString::fromUcs4(&code, 1);
+        } else if (named.contains(name)) {
+            out += named.value(name);
+        } else {
+            out += run.at(i);
+            continue;
+        }
+        i = semi;
+    }
+    return out;
+}
+
+// Where the next tag (or comment) of an HTML text starts; a '<' that no
+// name, '/' or '!' follows is text, as the HTML parser reads it.
+int nextTag(const QString &html, int from)
+{
+    for (int i = html.indexOf(QLatin1Char('<'), from); i >= 0; i = html.indexOf(QLatin1Char('<'), i + 1)) {
+        const QChar next = i + 1 < html.size() ? html.at(i + 1) : QChar();
+        if (next.isLetter() || next == QLatin1Char('/') || next == QLatin1Char('!'))
+            return i;
+    }
+    return -1;
 }
 
 } // namespace
@@ -242,9 +337,7 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
             htmlLabel(field, bandTop, escapeHtmlText(labelText(field)));
             break;
         case RptName::TextRich:
-            // Rich text is HTML by intent; only its variables are filled in.
-            htmlLabel(field, bandTop, m_engine->sectionField(field->parent, field->value, true, false,
-                                                             field->formatString));
+            htmlLabel(field, bandTop, richTextHtml(field));
             break;
         case RptName::Image:
             htmlImage(field, bandTop, fieldPicture(field));
@@ -307,15 +400,14 @@ void RptDrawer::drawBox(RptFieldObject *field, const QRect &r, const QPen &pen)
     const QColor &bg = field->backgroundColor;
     if (!isOff(bg) && bg != kOpaqueWhite)
         m_painter->fillRect(r.adjusted(1, 1, -1, -1), bg);
-    auto sideOn = [](const QColor &c) { return !isOff(c) && c != kOpaqueWhite; };
-    const bool top = sideOn(field->borderTop);
-    const bool bottom = sideOn(field->borderBottom);
-    const bool left = sideOn(field->borderLeft);
-    const bool right = sideOn(field->borderRight);
+    const bool top = isSideOn(field->borderTop);
+    const bool bottom = isSideOn(field->borderBottom);
+    const bool left = isSideOn(field->borderLeft);
+    const bool right = isSideOn(field->borderRight);
     if (!(top || bottom || left || right))
         return;
     QPen sidePen = pen;
-    sidePen.setColor(field->borderColor.isValid() ? field->borderColor : QColor(Qt::black));
+    sidePen.setColor(outlineColor(field));
     m_painter->setPen(sidePen);
     const int x = r.x();
     const int y = r.y();
@@ -334,7 +426,7 @@ void RptDrawer::drawBox(RptFieldObject *field, const QRect &r, const QPen &pen)
 void RptDrawer::drawShape(RptFieldObject *field, const QRect &r, const QPen &pen)
 {
     QPen outline = pen;
-    outline.setColor(field->borderColor.isValid() ? field->borderColor : QColor(Qt::black));
+    outline.setColor(outlineColor(field));
     m_painter->save();
     m_painter->setPen(outline);
     m_painter->setBrush(field->backgroundColor.isValid() ? QBrush(field->backgroundColor) : QBrush(Qt::NoBrush));
@@ -430,12 +522,10 @@ void RptDrawer::drawRichText(RptFieldObject *field, const QRect &r)
         QString text;
     };
     QList<Piece> pieces;
-    static const QRegularExpression hasVariable(QStringLiteral("\\[\\D.*?]|<.*?>"),
-                                                QRegularExpression::DotMatchesEverythingOption);
     for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
         for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment frag = it.fragment();
-            if (frag.isValid() && frag.text().contains(hasVariable))
+            if (frag.isValid() && frag.text().contains(richVariable()))
                 pieces.append(Piece {frag.position(), frag.length(), frag.charFormat(), frag.text()});
         }
     }
@@ -446,11 +536,9 @@ void RptDrawer::drawRichText(RptFieldObject *field, const QRect &r)
         QTextCursor cursor(&doc);
         cursor.setPosition(p.pos);
         cursor.setPosition(p.pos + p.length, QTextCursor::KeepAnchor);
-        const int bodyStart = value.indexOf(QLatin1String("<body"));
-        const int bodyEnd = value.indexOf(QLatin1String("</body>"));
-        if (bodyStart >= 0 && bodyEnd > bodyStart) {
-            const int open = value.indexOf(QLatin1Char('>'), bodyStart);
-            cursor.insertHtml(value.mid(open + 1, bodyEnd - open - 1));
+        QString body;
+        if (bodyPart(value, &body)) {
+            cursor.insertHtml(body);
         } else {
             cursor.insertText(value, p.format);
         }
@@ -460,6 +548,70 @@ void RptDrawer::drawRichText(RptFieldObject *field, const QRect &r)
     m_painter->translate(r.x() + 10, r.y());
     doc.drawContents(m_painter);
     m_painter->restore();
+}
+
+QString RptDrawer::richTextHtml(RptFieldObject *field)
+{
+    // The template's markup is kept as written; each text run between its
+    // tags that holds a variable or formula is evaluated as the painted
+    // document does it. A result goes in as text, escaped, unless it carries
+    // a <body> part; that part passes through the text document first, so
+    // only the markup Qt understands (no scripts, no event handlers) remains.
+    const QString &src = field->value;
+    QString out;
+    out.reserve(src.size());
+    int i = 0;
+    while (i < src.size()) {
+        const int lt = nextTag(src, i);
+        const int runEnd = lt < 0 ? src.size() : lt;
+        if (runEnd > i) {
+            const QString run = src.mid(i, runEnd - i);
+            const QString text = decodeEntities(run);
+            if (text.contains(richVariable())) {
+                const QString value = m_engine->sectionField(field->parent, text, true, false, field->formatString);
+                QString body;
+                if (!bodyPart(value, &body)) {
+                    out += escapeHtmlText(value);
+                } else {
+                    const QLatin1String start("<!--StartFragment-->");
+                    const QLatin1String end("<!--EndFragment-->");
+                    const QString clean = QTextDocumentFragment::fromHtml(body).toHtml();
+                    const int from = clean.indexOf(start);
+                    const int to = clean.indexOf(end);
+                    if (from >= 0 && to > from)
+                        out += clean.midRef(from + start.size(), to - from - start.size());
+                }
+            } else {
+                out += run;
+            }
+        }
+        if (lt < 0)
+            break;
+        // A tag (or comment) of the template, copied as it stands; quoted
+        // attribute values may hold '>'.
+        int j = lt + 1;
+        if (src.midRef(lt, 4) == QLatin1String("<!--")) {
+            const int end = src.indexOf(QLatin1String("-->"), lt + 4);
+            j = end < 0 ? src.size() : end + 3;
+        } else {
+            QChar quote;
+            for (; j < src.size(); ++j) {
+                const QChar c = src.at(j);
+                if (!quote.isNull()) {
+                    if (c == quote)
+                        quote = QChar();
+                } else if (c == QLatin1Char('"') || c == QLatin1Char('\'')) {
+                    quote = c;
+                } else if (c == QLatin1Char('>')) {
+                    ++j;
+                    break;
+                }
+            }
+        }
+        out += src.midRef(lt, j - lt);
+        i = j;
+    }
+    return out;
 }
 
 void RptDrawer::drawChart(RptFieldObject *field, const QRect &r)
@@ -542,9 +694,14 @@ void RptDrawer::measureLabel(RptFieldObject *field, const QRect &r, const QStrin
     } else {
         bounds = QFontMetrics(field->font).boundingRect(area, textFlags(field), text);
     }
-    const int fieldHeight = int(field->rect.height() * m_kH);
-    if (bounds.height() >= fieldHeight && field->parent && m_kH > 0)
-        field->parent->height = int(std::lround((bounds.height() + 1) / m_kH));
+    // The row only ever grows: a text shorter than the band leaves it as it
+    // is, and with several auto-height labels the tallest one decides.
+    RptBandObject *band = field->parent;
+    if (!band || m_kH <= 0)
+        return;
+    const int needed = int(std::lround((bounds.height() + 1) / m_kH));
+    if (needed > band->height)
+        band->height = needed;
 }
 
 void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
@@ -555,7 +712,7 @@ void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
         return;
     const QPoint start(int(field->lineStartX * m_kW), int((bandTop + field->lineStartY) * m_kH));
     const QPoint end(int(field->lineEndX * m_kW), int((bandTop + field->lineEndY) * m_kH));
-    const QColor colour = field->borderColor.isValid() ? field->borderColor : QColor(Qt::black);
+    const QColor colour = outlineColor(field);
     QPen pen = m_painter->pen();
     pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
     pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
@@ -605,8 +762,8 @@ QString RptDrawer::htmlStyle(const RptFieldObject *field, int bandTop) const
                                    "border-bottom: solid thin %6;text-align:%7;font-size:%8px;"
                                    "position: absolute; left: %9px;")
                         .arg(cssColor(field->fontColor, "#000000"), cssColor(field->backgroundColor, "transparent"),
-                             cssColor(field->borderLeft, "transparent"), cssColor(field->borderRight, "transparent"),
-                             cssColor(field->borderTop, "transparent"), cssColor(field->borderBottom, "transparent"),
+                             sideCss(field, field->borderLeft), sideCss(field, field->borderRight),
+                             sideCss(field, field->borderTop), sideCss(field, field->borderBottom),
                              align, QString::number(field->font.pointSize() + 5),
                              QString::number(field->rect.left()));
     style += QStringLiteral("top: %1px;width: %2px;height: %3px;")

@@ -71,6 +71,8 @@ private:
     void drawPicture(RptFieldObject *field, const QRect &r);
     void drawImageInRect(const QImage &image, const QRect &r, Qt::Alignment alignment);
     void drawRichText(RptFieldObject *field, const QRect &r);
+    // The HTML of a rich-text field with its variables filled in.
+    QString richTextHtml(RptFieldObject *field);
     void drawChart(RptFieldObject *field, const QRect &r);
     void drawLabel(RptFieldObject *field, const QRect &r, bool draw);
     void measureLabel(RptFieldObject *field, const QRect &r, const QString &text);

@@ -2,7 +2,6 @@
 
 #include "reportlogging.h"
 #include "rptbandobject.h"
-#include "rptcrosstabmatrix.h"
 #include "rptcrosstabobject.h"
 #include "rptdrawer.h"
 #include "rptengine.h"
@@ -27,6 +26,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -46,7 +46,11 @@ void installFontSubstitutes()
 }
 
 // Grouping values are texts; numbers among them sort as numbers, so that
-// group 9 comes before group 10.
+// group 9 comes before group 10. The order must be a strict weak order, or
+// the sort scatters a group's rows: numbers come before texts, numbers that
+// are equal as numbers but written differently ("1", "1.0", "01") are told
+// apart by their text, and texts compare as texts. The group end uses the
+// same comparison, so a group is exactly a run of rows that compare equal.
 int compareValues(const QVariant &a, const QVariant &b)
 {
     const QString sa = a.toString();
@@ -55,14 +59,14 @@ int compareValues(const QVariant &a, const QVariant &b)
     bool okB = false;
     const double da = sa.toDouble(&okA);
     const double db = sb.toDouble(&okB);
-    if (okA && okB)
-        return da < db ? -1 : (da > db ? 1 : 0);
+    // "nan" and "inf" convert, but NaN compares with nothing.
+    okA = okA && std::isfinite(da);
+    okB = okB && std::isfinite(db);
+    if (okA != okB)
+        return okA ? -1 : 1;
+    if (okA && da != db)
+        return da < db ? -1 : 1;
     return sa.compare(sb);
-}
-
-bool sameValue(const QVariant &a, const QVariant &b)
-{
-    return a.toString() == b.toString();
 }
 
 } // namespace
@@ -137,11 +141,14 @@ void RptReportProcessor::printPreview(QPrinter *printer)
         processReport(printer, false, curPage, i == 0);
         m_engine->setTotalPages(m_engine->pageNo());
         prepareCrossTabs(i);
-        // A cross-tab without cells (no columns) prints nothing and adds no pages.
-        const QList<RptFieldObject *> tabs = page->crossTabs();
-        const bool hasCells = !tabs.isEmpty() && tabs.first()->crossTab && !tabs.first()->crossTab->fields.isEmpty();
-        const int parts = hasCells ? page->crossTabParts() : 0;
-        const int pages = m_engine->pageNo() + (parts >= 2 ? parts - 1 : 0) - reached;
+        // Each part of a cross-tab after its first takes a page of its own;
+        // a cross-tab without cells (no columns) prints nothing and adds none.
+        int extra = 0;
+        for (RptFieldObject *field : page->crossTabs()) {
+            if (field->crossTab && !field->crossTab->fields.isEmpty())
+                extra += field->crossTab->parts() - 1;
+        }
+        const int pages = m_engine->pageNo() + extra - reached;
         page->setTotalPages(static_cast<unsigned short>(qMax(0, pages)));
         reached = m_engine->pageNo();
     }
@@ -184,8 +191,25 @@ void RptReportProcessor::prepareCrossTabs(int reportPage)
     for (RptFieldObject *field : page->crossTabs()) {
         // The caller sets the row count (and may change parameters) here.
         emit m_engine->setField(*field);
-        if (field->crossTab && !RptCrossTabMatrix::isBuilt(field->crossTab))
-            RptCrossTabMatrix::build(field->crossTab);
+        if (field->crossTab && !field->crossTab->isMatrixBuilt())
+            field->crossTab->buildMatrix();
+    }
+}
+
+void RptReportProcessor::reportCutCrossTabs(RptPageObject *page)
+{
+    // A table that began to print but did not end: the pages counted for
+    // a master data band ran out before its rows did.
+    for (RptFieldObject *field : page->crossTabs()) {
+        const RptCrossTabObject *tab = field->crossTab;
+        if (!tab || tab->processedCount() <= 0 || tab->processedCount() >= tab->fields.size() || tab->colCount() <= 0)
+            continue;
+        const int printed = tab->processedCount() / tab->colCount();
+        qCWarning(lcReport).noquote()
+            << QStringLiteral("RptReportProcessor::drawCrossTab(\"%1\")").arg(field->objectName())
+            << QStringLiteral("%1 of %2 rows cut: no page left in the page count")
+                   .arg(tab->rowCount() - printed)
+                   .arg(tab->rowCount());
     }
 }
 
@@ -221,6 +245,8 @@ void RptReportProcessor::processReport(QPrinter *printer, bool draw, int &curPag
     }
     processGroupHeader(printer, y, draw, curPage);
     processRSummary(printer, y, draw, curPage);
+    if (draw)
+        reportCutCrossTabs(page);
     m_y = nullptr;
     if (active && painter->isActive())
         painter->restore();
@@ -427,7 +453,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             bool ended[3];
             bool any = false;
             for (int k = 0; k < 3; ++k) {
-                ended[k] = last || !sameValue(row.values[k], rows.at(i + 1).values[k]);
+                ended[k] = last || compareValues(row.values[k], rows.at(i + 1).values[k]) != 0;
                 any = any || ended[k];
             }
             for (int k = 0; k < 3; ++k)
@@ -540,12 +566,21 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
     if (!m_engine->isFieldVisible(field) || !field->crossTab)
         return;
     RptCrossTabObject *tab = field->crossTab;
-    if (!RptCrossTabMatrix::isBuilt(tab))
-        RptCrossTabMatrix::build(tab);
+    if (!tab->isMatrixBuilt())
+        tab->buildMatrix();
     if (tab->colCount() <= 0 || tab->fields.isEmpty())
         return;
-    const int visible = tab->visibleRowCount();
+    // A page holds one part: header, that page's data rows, subtotal.
+    const int perPage = tab->visibleRowCount() > 0 ? tab->rowsPerPart() : 0;
     const int cols = tab->colCount();
+    // A master data band prints its row once per record, and each record
+    // continues the table; the page header and footer print with every new
+    // page, which would start the next part. There the page count of the
+    // counting pass limits the table's pages. Elsewhere the table breaks
+    // pages like any band does.
+    const RptName::BandType bandType = field->parent ? field->parent->type : RptName::Undefined;
+    const bool limited = bandType == RptName::MasterData || bandType == RptName::PageHeader
+        || bandType == RptName::PageFooter;
     int top = bandTop;
     int rowOnPage = 0;
     int lastRow = -1;
@@ -556,9 +591,11 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
             if (lastRow >= 0)
                 ++rowOnPage;
             lastRow = row;
-            if (visible > 0 && rowOnPage >= visible) {
-                // Only as many pages as the counting pass counted.
-                if (m_engine->pageNo() >= m_engine->totalPages() || !m_y)
+            if (perPage > 0 && rowOnPage >= perPage) {
+                if (!m_y)
+                    break;
+                // The next record goes on where this one stops.
+                if (limited && m_engine->pageNo() >= m_engine->totalPages())
                     break;
                 newPage(m_printer, *m_y, m_draw, false);
                 top = *m_y;
@@ -567,11 +604,10 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
         }
         cell->rect.moveTop(field->rect.top() + rowOnPage * tab->rowHeight());
         cell->rect.setHeight(tab->rowHeight());
-        const RptCrossTabMatrix::Role role = RptCrossTabMatrix::rowRole(tab, row);
-        if (role == RptCrossTabMatrix::Header)
-            cell->value = RptCrossTabMatrix::header(tab, cell);
-        else if (RptCrossTabMatrix::isTotalCell(tab, cell))
-            cell->value = RptCrossTabMatrix::total(tab, cell);
+        if (tab->isHeaderField(cell))
+            cell->value = tab->header(cell);
+        else if (tab->isTotalField(cell))
+            cell->value = tab->total(cell);
         else
             emit m_engine->setField(*cell);
         if (allowPrintPage(m_draw, m_engine->pageNo()))

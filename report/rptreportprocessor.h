@@ -11,6 +11,7 @@ class RptBandObject;
 class RptDrawer;
 class RptEngine;
 class RptFieldObject;
+class RptPageObject;
 
 // Lays a loaded report out over pages and draws it (PDF, HTML, printer,
 // preview). RptEngine creates one per engine (as its child) and delegates its
@@ -67,6 +68,8 @@ private:
     void processGroupBand(QPrinter *printer, RptBandObject *band, int &y, bool draw, int bandNo);
     void drawCrossTab(RptFieldObject *field, int bandTop);
     void prepareCrossTabs(int reportPage);
+    // Logs the cross-tabs of a drawn page whose rows did not all print.
+    void reportCutCrossTabs(RptPageObject *page);
 
     RptEngine *m_engine;
     std::unique_ptr<RptDrawer> m_drawer;

@@ -16,23 +16,30 @@ namespace {
 
 // A cross-tab of 80 units with rows of 20 (4 visible rows), two data
 // columns and the total column.
-QString crossTabReport(int colCount)
+QString crossTabField(int colCount, const QString &name = QStringLiteral("tab"), bool headerAndSubtotal = true)
 {
-    const QString field = QStringLiteral(
-                              "<TContainerField name=\"tab\" type=\"crossTab\" left=\"0\" top=\"0\" width=\"600\" "
-                              "height=\"80\" fontFamily=\"Arial\" fontSize=\"9\" fontColor=\"rgba(0,0,0,255)\" "
-                              "backgroundColor=\"rgba(255,255,255,0)\" colCount=\"%1\" rowHeight=\"20\" "
-                              "headerIsVisible=\"1\" subtotalIsVisible=\"1\" totalByRowVisible=\"1\" "
-                              "totalByColVisible=\"1\">"
-                              "<Column caption=\"Soups\" width=\"0\"/><Column caption=\"Mains\" width=\"0\"/>"
-                              "<Column caption=\"Sum\" width=\"0\"/></TContainerField>")
-                              .arg(colCount);
-    return reports(a4Page(band(QStringLiteral("ReportTitle"), 100, field)
+    return QStringLiteral("<TContainerField name=\"%2\" type=\"crossTab\" left=\"0\" top=\"0\" width=\"600\" "
+                          "height=\"80\" fontFamily=\"Arial\" fontSize=\"9\" fontColor=\"rgba(0,0,0,255)\" "
+                          "backgroundColor=\"rgba(255,255,255,0)\" colCount=\"%1\" rowHeight=\"20\" "
+                          "headerIsVisible=\"%3\" subtotalIsVisible=\"%3\" totalByRowVisible=\"1\" "
+                          "totalByColVisible=\"1\">"
+                          "<Column caption=\"Soups\" width=\"0\"/><Column caption=\"Mains\" width=\"0\"/>"
+                          "<Column caption=\"Sum\" width=\"0\"/></TContainerField>")
+        .arg(colCount)
+        .arg(name)
+        .arg(headerAndSubtotal ? 1 : 0);
+}
+
+QString crossTabReport(int colCount, const QString &summary = QString())
+{
+    return reports(a4Page(band(QStringLiteral("ReportTitle"), 100, crossTabField(colCount))
+                          + (summary.isEmpty() ? QString() : band(QStringLiteral("ReportSummary"), 100, summary))
                           + band(QStringLiteral("PageFooter"), 50,
                                  label(QStringLiteral("page <Page>/<TotalPages>"), 0, 10, 300, 25))));
 }
 
-// Announces 10 data rows and fills data row r with r + 1 and 100 (r + 1).
+// Announces 10 data rows and fills data row r with r + 1 and 100 (r + 1),
+// through the operations a caller has on the cross-tab.
 class CrossTabCaller : public QObject
 {
 public:
@@ -43,9 +50,8 @@ public:
                 f.crossTab->setRowCount(10);
                 ++announced;
             } else if (f.parentCrossTab) {
-                const int row = RptCrossTabMatrix::cellRow(f.parentCrossTab, &f);
-                const int col = RptCrossTabMatrix::cellCol(f.parentCrossTab, &f);
-                const int data = RptCrossTabMatrix::dataRow(f.parentCrossTab, row);
+                const int data = f.parentCrossTab->fieldRow(&f);
+                const int col = f.parentCrossTab->fieldCol(&f);
                 f.value = QString::number((data + 1) * (col == 0 ? 1 : 100));
                 ++filled;
             }
@@ -54,6 +60,20 @@ public:
     int announced = 0;
     int filled = 0;
 };
+
+// The grid rows of all pages, the page footers checked and left out.
+QStringList gridRows(const QString &file, int pages)
+{
+    QStringList rows;
+    for (int p = 1; p <= pages; ++p) {
+        QStringList lines = textLines(pdfText(file, p));
+        if (lines.isEmpty() || lines.last() != QStringLiteral("page %1/%2").arg(p).arg(pages))
+            return QStringList {QStringLiteral("page %1: ").arg(p) + lines.join(QLatin1Char('|'))};
+        lines.removeLast();
+        rows += lines;
+    }
+    return rows;
+}
 
 } // namespace
 
@@ -73,32 +93,53 @@ private slots:
         const QString file = m_dir.filePath(QStringLiteral("tab.pdf"));
         engine.printPDF(file, false);
 
+        // Two data rows fit between header and subtotal: 5 parts of 4 rows,
+        // then the total row on a page of its own.
         RptCrossTabObject *tab = engine.pageList.first()->crossTabs().first()->crossTab;
-        QCOMPARE(tab->rowCount(), 17);
-        QCOMPARE(tab->parts(), 5);
-        QCOMPARE(tab->fields.size(), 17 * 3);
+        QCOMPARE(tab->rowCount(), 21);
+        QCOMPARE(tab->parts(), 6);
+        QCOMPARE(tab->fields.size(), 21 * 3);
         QCOMPARE(caller.filled, 10 * 2);
         QVERIFY(caller.announced >= 1);
 
-        // One page plus four extra parts.
-        QCOMPARE(engine.totalPages(), 5);
-        QCOMPARE(pdfPages(file), 5);
-
-        QStringList rows;
-        for (int p = 1; p <= 5; ++p) {
-            QStringList lines = textLines(pdfText(file, p));
-            QVERIFY2(lines.last() == QStringLiteral("page %1/5").arg(p), qPrintable(lines.join(QLatin1Char('|'))));
-            lines.removeLast();
-            // Four grid rows on every page but the last.
-            QCOMPARE(lines.size(), p < 5 ? 4 : 1);
-            rows += lines;
-        }
+        // One page plus five extra parts.
+        QCOMPARE(engine.totalPages(), 6);
+        QCOMPARE(pdfPages(file), 6);
+        for (int p = 1; p <= 6; ++p)
+            QCOMPARE(textLines(pdfText(file, p)).size(), (p < 6 ? 4 : 1) + 1);
+        // Each page opens with the header and closes with the subtotal of
+        // its own rows.
         const QStringList expected {
-            "Soups Mains Sum", "1 100 101", "2 200 202", "3 300 303", "4 400 404", "10 1000 1010",
-            "Soups Mains Sum", "5 500 505", "6 600 606", "7 700 707", "8 800 808", "26 2600 2626",
+            "Soups Mains Sum", "1 100 101", "2 200 202", "3 300 303",
+            "Soups Mains Sum", "3 300 303", "4 400 404", "7 700 707",
+            "Soups Mains Sum", "5 500 505", "6 600 606", "11 1100 1111",
+            "Soups Mains Sum", "7 700 707", "8 800 808", "15 1500 1515",
             "Soups Mains Sum", "9 900 909", "10 1000 1010", "19 1900 1919",
             "55 5500 5555"};
-        QCOMPARE(rows.join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
+        QCOMPARE(gridRows(file, 6).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
+    }
+
+    void partsCountTheirHeaderAndSubtotal_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("rowCount");
+        QTest::addColumn<int>("parts");
+        // The last part may share its page with the total row.
+        QTest::newRow("3 rows") << 3 << 3 + 2 * 2 + 1 << 2;
+        QTest::newRow("4 rows") << 4 << 4 + 2 * 2 + 1 << 3;
+        QTest::newRow("none") << 0 << 1 << 1;
+    }
+    void partsCountTheirHeaderAndSubtotal()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, rowCount);
+        QFETCH(int, parts);
+        RptEngine engine;
+        QVERIFY(load(engine, crossTabReport(3)));
+        RptCrossTabObject *tab = engine.pageList.first()->crossTabs().first()->crossTab;
+        tab->setRowCount(rows);
+        QCOMPARE(tab->rowCount(), rowCount);
+        QCOMPARE(tab->parts(), parts);
     }
 
     void cellRolesOfTheMatrix()
@@ -107,24 +148,81 @@ private slots:
         QVERIFY(load(engine, crossTabReport(3)));
         RptCrossTabObject *tab = engine.pageList.first()->crossTabs().first()->crossTab;
         tab->setRowCount(10);
-        RptCrossTabMatrix::build(tab);
-        QCOMPARE(tab->fields.size(), 51);
+        QVERIFY(!tab->isMatrixBuilt());
+        tab->buildMatrix();
+        QVERIFY(tab->isMatrixBuilt());
+        QCOMPARE(tab->fields.size(), 63);
         QCOMPARE(tab->fields.at(0)->objectName(), QStringLiteral("f00"));
         QCOMPARE(tab->fields.at(3 * 16 + 2)->objectName(), QStringLiteral("f216"));
-        const QList<int> roles {1, 0, 0, 0, 0, 2, 1, 0, 0, 0, 0, 2, 1, 0, 0, 2, 3};
-        for (int r = 0; r < 17; ++r)
-            QCOMPARE(int(RptCrossTabMatrix::rowRole(tab, r)), roles.at(r));
-        QCOMPARE(RptCrossTabMatrix::dataRow(tab, 1), 0);
-        QCOMPARE(RptCrossTabMatrix::dataRow(tab, 7), 4);
-        QCOMPARE(RptCrossTabMatrix::dataRow(tab, 14), 9);
-        QCOMPARE(RptCrossTabMatrix::dataRow(tab, 5), -1);
+        // Per row: header (H), data row number, subtotal (S), total (T).
+        const QStringList roles {"H", "0", "1", "S", "H", "2", "3", "S", "H", "4", "5", "S",
+                                 "H", "6", "7", "S", "H", "8", "9", "S", "T"};
+        for (int r = 0; r < 21; ++r) {
+            RptFieldObject *first = tab->fields.at(r * 3);
+            QCOMPARE(tab->fieldRow(first, true), r);
+            QString role = QString::number(tab->fieldRow(first));
+            if (tab->isHeaderField(first))
+                role = QStringLiteral("H");
+            else if (tab->isTotalField(first))
+                role = r == 20 ? QStringLiteral("T") : QStringLiteral("S");
+            QCOMPARE(role, roles.at(r));
+        }
         // Header cells carry their caption, the total column is a total.
         QCOMPARE(tab->fields.at(1)->value, QStringLiteral("Mains"));
-        QVERIFY(RptCrossTabMatrix::isTotalCell(tab, tab->fields.at(3 + 2)));
-        QVERIFY(!RptCrossTabMatrix::isTotalCell(tab, tab->fields.at(3 + 1)));
-        QVERIFY(!RptCrossTabMatrix::isTotalCell(tab, tab->fields.at(2)));
+        QCOMPARE(tab->header(tab->fields.at(4)), QStringLiteral("Mains"));
+        QCOMPARE(tab->fieldCol(tab->fields.at(4)), 1);
+        QVERIFY(tab->isTotalField(tab->fields.at(3 + 2)));
+        QVERIFY(!tab->isTotalField(tab->fields.at(3 + 1)));
+        QVERIFY(!tab->isTotalField(tab->fields.at(2)));
+        // The subtotal of the second page adds its two data rows only.
+        for (int r : {5, 6, 9})
+            tab->fields.at(r * 3)->value = QString::number(r);
+        QCOMPARE(tab->total(tab->fields.at(7 * 3)), QStringLiteral("11"));
+        QCOMPARE(tab->total(tab->fields.at(20 * 3)), QStringLiteral("20"));
         // Columns share the width; rows stack at the row height.
         QCOMPARE(tab->fields.at(4)->rect, QRect(200, 20, 200, 20));
+    }
+
+    // A second table, in the summary, needs pages the first one does not
+    // count; it breaks them like any band and keeps all its rows.
+    void secondCrossTabKeepsItsRows()
+    {
+        RptEngine engine;
+        QVERIFY(load(engine, crossTabReport(3, crossTabField(3, QStringLiteral("tab2"), false))));
+        CrossTabCaller caller(&engine);
+        const QString file = m_dir.filePath(QStringLiteral("two.pdf"));
+        engine.printPDF(file, false);
+        // 6 pages for the first table; the second's 11 rows start below the
+        // first's total row and take two more pages.
+        QCOMPARE(engine.totalPages(), 8);
+        QCOMPARE(pdfPages(file), 8);
+        const QStringList rows = gridRows(file, 8);
+        const int start = rows.indexOf(QStringLiteral("55 5500 5555"));
+        QVERIFY2(start > 0, qPrintable(rows.join(QLatin1Char('|'))));
+        QStringList expected;
+        for (int r = 1; r <= 10; ++r)
+            expected.append(QStringLiteral("%1 %2 %3").arg(r).arg(r * 100).arg(r * 101));
+        expected.append(QStringLiteral("55 5500 5555"));
+        QCOMPARE(rows.mid(start + 1).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
+    }
+
+    // The cells look like the cross-tab field; one without side colours
+    // gets a grid in its border colour.
+    void cellsTakeTheFieldsLook()
+    {
+        RptEngine engine;
+        QVERIFY(load(engine, crossTabReport(3).replace(QLatin1String("rowHeight="),
+                                                       QLatin1String("borderWidth=\"4\" borderColor=\"rgba(0,0,255,255)\" rowHeight="))));
+        CrossTabCaller caller(&engine);
+        const QString file = m_dir.filePath(QStringLiteral("grid.pdf"));
+        engine.printPDF(file, false);
+        RptFieldObject *cell = engine.pageList.first()->crossTabs().first()->crossTab->fields.at(4);
+        QCOMPARE(cell->font.family(), QStringLiteral("Arial"));
+        QCOMPARE(cell->font.pointSize(), 9);
+        const QImage page = pdfPageImage(file, 1, 150);
+        // The line between the first two rows, inside the first cell.
+        QVERIFY(near(QColor(page.pixel(pagePixel(100, 20, 150))), Qt::blue, 60));
+        QVERIFY(near(QColor(page.pixel(pagePixel(100, 30, 150))), Qt::white, 2));
     }
 
     void noColumnsPrintsNothing()

@@ -160,6 +160,23 @@ private slots:
         QVERIFY(near(at(page, offPoint.x(), offPoint.y()), Qt::white, 2));
     }
 
+    // A template that names no side colours keeps the frame; only white
+    // (opaque or transparent) switches a side off. No background fills
+    // nothing.
+    void missingSideAttributesKeepTheFrame()
+    {
+        const QString field = QStringLiteral(
+            "<TContainerField type=\"label\" left=\"100\" top=\"100\" width=\"201\" height=\"100\" "
+            "borderColor=\"rgba(0,0,0,255)\" borderWidth=\"10px\" borderLeft=\"rgba(255,255,255,0)\"/>");
+        const QImage page = render(titleReport(field), QStringLiteral("frame"));
+        QVERIFY(!page.isNull());
+        QVERIFY(near(at(page, 200, 100), Qt::black, 60));
+        QVERIFY(near(at(page, 200, 200), Qt::black, 60));
+        QVERIFY(near(at(page, 300, 150), Qt::black, 60));
+        QVERIFY(near(at(page, 100, 150), Qt::white, 2));
+        QVERIFY(near(at(page, 200, 150), Qt::white, 2));
+    }
+
     void imagesStretchOrKeepTheirAspect_data()
     {
         QTest::addColumn<bool>("ignoreAspect");

@@ -165,6 +165,42 @@ private slots:
         QCOMPARE(textLines(pdfText(file)).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
     }
 
+    // Numbers sort before texts and numerically; values that are equal as
+    // numbers but written differently stay groups of their own. Each group
+    // prints once, with its own sum.
+    void mixedGroupValuesPrintEachGroupOnce_data()
+    {
+        QTest::addColumn<QVariantList>("values");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("numbers and text") << QVariantList {"2", "10", "1a", "2"}
+                                          << QStringList {"GROUP 2", "row 1", "row 8", "SUM 9", "GROUP 10", "row 2",
+                                                          "SUM 2", "GROUP 1a", "row 4", "SUM 4"};
+        QTest::newRow("one number written four ways")
+            << QVariantList {"1", "1.0", "1", "01"}
+            << QStringList {"GROUP 01", "row 8", "SUM 8", "GROUP 1", "row 1", "row 4", "SUM 5", "GROUP 1.0", "row 2",
+                            "SUM 2"};
+    }
+    void mixedGroupValuesPrintEachGroupOnce()
+    {
+        QFETCH(QVariantList, values);
+        QFETCH(QStringList, expected);
+        const QString xml = reports(a4Page(
+            band(QStringLiteral("DataGroupHeader"), 30, label(QStringLiteral("GROUP [g]"), 0, 0, 300, 25))
+            + band(QStringLiteral("MasterData"), 30, label(QStringLiteral("row [q]"), 0, 0, 300, 25),
+                   QStringLiteral("groupingField=\"[g]\""))
+            + band(QStringLiteral("DataGroupFooter"), 30, label(QStringLiteral("SUM <SUM([q])>"), 0, 0, 300, 25),
+                   QStringLiteral("showInGroup=\"1\" groupLevel=\"0\""))));
+        RptEngine engine;
+        QVERIFY(load(engine, xml));
+        RptTestCaller caller(&engine);
+        caller.recCount = 4;
+        caller.columns.insert(QStringLiteral("g"), values);
+        caller.columns.insert(QStringLiteral("q"), {1, 2, 4, 8});
+        const QString file = pdf(QStringLiteral("mixed"));
+        engine.printPDF(file, false);
+        QCOMPARE(textLines(pdfText(file)).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
+    }
+
     // A grouped page whose record count is not above its page index still
     // prints its groups.
     void groupsOnALaterReportPageWithFewRecords()

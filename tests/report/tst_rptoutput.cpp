@@ -137,6 +137,97 @@ private slots:
         QVERIFY2(tops.at(2) > 30 + 100, qPrintable(QString::number(tops.at(2))));
     }
 
+    // Rows stay as high as their band; with several auto-height labels the
+    // tallest decides.
+    void autoHeightRowsNeverShrink_data()
+    {
+        QTest::addColumn<int>("bandHeight");
+        QTest::addColumn<QString>("fields");
+        QTest::addColumn<int>("minTop");
+        QTest::addColumn<int>("maxTop");
+        const QString autoHeight = QStringLiteral("autoHeight=\"1\"");
+        // Three lines of text overflow the 20-unit label, not the 100-unit band.
+        QTest::newRow("text within the band")
+            << 100 << label(QStringLiteral("[t] ").repeated(20), 0, 0, 300, 20, autoHeight) << 100 << 100;
+        QTest::newRow("tallest of two labels")
+            << 30
+            << label(QStringLiteral("[t] ").repeated(80), 0, 0, 300, 25, autoHeight)
+                + label(QStringLiteral("[t]"), 400, 0, 300, 5, autoHeight)
+            << 130 << 10000;
+    }
+    void autoHeightRowsNeverShrink()
+    {
+        QFETCH(int, bandHeight);
+        QFETCH(QString, fields);
+        QFETCH(int, minTop);
+        QFETCH(int, maxTop);
+        RptEngine engine;
+        QVERIFY(load(engine, rowsReport(fields, bandHeight)));
+        RptTestCaller caller(&engine);
+        caller.recCount = 2;
+        caller.columns.insert(QStringLiteral("t"), {QStringLiteral("word"), QStringLiteral("next")});
+        const QString file = m_dir.filePath(QStringLiteral("grow.html"));
+        engine.printHTML(file, false);
+        const QRegularExpression next(QStringLiteral("top: (\\d+)px;[^>]*>next"));
+        const QRegularExpressionMatch m = next.match(readAll(file));
+        QVERIFY(m.hasMatch());
+        const int top = m.captured(1).toInt();
+        QVERIFY2(top >= minTop && top <= maxTop, qPrintable(QString::number(top)));
+    }
+
+    // Data in a rich-text field is text, as in the PDF, unless it brings a
+    // <body> part; that part keeps its formatting but loses anything active.
+    void htmlRichTextValuesAreData_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("present");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("markup as text") << "<img src=x onerror=alert(1)> & co"
+                                        << "<b>Rich &lt;img src=x onerror=alert(1)&gt; &amp; co</b>"
+                                        << QStringList {"<img"};
+        QTest::newRow("body part") << "<html><body><i onclick=\"steal()\">fine</i><script>alert(1)</script></body></html>"
+                                   << "fine" << QStringList {"onclick", "<script", "alert", "<html"};
+    }
+    void htmlRichTextValuesAreData()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, present);
+        QFETCH(QStringList, absent);
+        RptEngine engine;
+        QVERIFY(load(engine, rowsReport(QStringLiteral("<TContainerField type=\"textRich\" left=\"100\" top=\"0\" "
+                                                       "width=\"300\" height=\"25\" value=\"&lt;b&gt;Rich [t]&lt;/b&gt;\"/>"))));
+        RptTestCaller caller(&engine);
+        caller.recCount = 1;
+        caller.columns.insert(QStringLiteral("t"), {value});
+        const QString file = m_dir.filePath(QStringLiteral("hostile.html"));
+        engine.printHTML(file, false);
+        const QString html = readAll(file);
+        QVERIFY2(html.contains(present), qPrintable(html));
+        for (const QString &a : absent)
+            QVERIFY2(!html.contains(a), qPrintable(html));
+    }
+
+    // What HTML shows of colours and sides follows what the PDF paints.
+    void htmlColoursFollowThePainter()
+    {
+        RptEngine engine;
+        QVERIFY(load(engine, rowsReport(QStringLiteral("<TContainerField type=\"label\" value=\"ghost\" left=\"0\" top=\"0\" "
+                                                       "width=\"300\" height=\"25\" fontColor=\"rgba(0,0,0,0)\" "
+                                                       "borderColor=\"rgba(192,192,192,255)\" "
+                                                       "borderTop=\"rgba(255,255,255,0)\"/>"))));
+        RptTestCaller caller(&engine);
+        caller.recCount = 1;
+        const QString file = m_dir.filePath(QStringLiteral("colours.html"));
+        engine.printHTML(file, false);
+        const QString html = readAll(file);
+        // Transparent text stays invisible; sides without an attribute keep
+        // their frame in the border colour, a switched-off side has none.
+        QVERIFY2(html.contains(QLatin1String("style='color:transparent;background:transparent;"
+                                             "border-left: solid thin #c0c0c0;border-right: solid thin #c0c0c0;"
+                                             "border-top: solid thin transparent;border-bottom: solid thin #c0c0c0;")),
+                 qPrintable(html));
+    }
+
     void htmlImagesAndRichText()
     {
         QImage image(4, 4, QImage::Format_RGB32);
