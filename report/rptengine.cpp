@@ -16,49 +16,11 @@
 #include <QHash>
 #include <QLocale>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QScriptContext>
-#include <QScriptValueIterator>
 #include <QTime>
 #include <QVector>
 
 namespace {
-
-// Data values stand in the text with their angle brackets replaced by these
-// private-use characters while the text is cut into literal and formula
-// pieces, so that data never opens or closes a formula.
-constexpr QChar kDataLt(0xE000);
-constexpr QChar kDataGt(0xE001);
-
-const QString &ifEscapeLt()
-{
-    static const QString s = QStringLiteral("&lt-;");
-    return s;
-}
-
-const QString &ifEscapeGt()
-{
-    static const QString s = QStringLiteral("&gt+;");
-    return s;
-}
-
-QString restoreData(QString text)
-{
-    text.replace(kDataLt, QLatin1Char('<'));
-    text.replace(kDataGt, QLatin1Char('>'));
-    return text;
-}
-
-bool isNumber(const QString &value)
-{
-    bool ok = false;
-    value.toDouble(&ok);
-    if (!ok)
-        value.toFloat(&ok);
-    if (!ok)
-        value.toInt(&ok);
-    return ok;
-}
 
 const char *const kHiNames[]
     = { "bold", "italic", "underline", "strikeout", "fontColor", "backgroundColor" };
@@ -77,8 +39,7 @@ RptEngine::RptEngine(QObject *parent)
     qRegisterMetaType<DataSetInfo>("DataSetInfo");
     qRegisterMetaType<PageList>("PageList");
     m_scriptEngine = new RptScriptEngine(this);
-    m_formulaEngine = new RptScriptEngine(this);
-    snapshotFormulaGlobals();
+    m_evaluator.reset(new RptExpressionEvaluator(this));
     m_processor = new RptReportProcessor(this);
 }
 
@@ -132,6 +93,7 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
         *error = m_loadError;
     clearListOfPair();
     clearGroupLists();
+    resetScriptEngine();
     m_xmlDoc = doc;
     return makeReportObjectStructure();
 }
@@ -141,9 +103,18 @@ bool RptEngine::loadReport(const QDomDocument &doc)
     clearListOfPair();
     clearGroupLists();
     m_loadError = RptLoadError();
+    resetScriptEngine();
     m_xmlDoc = doc;
     makeReportObjectStructure();
     return true;
+}
+
+// The previous template's functions, hooks and globals must not act on the
+// next one, so each template starts with an engine of its own.
+void RptEngine::resetScriptEngine()
+{
+    delete m_scriptEngine;
+    m_scriptEngine = new RptScriptEngine(this);
 }
 
 bool RptEngine::makeReportObjectStructure()
@@ -471,51 +442,9 @@ RptPageObject *RptEngine::currentPage() const
 
 // ---- Evaluation -------------------------------------------------------------
 
-namespace {
-
-// Patterns are compiled once per thread: engines of different threads never
-// share one.
-const QRegularExpression &variablePattern()
-{
-    static thread_local const QRegularExpression re(
-        QStringLiteral("\\[\\D.*?]"), QRegularExpression::DotMatchesEverythingOption);
-    return re;
-}
-
-// Replaces every data variable of text in one pass, so a value that itself
-// looks like a variable is never substituted again. value() is asked once
-// per distinct variable.
-template <typename ValueOf> QString substituteVariables(const QString &text, ValueOf value)
-{
-    QHash<QString, QString> known;
-    QString result;
-    int last = 0;
-    QRegularExpressionMatchIterator it = variablePattern().globalMatch(text);
-    while (it.hasNext()) {
-        const QRegularExpressionMatch m = it.next();
-        const QString token = m.captured(0);
-        auto found = known.constFind(token);
-        if (found == known.constEnd())
-            found = known.insert(token, value(token));
-        result += text.midRef(last, m.capturedStart() - last);
-        result += *found;
-        last = m.capturedEnd();
-    }
-    if (last == 0)
-        return text;
-    result += text.midRef(last);
-    return result;
-}
-
-} // namespace
-
 QStringList RptEngine::splitStringOnVariable(const QString &text)
 {
-    QStringList list;
-    QRegularExpressionMatchIterator it = variablePattern().globalMatch(text);
-    while (it.hasNext())
-        list.append(it.next().captured(0));
-    return list;
+    return RptExpressionEvaluator::variables(text);
 }
 
 QVariant RptEngine::getInternalVariable(const QString &name, const QString &formatString)
@@ -568,96 +497,23 @@ QString replaceInternalVariables(RptEngine *engine, QString text, const QString 
 
 QString RptEngine::stringPreprocessing(const QString &value, const QString &formatString)
 {
-    QString text = replaceInternalVariables(this, value, formatString);
-
-    static const char *const aggregates[] = { "SUM", "AVG", "COUNT", "MIN", "MAX" };
-    static thread_local const QVector<QRegularExpression> calls = [] {
-        QVector<QRegularExpression> list;
-        for (const char *a : aggregates)
-            list.append(
-                QRegularExpression(QStringLiteral("(%1)\\((.*?)\\)").arg(QLatin1String(a))));
-        return list;
-    }();
-    for (const char *a : aggregates) {
-        const QString upper = QLatin1String(a) + QLatin1String("([");
-        text.replace(upper, upper, Qt::CaseInsensitive);
-    }
-    for (int k = 0; k < 5; ++k) {
-        if (!text.contains(QLatin1String(aggregates[k])))
-            continue;
-        QRegularExpressionMatchIterator it = calls.at(k).globalMatch(text);
-        QStringList found;
-        while (it.hasNext())
-            found.append(it.next().captured(0));
-        for (const QString &match : found) {
-            QString quoted = match;
-            quoted.replace(QLatin1Char('['), QLatin1Char('\''))
-                .replace(QLatin1Char(']'), QLatin1Char('\''));
-            text.replace(match, quoted, Qt::CaseInsensitive);
-        }
-    }
-    // Only calls of their own: "Math.max(" or "checksum(" are not aggregates.
-    struct Rewrite
-    {
-        const char *from;
-        const char *to;
-    };
-    static const Rewrite rewrites[] = {
-        { "SUM", "SUM(0," },
-        { "AVG", "SUM(1," },
-        { "COUNT", "SUM(2," },
-        { "MAX", "SUM(3," },
-        { "MIN", "SUM(4," },
-    };
-    static thread_local const QVector<QRegularExpression> names = [] {
-        QVector<QRegularExpression> list;
-        for (const Rewrite &r : rewrites)
-            list.append(
-                QRegularExpression(QStringLiteral("(?<![\\w.$])%1\\(").arg(QLatin1String(r.from)),
-                    QRegularExpression::CaseInsensitiveOption));
-        return list;
-    }();
-    for (int k = 0; k < 5; ++k) {
-        if (text.contains(QLatin1String(rewrites[k].from), Qt::CaseInsensitive))
-            text.replace(names.at(k), QLatin1String(rewrites[k].to));
-    }
-    return text;
+    return RptExpressionEvaluator::rewriteAggregates(
+        replaceInternalVariables(this, value, formatString));
 }
 
-QString RptEngine::escapeData(const QString &value) const
+RptExpressionEvaluator::ValueOf RptEngine::valueOf()
 {
-    QString v = value;
-    v.replace(QLatin1Char('<'), kDataLt);
-    v.replace(QLatin1Char('>'), kDataGt);
-    return v;
+    return [this](const QString &token) { return sectionValue(token, -1); };
 }
 
 QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool keepFormulas,
     bool collect, const QString &formatString)
 {
-    QString text = stringPreprocessing(value, formatString);
-
-    if (text.contains(QLatin1String("if"))) {
-        static thread_local const QRegularExpression reIf(
-            QStringLiteral("(if\\s*)\\((.*?)\\)"), QRegularExpression::DotMatchesEverythingOption);
-        QString escaped;
-        int last = 0;
-        QRegularExpressionMatchIterator it = reIf.globalMatch(text);
-        while (it.hasNext()) {
-            const QRegularExpressionMatch m = it.next();
-            escaped += text.midRef(last, m.capturedStart() - last);
-            QString cond = m.captured(0);
-            cond.replace(QLatin1Char('<'), ifEscapeLt()).replace(QLatin1Char('>'), ifEscapeGt());
-            escaped += cond;
-            last = m.capturedEnd();
-        }
-        escaped += text.midRef(last);
-        text = escaped;
-    }
-
-    text = substituteVariables(text, [this, collect](const QString &token) {
-        const QString val = sectionValue(token, -1);
-        if (collect) {
+    const QString text = stringPreprocessing(value, formatString);
+    RptExpressionEvaluator::ValueOf lookUp = valueOf();
+    if (collect) {
+        lookUp = [this](const QString &token) {
+            const QString val = sectionValue(token, -1);
             QString name = token;
             name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
             syncPairIndex();
@@ -668,56 +524,11 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
                 m_pairKeys.insert(std::move(key));
                 m_pairIndexed = m_listOfPair.size();
             }
-        }
-        return escapeData(val);
-    });
-
-    QStringList pieces;
-    QString cur;
-    bool inFormula = false;
-    for (const QChar ch : qAsConst(text)) {
-        if (ch == QLatin1Char('<')) {
-            if (!cur.isEmpty())
-                pieces.append(cur);
-            cur = ch;
-            inFormula = true;
-        } else if (ch == QLatin1Char('>')) {
-            cur += ch;
-            pieces.append(cur);
-            cur.clear();
-            inFormula = false;
-        } else if (!inFormula && ch == QLatin1Char('[')) {
-            if (!cur.isEmpty())
-                pieces.append(cur);
-            cur = ch;
-        } else if (!inFormula && ch == QLatin1Char(']')) {
-            cur += ch;
-            pieces.append(cur);
-            cur.clear();
-        } else {
-            cur += ch;
-        }
+            return val;
+        };
     }
-    if (!cur.isEmpty())
-        pieces.append(cur);
-
-    const bool showInGroup = band ? band->showInGroup : false;
-    const int groupLevel = band ? band->groupLevel : 0;
-    for (QString &piece : pieces) {
-        const bool formula = piece.contains(QLatin1Char('<')) && piece.contains(QLatin1Char('>'));
-        if (formula && !keepFormulas) {
-            QString code = piece;
-            code.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
-            code.replace(ifEscapeLt(), QStringLiteral("<"))
-                .replace(ifEscapeGt(), QStringLiteral(">"));
-            code = restoreData(code);
-            const QScriptValue result = evaluateExpression(code, showInGroup, groupLevel);
-            piece = getFormattedValue(result.toString(), formatString);
-        } else {
-            piece = restoreData(piece);
-        }
-    }
-    return getFormattedValue(pieces.join(QString()), formatString);
+    return m_evaluator->evaluateField(text, keepFormulas, band ? band->showInGroup : false,
+        band ? band->groupLevel : 0, formatString, lookUp);
 }
 
 QString RptEngine::sectionValue(const QString &token, int recNo)
@@ -767,63 +578,14 @@ QImage RptEngine::sectionValueImage(const QString &token, int recNo)
     return image;
 }
 
-QString RptEngine::quoteValue(const QString &value) const
-{
-    // Data stays a string literal whatever it holds, quotes included.
-    QString v = value;
-    v.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    v.replace(QLatin1Char('\''), QLatin1String("\\'"));
-    v.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    v.replace(QLatin1Char('\r'), QLatin1String("\\r"));
-    v.replace(QChar(0x2028), QLatin1String("\\u2028"));
-    v.replace(QChar(0x2029), QLatin1String("\\u2029"));
-    return QLatin1Char('\'') + v + QLatin1Char('\'');
-}
-
 QString RptEngine::getVariableValue(const QString &text, bool quote)
 {
-    return substituteVariables(text, [this, quote](const QString &token) {
-        const QString val = sectionValue(token, -1);
-        return quote && !isNumber(val) ? quoteValue(val) : val;
-    });
+    return RptExpressionEvaluator::substitute(text, quote, valueOf());
 }
 
 QString RptEngine::getFormattedValue(const QString &value, const QString &formatString)
 {
-    if (!formatString.startsWith(QLatin1Char('N')))
-        return value;
-    bool ok = false;
-    double number = value.toDouble(&ok);
-    if (!ok) {
-        const float f = value.toFloat(&ok);
-        if (ok) {
-            number = double(f);
-        } else {
-            const int i = value.toInt(&ok);
-            if (!ok)
-                return value;
-            number = i;
-        }
-    }
-    const QChar last = formatString.at(formatString.size() - 1);
-    const int decimals = last.isDigit() ? last.digitValue() : 0;
-    const QString pattern = formatString.mid(1, formatString.size() - 2);
-    if (pattern == QLatin1String("# ###.##")) {
-        return QLocale(QLocale::Ukrainian, QLocale::Ukraine)
-            .toString(number, 'f', decimals)
-            .replace(QLatin1Char(','), QLatin1Char('.'));
-    }
-    if (pattern == QLatin1String("#,###.##")) {
-        return QLocale(QLocale::Ukrainian, QLocale::Ukraine)
-            .toString(number, 'f', decimals)
-            .replace(QLatin1Char(','), QLatin1Char('.'))
-            .replace(QChar(160), QLatin1Char(','));
-    }
-    if (pattern == QLatin1String("# ###,##"))
-        return QLocale(QStringLiteral("fr_FR")).toString(number, 'f', decimals);
-    if (pattern == QLatin1String("#.###,##"))
-        return QLocale(QLocale::German, QLocale::Germany).toString(number, 'f', decimals);
-    return value;
+    return RptExpressionEvaluator::formatNumber(value, formatString);
 }
 
 bool RptEngine::isFieldVisible(RptFieldObject *field)
@@ -833,7 +595,7 @@ bool RptEngine::isFieldVisible(RptFieldObject *field)
     const QString printing = field->printing;
     if (printing.size() < 2)
         return printing.toInt() != 0;
-    return evaluateExpression(getVariableValue(printing, true)).toBool();
+    return m_evaluator->evaluateWithData(printing, valueOf()).toBool();
 }
 
 QVariant RptEngine::processHighligthing(RptFieldObject *field, RptName::HiType type)
@@ -877,15 +639,14 @@ QVariant RptEngine::processHighligthing(RptFieldObject *field, RptName::HiType t
             continue;
         rule.remove(aspect + QLatin1Char('='));
         if (!colour) {
-            const QString code = getVariableValue(condition + rule, true);
-            return evaluateExpression(code).toInt32();
+            return m_evaluator->evaluateWithData(condition + rule, valueOf()).toInt32();
         }
         const int q = rule.indexOf(QLatin1Char('?'));
         if (q >= 0)
             rule.insert(q + 1, QLatin1Char('\''));
-        const QString code = getVariableValue(
-            condition + rule + QLatin1String("':'") + defaultText + QLatin1Char('\''), true);
-        return evaluateExpression(code).toString();
+        const QString code
+            = condition + rule + QLatin1String("':'") + defaultText + QLatin1Char('\'');
+        return m_evaluator->evaluateWithData(code, valueOf()).toString();
     }
     return unchanged;
 }
@@ -974,171 +735,9 @@ void RptEngine::syncPairIndex() const
     }
 }
 
-namespace {
-
-// True when the text, outside its string literals, holds nothing but
-// numbers, the literals true/false/null, parentheses and operators that
-// neither assign nor make objects ("0==0?1:0", "7 % 2 == 0?'#eee':'#fff'").
-// Such an expression names no variable and reaches no object, so it cannot
-// add, replace or delete a global, nor run code that could. Anything else,
-// or anything unusual, answers false.
-bool isClosedExpression(const QString &code)
-{
-    const int n = code.size();
-    int i = 0;
-    auto isWordChar = [](ushort u) {
-        return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
-            || u == '_' || u == '$';
-    };
-    while (i < n) {
-        const ushort u = code.at(i).unicode();
-        if (u == ' ' || u == '\t' || u == '\n' || u == '\r') {
-            ++i;
-        } else if (u == '\'' || u == '"') {
-            for (++i; i < n && code.at(i).unicode() != u; ++i) {
-                if (code.at(i).unicode() == '\\')
-                    ++i;
-            }
-            if (i >= n)
-                return false;
-            ++i;
-        } else if (u >= '0' && u <= '9') {
-            // A dot that is not followed by a digit ("1..toString()") would
-            // reach the number's prototype.
-            while (i < n && (isWordChar(code.at(i).unicode()) || code.at(i).unicode() == '.')) {
-                if (code.at(i).unicode() == '.'
-                    && (i + 1 >= n || code.at(i + 1).unicode() < '0'
-                        || code.at(i + 1).unicode() > '9'))
-                    return false;
-                ++i;
-            }
-        } else if (isWordChar(u)) {
-            const int start = i;
-            while (i < n && isWordChar(code.at(i).unicode()))
-                ++i;
-            const QStringRef word = code.midRef(start, i - start);
-            if (word != QLatin1String("true") && word != QLatin1String("false")
-                && word != QLatin1String("null"))
-                return false;
-        } else if (u == '<' || u == '>' || u == '=' || u == '!') {
-            const int start = i;
-            while (i < n
-                && (code.at(i) == QLatin1Char('<') || code.at(i) == QLatin1Char('>')
-                    || code.at(i) == QLatin1Char('=') || code.at(i) == QLatin1Char('!')))
-                ++i;
-            const QStringRef op = code.midRef(start, i - start);
-            static const char *const allowed[] = { "<", ">", "<=", ">=", "==", "===", "!=",
-                "!==", "!", "!!", "<<", ">>", ">>>" };
-            bool ok = false;
-            for (const char *a : allowed)
-                ok = ok || op == QLatin1String(a);
-            if (!ok)
-                return false;
-        } else if (u == '+' || u == '-') {
-            if (i + 1 < n && code.at(i + 1).unicode() == u)
-                return false;
-            ++i;
-        } else if (u == '(' || u == ')' || u == '*' || u == '%' || u == '?' || u == ':'
-            || u == '&' || u == '|' || u == '^' || u == '~' || u == ',' || u == ';') {
-            ++i;
-        } else {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Texts compiled and kept per engine; a document has a handful of distinct
-// expressions, but values substituted into them can make every row's text
-// new, so the cache is emptied when it is full.
-constexpr int kMaxCompiledExpressions = 512;
-
-} // namespace
-
-void RptEngine::snapshotFormulaGlobals()
-{
-    m_formulaBaseline.clear();
-    QScriptValueIterator it(m_formulaEngine->globalObject());
-    while (it.hasNext()) {
-        it.next();
-        m_formulaBaseline.insert(it.name(), it.value());
-    }
-}
-
 QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGroup, int groupLevel)
 {
-    auto compiled = m_compiledExpressions.constFind(program);
-    if (compiled == m_compiledExpressions.constEnd()) {
-        if (m_compiledExpressions.size() >= kMaxCompiledExpressions)
-            m_compiledExpressions.clear();
-        CompiledExpression fresh;
-        fresh.program = QScriptProgram(program, QString(), 1);
-        fresh.closed = isClosedExpression(program);
-        compiled = m_compiledExpressions.insert(program, fresh);
-    }
-    if (compiled->known)
-        return compiled->value;
-    // Copied: the expression may evaluate another one that empties the cache.
-    const CompiledExpression expression = compiled.value();
-
-    // One engine serves every expression; each runs in a context of its own
-    // whose activation object takes its variables. Whatever it still did to
-    // the global object (implicit globals, replaced or deleted functions) is
-    // undone afterwards, so no expression sees another's traces.
-    QScriptContext *ctx = m_formulaEngine->pushContext();
-    QScriptValue scope = ctx->activationObject();
-    scope.setProperty(QStringLiteral("showInGroup"), showInGroup);
-    scope.setProperty(QStringLiteral("groupLevel"), groupLevel);
-    const QScriptValue result = m_formulaEngine->evaluate(expression.program);
-    // Objects (errors included) are handed on as their text, which is all
-    // any caller uses, so nothing of the expression outlives it.
-    const QScriptValue value = result.isObject() ? QScriptValue(result.toString()) : result;
-    m_formulaEngine->popContext();
-
-    // A closed expression with a plain value ran no code but the engine's
-    // own operators, so there is nothing to undo. An object result (an
-    // error) was turned into text by a toString that a script may have
-    // replaced, so it is swept like any other.
-    if (!expression.closed || result.isObject()) {
-        sweepFormulaGlobals();
-    } else {
-        auto entry = m_compiledExpressions.find(program);
-        if (entry != m_compiledExpressions.end()) {
-            entry->known = true;
-            entry->value = value;
-        }
-    }
-    return value;
-}
-
-void RptEngine::sweepFormulaGlobals()
-{
-    QScriptValue global = m_formulaEngine->globalObject();
-    QStringList added;
-    QStringList changed;
-    int kept = 0;
-    QScriptValueIterator it(global);
-    while (it.hasNext()) {
-        it.next();
-        const auto b = m_formulaBaseline.constFind(it.name());
-        if (b == m_formulaBaseline.constEnd()) {
-            added.append(it.name());
-        } else {
-            ++kept;
-            if (!it.value().strictlyEquals(b.value()))
-                changed.append(it.name());
-        }
-    }
-    for (const QString &name : qAsConst(added))
-        global.setProperty(name, QScriptValue());
-    for (const QString &name : qAsConst(changed))
-        global.setProperty(name, m_formulaBaseline.value(name));
-    if (kept != m_formulaBaseline.size()) {
-        for (auto b = m_formulaBaseline.constBegin(); b != m_formulaBaseline.constEnd(); ++b) {
-            if (!global.property(b.key()).isValid())
-                global.setProperty(b.key(), b.value());
-        }
-    }
+    return m_evaluator->evaluate(program, showInGroup, groupLevel);
 }
 
 // ---- Scripts ----------------------------------------------------------------
@@ -1157,10 +756,8 @@ void RptEngine::processGlobalScript()
                 m_scriptEngine->addObject(field);
         }
     }
-    QString script = stringPreprocessing(m_globalScript, QString());
-    script = getVariableValue(script, false);
-    if (!script.trimmed().isEmpty())
-        m_scriptEngine->evaluate(script, QString(), 1);
+    RptExpressionEvaluator::runScript(
+        m_scriptEngine, stringPreprocessing(m_globalScript, QString()), valueOf());
 }
 
 namespace {

@@ -9,11 +9,12 @@
 // * Reading (this class, RptPageObject/RptBandObject/RptFieldObject::setProperty,
 //   the data sources RptSql/RptDsInline/RptDsPlugin) turns a template into
 //   the object model and opens each page's data.
-// * Evaluation (this class, with RptScriptEngine) turns a field's value text
-//   into its printed text for the current evaluation context.
-// * Layout and drawing (RptReportProcessor and the rptdraw*/rptlayout*/
-//   rptcrosstab*/rpthtml* files) walk pages and bands, drive the evaluation
-//   context and put fields on a device. The print operations below only
+// * Evaluation (RptExpressionEvaluator, asked by this class with the values
+//   of the current evaluation context) turns a field's value text into its
+//   printed text; RptScriptEngine runs the formulas and the global script.
+// * Layout and drawing (RptReportProcessor, RptDrawer and the rptcrosstab*
+//   files) walk pages and bands, drive the evaluation context and put fields
+//   on a device, on paper or as HTML. The print operations below only
 //   delegate to RptReportProcessor.
 //
 // What the layout calls, per print run (printPreview):
@@ -35,6 +36,7 @@
 #include "aggregatevalues.h"
 #include "datasetinfo.h"
 #include "rowdata.h"
+#include "rptexpressionevaluator.h"
 #include "rptloaderror.h"
 #include "rptname.h"
 #include "rptpageobject.h"
@@ -235,10 +237,8 @@ signals:
 
 private:
     RptPageObject *currentPage() const;
-    QString escapeData(const QString &value) const;
-    QString quoteValue(const QString &value) const;
-    void snapshotFormulaGlobals();
-    void sweepFormulaGlobals();
+    RptExpressionEvaluator::ValueOf valueOf();
+    void resetScriptEngine();
     // Brings the indexes of m_listOfPair up to date with the list.
     void syncPairIndex() const;
     void clearListOfPair();
@@ -259,18 +259,6 @@ private:
     {
         return qHash(key.paramName, seed) ^ uint(key.lnNo) ^ (uint(key.reportPage) << 20);
     }
-    struct CompiledExpression
-    {
-        QScriptProgram program;
-        // Made of literals and operators only: it can reach no object, so it
-        // cannot leave traces in the global object.
-        bool closed = false;
-        // A closed expression's value depends on nothing but its text; once
-        // it has given a plain value, that value is its answer every time.
-        bool known = false;
-        QScriptValue value;
-    };
-
     QDomDocument m_xmlDoc;
     QString m_globalScript;
     RptLoadError m_loadError;
@@ -298,9 +286,7 @@ private:
     QList<RowData> m_rowList;
 
     RptScriptEngine *m_scriptEngine = nullptr;
-    RptScriptEngine *m_formulaEngine = nullptr;
-    QHash<QString, QScriptValue> m_formulaBaseline;
-    QHash<QString, CompiledExpression> m_compiledExpressions;
+    std::unique_ptr<RptExpressionEvaluator> m_evaluator;
     RptReportProcessor *m_processor = nullptr;
 
     QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;

@@ -155,6 +155,14 @@ private slots:
                                             << "<Math.max(1, 2)>";
         QTest::newRow("no aggregate") << "[sum]"
                                       << "[sum]";
+        QTest::newRow("longer name") << "<checksum([code])>"
+                                     << "<checksum([code])>";
+        QTest::newRow("longer name, upper case") << "<checkSUM([code]) + xmax([a])>"
+                                                 << "<checkSUM([code]) + xmax([a])>";
+        QTest::newRow("member with variables") << "<Math.max([a],[b])>"
+                                               << "<Math.max([a],[b])>";
+        QTest::newRow("beside a longer name") << "<checksum([a]) + sum([a])>"
+                                              << "<checksum([a]) + SUM(0,'a')>";
     }
     void aggregateRewriting()
     {
@@ -377,6 +385,35 @@ private slots:
         QTest::newRow("variable in data") << "[name] [other]"
                                           << "[other]"
                                           << "[other] ";
+        const QString hider = QStringLiteral("x' + (RptEngine.pageList[0].setVisible(false)) + '");
+        QTest::newRow("code between quotes") << "<'[name]'>" << hider << hider;
+        QTest::newRow("apostrophe") << "<'[name]'>"
+                                    << "O'Brien"
+                                    << "O'Brien";
+        QTest::newRow("apostrophe, no quotes") << "<[name]>"
+                                               << "O'Brien"
+                                               << "O'Brien";
+        QTest::newRow("code, no quotes") << "<[name]>"
+                                         << "1); RptEngine.pageList[0].setVisible(false); (1"
+                                         << "1); RptEngine.pageList[0].setVisible(false); (1";
+        QTest::newRow("double quotes") << "<\"[name]\">"
+                                       << "say \"hi\" \\"
+                                       << "say \"hi\" \\";
+        QTest::newRow("backslash before quote") << "<'[name]'>"
+                                                << "a\\' + 1 + '"
+                                                << "a\\' + 1 + '";
+        QTest::newRow("line breaks") << "<'[name]'>"
+                                     << "one\ntwo\r\nthree\u2028"
+                                     << "one\ntwo\r\nthree\u2028";
+        QTest::newRow("inside longer literal") << "<'Mr [name]!'.toUpperCase()>"
+                                               << "o'brien"
+                                               << "MR O'BRIEN!";
+        QTest::newRow("concatenated") << "<'(' + [name] + ')'>"
+                                      << "O'Brien"
+                                      << "(O'Brien)";
+        QTest::newRow("number stays a number") << "<[name] * 2 + 1>"
+                                               << " 2.5 "
+                                               << "6";
     }
     void dataIsNeverScript()
     {
@@ -391,6 +428,25 @@ private slots:
         prepareRun(engine);
         const bool keep = QByteArray(QTest::currentDataTag()) == "kept formulas";
         QCOMPARE(engine.sectionField(band(engine), text, keep), expected);
+        QVERIFY(engine.pageList.first()->isVisible());
+    }
+
+    // Printing conditions and highlighting rules take data as data too, even
+    // where the template put quotes around a variable.
+    void dataIsNeverScriptInConditions()
+    {
+        RptEngine engine;
+        QVERIFY(loadXml(engine,
+            masterPage({ QStringLiteral("printing=\"'[name]' != 'x'\" "
+                                        "highlighting=\"'[name]' != '';bold=?1:0;\"") })));
+        RptTestCaller caller(&engine);
+        caller.recCount = 1;
+        caller.columns.insert(
+            QStringLiteral("name"), { QStringLiteral("+1;RptEngine.pageList[0].setVisible(false);+") });
+        prepareRun(engine);
+        QVERIFY(engine.isFieldVisible(fieldAt(engine, 0)));
+        QCOMPARE(engine.processHighligthing(fieldAt(engine, 0), RptName::FntBold).toInt(), 1);
+        QVERIFY(engine.pageList.first()->isVisible());
     }
 
     void keptFormulas()
@@ -583,6 +639,47 @@ private slots:
         engine.evaluateExpression(QStringLiteral("RptEngine = null"));
         QCOMPARE(engine.evaluateExpression(QStringLiteral("typeof RptEngine")).toString(),
             QStringLiteral("object"));
+    }
+
+    // Whatever an expression does to built-in objects, the next one sees
+    // them as a fresh engine has them.
+    void builtInsStayFresh_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("probe");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("Math member") << "Math.floor = function() { return 42; }"
+                                     << "Math.floor(1.5)"
+                                     << "1";
+        QTest::newRow("prototype member") << "String.prototype.x = 'leak'"
+                                          << "typeof ''.x"
+                                          << "undefined";
+        QTest::newRow("prototype method") << "String.prototype.toUpperCase = function() { return 'x'; }"
+                                          << "'ab'.toUpperCase()"
+                                          << "AB";
+        QTest::newRow("engine member") << "RptEngine.foo = 1"
+                                       << "typeof RptEngine.foo"
+                                       << "undefined";
+        QTest::newRow("no assignment") << "Object.defineProperty(Math, 'round', "
+                                          "{ value: function() { return 7; } })"
+                                       << "Math.round(2.4)"
+                                       << "2";
+        QTest::newRow("array method on a prototype") << "Array.prototype.push(5)"
+                                                     << "typeof [, 1][0]"
+                                                     << "undefined";
+    }
+    void builtInsStayFresh()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, probe);
+        QFETCH(QString, expected);
+        RptEngine engine;
+        QVERIFY(loadXml(engine, masterPage({})));
+        prepareRun(engine);
+        engine.sectionField(band(engine), QLatin1Char('<') + change + QLatin1Char('>'), false);
+        QCOMPARE(engine.sectionField(band(engine), QLatin1Char('<') + probe + QLatin1Char('>'), false),
+            expected);
+        QCOMPARE(engine.evaluateExpression(probe).toString(), expected);
     }
 
     void oneScriptEngineForAllExpressions()

@@ -260,6 +260,66 @@ private slots:
             QStringLiteral("changed"));
     }
 
+    // A data value reaches the global script as a value, quoted by the
+    // template or not.
+    void globalScriptTakesDataAsData_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("company");
+        QTest::newRow("quoted, apostrophe") << "var who = '[company]';"
+                                            << "O'Brien";
+        QTest::newRow("quoted, code") << "var who = '[company]';"
+                                      << "x' + (RptEngine.pageList[0].setVisible(false)) + '";
+        QTest::newRow("bare, code") << "var who = [company];"
+                                    << "RptEngine.pageList[0].setVisible(false)";
+        QTest::newRow("line break and backslash") << "var who = \"[company]\";"
+                                                  << "a\\\"\nb";
+        QTest::newRow("in a comment") << "// [company]\nvar who = 'ok';"
+                                      << "\nRptEngine.pageList[0].setVisible(false);";
+    }
+    void globalScriptTakesDataAsData()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, company);
+        RptEngine engine;
+        QVERIFY(loadXml(engine,
+            scripted(script + QStringLiteral(" function otherAfterData(t) { return who; }"), kBand)));
+        RptTestCaller caller(&engine);
+        caller.recCount = 1;
+        caller.columns.insert(QStringLiteral("company"), { company });
+        prepareRun(engine);
+        engine.processGlobalScript();
+        RptFieldObject *other
+            = engine.pageList.first()->findFieldObjectByName(QStringLiteral("other"));
+        const bool comment = script.startsWith(QLatin1String("//"));
+        QCOMPARE(engine.callAfterData(other, QStringLiteral("x")),
+            comment ? QStringLiteral("ok") : company);
+        QVERIFY(engine.pageList.first()->isVisible());
+    }
+
+    // The functions of one template never act on the next one loaded.
+    void reloadStartsWithCleanScriptEngine()
+    {
+        RptEngine engine;
+        QVERIFY(loadXml(engine,
+            scripted(QStringLiteral("function fundAfterData(t) { return 'A'; } var left = 1;"),
+                kBand)));
+        prepareRun(engine);
+        engine.processGlobalScript();
+        RptFieldObject *fund
+            = engine.pageList.first()->findFieldObjectByName(QStringLiteral("fund"));
+        QCOMPARE(engine.callAfterData(fund, QStringLiteral("x")), QStringLiteral("A"));
+
+        QVERIFY(loadXml(engine, scripted(QStringLiteral("var b = 2;"), kBand)));
+        prepareRun(engine);
+        engine.processGlobalScript();
+        fund = engine.pageList.first()->findFieldObjectByName(QStringLiteral("fund"));
+        QCOMPARE(engine.callAfterData(fund, QStringLiteral("x")), QStringLiteral("x"));
+        QCOMPARE(engine.scriptEngine()->evaluate(QStringLiteral("typeof left")).toString(),
+            QStringLiteral("undefined"));
+        QCOMPARE(engine.scriptEngine()->evaluate(QStringLiteral("b")).toInt32(), 2);
+    }
+
     void formulasDoNotSeeTheGlobalScript()
     {
         RptEngine engine;

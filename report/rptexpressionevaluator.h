@@ -1,0 +1,97 @@
+#pragma once
+
+// Expression evaluation of the report engine: cutting a field's value text
+// into literal and formula pieces, putting data values in, rewriting
+// aggregate calls, and running formulas so that none of them sees what
+// another one did.
+//
+// Data never becomes program text. A data variable inside a formula or a
+// script is replaced by a reference to a value bound beside the program, so
+// whatever the value holds (quotes, backslashes, line breaks, code) it stays
+// data, and the program text of a formula is the same on every row, which
+// lets its compiled form be reused.
+//
+// The evaluator knows nothing of pages or data sources: it asks its caller
+// for a variable's value through ValueOf, and reaches the engine only as the
+// parent of the script engines it creates (the script function SUM needs it).
+
+#include <QHash>
+#include <QScriptProgram>
+#include <QScriptValue>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+class QObject;
+class QScriptEngine;
+class RptScriptEngine;
+
+class RptExpressionEvaluator
+{
+public:
+    // A data variable's value text, given its token ("[name]").
+    using ValueOf = std::function<QString(const QString &token)>;
+
+    // owner becomes the parent of the script engines (the report engine).
+    explicit RptExpressionEvaluator(QObject *owner);
+    ~RptExpressionEvaluator();
+    RptExpressionEvaluator(const RptExpressionEvaluator &) = delete;
+    RptExpressionEvaluator &operator=(const RptExpressionEvaluator &) = delete;
+
+    // The data variables of text, in order of appearance.
+    static QStringList variables(const QString &text);
+    // Aggregate calls rewritten to the script function SUM with a kind code.
+    static QString rewriteAggregates(const QString &text);
+    // The number formats of the "format" attribute ("N# ###,##2" ...).
+    static QString formatNumber(const QString &value, const QString &formatString);
+    // Every data variable replaced by its value; with quote, a value that is
+    // not a number becomes a string literal.
+    static QString substitute(const QString &text, bool quote, const ValueOf &valueOf);
+
+    // A field's text after the internal variables and aggregates were
+    // rewritten: data put in, formulas evaluated (or kept, with
+    // keepFormulas), each piece and the whole formatted.
+    QString evaluateField(const QString &text, bool keepFormulas, bool showInGroup, int groupLevel,
+        const QString &formatString, const ValueOf &valueOf);
+    // One expression (a printing condition, a highlighting rule) whose data
+    // variables stand for their values.
+    QScriptValue evaluateWithData(const QString &text, const ValueOf &valueOf);
+    // One expression without data. The result never belongs to a script
+    // engine: objects (errors included) come back as their text.
+    QScriptValue evaluate(const QString &program, bool showInGroup = false, int groupLevel = 0);
+
+    // Runs a script in a long-lived engine, with its data variables bound
+    // as globals of that engine.
+    static QScriptValue runScript(
+        RptScriptEngine *engine, const QString &script, const ValueOf &valueOf);
+
+private:
+    struct Binding
+    {
+        QString name;
+        QScriptValue value;
+    };
+    struct Compiled
+    {
+        QScriptProgram program;
+        // Names nothing but operators, literals and the bound values: its
+        // result depends on the values alone.
+        bool pure = false;
+        // Can change nothing that a later expression could see, so it may
+        // share the one script engine with the others.
+        bool tame = false;
+    };
+
+    QScriptValue run(
+        const QString &program, const QVector<Binding> &bindings, bool showInGroup, int groupLevel);
+    const Compiled &compiled(const QString &program);
+
+    QObject *m_owner;
+    std::unique_ptr<RptScriptEngine> m_shared;
+    QHash<QString, Compiled> m_compiled;
+    QHash<QString, QScriptValue> m_results;
+};
