@@ -1,5 +1,6 @@
-// The rptrender tool: a grouped template with a JSON data file, the catering
-// order template, and the tool's error exits.
+// The rptrender tool: a grouped template with a JSON data file, the small
+// templates of the layout fixtures, the catering order template, and the
+// tool's error exits.
 #include "testmain.h"
 #include "tst_rptlayoututil.h"
 
@@ -105,6 +106,67 @@ private slots:
         QVERIFY(bratislava < html.indexOf(QStringLiteral(">Branch Košice<")));
         QVERIFY(html.contains(QLatin1String(">Grand total 39</div>")));
         QVERIFY(!html.contains(QLatin1String("Page 1 of")));
+    }
+
+    // The small templates a template author can try out: group values of
+    // mixed kinds, and data that looks like markup in rich text.
+    void smallTemplates_data()
+    {
+        QTest::addColumn<QString>("templateFile");
+        QTest::addColumn<QString>("dataFile");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("present");
+        QTest::addColumn<QStringList>("absent");
+        QTest::newRow("group values") << "grouped.xml" << "groupvalues.json" << "groups.pdf"
+                                      << "Branch 2|Soup 1|Pie 8|Branch total 9|Branch 10|Goulash 2|Branch total 2|"
+                                         "Branch 1a|Salad 4|Branch total 4|Grand total 15"
+                                      << QStringList();
+        QTest::newRow("rich text to PDF") << "richtext.xml" << "richtext.json" << "rich.pdf"
+                                          << "Dish: <img src=x onerror=alert(1)>, 3 portions|Dish: Underlined, 5 portions"
+                                          << QStringList();
+        QTest::newRow("rich text to HTML") << "richtext.xml" << "richtext.json" << "rich.html"
+                                           << "<b>&lt;img src=x onerror=alert(1)&gt;</b>, <i>3 portions</i>"
+                                           << QStringList {"<img", "onclick", "<script"};
+    }
+    void smallTemplates()
+    {
+        QFETCH(QString, templateFile);
+        QFETCH(QString, dataFile);
+        QFETCH(QString, output);
+        QFETCH(QString, present);
+        QFETCH(QStringList, absent);
+        const QString out = m_dir.filePath(output);
+        const Result r = render({fixture(templateFile), out, QStringLiteral("--data"), fixture(dataFile)});
+        QCOMPARE(r.exitCode, 0);
+        QString text;
+        if (output.endsWith(QLatin1String(".html"))) {
+            QFile f(out);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            text = QString::fromUtf8(f.readAll());
+        } else {
+            text = textLines(pdfText(out)).join(QLatin1Char('|'));
+        }
+        QVERIFY2(text.contains(present), qPrintable(text));
+        for (const QString &a : absent)
+            QVERIFY2(!text.contains(a), qPrintable(text));
+    }
+
+    // Rows of a 100-unit band stay 100 units (25 mm) apart unless a text
+    // needs more.
+    void autoHeightTemplate()
+    {
+        const QString out = m_dir.filePath(QStringLiteral("auto.pdf"));
+        const Result r = render({fixture(QStringLiteral("autoheight.xml")), out, QStringLiteral("--data"),
+                                 fixture(QStringLiteral("autoheight.json"))});
+        QCOMPARE(r.exitCode, 0);
+        const QString bbox = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), out, QStringLiteral("-")});
+        auto top = [&bbox](const QString &word) {
+            const QRegularExpression re(QStringLiteral("yMin=\"([0-9.]+)\"[^>]*>%1<").arg(word));
+            return re.match(bbox).captured(1).toDouble() * 25.4 / 72;
+        };
+        QVERIFY2(qAbs(top(QStringLiteral("second")) - top(QStringLiteral("first")) - 25) < 0.5, qPrintable(bbox));
+        QVERIFY2(qAbs(top(QStringLiteral("third")) - top(QStringLiteral("second")) - 25) < 0.5, qPrintable(bbox));
+        QVERIFY2(top(QStringLiteral("fourth")) - top(QStringLiteral("third")) > 25, qPrintable(bbox));
     }
 
     void datasetsOverrideTheRecordCount()
