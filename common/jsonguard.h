@@ -6,12 +6,15 @@
 
 // JSON that arrives from outside (mail data documents, API replies, tenant
 // settings) is read through here. Qt 5.15's parser keeps the last of several
-// members with the same name and leaks the values it drops when the object
-// also holds arrays or objects; a document with a repeated member name is
-// therefore refused before Qt reads it. Nothing we write repeats a name.
+// members with the same name, but leaks the values it drops when the object
+// also holds arrays or objects. A document that repeats a name is therefore
+// never handed to Qt as it is: it reads the same (the last value wins) with
+// nothing leaked, so a mail whose writer repeated a name still carries its
+// attachments. Nothing we write repeats a name.
 namespace JsonGuard {
 
-// The document, or a null one with the reason in *error (empty on success).
+// The document as Qt reads it, or a null one with the reason in *error
+// (empty on success).
 QJsonDocument parse(const QByteArray &json, QString *error = nullptr);
 
 // True when some object of the text names a member twice (names compared

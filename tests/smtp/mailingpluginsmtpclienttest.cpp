@@ -273,6 +273,11 @@ void MailingPluginSmtpClientTest::delivery_data()
     QTest::newRow("broken mail data document costs only the attachments")
         << false << QByteArray("Hello") << QByteArray("{\"attachments\": [") << QStringList()
         << true << plain;
+    QTest::newRow("repeated member name: the last value is the document's")
+        << false << QByteArray("x")
+        << QByteArray(R"({"attachments":[{"name":"old.pdf","content":"AAAA"}],)"
+                      R"("attachments":[{"name":"a.pdf","type":"application/pdf","content":"JVBERg=="}]})")
+        << QStringList { QStringLiteral("a.pdf|application/pdf|4") } << false << plain;
     QTest::newRow("line over 998 octets")
         << false << QByteArray("<html>") + QByteArray(3000, 'h') + QByteArray("</html>\nnext")
         << QByteArray() << QStringList() << false << html;
