@@ -4,6 +4,7 @@
 #include "sqlescape.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -406,4 +407,73 @@ void DBManager::removeUnusedConnections()
             connections.removeAll(name);
         }
     }
+}
+
+bool DBManager::withInfoDB(const std::function<bool(QSqlDatabase &)> &work)
+{
+    QMutexLocker locker(&mutex);
+    if (!infoDB.isValid() || !checkOpenDB(infoDB))
+        return false;
+    const bool result = work(infoDB);
+    closeInfoIfWanted();
+    return result;
+}
+
+void DBManager::setMaxConnections(int count)
+{
+    QMutexLocker locker(&budgetMutex);
+    maxConnectionCount = qMax(count, 2);
+    budgetFreed.wakeAll();
+}
+
+int DBManager::maxConnections() const
+{
+    QMutexLocker locker(&budgetMutex);
+    return maxConnectionCount;
+}
+
+bool DBManager::acquireConnection(int waitMs)
+{
+    QMutexLocker locker(&budgetMutex);
+    QDeadlineTimer deadline(qMax(waitMs, 0));
+    while (connectionsUsed >= maxConnectionCount) {
+        if (deadline.hasExpired() || !budgetFreed.wait(&budgetMutex, deadline)) {
+            if (connectionsUsed < maxConnectionCount)
+                break;
+            ++budgetRefusals;
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            if (now - budgetWarnedAt >= 60000) {
+                qCWarning(lcCommon,
+                    "DBManager::acquireConnection() - the budget of %d connections cannot carry the work: %u "
+                    "passes waited in vain since the last warning; raise [Host] maxConnections or add a host",
+                    maxConnectionCount, budgetRefusals);
+                budgetWarnedAt = now;
+                budgetRefusals = 0;
+            }
+            return false;
+        }
+    }
+    ++connectionsUsed;
+    connectionsMax = qMax(connectionsMax, connectionsUsed);
+    return true;
+}
+
+void DBManager::releaseConnection()
+{
+    QMutexLocker locker(&budgetMutex);
+    if (connectionsUsed > 0)
+        --connectionsUsed;
+    budgetFreed.wakeOne();
+}
+
+int DBManager::connectionsInUse() const
+{
+    QMutexLocker locker(&budgetMutex);
+    return connectionsUsed;
+}
+
+int DBManager::connectionsPeak() const
+{
+    QMutexLocker locker(&budgetMutex);
+    return connectionsMax;
 }

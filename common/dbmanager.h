@@ -7,6 +7,9 @@
 #include <QSqlDatabase>
 #include <QStringList>
 #include <QVector>
+#include <QWaitCondition>
+
+#include <functional>
 
 // The host's one manager of the information database (table `schemas`), the
 // central KEX database and the per-thread tenant connections. The host creates
@@ -57,6 +60,26 @@ public:
     void setUnusedConnectionsEnabled(bool enabled);
     void removeUnusedConnections();
 
+    // Runs work on the information database under the manager's lock, after
+    // opening it when needed; false when it cannot be opened or work fails.
+    bool withInfoDB(const std::function<bool(QSqlDatabase &)> &work);
+
+    // Host-wide limits that every plug-in on this host shares.
+    void setMaxConnections(int count);
+    int maxConnections() const;
+    void setLeaseSeconds(int secondsValue) { leaseSecondsValue = qMax(secondsValue, 10); }
+    int leaseSeconds() const { return leaseSecondsValue; }
+
+    // The budget of tenant connections this host holds open at once, across
+    // every plug-in (the information and KEX databases are not counted).
+    // acquireConnection waits up to waitMs for a free one; every true result
+    // is paired with one releaseConnection when the connection is closed.
+    // When the budget cannot carry the work, one warning a minute says so.
+    bool acquireConnection(int waitMs = 0);
+    void releaseConnection();
+    int connectionsInUse() const;
+    int connectionsPeak() const;
+
     unsigned char debugLevel = 0;
 
 private:
@@ -76,4 +99,14 @@ private:
     mutable QMutex mutex;
     QHash<QString, qint64> maintenanceStamps;
     bool unusedConnectionsEnabled = true;
+    // The budget has a lock of its own: it is asked before every pass of
+    // every worker and must not wait behind a slow information database.
+    mutable QMutex budgetMutex;
+    QWaitCondition budgetFreed;
+    int maxConnectionCount = 32;
+    int connectionsUsed = 0;
+    int connectionsMax = 0;
+    unsigned budgetRefusals = 0;
+    qint64 budgetWarnedAt = 0;
+    int leaseSecondsValue = 60;
 };
