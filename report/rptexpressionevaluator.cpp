@@ -128,15 +128,39 @@ bool isNumber(const QString &value)
 // would have read written into the program; anything else is text.
 QScriptValue dataValue(const QString &value)
 {
-    static thread_local const QRegularExpression number(QStringLiteral(
-        "^\\s*[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?\\s*$"));
-    if (number.match(value).hasMatch()) {
-        bool ok = false;
-        const double d = value.toDouble(&ok);
-        if (ok)
-            return QScriptValue(d);
+    const int n = value.size();
+    int i = 0;
+    auto digits = [&]() {
+        const int start = i;
+        while (i < n && value.at(i).unicode() >= '0' && value.at(i).unicode() <= '9')
+            ++i;
+        return i - start;
+    };
+    auto blanks = [&]() {
+        while (i < n && (value.at(i) == QLatin1Char(' ') || value.at(i) == QLatin1Char('\t')))
+            ++i;
+    };
+    blanks();
+    if (i < n && (value.at(i) == QLatin1Char('+') || value.at(i) == QLatin1Char('-')))
+        ++i;
+    int mantissa = digits();
+    if (i < n && value.at(i) == QLatin1Char('.')) {
+        ++i;
+        mantissa += digits();
     }
-    return QScriptValue(value);
+    if (mantissa == 0)
+        return QScriptValue(value);
+    if (i < n && (value.at(i) == QLatin1Char('e') || value.at(i) == QLatin1Char('E'))) {
+        ++i;
+        if (i < n && (value.at(i) == QLatin1Char('+') || value.at(i) == QLatin1Char('-')))
+            ++i;
+        if (digits() == 0)
+            return QScriptValue(value);
+    }
+    blanks();
+    bool ok = false;
+    const double d = i == n ? value.toDouble(&ok) : 0.0;
+    return ok ? QScriptValue(d) : QScriptValue(value);
 }
 
 bool isWordStart(ushort u)
@@ -162,9 +186,9 @@ bool isLineBreak(ushort u)
 class Binder
 {
 public:
-    Binder(const QStringList &values, QVector<QPair<QString, QScriptValue>> &bindings)
-        : m_values(values)
-        , m_bindings(bindings)
+    Binder(int count, QVector<RptExpressionEvaluator::Slot> &slotList)
+        : m_count(count)
+        , m_slots(slotList)
     {
     }
 
@@ -179,7 +203,7 @@ public:
         while (i < n) {
             const ushort u = code.at(i).unicode();
             int end = 0;
-            const int index = readMark(code, i, m_values.size(), &end);
+            const int index = readMark(code, i, m_count, &end);
             if (index >= 0) {
                 out += name(index, false);
                 i = end;
@@ -247,12 +271,11 @@ private:
     {
         const QString n = (text ? QStringLiteral("_rptText") : QStringLiteral("_rptData"))
             + QString::number(index);
-        for (const auto &b : qAsConst(m_bindings)) {
-            if (b.first == n)
+        for (const auto &b : qAsConst(m_slots)) {
+            if (b.name == n)
                 return n;
         }
-        const QString &v = m_values.at(index);
-        m_bindings.append({ n, text ? QScriptValue(v) : dataValue(v) });
+        m_slots.append({ n, index, text });
         return n;
     }
 
@@ -262,7 +285,7 @@ private:
         QString out;
         for (int i = 0; i < span.size();) {
             int end = 0;
-            const int index = readMark(span, i, m_values.size(), &end);
+            const int index = readMark(span, i, m_count, &end);
             if (index < 0) {
                 out += span.at(i++);
             } else {
@@ -285,7 +308,7 @@ private:
         QString piece;
         for (int i = 0; i < body.size();) {
             int end = 0;
-            const int index = readMark(body, i, m_values.size(), &end);
+            const int index = readMark(body, i, m_count, &end);
             if (index < 0) {
                 piece += body.at(i++);
                 continue;
@@ -298,8 +321,8 @@ private:
         return out;
     }
 
-    const QStringList &m_values;
-    QVector<QPair<QString, QScriptValue>> &m_bindings;
+    int m_count;
+    QVector<RptExpressionEvaluator::Slot> &m_slots;
 };
 
 bool isDataName(const QString &word)
@@ -665,11 +688,23 @@ QString RptExpressionEvaluator::substitute(
     });
 }
 
-QString RptExpressionEvaluator::evaluateField(const QString &value, bool keepFormulas,
-    bool showInGroup, int groupLevel, const QString &formatString, const ValueOf &valueOf)
+namespace {
+enum Mode { FieldMode, KeptMode, ExpressionMode };
+} // namespace
+
+const RptExpressionEvaluator::Prepared &RptExpressionEvaluator::prepared(
+    const QString &value, int mode)
 {
+    QHash<QString, Prepared> &table = m_prepared[mode];
+    auto found = table.constFind(value);
+    if (found != table.constEnd())
+        return *found;
+    if (table.size() >= kMaxCompiled)
+        table.clear();
+
+    Prepared p;
     QString text = value;
-    if (text.contains(QLatin1String("if"))) {
+    if (mode != ExpressionMode && text.contains(QLatin1String("if"))) {
         // A comparison inside a condition is no formula delimiter.
         static thread_local const QRegularExpression reIf(
             QStringLiteral("(if\\s*)\\((.*?)\\)"), QRegularExpression::DotMatchesEverythingOption);
@@ -687,9 +722,23 @@ QString RptExpressionEvaluator::evaluateField(const QString &value, bool keepFor
         escaped += text.midRef(last);
         text = escaped;
     }
+    QStringList unused;
+    text = markVariables(
+        text,
+        [&p](const QString &token) {
+            p.tokens.append(token);
+            return QString();
+        },
+        unused);
 
-    QStringList values;
-    text = markVariables(text, valueOf, values);
+    if (mode == ExpressionMode) {
+        Piece piece;
+        piece.formula = true;
+        piece.text = Binder(p.tokens.size(), piece.slotList).bind(text);
+        piece.compiled = compile(piece.text);
+        p.pieces.append(piece);
+        return *table.insert(value, p);
+    }
 
     QStringList pieces;
     QString cur;
@@ -720,41 +769,70 @@ QString RptExpressionEvaluator::evaluateField(const QString &value, bool keepFor
     if (!cur.isEmpty())
         pieces.append(cur);
 
-    for (QString &piece : pieces) {
-        const bool formula = piece.contains(QLatin1Char('<')) && piece.contains(QLatin1Char('>'));
-        if (formula && !keepFormulas) {
-            QString code = piece;
+    for (const QString &text : qAsConst(pieces)) {
+        Piece piece;
+        piece.formula = mode == FieldMode && text.contains(QLatin1Char('<'))
+            && text.contains(QLatin1Char('>'));
+        piece.text = text;
+        if (piece.formula) {
+            QString code = text;
             code.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
             code.replace(ifEscapeLt(), QStringLiteral("<")).replace(ifEscapeGt(), QStringLiteral(">"));
-            QVector<QPair<QString, QScriptValue>> bound;
-            code = Binder(values, bound).bind(code);
-            QVector<Binding> bindings;
-            for (const auto &b : qAsConst(bound))
-                bindings.append({ b.first, b.second });
-            piece = formatNumber(run(code, bindings, showInGroup, groupLevel).toString(), formatString);
+            piece.text = Binder(p.tokens.size(), piece.slotList).bind(code);
+            piece.compiled = compile(piece.text);
+        }
+        p.pieces.append(piece);
+    }
+    return *table.insert(value, p);
+}
+
+QStringList RptExpressionEvaluator::valuesOf(const Prepared &p, const ValueOf &valueOf) const
+{
+    QStringList values;
+    values.reserve(p.tokens.size());
+    for (const QString &token : p.tokens)
+        values.append(valueOf(token));
+    return values;
+}
+
+QString RptExpressionEvaluator::evaluateField(const QString &value, bool keepFormulas,
+    bool showInGroup, int groupLevel, const QString &formatString, const ValueOf &valueOf)
+{
+    // Copied: evaluating may empty the table.
+    const Prepared p = prepared(value, keepFormulas ? KeptMode : FieldMode);
+    const QStringList values = valuesOf(p, valueOf);
+    QString result;
+    for (const Piece &piece : p.pieces) {
+        if (piece.formula) {
+            const QScriptValue v = run(piece.compiled, piece.slotList, values, showInGroup, groupLevel);
+            result += formatNumber(v.toString(), formatString);
         } else {
-            piece = unmark(piece, values);
+            result += unmark(piece.text, values);
         }
     }
-    return formatNumber(pieces.join(QString()), formatString);
+    return formatNumber(result, formatString);
 }
 
 QScriptValue RptExpressionEvaluator::evaluateWithData(const QString &text, const ValueOf &valueOf)
 {
-    QStringList values;
-    const QString marked = markVariables(text, valueOf, values);
-    QVector<QPair<QString, QScriptValue>> bound;
-    const QString code = Binder(values, bound).bind(marked);
-    QVector<Binding> bindings;
-    for (const auto &b : qAsConst(bound))
-        bindings.append({ b.first, b.second });
-    return run(code, bindings, false, 0);
+    const Prepared p = prepared(text, ExpressionMode);
+    const QStringList values = valuesOf(p, valueOf);
+    const Piece &piece = p.pieces.first();
+    return run(piece.compiled, piece.slotList, values, false, 0);
 }
 
 QScriptValue RptExpressionEvaluator::evaluate(
     const QString &program, bool showInGroup, int groupLevel)
 {
-    return run(program, QVector<Binding>(), showInGroup, groupLevel);
+    auto found = m_compiled.constFind(program);
+    if (found == m_compiled.constEnd()) {
+        if (m_compiled.size() >= kMaxCompiled)
+            m_compiled.clear();
+        found = m_compiled.insert(program, compile(program));
+    }
+    // Copied: evaluating may empty the table.
+    const Compiled expression = *found;
+    return run(expression, QVector<Slot>(), QStringList(), showInGroup, groupLevel);
 }
 
 QScriptValue RptExpressionEvaluator::runScript(
@@ -762,43 +840,43 @@ QScriptValue RptExpressionEvaluator::runScript(
 {
     QStringList values;
     const QString marked = markVariables(script, valueOf, values);
-    QVector<QPair<QString, QScriptValue>> bound;
-    const QString code = Binder(values, bound).bind(marked);
+    QVector<Slot> slotList;
+    const QString code = Binder(values.size(), slotList).bind(marked);
     QScriptValue global = engine->globalObject();
-    for (const auto &b : qAsConst(bound))
-        global.setProperty(b.first, b.second, QScriptValue::SkipInEnumeration);
+    for (const Slot &s : qAsConst(slotList)) {
+        const QString &v = values.at(s.index);
+        global.setProperty(
+            s.name, s.text ? QScriptValue(v) : dataValue(v), QScriptValue::SkipInEnumeration);
+    }
     if (code.trimmed().isEmpty())
         return QScriptValue();
     return engine->evaluate(code, QString(), 1);
 }
 
-const RptExpressionEvaluator::Compiled &RptExpressionEvaluator::compiled(const QString &program)
+RptExpressionEvaluator::Compiled RptExpressionEvaluator::compile(const QString &program)
 {
-    auto found = m_compiled.constFind(program);
-    if (found == m_compiled.constEnd()) {
-        if (m_compiled.size() >= kMaxCompiled)
-            m_compiled.clear();
-        Compiled fresh;
-        fresh.program = QScriptProgram(program, QString(), 1);
-        const Reach reach = reachOf(program);
-        fresh.tame = reach != Reach::Open;
-        fresh.pure = reach == Reach::Pure;
-        found = m_compiled.insert(program, fresh);
-    }
-    return *found;
+    Compiled c;
+    c.program = QScriptProgram(program, QString(), 1);
+    const Reach reach = reachOf(program);
+    c.tame = reach != Reach::Open;
+    c.pure = reach == Reach::Pure;
+    return c;
 }
 
-QScriptValue RptExpressionEvaluator::run(
-    const QString &program, const QVector<Binding> &bindings, bool showInGroup, int groupLevel)
+QScriptValue RptExpressionEvaluator::run(const Compiled &expression, const QVector<Slot> &slotList,
+    const QStringList &values, bool showInGroup, int groupLevel)
 {
-    // Copied: the table may be emptied before this call ends.
-    const Compiled expression = compiled(program);
+    QVector<QScriptValue> bound;
+    bound.reserve(slotList.size());
+    for (const Slot &s : slotList) {
+        const QString &v = values.at(s.index);
+        bound.append(s.text ? QScriptValue(v) : dataValue(v));
+    }
     QString key;
     if (expression.pure) {
-        key = program;
-        for (const Binding &b : bindings) {
-            key += QChar(1) + (b.value.isNumber() ? QLatin1Char('n') : QLatin1Char('s'))
-                + b.value.toString();
+        key = expression.program.sourceCode();
+        for (const QScriptValue &b : qAsConst(bound)) {
+            key += QChar(1) + (b.isNumber() ? QLatin1Char('n') : QLatin1Char('s')) + b.toString();
         }
         const auto known = m_results.constFind(key);
         if (known != m_results.constEnd())
@@ -813,8 +891,8 @@ QScriptValue RptExpressionEvaluator::run(
         QScriptValue scope = ctx->activationObject();
         scope.setProperty(QStringLiteral("showInGroup"), showInGroup);
         scope.setProperty(QStringLiteral("groupLevel"), groupLevel);
-        for (const Binding &b : bindings)
-            scope.setProperty(b.name, b.value);
+        for (int i = 0; i < slotList.size(); ++i)
+            scope.setProperty(slotList.at(i).name, bound.at(i));
         result = m_shared->evaluate(expression.program);
         m_shared->popContext();
     } else {
@@ -824,10 +902,9 @@ QScriptValue RptExpressionEvaluator::run(
         QScriptValue global = fresh.globalObject();
         global.setProperty(QStringLiteral("showInGroup"), showInGroup);
         global.setProperty(QStringLiteral("groupLevel"), groupLevel);
-        for (const Binding &b : bindings)
-            global.setProperty(b.name, b.value);
-        result = detached(fresh.evaluate(expression.program));
-        return result;
+        for (int i = 0; i < slotList.size(); ++i)
+            global.setProperty(slotList.at(i).name, bound.at(i));
+        return detached(fresh.evaluate(expression.program));
     }
     const QScriptValue value = detached(result);
     // An error is evaluated again, so it is logged every time.

@@ -69,12 +69,16 @@ public:
     static QScriptValue runScript(
         RptScriptEngine *engine, const QString &script, const ValueOf &valueOf);
 
-private:
-    struct Binding
+    // A value of the caller's list bound beside a program under a name the
+    // program uses, as text or as number-or-text.
+    struct Slot
     {
         QString name;
-        QScriptValue value;
+        int index = 0;
+        bool text = false;
     };
+
+private:
     struct Compiled
     {
         QScriptProgram program;
@@ -85,13 +89,31 @@ private:
         // share the one script engine with the others.
         bool tame = false;
     };
+    struct Piece
+    {
+        // Literal text with marks, or the program of a formula.
+        QString text;
+        bool formula = false;
+        Compiled compiled;
+        QVector<Slot> slotList;
+    };
+    // A text cut and turned into programs once; each row only puts its
+    // values in.
+    struct Prepared
+    {
+        QStringList tokens;
+        QVector<Piece> pieces;
+    };
 
-    QScriptValue run(
-        const QString &program, const QVector<Binding> &bindings, bool showInGroup, int groupLevel);
-    const Compiled &compiled(const QString &program);
+    const Prepared &prepared(const QString &text, int mode);
+    QStringList valuesOf(const Prepared &p, const ValueOf &valueOf) const;
+    QScriptValue run(const Compiled &expression, const QVector<Slot> &slotList,
+        const QStringList &values, bool showInGroup, int groupLevel);
+    Compiled compile(const QString &program);
 
     QObject *m_owner;
     std::unique_ptr<RptScriptEngine> m_shared;
     QHash<QString, Compiled> m_compiled;
+    QHash<QString, Prepared> m_prepared[3];
     QHash<QString, QScriptValue> m_results;
 };
