@@ -188,12 +188,12 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
     const int len = bytes.size();
     const uchar *src = reinterpret_cast<const uchar *>(bytes.constData());
     const bool kept = breaks == LineBreaks::Kept;
-    // Bound: three characters for every byte that is not literal (a line
-    // break takes two, an escaped blank before it three instead of one),
-    // and at least lineLength - 3 characters between two soft breaks.
+    // Bound: three characters for every byte that is not literal, and at
+    // least lineLength - 3 characters between two soft breaks. A line break
+    // takes two, and the blank before it may grow by two: an LF counts four.
     qint64 encoded = 0;
     for (int i = 0; i < len; ++i)
-        encoded += qpLiteral(src[i]) ? 1 : 3;
+        encoded += qpLiteral(src[i]) ? 1 : (kept && src[i] == '\n' ? 4 : 3);
     if (kept)
         encoded += 2; // a blank escaped at the very end
     const int max = lineLength;
@@ -254,6 +254,7 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
     if (kept)
         endLine();
     dst = writeLatin1(dst, suffix);
+    Q_ASSERT(dst <= begin + bound);
     out.truncate(int(dst - begin));
     return out;
 }

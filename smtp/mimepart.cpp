@@ -1,8 +1,7 @@
 #include "mimepart.h"
 
-#include "mimeheader_p.h"
-
 #include "mimeencoding_p.h"
+#include "mimeheader_p.h"
 #include "smtplogging.h"
 
 namespace {

@@ -1,8 +1,10 @@
-// Quoted-printable decoding of arbitrary text, and the round trip
-// decode(format(encode(x))) == x that the SMTP transport relies on when it
-// sends a body with overlong lines quoted-printable.
+// Quoted-printable decoding of arbitrary text, the round trip
+// decode(format(encode(x))) == x, and the text form the SMTP transport uses
+// for a body with overlong lines: its line breaks kept, only long lines
+// wrapped, and decoding gives the text back with CRLF line ends.
 #include "fuzzsupport.h"
 #include "mimecontentformatter.h"
+#include "mimeencoding_p.h"
 #include "quotedprintable.h"
 
 #include <QString>
@@ -46,6 +48,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (const QString &line : folded.split(QStringLiteral("\r\n"))) {
         if (line.size() > 76)
             Fuzz::fail("format() left a line over 76 characters", line.toUtf8());
+    }
+
+    const QString text
+        = MimeEncoding::quotedPrintable(input, 76, MimeEncoding::LineBreaks::Kept);
+    QByteArray canonical;
+    for (int i = 0; i < input.size(); ++i) {
+        if (input.at(i) == '\n' && (i == 0 || input.at(i - 1) != '\r'))
+            canonical += '\r';
+        canonical += input.at(i);
+    }
+    if (QuotedPrintable::decode(text) != canonical)
+        Fuzz::fail("text form does not decode to the text with CRLF line ends", input);
+    for (const QString &line : text.split(QStringLiteral("\r\n"))) {
+        if (line.size() > 76)
+            Fuzz::fail("text form left a line over 76 characters", line.toUtf8());
+        if (line.contains(QLatin1Char('\r')) || line.contains(QLatin1Char('\n')))
+            Fuzz::fail("text form holds a bare CR or LF", input);
+        if (line.endsWith(QLatin1Char(' ')))
+            Fuzz::fail("text form ends a line with a blank", input);
     }
     return 0;
 }

@@ -433,6 +433,8 @@ void MimeRenderTest::quotedPrintableTextKeepsLines_data()
     QTest::newRow("blank before a break or the end escaped")
         << QByteArray("a \r\nb ") << QStringLiteral("a=20\r\nb=20");
     QTest::newRow("bare CR is data") << QByteArray("a\rb") << QStringLiteral("a=0Db");
+    QTest::newRow("blanks before bare LFs") << QByteArray(" \n").repeated(10)
+                                            << QStringLiteral("=20\r\n").repeated(10);
 }
 
 void MimeRenderTest::quotedPrintableTextKeepsLines()
