@@ -18,6 +18,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextDocumentFragment>
+#include <QUrl>
 #include <QtCharts/QChart>
 #include <QtCharts/QLegend>
 
@@ -153,6 +154,33 @@ QString decodeEntities(const QString &run)
         i = semi;
     }
     return out;
+}
+
+// Rich text from data as Qt's rich-text subset writes it back: no scripts,
+// no event handlers, and no links but to web pages and mail addresses.
+QString safeRichText(const QString &html)
+{
+    QTextDocument doc;
+    doc.setHtml(html);
+    for (QTextBlock block = doc.begin(); block.isValid(); block = block.next()) {
+        for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment frag = it.fragment();
+            QTextCharFormat format = frag.charFormat();
+            if (!format.isAnchor())
+                continue;
+            const QString scheme = QUrl(format.anchorHref()).scheme().toLower();
+            if (scheme == QLatin1String("http") || scheme == QLatin1String("https")
+                || scheme == QLatin1String("mailto"))
+                continue;
+            format.setAnchor(false);
+            format.clearProperty(QTextFormat::AnchorHref);
+            QTextCursor cursor(&doc);
+            cursor.setPosition(frag.position());
+            cursor.setPosition(frag.position() + frag.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
+    }
+    return QTextDocumentFragment(&doc).toHtml();
 }
 
 // Where the next tag (or comment) of an HTML text starts; a '<' that no
@@ -575,7 +603,7 @@ QString RptDrawer::richTextHtml(RptFieldObject *field)
                 } else {
                     const QLatin1String start("<!--StartFragment-->");
                     const QLatin1String end("<!--EndFragment-->");
-                    const QString clean = QTextDocumentFragment::fromHtml(body).toHtml();
+                    const QString clean = safeRichText(body);
                     const int from = clean.indexOf(start);
                     const int to = clean.indexOf(end);
                     if (from >= 0 && to > from)
