@@ -664,6 +664,12 @@ private slots:
                                           "{ value: function() { return 7; } })"
                                        << "Math.round(2.4)"
                                        << "2";
+        // Read as divisions, the quotes would hide the call between them.
+        QTest::newRow("regular expressions after a condition")
+            << "if (1) /'/ + Object.defineProperty(Math, \"floor\", "
+               "{ value: function() { return 42; } }) + /'/ + 1"
+            << "Math.floor(1.5)"
+            << "1";
         QTest::newRow("array method on a prototype") << "Array.prototype.push(5)"
                                                      << "typeof [, 1][0]"
                                                      << "undefined";
