@@ -177,9 +177,9 @@ public:
     // The script function SUM: kind 0 sum, 1 average, 2 count, 3 max, 4 min.
     QVariant aggregate(int kind, const QString &name, bool showInGroup, int groupLevel) const;
 
-    // Evaluates one expression in a fresh scope of the formula engine, with
-    // "showInGroup" and "groupLevel" visible to it; nothing it defines
-    // survives the call.
+    // Evaluates one expression with "showInGroup" and "groupLevel" visible
+    // to it. It sees what a fresh script engine would: nothing an earlier
+    // expression defined or changed, built-in objects included.
     QScriptValue evaluateExpression(
         const QString &program, bool showInGroup = false, int groupLevel = 0);
 

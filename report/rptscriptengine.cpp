@@ -2,11 +2,11 @@
 
 #include "reportlogging.h"
 #include "rptengine.h"
+#include "rptnumberwords.h"
 #include "rptpageobject.h"
 
 #include <QColor>
 #include <QScriptContext>
-#include <QScriptValueIterator>
 #include <cmath>
 
 namespace {
@@ -64,7 +64,7 @@ QScriptValue fnNumberToWords(QScriptContext *ctx, QScriptEngine *)
 {
     const QString lang = ctx->argument(0).toString();
     const double value = numberArg(ctx, 1);
-    return QScriptValue(RptEngine::numberToWords(value, lang));
+    return QScriptValue(RptNumberWords::double2Money(value, lang));
 }
 
 // Whole numbers are handed back as script numbers: they print without a
