@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QVariant>
 
 // One due orderable: a food offered for one segment, branch and day, with
 // the sum of its ordered portions and the send slot it is due for.
@@ -17,4 +18,7 @@ struct OrderRecord
     QString segmentName;
     QString supplierName;
     qint32 proMailDelayID = -1; // -1: due for no slot
+    // The `sent` the tick read (NULL: never sent); the mark is written only
+    // while the row still holds it, so two hosts never mail one slot twice.
+    QVariant sentBefore;
 };

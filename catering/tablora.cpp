@@ -7,6 +7,7 @@
 #include "dbmanager.h"
 #include "plugininfo.h"
 #include "tabloraworker.h"
+#include "tenantsharing.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -17,31 +18,30 @@ namespace {
 constexpr unsigned pageSize = 1000;
 constexpr int schemaInterval = 3600000;
 constexpr int tickInterval = 60000;
-constexpr unsigned long threadWait = 10000;
+constexpr int budgetWaitMs = 5000;
 } // namespace
 
 Tablora::Tablora(QObject *parent)
     : QObject(parent)
     , timer(new QTimer(this))
+    , sharing(new TenantSharing(QStringLiteral("tablora"), QStringLiteral("Tablora"), this))
 {
+    sharing->served = [this] { return workers.keys(); };
+    sharing->serve = [this](const QString &token, bool orphan) { serveTenant(token, orphan); };
+    sharing->lose = [this](const QString &token) { retireWorker(token); };
 }
 
 Tablora::~Tablora()
 {
-    const QList<QThread *> list = threads;
-    for (QThread *thread : list) {
-        // Ask the event loop to end so the worker is deleted in its own
-        // thread; terminating a thread that may hold a lock (the manager's
-        // mutex, the allocator's) is only the last resort.
-        thread->quit();
-        if (!thread->wait(threadWait)) {
-            thread->terminate();
-            thread->wait(threadWait);
-        }
-        delete thread;
-    }
-    threads.clear();
+    // Workers end with their threads, in their own threads; then the leases
+    // go, so that other hosts take the tenants over at once.
+    sharing->shutdown();
     workers.clear();
+}
+
+QList<QThread *> Tablora::workerThreads() const
+{
+    return sharing->pool()->threads();
 }
 
 QString Tablora::getVersion() const
@@ -76,6 +76,8 @@ bool Tablora::start()
         QTimer::singleShot(1000, this, SLOT(checkSchemas()));
         connect(timer, SIGNAL(timeout()), this, SLOT(handleTimer()), Qt::UniqueConnection);
         timer->start(schemaInterval);
+        sharing->setUp(dbManager);
+        sharing->startTimers();
         return true;
     }
     qCInfo(lcCatering, "Tablora - is info db: %s", "NO");
@@ -128,36 +130,10 @@ void Tablora::checkSchemas()
 {
     if (debugLevel)
         qCDebug(lcCatering) << "Tablora::checkSchemas()";
+    sharing->setUp(dbManager);
     const SchemaScan scan = SchemaScan::run(dbManager, pageSize, [this](const QString &token) {
-        if (workers.contains(token))
-            return;
-        QSqlDatabase db = dbManager->getDatabase(token);
-        if (!db.isValid())
-            return;
-        const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
-        QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
-        // Only the clone is used from here on; the manager's own connection
-        // would otherwise stay open for every schema on every scan. A schema
-        // without a usable account gets the manager's default connection,
-        // which is not ours to close.
-        if (db.connectionName() == dbManager->getConnectionNameFromToken(token)) {
-            if (db.isOpen())
-                db.close();
-            dbManager->addUnusedConnection(db.connectionName());
-        }
-        if (!checkCatering(clone))
-            return;
-        TabloraWorker *w = createWorker(clone);
-        if (!w)
-            return;
-        auto *thread = new QThread;
-        thread->setObjectName(QStringLiteral("Tablora_%1").arg(threads.size() + 1));
-        w->moveToThread(thread);
-        connect(thread, SIGNAL(started()), w, SLOT(start()));
-        connect(thread, SIGNAL(finished()), w, SLOT(deleteLater()));
-        workers.insert(token, w);
-        threads.append(thread);
-        thread->start(QThread::LowPriority);
+        if (!workers.contains(token))
+            serveTenant(token, false);
     });
     if (scan.total == 0)
         return;
@@ -167,6 +143,49 @@ void Tablora::checkSchemas()
             "Tablora::checkSchemas() - active workers: %i / %u schemas checked (total enabled "
             "schemas: %u)",
             static_cast<int>(workers.size()), scan.seen, scan.total);
+}
+
+void Tablora::serveTenant(const QString &token, bool orphan)
+{
+    QSqlDatabase db = dbManager->getDatabase(token);
+    if (!db.isValid())
+        return;
+    const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
+    QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
+    // Only the clone is used from here on; the manager's own connection
+    // would otherwise stay open for every schema on every scan. A schema
+    // without a usable account gets the manager's default connection,
+    // which is not ours to close.
+    if (db.connectionName() == dbManager->getConnectionNameFromToken(token)) {
+        if (db.isOpen())
+            db.close();
+        dbManager->addUnusedConnection(db.connectionName());
+    }
+    if (!orphan) {
+        // The test is a connection like any other: it counts against the budget.
+        if (!dbManager->acquireConnection(budgetWaitMs))
+            return;
+        const bool catering = checkCatering(clone);
+        dbManager->releaseConnection();
+        if (!catering)
+            return;
+    }
+    if (!sharing->take(token))
+        return;
+    TabloraWorker *w = createWorker(clone);
+    if (!w)
+        return;
+    w->setHostLimits(dbManager, sharing->leaseCheck());
+    sharing->pool()->adopt(w);
+    QMetaObject::invokeMethod(w, "start", Qt::QueuedConnection);
+    workers.insert(token, w);
+}
+
+void Tablora::retireWorker(const QString &token)
+{
+    TabloraWorker *w = workers.take(token);
+    if (w)
+        sharing->pool()->retire(w);
 }
 
 TabloraWorker *Tablora::createWorker(QSqlDatabase db)

@@ -12,14 +12,19 @@
 class QThread;
 class QTimer;
 class TabloraWorker;
+class TenantSharing;
 
 // The catering plug-in's main object, loaded by the host.
 //
 // Multi-tenant mode (the database manager has an information database): a
 // scan 1 s after start() and then every hour gives each enabled schema that
-// has supplier send slots (cat_promailsdelay) one TabloraWorker in a thread
-// of its own. Workers are only ever added; their threads end when the
-// plug-in is destroyed.
+// has supplier send slots (cat_promailsdelay) one TabloraWorker, once this
+// host holds the tenant's lease (see TenantSharing: hosts over one
+// information database share the tenants, and take over those of a host
+// that died). Workers share a pool of threads and open their connection only
+// for a tick, within the host's connection budget. A worker goes when
+// another host took its tenant over; the rest end when the plug-in is
+// destroyed, which also hands the tenants to the other hosts.
 //
 // Single-database mode: one worker on the default database, on the host's
 // thread; stop() deletes it, pause()/resume() stop and restart its timer.
@@ -48,7 +53,7 @@ public:
     // What the plug-in runs, for the host's diagnostics and the tests.
     TabloraWorker *singleWorker() const { return worker; }
     QMap<QString, TabloraWorker *> tenantWorkers() const { return workers; }
-    QList<QThread *> workerThreads() const { return threads; }
+    QList<QThread *> workerThreads() const;
     QTimer *schemaTimer() const { return timer; }
     QSqlDatabase defaultDatabase() const { return database; }
 
@@ -59,8 +64,13 @@ private slots:
     void handleTimer();
 
 private:
+    // Gives the tenant a worker when it has send slots (orphans of another
+    // host are taken as they are) and this host may serve it.
+    void serveTenant(const QString &token, bool orphan);
+    void retireWorker(const QString &token);
+
     TabloraWorker *worker = nullptr;
     QTimer *timer = nullptr;
     QMap<QString, TabloraWorker *> workers;
-    QList<QThread *> threads;
+    TenantSharing *sharing = nullptr;
 };

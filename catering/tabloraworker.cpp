@@ -2,6 +2,7 @@
 
 #include "cateringlogging.h"
 #include "datasetinfo.h"
+#include "dbmanager.h"
 #include "defaultsender.h"
 #include "jsonguard.h"
 #include "mailrepository.h"
@@ -32,6 +33,9 @@ static void initCateringResources()
 
 namespace {
 constexpr int tickInterval = 60000;
+// How long a tick waits for a connection of the host's budget before it is
+// left to the next minute.
+constexpr int budgetWaitMs = 5000;
 
 // Native code and text of a failed statement, for the "[%s]: %s" lines.
 QByteArray nativeCode(const QSqlQuery &query)
@@ -92,9 +96,16 @@ QString TabloraWorker::autoMarker()
     return QStringLiteral("Tablora-auto");
 }
 
+void TabloraWorker::setHostLimits(DBManager *manager, std::function<bool()> current)
+{
+    budget = manager;
+    leaseCurrent = std::move(current);
+}
+
 void TabloraWorker::start()
 {
-    db.open();
+    if (!budget)
+        db.open();
     connect(timer, &QTimer::timeout, this, &TabloraWorker::timerTick, Qt::UniqueConnection);
     timer->start(tickInterval);
     qCDebug(lcCatering) << "TabloraWorker initialized, db: " << db.hostName()
@@ -113,6 +124,29 @@ void TabloraWorker::start()
 }
 
 void TabloraWorker::timerTick()
+{
+    if (leaseCurrent && !leaseCurrent()) {
+        qCWarning(lcCatering, "TabloraWorker - %s: this host no longer holds the tenant; tick skipped.",
+            qUtf8Printable(db.databaseName()));
+        return;
+    }
+    if (!budget) {
+        runTick();
+        return;
+    }
+    if (!budget->acquireConnection(budgetWaitMs))
+        return;
+    if (db.isOpen() || db.open()) {
+        runTick();
+        db.close();
+    } else {
+        qCCritical(lcCatering, "TabloraWorker - %s: can not open database! SQL ERROR: %s",
+            qUtf8Printable(db.databaseName()), qUtf8Printable(db.lastError().text()));
+    }
+    budget->releaseConnection();
+}
+
+void TabloraWorker::runTick()
 {
     qCDebug(lcCatering) << "TabloraWorker - Getting data from DB.";
     // One moment for the whole tick: a tick that crosses midnight must not
@@ -397,6 +431,7 @@ bool TabloraWorker::getOrders(const QDateTime &at)
         record.segmentName = query.value(iSegmentName).toString();
         record.supplierName = query.value(iSupplierName).toString();
         record.proMailDelayID = slot;
+        record.sentBefore = query.value(iSent);
         orders.append(record);
     }
     return true;
@@ -484,12 +519,25 @@ bool TabloraWorker::setSent(const QVector<OrderRecord> &list)
 {
     QSqlQuery query(db);
     for (const OrderRecord &record : list) {
-        query.exec(QStringLiteral("UPDATE cat_orderables SET sent=%1 WHERE orderableID=%2")
+        // The mark is also the group's claim: it lands only where `sent` is
+        // still what this tick read. Another host that mailed the group in
+        // the meantime has changed it, and this group's mails are rolled back.
+        const QString before = record.sentBefore.isNull() ? QStringLiteral("NULL")
+                                                          : QString::number(record.sentBefore.toLongLong());
+        query.exec(QStringLiteral("UPDATE cat_orderables SET sent=%1 WHERE orderableID=%2 AND sent <=> %3")
                        .arg(record.proMailDelayID)
-                       .arg(record.orderableID));
+                       .arg(record.orderableID)
+                       .arg(before));
         if (query.lastError().isValid()) {
             qCCritical(lcCatering, "TabloraWorker - setSent ERROR: [%s]: %s",
                 nativeCode(query).constData(), errorText(query).constData());
+            return false;
+        }
+        if (query.numRowsAffected() != 1) {
+            qCWarning(lcCatering,
+                "TabloraWorker - setSent: orderable %u was marked by another host meanwhile; its order is "
+                "not queued here.",
+                record.orderableID);
             return false;
         }
     }

@@ -17,6 +17,7 @@
 
 #include <functional>
 
+class DBManager;
 class QTimer;
 class RptEngine;
 struct DataSetInfo;
@@ -51,6 +52,11 @@ public:
     // deletion of a stopped worker cannot close it under a successor that
     // shares it.
     void closeConnection();
+
+    // Multi-tenant mode on a shared host: the connection is open only during
+    // a tick and counts against the host's budget, and a tick runs only while
+    // leaseCurrent says this host still serves the tenant. Call before start().
+    void setHostLimits(DBManager *budget, std::function<bool()> leaseCurrent);
 
     // The worker's idea of now (today and the time of day). Tests set a
     // fixed clock; the statements that compare with the server's CURTIME()
@@ -106,6 +112,10 @@ private:
     void addInformativeMealsFrom(const QDate &today);
     // Queues one group's mails and records its slot, all or nothing.
     void sendGroup(const QVector<OrderRecord> &group);
+    void runTick();
+
+    DBManager *budget = nullptr;
+    std::function<bool()> leaseCurrent;
 
     QTimer *timer = nullptr;
     QSqlDatabase db;

@@ -37,8 +37,10 @@ const QString kRenew = QStringLiteral(
     "UPDATE `tenant_leases` SET expires = UNIX_TIMESTAMP() + %3 WHERE plugin = '%1' AND holder = '%2'");
 const QString kHeld
     = QStringLiteral("SELECT token FROM `tenant_leases` WHERE plugin = '%1' AND holder = '%2'");
-const QString kOrphans = QStringLiteral("SELECT token FROM `tenant_leases` WHERE plugin = '%1' AND expires < "
-                                        "UNIX_TIMESTAMP() ORDER BY expires LIMIT %2");
+// Only enabled schemas: a disabled tenant's old lease is nobody's work.
+const QString kOrphans = QStringLiteral(
+    "SELECT l.token FROM `tenant_leases` l JOIN `schemas` s ON s.token = l.token AND s.status = 1 "
+    "WHERE l.plugin = '%1' AND l.expires < UNIX_TIMESTAMP() ORDER BY l.expires LIMIT %2");
 // Released leases stay as expired rows, so that other hosts find them at once.
 const QString kRelease = QStringLiteral(
     "UPDATE `tenant_leases` SET holder = '', expires = 0 WHERE plugin = '%1' AND holder = '%2'%3");

@@ -494,6 +494,30 @@ private slots:
         QCOMPARE(mails().size(), 1);
     }
 
+    void twoHostsMailAGroupOnce()
+    {
+        // A second host's worker read the same due orders, then the first
+        // host mailed them before the second one came to write.
+        QVERIFY(seed());
+        QVERIFY(standardOrders());
+        TabloraWorker other(tenant.connection(QStringLiteral("cat.ordermail.other")));
+        other.start();
+        other.pollTimer()->stop();
+        QVERIFY(CateringTenant::setTime(&other, QDateTime(wednesday, QTime(10, 1))));
+        QVERIFY(other.getSender() && other.getSupplierMails() && other.getBranchMails()
+            && other.loadSupplierTimes() && other.getOrders() && other.getCompanyName());
+        QCOMPARE(other.dueOrders().size(), 4);
+
+        QVERIFY(tick());
+        QCOMPARE(mails().size(), 1);
+        LogCapture log;
+        other.processOrders();
+        QCOMPARE(log.matching(QStringLiteral("was marked by another host meanwhile")).size(), 1);
+        QCOMPARE(mails().size(), 1);
+        for (int id = 1; id <= 4; ++id)
+            QCOMPARE(sentOf(id).toInt(), 5);
+    }
+
     void emptyAddressIsSkipped()
     {
         QVERIFY(seed(QStringLiteral("Obed"), { QString(), QStringLiteral("b@slnko.test") }));

@@ -1,0 +1,106 @@
+#include "tenantsharing.h"
+
+#include "commonlogging.h"
+#include "dbmanager.h"
+
+namespace {
+// Orphans adopted in one look; the rest wait for the next one.
+const unsigned kOrphansPerLook = 200;
+} // namespace
+
+TenantSharing::TenantSharing(const QString &plugin, const QString &threadPrefix, QObject *parent)
+    : QObject(parent)
+    , plugin(plugin)
+    , threads(threadPrefix, 16)
+{
+    connect(&renewTimer, &QTimer::timeout, this, &TenantSharing::renew);
+    connect(&orphanTimer, &QTimer::timeout, this, &TenantSharing::adoptOrphans);
+}
+
+TenantSharing::~TenantSharing()
+{
+    shutdown();
+}
+
+bool TenantSharing::setUp(DBManager *manager)
+{
+    if (tenantLeases)
+        return true;
+    if (!manager)
+        return false;
+    // Half the budget for each plug-in's threads: a worker holds at most one
+    // connection, so more threads than connections would only wait.
+    threads.setMaxThreads(qMax(2, manager->maxConnections() / 2));
+    tenantLeases = std::make_unique<TenantLeases>(manager, plugin);
+    tenantLeases->prepare();
+    return true;
+}
+
+bool TenantSharing::take(const QString &token)
+{
+    return !tenantLeases || tenantLeases->take(token);
+}
+
+std::function<bool()> TenantSharing::leaseCheck() const
+{
+    const TenantLeases *leases = tenantLeases.get();
+    if (!leases || !leases->isEnabled())
+        return {};
+    return [leases] { return leases->isCurrent(); };
+}
+
+void TenantSharing::startTimers()
+{
+    if (!tenantLeases || !tenantLeases->isEnabled())
+        return;
+    const int seconds = tenantLeases->leaseSeconds();
+    renewTimer.start(seconds * 1000 / 3);
+    orphanTimer.start(seconds * 1000 / 2);
+}
+
+void TenantSharing::stopTimers()
+{
+    renewTimer.stop();
+    orphanTimer.stop();
+}
+
+void TenantSharing::renew()
+{
+    if (!tenantLeases || !served || !lose)
+        return;
+    bool ok = false;
+    const QSet<QString> held = tenantLeases->renew(&ok);
+    if (!ok)
+        return;
+    // Tenants another host took over while this one could not renew in time.
+    const QStringList serving = served();
+    for (const QString &token : serving) {
+        if (!held.contains(token)) {
+            qCWarning(lcCommon, "TenantSharing::renew() - %s: tenant %s is served by another host now",
+                qUtf8Printable(plugin), qUtf8Printable(token));
+            lose(token);
+        }
+    }
+}
+
+void TenantSharing::adoptOrphans()
+{
+    if (!tenantLeases || !serve || !served)
+        return;
+    const QStringList orphans = tenantLeases->orphans(kOrphansPerLook);
+    if (orphans.isEmpty())
+        return;
+    const QStringList serving = served();
+    for (const QString &token : orphans) {
+        if (!serving.contains(token))
+            serve(token, true);
+    }
+}
+
+void TenantSharing::shutdown()
+{
+    stopTimers();
+    threads.shutdown();
+    if (tenantLeases)
+        tenantLeases->releaseAll();
+}

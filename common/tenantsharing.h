@@ -1,0 +1,67 @@
+#pragma once
+
+#include "tenantleases.h"
+#include "workerthreadpool.h"
+
+#include <QObject>
+#include <QSet>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class DBManager;
+
+// The part of a plug-in's scheduler that lets it run beside other hosts and
+// among thousands of tenants: the tenant leases, the renewal and the quick
+// look for orphaned tenants on timers of their own, and the thread pool its
+// workers share. The plug-in keeps its workers and says what to do:
+//   served()      the tenants that have a worker here;
+//   serve(token, orphan)  give the tenant a worker after take(token); an
+//                 orphan had a worker on its last host and needs no test;
+//   lose(token)   the lease is gone: retire the tenant's worker.
+//
+// Lives on the plug-in's thread. Destroy it after the plug-in's workers have
+// ended (shutdown()), so that no worker asks isCurrent() of a lease that went.
+class TenantSharing : public QObject
+{
+    Q_OBJECT
+
+public:
+    TenantSharing(const QString &plugin, const QString &threadPrefix, QObject *parent = nullptr);
+    ~TenantSharing() override;
+
+    // Reads the host's limits and prepares the lease table once; false while
+    // no manager is set.
+    bool setUp(DBManager *manager);
+
+    std::function<QStringList()> served;
+    std::function<void(const QString &, bool)> serve;
+    std::function<void(const QString &)> lose;
+
+    // True when this host may serve the tenant now (lease taken or renewed).
+    bool take(const QString &token);
+    // For workers: whether their work is still covered by the leases.
+    std::function<bool()> leaseCheck() const;
+
+    WorkerThreadPool *pool() { return &threads; }
+    TenantLeases *leases() const { return tenantLeases.get(); }
+
+    // Renewal every third of the lease, the look for orphans every half.
+    void startTimers();
+    void stopTimers();
+    // Ends every worker thread, then marks this host's leases expired so that
+    // other hosts take the tenants over at their next look.
+    void shutdown();
+
+public slots:
+    void renew();
+    void adoptOrphans();
+
+private:
+    QString plugin;
+    WorkerThreadPool threads;
+    std::unique_ptr<TenantLeases> tenantLeases;
+    QTimer renewTimer;
+    QTimer orphanTimer;
+};
