@@ -224,11 +224,12 @@ void MailingPluginWorker::loadSettings()
         return;
 
     bool readOk = false;
-    const QMap<QString, QVariant> values = settings->variableGetMultiple(QStringList {
-        QStringLiteral("mailingType"), QStringLiteral("smtpHost"), QStringLiteral("smtpPort"),
-        QStringLiteral("smtpUser"), QStringLiteral("smtpPass"), QStringLiteral("smtpType"),
-        QStringLiteral("smtpMethod"), QStringLiteral("mailingUseReplyTo"),
-        QStringLiteral("globalEmail"), QStringLiteral("mailingReloadSettingsInterval") },
+    const QMap<QString, QVariant> values = settings->variableGetMultiple(
+        QStringList { QStringLiteral("mailingType"), QStringLiteral("smtpHost"),
+            QStringLiteral("smtpPort"), QStringLiteral("smtpUser"), QStringLiteral("smtpPass"),
+            QStringLiteral("smtpType"), QStringLiteral("smtpMethod"),
+            QStringLiteral("mailingUseReplyTo"), QStringLiteral("globalEmail"),
+            QStringLiteral("mailingReloadSettingsInterval") },
         &readOk);
 
     if (!readOk) {

@@ -167,7 +167,8 @@ private slots:
         QTest::addColumn<QJsonObject>("reply");
         QTest::addColumn<bool>("final"); // the row ends 'E'; otherwise it stays pending
         QTest::newRow("HTTP 500") << FakeMandrill::rawReply(500, "internal error") << true;
-        QTest::newRow("invalid JSON") << FakeMandrill::rawReply(200, "[{\"status\": \"se") << false;
+        // Unreadable: the mail may have left, so the row ends instead of going again.
+        QTest::newRow("invalid JSON") << FakeMandrill::rawReply(200, "[{\"status\": \"se") << true;
         QTest::newRow("error object")
             << FakeMandrill::reply(200,
                    QJsonObject { { "status", "error" }, { "code", -1 }, { "name", "Invalid_Key" },

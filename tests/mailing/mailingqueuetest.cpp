@@ -340,9 +340,9 @@ private slots:
         const uint mid = MailTenant::insertMail(kDb, QStringLiteral("q@example.test"));
         QVERIFY(MailTenant::exec(kDb,
             QStringLiteral("UPDATE emails SET status='Q', apiID='api-k' WHERE mid=%1").arg(mid)));
-        const QString refuse = QStringLiteral(
-            "CREATE TRIGGER emails_refuse BEFORE UPDATE ON emails FOR EACH ROW "
-            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'");
+        const QString refuse
+            = QStringLiteral("CREATE TRIGGER emails_refuse BEFORE UPDATE ON emails FOR EACH ROW "
+                             "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'refused'");
         QVERIFY(MailTenant::exec(kDb, QStringLiteral("DROP TRIGGER IF EXISTS emails_refuse")));
         Mailing mailing;
         mailing.initDB(db);

@@ -288,7 +288,8 @@ private slots:
         QVERIFY(MailTenant::setVar(kDb, "mailingType", "7"));
         QVERIFY(QMetaObject::invokeMethod(&worker, "loadSettings"));
         const uint second = MailTenant::insertMail(kDb, QStringLiteral("b@example.test"));
-        QTRY_COMPARE_WITH_TIMEOUT(worker.queueProcessor()->stackMids(), QList<uint> { second }, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            worker.queueProcessor()->stackMids(), QList<uint> { second }, 5000);
         QTest::qWait(600);
         QCOMPARE(worker.queueProcessor()->outstandingMid(), 0u);
         QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
@@ -312,7 +313,8 @@ private slots:
         QVERIFY(MailTenant::exec(kDb, QStringLiteral("RENAME TABLE vars_away TO vars")));
         QCOMPARE(int(worker.getMailingType()), 1);
         QCOMPARE(worker.getSmtpSettings().host, QStringLiteral("smtp.tenant.test"));
-        QVERIFY(log.contains(QStringLiteral("loadSettings() - settings not read, the current ones stay")));
+        QVERIFY(log.contains(
+            QStringLiteral("loadSettings() - settings not read, the current ones stay")));
     }
 
     void pollsWhenDatabaseIsAwayAtStart()

@@ -196,11 +196,10 @@ private slots:
             << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << "error"
             << "";
         // Read as Qt reads it: the last value of a name wins.
-        QTest::newRow("repeated member name")
-            << QJsonValue(FakeMandrill::rawReply(
-                   200, "[{\"status\": \"sent\", \"status\": \"queued\", \"_id\": \"d\"}]"))
-            << "queued"
-            << "d";
+        QTest::newRow("repeated member name") << QJsonValue(FakeMandrill::rawReply(
+            200, "[{\"status\": \"sent\", \"status\": \"queued\", \"_id\": \"d\"}]"))
+                                              << "queued"
+                                              << "d";
         QTest::newRow("empty array") << QJsonValue(FakeMandrill::reply(200, QJsonArray())) << ""
                                      << "";
         QTest::newRow("connection dropped")
