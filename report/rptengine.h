@@ -49,9 +49,8 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPrinter>
-#include <QSet>
-#include <QScriptProgram>
 #include <QScriptValue>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -186,6 +185,7 @@ public:
     // ---- Scripts ----------------------------------------------------------
     // The script function NumberToWords: value written out in the language.
     static QString numberToWords(double value, const QString &language);
+    // The engine of the global script; a new one with every loaded template.
     RptScriptEngine *scriptEngine() const { return m_scriptEngine; }
     void processGlobalScript();
     // The field's "...BeforeData" hook; false when the field became invisible.

@@ -7,8 +7,6 @@
 #include <QScriptContext>
 #include <QSet>
 
-#include <cctype>
-
 namespace {
 
 // A data variable stands in a text as kMark, the index of its value and
@@ -369,18 +367,17 @@ Reach reachOf(const QString &code)
         QStringLiteral("instanceof") };
     static const QSet<QString> members = [] {
         QSet<QString> set;
-        const char *const names[] = { "abs", "acos", "asin", "atan", "atan2", "ceil", "cos",
-            "exp", "floor", "log", "max", "min", "pow", "random", "round", "sin", "sqrt", "tan",
-            "PI", "E", "LN2", "LN10", "LOG2E", "LOG10E", "SQRT2", "SQRT1_2", "MAX_VALUE",
-            "MIN_VALUE", "NEGATIVE_INFINITY", "POSITIVE_INFINITY", "fromCharCode", "now", "UTC",
-            "length", "toFixed", "toPrecision", "toExponential", "toString", "valueOf",
-            "toLocaleString", "charAt", "charCodeAt", "indexOf", "lastIndexOf", "substring",
-            "substr", "slice", "toUpperCase", "toLowerCase", "toLocaleUpperCase",
-            "toLocaleLowerCase", "trim", "concat", "split", "replace", "match", "search",
-            "localeCompare", "join", "getFullYear", "getMonth", "getDate", "getDay", "getHours",
-            "getMinutes", "getSeconds", "getMilliseconds", "getTime", "getTimezoneOffset",
-            "toDateString", "toTimeString", "toLocaleDateString", "toLocaleTimeString",
-            "toISOString", "toUTCString" };
+        const char *const names[] = { "abs", "acos", "asin", "atan", "atan2", "ceil", "cos", "exp",
+            "floor", "log", "max", "min", "pow", "random", "round", "sin", "sqrt", "tan", "PI", "E",
+            "LN2", "LN10", "LOG2E", "LOG10E", "SQRT2", "SQRT1_2", "MAX_VALUE", "MIN_VALUE",
+            "NEGATIVE_INFINITY", "POSITIVE_INFINITY", "fromCharCode", "now", "UTC", "length",
+            "toFixed", "toPrecision", "toExponential", "toString", "valueOf", "toLocaleString",
+            "charAt", "charCodeAt", "indexOf", "lastIndexOf", "substring", "substr", "slice",
+            "toUpperCase", "toLowerCase", "toLocaleUpperCase", "toLocaleLowerCase", "trim",
+            "concat", "split", "replace", "match", "search", "localeCompare", "join", "getFullYear",
+            "getMonth", "getDate", "getDay", "getHours", "getMinutes", "getSeconds",
+            "getMilliseconds", "getTime", "getTimezoneOffset", "toDateString", "toTimeString",
+            "toLocaleDateString", "toLocaleTimeString", "toISOString", "toUTCString" };
         for (const char *n : names)
             set.insert(QLatin1String(n));
         return set;
@@ -417,7 +414,8 @@ Reach reachOf(const QString &code)
         } else if ((u >= '0' && u <= '9') || (u == '.' && at(i + 1) >= '0' && at(i + 1) <= '9')) {
             if (u == '0' && (at(i + 1) == 'x' || at(i + 1) == 'X')) {
                 i += 2;
-                while (std::isxdigit(at(i)))
+                while ((at(i) >= '0' && at(i) <= '9') || (at(i) >= 'a' && at(i) <= 'f')
+                    || (at(i) >= 'A' && at(i) <= 'F'))
                     ++i;
             } else {
                 while (at(i) >= '0' && at(i) <= '9')
@@ -502,8 +500,8 @@ Reach reachOf(const QString &code)
             }
             i = j;
             operand = false;
-        } else if (u == '+' || u == '-' || u == '*' || u == '%' || u == '^' || u == '&'
-            || u == '|' || u == '/') {
+        } else if (u == '+' || u == '-' || u == '*' || u == '%' || u == '^' || u == '&' || u == '|'
+            || u == '/') {
             if (at(i + 1) == '=')
                 return Reach::Open;
             if ((u == '+' || u == '-') && at(i + 1) == u)
@@ -603,7 +601,8 @@ QString RptExpressionEvaluator::rewriteAggregates(const QString &text)
     QString result = text;
     for (int k = 0; k < 5; ++k) {
         if (result.contains(QLatin1String(aggregates[k].name), Qt::CaseInsensitive))
-            result.replace(patterns.at(k).opening, QLatin1String(aggregates[k].name) + QLatin1String("(["));
+            result.replace(
+                patterns.at(k).opening, QLatin1String(aggregates[k].name) + QLatin1String("(["));
     }
     for (int k = 0; k < 5; ++k) {
         if (!result.contains(QLatin1String(aggregates[k].name)))
@@ -615,7 +614,8 @@ QString RptExpressionEvaluator::rewriteAggregates(const QString &text)
             const QRegularExpressionMatch m = it.next();
             quoted += result.midRef(last, m.capturedStart() - last);
             QString call = m.captured(0);
-            call.replace(QLatin1Char('['), QLatin1Char('\'')).replace(QLatin1Char(']'), QLatin1Char('\''));
+            call.replace(QLatin1Char('['), QLatin1Char('\''))
+                .replace(QLatin1Char(']'), QLatin1Char('\''));
             quoted += call;
             last = m.capturedEnd();
         }
@@ -669,8 +669,7 @@ QString RptExpressionEvaluator::formatNumber(const QString &value, const QString
     return value;
 }
 
-QString RptExpressionEvaluator::substitute(
-    const QString &text, bool quote, const ValueOf &valueOf)
+QString RptExpressionEvaluator::substitute(const QString &text, bool quote, const ValueOf &valueOf)
 {
     return substituteVariables(text, [&](const QString &token) {
         const QString val = valueOf(token);
@@ -777,7 +776,8 @@ const RptExpressionEvaluator::Prepared &RptExpressionEvaluator::prepared(
         if (piece.formula) {
             QString code = text;
             code.remove(QLatin1Char('<')).remove(QLatin1Char('>'));
-            code.replace(ifEscapeLt(), QStringLiteral("<")).replace(ifEscapeGt(), QStringLiteral(">"));
+            code.replace(ifEscapeLt(), QStringLiteral("<"))
+                .replace(ifEscapeGt(), QStringLiteral(">"));
             piece.text = Binder(p.tokens.size(), piece.slotList).bind(code);
             piece.compiled = compile(piece.text);
         }
@@ -804,7 +804,8 @@ QString RptExpressionEvaluator::evaluateField(const QString &value, bool keepFor
     QString result;
     for (const Piece &piece : p.pieces) {
         if (piece.formula) {
-            const QScriptValue v = run(piece.compiled, piece.slotList, values, showInGroup, groupLevel);
+            const QScriptValue v
+                = run(piece.compiled, piece.slotList, values, showInGroup, groupLevel);
             result += formatNumber(v.toString(), formatString);
         } else {
             result += unmark(piece.text, values);

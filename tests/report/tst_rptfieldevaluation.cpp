@@ -441,8 +441,8 @@ private slots:
                                         "highlighting=\"'[name]' != '';bold=?1:0;\"") })));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(
-            QStringLiteral("name"), { QStringLiteral("+1;RptEngine.pageList[0].setVisible(false);+") });
+        caller.columns.insert(QStringLiteral("name"),
+            { QStringLiteral("+1;RptEngine.pageList[0].setVisible(false);+") });
         prepareRun(engine);
         QVERIFY(engine.isFieldVisible(fieldAt(engine, 0)));
         QCOMPARE(engine.processHighligthing(fieldAt(engine, 0), RptName::FntBold).toInt(), 1);
@@ -654,9 +654,10 @@ private slots:
         QTest::newRow("prototype member") << "String.prototype.x = 'leak'"
                                           << "typeof ''.x"
                                           << "undefined";
-        QTest::newRow("prototype method") << "String.prototype.toUpperCase = function() { return 'x'; }"
-                                          << "'ab'.toUpperCase()"
-                                          << "AB";
+        QTest::newRow("prototype method")
+            << "String.prototype.toUpperCase = function() { return 'x'; }"
+            << "'ab'.toUpperCase()"
+            << "AB";
         QTest::newRow("engine member") << "RptEngine.foo = 1"
                                        << "typeof RptEngine.foo"
                                        << "undefined";
@@ -683,7 +684,8 @@ private slots:
         QVERIFY(loadXml(engine, masterPage({})));
         prepareRun(engine);
         engine.sectionField(band(engine), QLatin1Char('<') + change + QLatin1Char('>'), false);
-        QCOMPARE(engine.sectionField(band(engine), QLatin1Char('<') + probe + QLatin1Char('>'), false),
+        QCOMPARE(
+            engine.sectionField(band(engine), QLatin1Char('<') + probe + QLatin1Char('>'), false),
             expected);
         QCOMPARE(engine.evaluateExpression(probe).toString(), expected);
     }

@@ -283,7 +283,8 @@ private slots:
         QFETCH(QString, company);
         RptEngine engine;
         QVERIFY(loadXml(engine,
-            scripted(script + QStringLiteral(" function otherAfterData(t) { return who; }"), kBand)));
+            scripted(
+                script + QStringLiteral(" function otherAfterData(t) { return who; }"), kBand)));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
         caller.columns.insert(QStringLiteral("company"), { company });
@@ -302,8 +303,8 @@ private slots:
     {
         RptEngine engine;
         QVERIFY(loadXml(engine,
-            scripted(QStringLiteral("function fundAfterData(t) { return 'A'; } var left = 1;"),
-                kBand)));
+            scripted(
+                QStringLiteral("function fundAfterData(t) { return 'A'; } var left = 1;"), kBand)));
         prepareRun(engine);
         engine.processGlobalScript();
         RptFieldObject *fund
