@@ -1,7 +1,8 @@
-// The shortcuts of expression evaluation: compiled expressions reused,
-// constant expressions answered without running, the global-object sweep
-// left out only where an expression cannot reach any object, and the index
-// of collected values kept in step with the list the layout reads.
+// The shortcuts of expression evaluation: compiled expressions reused with
+// each row's values, constant expressions answered without running, the
+// shared script engine used only by expressions that cannot change what
+// another one sees, and the index of collected values kept in step with the
+// list the layout reads.
 #include "rptbandobject.h"
 #include "rptengine.h"
 #include "rptpageobject.h"
@@ -124,6 +125,30 @@ private slots:
                 i % 2 ? QStringLiteral("odd") : QStringLiteral("even"));
         }
         QCOMPARE(engine.evaluateExpression(QStringLiteral("1 + 1")).toInt32(), 2);
+    }
+
+    // Every row runs the same program with its own values; results
+    // remembered for one row's values never answer another's.
+    void rowsShareOneProgram()
+    {
+        RptEngine engine;
+        QVERIFY(loadXml(engine, masterPage()));
+        RptTestCaller caller(&engine);
+        caller.recCount = 5;
+        caller.columns.insert(QStringLiteral("v"),
+            { QStringLiteral("1"), QStringLiteral("1a"), QStringLiteral(" 1"), QString(),
+                QStringLiteral("1") });
+        prepareRun(engine);
+        RptBandObject *b = engine.pageList.first()->bands.first();
+        const QStringList sums { "2", "1a1", "2", "1", "2" };
+        const QStringList texts { "11", "1a1", " 11", "1", "11" };
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < 5; ++i) {
+                engine.setRecNo(i);
+                QCOMPARE(engine.sectionField(b, QStringLiteral("<[v] + 1>"), false), sums.at(i));
+                QCOMPARE(engine.sectionField(b, QStringLiteral("<'[v]' + 1>"), false), texts.at(i));
+            }
+        }
     }
 
     // The layout may change the collected list through listOfPair(); the
