@@ -97,7 +97,8 @@ struct NameSpan
 // and *names collects every name of the text; without it the walk stops at
 // the first repetition. Returns whether a name repeats; *offset is where the
 // first repetition starts.
-bool scanNames(const QByteArray &json, int *offset, QVector<NameSpan> *earlier, QSet<QString> *names)
+bool scanNames(
+    const QByteArray &json, int *offset, QVector<NameSpan> *earlier, QSet<QString> *names)
 {
     struct ObjectLevel
     {

@@ -28,7 +28,8 @@ const quint32 *base64Pairs()
     static const std::array<quint32, 4096> table = [] {
         std::array<quint32, 4096> pairs {};
         for (int i = 0; i < 4096; ++i) {
-            const ushort chars[2] = { ushort(base64Alphabet[i >> 6]), ushort(base64Alphabet[i & 0x3f]) };
+            const ushort chars[2]
+                = { ushort(base64Alphabet[i >> 6]), ushort(base64Alphabet[i & 0x3f]) };
             memcpy(&pairs[size_t(i)], chars, sizeof(chars));
         }
         return pairs;
@@ -101,8 +102,8 @@ ushort *writeLatin1(ushort *dst, QLatin1String text)
 
 } // namespace
 
-QString base64(const QByteArray &bytes, int lineLength, const QString &prefix,
-    QLatin1String suffix, bool *ok)
+QString base64(
+    const QByteArray &bytes, int lineLength, const QString &prefix, QLatin1String suffix, bool *ok)
 {
     if (ok)
         *ok = true;

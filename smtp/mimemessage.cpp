@@ -178,7 +178,8 @@ QString MimeMessage::messageIdText()
         return messageId;
     // The sender's domain keeps the identifier unique beyond this host; one
     // that is not a plain host name (or none) gives way to "localhost".
-    static const QRegularExpression hostName(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
+    static const QRegularExpression hostName(
+        QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9.-]*[A-Za-z0-9])?$"));
     const QString address = sender->getAddress();
     const int at = address.lastIndexOf(QLatin1Char('@'));
     QString domain = at < 0 ? QString() : QString::fromLatin1(QUrl::toAce(address.mid(at + 1)));

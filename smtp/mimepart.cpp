@@ -146,7 +146,8 @@ void MimePart::prepare()
     bool ok = true;
     switch (cEncoding) {
     case Encoding7Bit:
-        mimeString = head + QString::fromLatin1(QString::fromUtf8(upToNul(content)).toLatin1()) + end;
+        mimeString
+            = head + QString::fromLatin1(QString::fromUtf8(upToNul(content)).toLatin1()) + end;
         break;
     case Encoding8Bit:
         mimeString = head + QString::fromUtf8(upToNul(content)) + end;

@@ -28,23 +28,27 @@ void JsonGuardTest::repeatedNames_data()
     // winning; empty where the text is no JSON at all.
     QTest::addColumn<QByteArray>("reads");
 
-    QTest::newRow("distinct names") << QByteArray(R"({"a":1,"b":[{"a":1},{"a":2}],"c":{"a":{}}})") << false << 0 << QByteArray();
+    QTest::newRow("distinct names") << QByteArray(R"({"a":1,"b":[{"a":1},{"a":2}],"c":{"a":{}}})")
+                                    << false << 0 << QByteArray();
     QTest::newRow("top level") << QByteArray(R"({"q":1,"a":[{"a":1}],"a":2})") << true << 21
                                << QByteArray(R"({"q":1,"a":2})");
     QTest::newRow("nested object") << QByteArray(R"({"x":{"y":1,"y":{"z":1}}})") << true << 12
                                    << QByteArray(R"({"x":{"y":{"z":1}}})");
-    QTest::newRow("same name after escapes") << QByteArray(R"({"a":1,"\u0061":2})") << true << 7
-                                             << QByteArray(R"({"a":2})");
+    QTest::newRow("same name after escapes")
+        << QByteArray(R"({"a":1,"\u0061":2})") << true << 7 << QByteArray(R"({"a":2})");
     QTest::newRow("escaped quote in a name")
         << QByteArray(R"({"a\"b":1,"a\"b":2})") << true << 10 << QByteArray(R"({"a\"b":2})");
-    QTest::newRow("name text inside a value") << QByteArray(R"({"a":"\"a\":1, \"a\"","b":"a"})") << false << 0 << QByteArray();
-    QTest::newRow("names of sibling objects") << QByteArray(R"([{"a":1},{"a":1}])") << false << 0 << QByteArray();
-    QTest::newRow("name again after a nested object")
-        << QByteArray(R"({"a":{"b":1},"b":2,"a":3})") << true << 19 << QByteArray(R"({"a":3,"b":2})");
+    QTest::newRow("name text inside a value")
+        << QByteArray(R"({"a":"\"a\":1, \"a\"","b":"a"})") << false << 0 << QByteArray();
+    QTest::newRow("names of sibling objects")
+        << QByteArray(R"([{"a":1},{"a":1}])") << false << 0 << QByteArray();
+    QTest::newRow("name again after a nested object") << QByteArray(
+        R"({"a":{"b":1},"b":2,"a":3})") << true << 19 << QByteArray(R"({"a":3,"b":2})");
     QTest::newRow("three times, in an array, beside a name like ours")
         << QByteArray(R"([{"\u0000":0,"a":[1],"a":{"b":[2]},"a":3}])") << true << 21
         << QByteArray(R"([{"\u0000":0,"a":3}])");
-    QTest::newRow("repeated and no JSON") << QByteArray(R"({"a":1,"a":2,})") << true << 7 << QByteArray();
+    QTest::newRow("repeated and no JSON")
+        << QByteArray(R"({"a":1,"a":2,})") << true << 7 << QByteArray();
     QTest::newRow("truncated") << QByteArray(R"({"a":[1,2)") << false << 0 << QByteArray();
     QTest::newRow("not JSON") << QByteArray("\"\\") << false << 0 << QByteArray();
 }
@@ -72,7 +76,8 @@ void JsonGuardTest::repeatedNames()
         QCOMPARE(document, qt);
         QCOMPARE(error.isEmpty(), qtError.error == QJsonParseError::NoError);
         if (!error.isEmpty())
-            QCOMPARE(error, QStringLiteral("%1 at offset %2").arg(qtError.errorString()).arg(qtError.offset));
+            QCOMPARE(error,
+                QStringLiteral("%1 at offset %2").arg(qtError.errorString()).arg(qtError.offset));
     }
 }
 
@@ -92,8 +97,9 @@ void JsonGuardTest::parseErrorsAreReported()
 void JsonGuardTest::largeDocumentStaysCheap()
 {
     const QByteArray content = QByteArray(8 * 1024 * 1024, 'A');
-    const QByteArray json = R"({"attachments":[{"type":"application/pdf","name":"o.pdf","content":")"
-        + content + R"("}]})";
+    const QByteArray json
+        = R"({"attachments":[{"type":"application/pdf","name":"o.pdf","content":")" + content
+        + R"("}]})";
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!JsonGuard::hasRepeatedName(json));

@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Fuzz::fail("format() left a line over 76 characters", line.toUtf8());
     }
 
-    const QString text
-        = MimeEncoding::quotedPrintable(input, 76, MimeEncoding::LineBreaks::Kept);
+    const QString text = MimeEncoding::quotedPrintable(input, 76, MimeEncoding::LineBreaks::Kept);
     QByteArray canonical;
     for (int i = 0; i < input.size(); ++i) {
         if (input.at(i) == '\n' && (i == 0 || input.at(i - 1) != '\r'))

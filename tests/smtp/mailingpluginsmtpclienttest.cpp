@@ -275,8 +275,9 @@ void MailingPluginSmtpClientTest::delivery_data()
         << true << plain;
     QTest::newRow("repeated member name: the last value is the document's")
         << false << QByteArray("x")
-        << QByteArray(R"({"attachments":[{"name":"old.pdf","content":"AAAA"}],)"
-                      R"("attachments":[{"name":"a.pdf","type":"application/pdf","content":"JVBERg=="}]})")
+        << QByteArray(
+               R"({"attachments":[{"name":"old.pdf","content":"AAAA"}],)"
+               R"("attachments":[{"name":"a.pdf","type":"application/pdf","content":"JVBERg=="}]})")
         << QStringList { QStringLiteral("a.pdf|application/pdf|4") } << false << plain;
     QTest::newRow("line over 998 octets")
         << false << QByteArray("<html>") + QByteArray(3000, 'h') + QByteArray("</html>\nnext")
@@ -284,8 +285,8 @@ void MailingPluginSmtpClientTest::delivery_data()
     QTest::newRow("a tag makes it HTML, a lone '<' does not")
         << false << QByteArray("<p>Dobr\xc3\xbd <b>de\xc5\x88</b></p>\n") << QByteArray()
         << QStringList() << false << html;
-    QTest::newRow("lone less-than sign") << false << QByteArray("1 < 2") << QByteArray()
-                                         << QStringList() << false << plain;
+    QTest::newRow("lone less-than sign")
+        << false << QByteArray("1 < 2") << QByteArray() << QStringList() << false << plain;
     QTest::newRow("bytes that are no UTF-8 counted as sent")
         << false << QByteArray(880, '\xe9') + "\nnext" << QByteArray() << QStringList() << false
         << plain;

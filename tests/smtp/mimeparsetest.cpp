@@ -202,7 +202,8 @@ void MimeParseTest::longHeadersFitSmtpLines()
     QCOMPARE(parts.size(), 2);
     const QJsonObject second = parts.at(1).toObject();
     QCOMPARE(second.value(QLatin1String("filename")).toString(), fileName);
-    QCOMPARE(second.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
+    QCOMPARE(
+        second.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
     QCOMPARE(second.value(QLatin1String("defects")).toArray(), QJsonArray());
 }
 

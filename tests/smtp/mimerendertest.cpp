@@ -95,7 +95,8 @@ void MimeRenderTest::completeExample()
     rendered.replace(dateLine, QStringLiteral("\r\nDate: D\r\n"));
     // Every message carries an identifier of its own in the sender's domain,
     // kept when it is rendered again.
-    const QRegularExpression idLine(QStringLiteral("\r\nMessage-ID: <([0-9a-f]{32})@example\\.com>\r\n"));
+    const QRegularExpression idLine(
+        QStringLiteral("\r\nMessage-ID: <([0-9a-f]{32})@example\\.com>\r\n"));
     const QString id = idLine.match(rendered).captured(1);
     QVERIFY2(!id.isEmpty(), qPrintable(rendered));
     QCOMPARE(idLine.match(message.toString()).captured(1), id);
@@ -424,7 +425,8 @@ void MimeRenderTest::quotedPrintableTextKeepsLines_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("CRLF and LF are line breaks") << QByteArray("a\r\nb\nc") << QStringLiteral("a\r\nb\r\nc");
+    QTest::newRow("CRLF and LF are line breaks")
+        << QByteArray("a\r\nb\nc") << QStringLiteral("a\r\nb\r\nc");
     QTest::newRow("only the long line wrapped")
         << QByteArray(70, 'a') + "\nshort\n" + QByteArray(60, 'b')
         << QString(59, QLatin1Char('a')) + QStringLiteral("=\r\n") + QString(11, QLatin1Char('a'))
@@ -433,8 +435,8 @@ void MimeRenderTest::quotedPrintableTextKeepsLines_data()
     QTest::newRow("blank before a break or the end escaped")
         << QByteArray("a \r\nb ") << QStringLiteral("a=20\r\nb=20");
     QTest::newRow("bare CR is data") << QByteArray("a\rb") << QStringLiteral("a=0Db");
-    QTest::newRow("blanks before bare LFs") << QByteArray(" \n").repeated(10)
-                                            << QStringLiteral("=20\r\n").repeated(10);
+    QTest::newRow("blanks before bare LFs")
+        << QByteArray(" \n").repeated(10) << QStringLiteral("=20\r\n").repeated(10);
 }
 
 void MimeRenderTest::quotedPrintableTextKeepsLines()
