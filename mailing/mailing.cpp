@@ -1,5 +1,6 @@
 #include "mailing.h"
 
+#include "dbmanager.h"
 #include "mailinglogging.h"
 #include "sqlescape.h"
 
@@ -13,8 +14,23 @@
 namespace {
 const QString kPendingRows = QStringLiteral(
     "SELECT * FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100");
+// A claimed row is out at this or another host, not at the provider.
 const QString kRowsToCheck = QStringLiteral("SELECT mid, apiID FROM emails WHERE status ='Q' AND "
-                                            "apiID IS NOT NULL ORDER BY created LIMIT 100");
+                                            "apiID IS NOT NULL AND apiID NOT LIKE 'yxa-claim:%' "
+                                            "ORDER BY created LIMIT 100");
+// The claim names its holder and the database's time; SUBSTRING_INDEX reads
+// the time back, holders may contain ':' themselves.
+const QString kClaim = QStringLiteral("UPDATE emails SET apiID = CONCAT('yxa-claim:', '%2', ':', UNIX_TIMESTAMP()) "
+                                      "WHERE mid = %1 AND done IS NULL AND apiID IS NULL");
+const QString kExpiredClaims = QStringLiteral(
+    "SELECT mid, apiID FROM emails WHERE done IS NULL AND apiID LIKE 'yxa-claim:%' AND "
+    "CAST(SUBSTRING_INDEX(apiID, ':', -1) AS UNSIGNED) + %1 < UNIX_TIMESTAMP()");
+const QString kExpireClaim = QStringLiteral(
+    "UPDATE emails SET done = UNIX_TIMESTAMP(), status = 'E', apiID = NULL WHERE mid = %1 AND apiID = '%2'");
+// Longer than any send may take (the SMTP and API time-outs are far shorter).
+const int kClaimSeconds = 600;
+// How long a pass waits for a connection of the host's budget.
+const int kBudgetWaitMs = 2000;
 const QString kUpdateSent = QStringLiteral(
     "UPDATE emails SET sent = sent +1, done = %1, status = 'S', apiID=%3 WHERE mid = %2");
 const QString kUpdateError
@@ -57,14 +73,30 @@ void Mailing::initDB(const QSqlDatabase &db)
     database = db;
 }
 
+void Mailing::setHostLimits(DBManager *manager, std::function<bool()> current, const QString &holder)
+{
+    budget = manager;
+    leaseCurrent = std::move(current);
+    claimHolder = holder;
+}
+
 bool Mailing::dbConnect()
 {
     if (debugLevel)
         qCDebug(lcMailing, "Mailing::dbConnect() to %s", qUtf8Printable(database.connectionName()));
     if (database.isOpen())
         return true;
+    if (budget && !holdsBudget) {
+        if (!budget->acquireConnection(kBudgetWaitMs))
+            return false;
+        holdsBudget = true;
+    }
     if (database.open())
         return true;
+    if (holdsBudget) {
+        budget->releaseConnection();
+        holdsBudget = false;
+    }
     if (database.lastError().isValid())
         qCCritical(lcMailing, "Mailing::dbConnect() to %s - SQL ERROR: %s",
             qUtf8Printable(database.connectionName()), qUtf8Printable(database.lastError().text()));
@@ -77,7 +109,19 @@ bool Mailing::dbDisconnect()
         qCDebug(lcMailing, "Mailing::dbDisconnect() from %s",
             qUtf8Printable(database.connectionName()));
     database.close();
+    if (holdsBudget) {
+        budget->releaseConnection();
+        holdsBudget = false;
+    }
     return !database.isOpen();
+}
+
+void Mailing::releaseIfIdle()
+{
+    // Rows waiting in the stack need no connection until their pass: with
+    // thousands of tenants the budget must go round between passes.
+    if (budget && database.isOpen() && !outstanding && unwritten.isEmpty())
+        dbDisconnect();
 }
 
 void Mailing::timerStart(uint ms)
@@ -113,6 +157,12 @@ void Mailing::processQueue()
             lcMailing, "Mailing::processQueue() - stack is processing, this iteration is skipped!");
         return;
     }
+    // Another host may serve the tenant by now: no read, no send.
+    if (leaseCurrent && !leaseCurrent()) {
+        if (debugLevel)
+            qCWarning(lcMailing, "Mailing::processQueue() - the tenant's lease is not current, pass skipped");
+        return;
+    }
     busy = true;
 
     // A pass either reads (empty stack) or hands out; the first mail of a
@@ -123,6 +173,7 @@ void Mailing::processQueue()
         handOut();
 
     busy = false;
+    releaseIfIdle();
 }
 
 void Mailing::readDatabase()
@@ -135,6 +186,8 @@ void Mailing::readDatabase()
 
     if (connected)
         flushUnwritten();
+    if (connected && !claimHolder.isEmpty())
+        expireClaims();
 
     if (connected) {
         QSqlQuery query(database);
@@ -211,6 +264,46 @@ bool Mailing::flushUnwritten()
     return true;
 }
 
+bool Mailing::claim(uint mid)
+{
+    if (!dbConnect())
+        return false;
+    QSqlQuery query(database);
+    if (!query.exec(kClaim.arg(mid).arg(SqlEscape::string(database, claimHolder)))) {
+        qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid
+                             << "not claimed, it stays pending. SQL ERROR:" << query.lastError().text();
+        return false;
+    }
+    if (query.numRowsAffected() == 1)
+        return true;
+    qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid << "is taken by another host; not sent here";
+    return false;
+}
+
+void Mailing::expireClaims()
+{
+    QSqlQuery query(database);
+    if (!query.exec(kExpiredClaims.arg(kClaimSeconds))) {
+        qCWarning(lcMailing) << "Mailing::processQueue() SQL ERROR:" << query.lastError().text();
+        return;
+    }
+    QList<QPair<uint, QString>> expired;
+    while (query.next()) {
+        const uint mid = query.value(0).toUInt();
+        if (!(outstanding && mid == outMid) && !unwritten.contains(mid))
+            expired.append({ mid, query.value(1).toString() });
+    }
+    for (const auto &row : qAsConst(expired)) {
+        // Its host went while the mail was out: whether the receiver took it
+        // cannot be known, and a second copy is worse than a row marked failed.
+        QSqlQuery update(database);
+        if (update.exec(kExpireClaim.arg(row.first).arg(SqlEscape::string(database, row.second)))
+            && update.numRowsAffected() == 1)
+            qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << row.first << "was out at" << row.second
+                                 << "when its host stopped; it ends 'E' and is not sent again";
+    }
+}
+
 void Mailing::handOut()
 {
     if (debugLevel > 1)
@@ -231,6 +324,8 @@ void Mailing::handOut()
         timer->stop();
         while (!stack.isEmpty() && ready) {
             const QHash<QString, QVariant> entry = stack.takeFirst();
+            if (!claimHolder.isEmpty() && !claim(entry.value(QStringLiteral("mid")).toUInt()))
+                continue;
             ready = false;
             outstanding = true;
             outMid = entry.value(QStringLiteral("mid")).toUInt();
@@ -262,6 +357,9 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                              << "is already final, status ignored:" << status;
         return;
     }
+    // Between passes a budgeted connection is closed; the outcome needs it.
+    if (budget)
+        dbConnect();
 
     const QString now = QString::number(QDateTime::currentSecsSinceEpoch());
     // The identifier comes from outside (the provider's reply): it reaches the
@@ -325,4 +423,5 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         outstanding = false;
         ready = true;
     }
+    releaseIfIdle();
 }

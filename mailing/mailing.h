@@ -10,6 +10,9 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
+class DBManager;
 class QTimer;
 
 // The queue processor of one tenant: drains the table `emails` on its own
@@ -37,6 +40,15 @@ public:
     void initDB(const QSqlDatabase &db);
     bool dbConnect();
     bool dbDisconnect();
+
+    // Multi-tenant mode on a shared host. The connection then counts against
+    // the host's budget and is closed after each pass that leaves no mail out
+    // and nothing to write; a pass runs only while leaseCurrent says this host
+    // still serves the tenant; and every row is claimed for claimHolder
+    // before it goes out, so that no other host sends it too.
+    void setHostLimits(DBManager *budget, std::function<bool()> leaseCurrent, const QString &claimHolder);
+    // Closes the connection when nothing needs it now (budget mode only).
+    void releaseIfIdle();
     void timerStart(uint ms);
     void timerStop();
 
@@ -64,6 +76,10 @@ private:
     void handOut();
     // Writes the outcomes whose update failed earlier; false while any is left.
     bool flushUnwritten();
+    // Claims the row for this host; false when another reader has it or the
+    // claim could not be written.
+    bool claim(uint mid);
+    void expireClaims();
 
     uchar debugLevel = 0;
     QSqlDatabase database;
@@ -88,4 +104,8 @@ private:
     // written; an outcome written meanwhile replaces the kept one.
     QMap<uint, QString> unwritten;
     QList<uint> unwrittenOrder;
+    DBManager *budget = nullptr;
+    bool holdsBudget = false;
+    std::function<bool()> leaseCurrent;
+    QString claimHolder;
 };

@@ -9,12 +9,15 @@
 #include "mailinglogging.h"
 #include "mailingpluginworker.h"
 #include "plugininfo.h"
+#include "tenantsharing.h"
 
 #include <QElapsedTimer>
 #include <QSslSocket>
 
 namespace {
 const unsigned long kThreadStopWaitMs = 10000;
+// How long the scan waits for a connection of the host's budget to test a schema.
+const int kBudgetWaitMs = 5000;
 }
 
 MailingPlugin::MailingPlugin(QObject *parent)
@@ -39,27 +42,30 @@ MailingPlugin::MailingPlugin(QObject *parent)
     firstScanTimer.setSingleShot(true);
     firstScanTimer.setInterval(1000);
     connect(&firstScanTimer, &QTimer::timeout, this, &MailingPlugin::checkSchemas);
+
+    sharing = new TenantSharing(QStringLiteral("mailing"), QStringLiteral("MailingPlugin"), this);
+    sharing->served = [this] { return workers.keys(); };
+    sharing->serve = [this](const QString &token, bool orphan) { serveTenant(token, orphan); };
+    sharing->lose = [this](const QString &token) { retireWorker(token); };
 }
 
 MailingPlugin::~MailingPlugin()
 {
     schemaTimer.stop();
     firstScanTimer.stop();
-    // Ask every thread first, so that they wind down side by side; a thread
-    // killed inside a DBManager call would leave its mutex locked for good,
-    // so terminate() is only the last resort for one that does not stop.
-    for (QThread *thread : qAsConst(threads))
-        thread->quit();
     if (singleThread.isRunning())
         singleThread.quit();
-    for (QThread *thread : qAsConst(threads)) {
-        endThread(thread);
-        delete thread;
-    }
-    threads.clear();
+    // The pool's threads wind down side by side, then the leases go, so that
+    // other hosts take the tenants over at once.
+    sharing->shutdown();
     workers.clear();
     if (singleThread.isRunning())
         endThread(&singleThread);
+}
+
+QList<QThread *> MailingPlugin::workerThreads() const
+{
+    return sharing->pool()->threads();
 }
 
 void MailingPlugin::endThread(QThread *thread)
@@ -106,6 +112,8 @@ bool MailingPlugin::start()
             qCInfo(lcMailing, "MailingPlugin - is info db: %s", "YES");
         firstScanTimer.start();
         schemaTimer.start();
+        sharing->setUp(dbManager);
+        sharing->startTimers();
         return true;
     }
 
@@ -141,6 +149,7 @@ void MailingPlugin::stop()
         qCDebug(lcMailing) << "MailingPlugin::stop()";
     schemaTimer.stop();
     firstScanTimer.stop();
+    sharing->stopTimers();
 }
 
 void MailingPlugin::pause()
@@ -160,28 +169,10 @@ void MailingPlugin::checkSchemas()
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPlugin::checkSchemas()";
     const unsigned limit = settings->value(QStringLiteral("checkSchemasLimit"), 1000).toUInt();
+    sharing->setUp(dbManager);
     const SchemaScan scan = SchemaScan::run(dbManager, limit, [this](const QString &token) {
-        if (workers.contains(token))
-            return;
-        QSqlDatabase db = dbManager->getDatabase(token);
-        if (!db.isValid())
-            return;
-        MailingPluginWorker *worker = createWorker(db);
-        if (db.isOpen())
-            db.close();
-        dbManager->addUnusedConnection(db.connectionName());
-        if (!worker)
-            return;
-
-        auto *thread = new QThread;
-        thread->setObjectName(QStringLiteral("MailingPlugin_%1").arg(threads.size() + 1));
-        worker->moveToThread(thread);
-        worker->setTimeInterval(workerInterval);
-        connect(thread, &QThread::started, worker, &MailingPluginWorker::start);
-        connect(thread, &QThread::finished, worker, &QObject::deleteLater);
-        workers.insert(token, worker);
-        threads.append(thread);
-        thread->start(QThread::LowPriority);
+        if (!workers.contains(token))
+            serveTenant(token, false);
     });
     if (scan.total == 0)
         return;
@@ -191,6 +182,50 @@ void MailingPlugin::checkSchemas()
             "MailingPlugin::checkSchemas() - active workers: %i / %u schemas checked (total "
             "enabled schemas: %u)",
             int(workers.size()), scan.seen, scan.total);
+}
+
+void MailingPlugin::serveTenant(const QString &token, bool orphan)
+{
+    QSqlDatabase db = dbManager->getDatabase(token);
+    if (!db.isValid())
+        return;
+    // The worker tests and works on a clone of its own.
+    if (db.isOpen())
+        db.close();
+    MailingPluginWorker *worker = nullptr;
+    if (orphan) {
+        // Its last host served it: it needs a worker whether mail is pending now or not.
+        worker = new MailingPluginWorker;
+        worker->setDebugLevel(debugLevel);
+        worker->setDB(db);
+        worker->setApiSettings(apiSettings);
+    } else if (dbManager->acquireConnection(kBudgetWaitMs)) {
+        worker = createWorker(db);
+        dbManager->releaseConnection();
+    }
+    dbManager->addUnusedConnection(db.connectionName());
+    if (worker && !sharing->take(token)) {
+        const QString name = worker->getConnectionName();
+        delete worker;
+        dbManager->addUnusedConnection(name);
+        worker = nullptr;
+    }
+    if (!worker)
+        return;
+
+    worker->setTimeInterval(workerInterval);
+    if (sharing->leases())
+        worker->setHostLimits(dbManager, sharing->leaseCheck(), sharing->leases()->holder());
+    sharing->pool()->adopt(worker);
+    QMetaObject::invokeMethod(worker, &MailingPluginWorker::start, Qt::QueuedConnection);
+    workers.insert(token, worker);
+}
+
+void MailingPlugin::retireWorker(const QString &token)
+{
+    MailingPluginWorker *worker = workers.take(token);
+    if (worker)
+        sharing->pool()->retire(worker);
 }
 
 MailingPluginWorker *MailingPlugin::createWorker(QSqlDatabase db)

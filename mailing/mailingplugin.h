@@ -15,14 +15,19 @@
 
 class EnviroSettings;
 class MailingPluginWorker;
+class TenantSharing;
 
 // The mailing plug-in's main object, loaded by the host.
 //
 // Multi-tenant mode (the manager has an information database): a schema
 // timer ("checkInterval", first scan 1 s after start()) pages through the
 // enabled schemas and gives every schema with pending mail one
-// MailingPluginWorker in a thread of its own ("MailingPlugin_<n>"). Workers
-// are only ever added. Single-database mode: one worker on the KEX database.
+// MailingPluginWorker, once this host holds the tenant's lease (see
+// TenantSharing: hosts over one information database share the tenants and
+// take over those of a host that died). Workers share a pool of threads
+// ("MailingPlugin_<n>") and hold a connection of the host's budget only
+// while they work. A worker goes when another host took its tenant over.
+// Single-database mode: one worker on the KEX database.
 //
 // Settings come from "<data dir>/yxa.ini", group "MailingPlugin", and can be
 // supplied by environment variables (MAILINGPLUGIN_<KEY>) when the file lacks
@@ -59,7 +64,7 @@ public:
     MandrillApiSettings getApiSettings() const { return apiSettings; }
     void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
     QString settingsFileName() const;
-    QList<QThread *> workerThreads() const { return threads; }
+    QList<QThread *> workerThreads() const;
     QStringList workerTokens() const { return workers.keys(); }
     bool hasSingleDatabaseWorker() const { return singleWorker != nullptr; }
     QThread *singleDatabaseThread() { return &singleThread; }
@@ -70,11 +75,15 @@ private slots:
 
 private:
     void endThread(QThread *thread);
+    // Gives the tenant a worker when it has pending mail (orphans of another
+    // host are taken as they are) and this host may serve it.
+    void serveTenant(const QString &token, bool orphan);
+    void retireWorker(const QString &token);
 
     uint workerInterval = 10000;
     QTimer schemaTimer;
     QMap<QString, MailingPluginWorker *> workers;
-    QList<QThread *> threads;
+    TenantSharing *sharing = nullptr;
     QThread singleThread;
     EnviroSettings *settings = nullptr;
     // The first scan after start(); a member so that stop() can cancel it.

@@ -184,6 +184,8 @@ void MailingPluginWorker::start()
     mailing = new Mailing(this);
     mailing->setDebugLevel(debugLevel);
     mailing->initDB(database);
+    if (budget)
+        mailing->setHostLimits(budget, leaseCurrent, claimHolder);
     // Reports stay wired whatever the type: a reply that arrives after a
     // switch still settles the mail that was out, which otherwise would hold
     // the queue for good.
@@ -193,13 +195,17 @@ void MailingPluginWorker::start()
     if (mailingType == 0 || mailingType == 1)
         connectTransport(mailingType);
 
-    if (!database.isOpen() && !database.open())
+    // Through the queue processor, which counts it against the host's budget.
+    if (!mailing->dbConnect())
         qCWarning(lcMailing, "MailingPluginWorker:%u:start() - database not opened! SQL ERROR: %s",
             number, qUtf8Printable(database.lastError().text()));
 
     reloadTimer = new QTimer(this);
     reloadTimer->setInterval(kInitialReloadMs);
-    connect(reloadTimer, &QTimer::timeout, this, &MailingPluginWorker::loadSettings);
+    connect(reloadTimer, &QTimer::timeout, this, [this] {
+        loadSettings();
+        mailing->releaseIfIdle();
+    });
 
     loadSettings();
 
@@ -212,8 +218,16 @@ void MailingPluginWorker::start()
     // Polled even when the database is away now: every pass connects again,
     // and a worker is never created a second time for its schema.
     mailing->timerStart(timeInterval);
+    mailing->releaseIfIdle();
 
     reloadTimer->start();
+}
+
+void MailingPluginWorker::setHostLimits(DBManager *manager, std::function<bool()> current, const QString &holder)
+{
+    budget = manager;
+    leaseCurrent = std::move(current);
+    claimHolder = holder;
 }
 
 void MailingPluginWorker::loadSettings()
@@ -223,6 +237,9 @@ void MailingPluginWorker::loadSettings()
     if (!settings)
         return;
 
+    // A budgeted connection is closed between passes.
+    if (mailing && budget)
+        mailing->dbConnect();
     bool readOk = false;
     const QMap<QString, QVariant> values = settings->variableGetMultiple(
         QStringList { QStringLiteral("mailingType"), QStringLiteral("smtpHost"),

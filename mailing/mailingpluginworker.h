@@ -10,7 +10,9 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
+class DBManager;
 class KexDbSettings;
 class Mailing;
 class MailingPluginClient;
@@ -51,6 +53,11 @@ public:
 
     // Deployment settings of the Mandrill transport; call before start().
     void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
+
+    // Multi-tenant mode on a shared host (see Mailing::setHostLimits): the
+    // connection counts against the host's budget, passes run only while the
+    // lease is current, and rows are claimed for claimHolder. Before start().
+    void setHostLimits(DBManager *budget, std::function<bool()> leaseCurrent, const QString &claimHolder);
 
     void setMailingType(signed char type);
     signed char getMailingType() const { return mailingType; }
@@ -93,4 +100,7 @@ private:
     MandrillApiSettings apiSettings;
     // What the current mailing type wired, so that a switch removes exactly that.
     QList<QMetaObject::Connection> typeConnections;
+    DBManager *budget = nullptr;
+    std::function<bool()> leaseCurrent;
+    QString claimHolder;
 };
