@@ -58,6 +58,10 @@ bool HostConfig::load(const QString &fileName, QString *error)
     debugLevel = ok ? level : 0;
     const int retry = settings.value(QStringLiteral("infoDBRetry"), 30).toString().toInt(&ok);
     infoDBRetry = ok && retry > 0 ? retry : 30;
+    const int connectionBudget = settings.value(QStringLiteral("maxConnections"), 32).toString().toInt(&ok);
+    maxConnections = ok && connectionBudget >= 2 ? connectionBudget : 32;
+    const int lease = settings.value(QStringLiteral("leaseSeconds"), 60).toString().toInt(&ok);
+    leaseSeconds = ok && lease >= 10 ? lease : 60;
     closeInfoDB = toBool(settings.value(QStringLiteral("closeInfoDB"), QStringLiteral("false")).toString());
     settings.endGroup();
     return true;

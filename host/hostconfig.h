@@ -23,6 +23,10 @@ struct HostConfig
     QStringList plugins { QStringLiteral("mailing"), QStringLiteral("tablora") };
     int debugLevel = 0;
     bool closeInfoDB = false;
+    // Tenant connections of this host at most, all plug-ins together.
+    int maxConnections = 32;
+    // Length of a tenant lease among hosts over one information database.
+    int leaseSeconds = 60;
     // Seconds between attempts to reach an information database that does
     // not answer at start.
     int infoDBRetry = 30;

@@ -67,6 +67,8 @@ bool PluginHost::start(QString *error)
     dbManager = std::make_unique<DBManager>();
     dbManager->setDebugLevel(static_cast<unsigned char>(config.debugLevel));
     dbManager->setCloseInfoDB(config.closeInfoDB);
+    dbManager->setMaxConnections(config.maxConnections);
+    dbManager->setLeaseSeconds(config.leaseSeconds);
     if (config.kexDb.isSet()) {
         kexDb = openCentral(config.kexDb, QStringLiteral("YXA.KEXDB"));
         if (!kexDb.open())
