@@ -1,5 +1,6 @@
 // The queue processor over a real tenant `emails` table: status words become
 // letters, rows are read 100 oldest at a time, and only one mail is ever out.
+#include "dbmanager.h"
 #include "logcapture.h"
 #include "mailing.h"
 #include "mailtenant.h"
@@ -221,6 +222,71 @@ private slots:
         pass(mailing);
         QVERIFY(mailing.stackMids().isEmpty());
         QCOMPARE(sends.count(), 1);
+    }
+
+    void twoHostsSendEachRowOnce()
+    {
+        // Two hosts serve the tenant at once for a moment (a lease that ran
+        // out under one of them): both read the same rows.
+        const uint first = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"), QStringLiteral("Subject"), "Body", {}, 10);
+        const uint second = MailTenant::insertMail(kDb, QStringLiteral("b@example.test"), QStringLiteral("Subject"), "Body", {}, 20);
+        DBManager budget;
+        Mailing hostA;
+        hostA.initDB(db);
+        hostA.setHostLimits(&budget, {}, QStringLiteral("host-a:1"));
+        QSqlDatabase otherDb = MailTenant::connection(QStringLiteral("mailing.queue.other"), kDb);
+        Mailing hostB;
+        hostB.initDB(otherDb);
+        hostB.setHostLimits(&budget, {}, QStringLiteral("host-b:2"));
+        QSignalSpy sendsA(&hostA, &Mailing::toSend);
+        QSignalSpy sendsB(&hostB, &Mailing::toSend);
+
+        pass(hostA);
+        pass(hostB);
+        QCOMPARE(hostA.stackMids(), (QList<uint> { first, second }));
+        QCOMPARE(hostB.stackMids(), (QList<uint> { first, second }));
+        // Between passes neither holds a connection of the budget.
+        QCOMPARE(budget.connectionsInUse(), 0);
+        pass(hostA);
+        QCOMPARE(MailTenant::row(kDb, first).status, QStringLiteral("Q")); // the letter stays as applications know it
+        pass(hostB);
+        QCOMPARE(sendsA.count(), 1);
+        QCOMPARE(sendsB.count(), 1);
+        QCOMPARE(sendsA.at(0).at(0).toUInt(), first);
+        QCOMPARE(sendsB.at(0).at(0).toUInt(), second);
+        hostA.sentReply(first, QStringLiteral("sent"), QString());
+        hostB.sentReply(second, QStringLiteral("sent"), QString());
+        pass(hostA);
+        pass(hostB);
+        QCOMPARE(sendsA.count() + sendsB.count(), 2);
+        QCOMPARE(MailTenant::row(kDb, first).sent, 1u);
+        QCOMPARE(MailTenant::row(kDb, second).sent, 1u);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S' AND apiID IS NULL")), 2);
+        QCOMPARE(budget.connectionsInUse(), 0);
+    }
+
+    void claimOfADeadHostEndsTheRow()
+    {
+        const uint stale = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        const uint fresh = MailTenant::insertMail(kDb, QStringLiteral("b@example.test"));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET apiID = CONCAT('yxa-claim:gone:7:', "
+                                                     "UNIX_TIMESTAMP() - 700) WHERE mid = %1").arg(stale)));
+        QVERIFY(MailTenant::exec(kDb, QStringLiteral("UPDATE emails SET apiID = CONCAT('yxa-claim:busy:8:', "
+                                                     "UNIX_TIMESTAMP() - 30) WHERE mid = %1").arg(fresh)));
+        DBManager budget;
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setHostLimits(&budget, {}, QStringLiteral("host-a:1"));
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        QSignalSpy checks(&mailing, &Mailing::toCheck);
+        LogCapture log;
+        pass(mailing);
+        QCOMPARE(log.matching(QStringLiteral("when its host stopped; it ends 'E'")).size(), 1);
+        QCOMPARE(MailTenant::row(kDb, stale).status, QStringLiteral("E"));
+        QVERIFY(MailTenant::row(kDb, stale).done.toLongLong() > 0);
+        // A claim still within its time belongs to a host that may be sending now.
+        QVERIFY(MailTenant::row(kDb, fresh).done.isNull());
+        QCOMPARE(sends.count() + checks.count(), 0);
     }
 
     void checkAnswerDoesNotFreeTransport()
