@@ -18,7 +18,6 @@ namespace {
 constexpr unsigned pageSize = 1000;
 constexpr int schemaInterval = 3600000;
 constexpr int tickInterval = 60000;
-constexpr int budgetWaitMs = 5000;
 } // namespace
 
 Tablora::Tablora(QObject *parent)
@@ -27,7 +26,8 @@ Tablora::Tablora(QObject *parent)
     , sharing(new TenantSharing(QStringLiteral("tablora"), QStringLiteral("Tablora"), this))
 {
     sharing->served = [this] { return workers.keys(); };
-    sharing->serve = [this](const QString &token, bool orphan) { serveTenant(token, orphan); };
+    // Orphans had a worker on their last host: they are served untested.
+    sharing->serve = [this](const QString &token, bool) { serveTenant(token); };
     sharing->lose = [this](const QString &token) { retireWorker(token); };
 }
 
@@ -131,10 +131,13 @@ void Tablora::checkSchemas()
     if (debugLevel)
         qCDebug(lcCatering) << "Tablora::checkSchemas()";
     sharing->setUp(dbManager);
-    const SchemaScan scan = SchemaScan::run(dbManager, pageSize, [this](const QString &token) {
-        if (!workers.contains(token))
-            serveTenant(token, false);
-    });
+    // Schemas are tested side by side on a quarter of the budget; the
+    // workers keep the rest while a scan runs.
+    const int lanes = qBound(1, dbManager->maxConnections() / 4, 8);
+    const SchemaScan scan = SchemaScan::runTested(
+        dbManager, pageSize, lanes, [this](const QString &token) { return workers.contains(token); },
+        [this](QSqlDatabase &db) { return checkCatering(db); },
+        [this](const QString &token) { serveTenant(token); });
     if (scan.total == 0)
         return;
 
@@ -145,33 +148,15 @@ void Tablora::checkSchemas()
             static_cast<int>(workers.size()), scan.seen, scan.total);
 }
 
-void Tablora::serveTenant(const QString &token, bool orphan)
+void Tablora::serveTenant(const QString &token)
 {
-    QSqlDatabase db = dbManager->getDatabase(token);
-    if (!db.isValid())
+    QSqlDatabase db = dbManager->tenantConnection(token);
+    if (!db.isValid() || !sharing->take(token))
         return;
     const QString name = QStringLiteral("%1.Tablora.%2").arg(db.connectionName(), db.databaseName());
     QSqlDatabase clone = QSqlDatabase::cloneDatabase(db, name);
-    // Only the clone is used from here on; the manager's own connection
-    // would otherwise stay open for every schema on every scan. A schema
-    // without a usable account gets the manager's default connection,
-    // which is not ours to close.
-    if (db.connectionName() == dbManager->getConnectionNameFromToken(token)) {
-        if (db.isOpen())
-            db.close();
-        dbManager->addUnusedConnection(db.connectionName());
-    }
-    if (!orphan) {
-        // The test is a connection like any other: it counts against the budget.
-        if (!dbManager->acquireConnection(budgetWaitMs))
-            return;
-        const bool catering = checkCatering(clone);
-        dbManager->releaseConnection();
-        if (!catering)
-            return;
-    }
-    if (!sharing->take(token))
-        return;
+    // Only the clone is used from here on.
+    dbManager->addUnusedConnection(db.connectionName());
     TabloraWorker *w = createWorker(clone);
     if (!w)
         return;

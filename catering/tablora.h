@@ -64,9 +64,8 @@ private slots:
     void handleTimer();
 
 private:
-    // Gives the tenant a worker when it has send slots (orphans of another
-    // host are taken as they are) and this host may serve it.
-    void serveTenant(const QString &token, bool orphan);
+    // Gives a tested tenant a worker when this host may serve it.
+    void serveTenant(const QString &token);
     void retireWorker(const QString &token);
 
     TabloraWorker *worker = nullptr;

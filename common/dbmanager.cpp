@@ -21,6 +21,16 @@ QString defaultConnectionName()
     return QString::fromLatin1(QSqlDatabase::defaultConnection);
 }
 
+// `pass` holds Base64 of the password, possibly followed by a NUL and junk.
+QString storedPassword(const QVariant &value)
+{
+    QByteArray pass = QByteArray::fromBase64(value.toByteArray());
+    const int nul = pass.indexOf('\0');
+    if (nul >= 0)
+        pass.truncate(nul);
+    return QString::fromUtf8(pass);
+}
+
 const char *boolText(bool value)
 {
     return value ? "TRUE" : "FALSE";
@@ -271,11 +281,7 @@ DBSchemeRecord DBManager::loadScheme(const QString &token)
         qCCritical(lcCommon) << "DBManager:: NOT load scheme from infoDB!\nERROR:" << query.lastError().text();
     } else if (query.next()) {
         record.token = query.value(QStringLiteral("token")).toString();
-        QByteArray pass = QByteArray::fromBase64(query.value(QStringLiteral("pass")).toByteArray());
-        const int nul = pass.indexOf('\0');
-        if (nul >= 0)
-            pass.truncate(nul);
-        record.pass = QString::fromUtf8(pass);
+        record.pass = storedPassword(query.value(QStringLiteral("pass")));
         record.user = query.value(QStringLiteral("user")).toString();
         record.name = query.value(QStringLiteral("name")).toString();
     }
@@ -349,6 +355,62 @@ QSqlDatabase DBManager::getDatabase(const QString &token)
     if (db.lastError().isValid())
         qCWarning(lcCommon) << "SQL ERROR:" << db.lastError().text();
     return QSqlDatabase::database(defaultConnectionName(), true);
+}
+
+QSqlDatabase DBManager::tenantConnection(const QString &token)
+{
+    if (debugLevel > 1)
+        qCDebug(lcCommon, "DBManager::tenantConnection(%s)", qUtf8Printable(token));
+    QMutexLocker locker(&mutex);
+    const QString name = getConnectionNameFromToken(token);
+    DBSchemeRecord record = schemes.value(token);
+    if (!record.isUsable())
+        record = loadScheme(token);
+    if (!record.isUsable())
+        return QSqlDatabase();
+    if (!connections.contains(name))
+        connections.append(name);
+    QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
+                                                    : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    if (db.isOpen())
+        db.close();
+    db.setHostName(infoDB.hostName());
+    db.setPort(infoDB.port());
+    db.setDatabaseName(record.name);
+    db.setUserName(record.user);
+    db.setPassword(record.pass);
+    db.setConnectOptions(kConnectOptions);
+    return db;
+}
+
+QHash<QString, DBSchemeRecord> DBManager::loadSchemes(const QStringList &tokens)
+{
+    QHash<QString, DBSchemeRecord> found;
+    if (tokens.isEmpty())
+        return found;
+    QMutexLocker locker(&mutex);
+    if (!checkOpenDB(infoDB))
+        return found;
+    QSqlQuery query(infoDB);
+    if (!query.exec(QStringLiteral("SELECT token, name, user, pass FROM `schemas` WHERE status = 1 AND token IN (%1);")
+                        .arg(SqlEscape::quotedList(infoDB, tokens)))) {
+        qCCritical(lcCommon) << "DBManager:: NOT load schemes from infoDB!\nERROR:" << query.lastError().text();
+        return found;
+    }
+    while (query.next()) {
+        DBSchemeRecord record;
+        record.token = query.value(0).toString();
+        record.name = query.value(1).toString();
+        record.user = query.value(2).toString();
+        record.pass = storedPassword(query.value(3));
+        if (record.isUsable()) {
+            schemes.insert(record.token, record);
+            found.insert(record.token, record);
+        }
+    }
+    query.finish();
+    closeInfoIfWanted();
+    return found;
 }
 
 bool DBManager::isMasterName(const QString &name) const

@@ -55,6 +55,12 @@ public:
     bool isConnection(const QString &token) const;
     bool connectionIsActive(const QString &connectionName);
     QSqlDatabase getDatabase(const QString &token);
+    // The tenant's connection as getDatabase() registers it, but not opened:
+    // a scan that tests schemas side by side opens them elsewhere. Invalid
+    // when the schema has no usable account.
+    QSqlDatabase tenantConnection(const QString &token);
+    // The records of the enabled schemas among tokens, in one query.
+    QHash<QString, DBSchemeRecord> loadSchemes(const QStringList &tokens);
 
     void addUnusedConnection(const QString &connectionName);
     void setUnusedConnectionsEnabled(bool enabled);

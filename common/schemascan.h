@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 #include <functional>
 
@@ -17,4 +18,15 @@ struct SchemaScan
     // meantime make pages come back short, so an empty page ends the pass too.
     // Reads nothing when no schema is enabled (total stays 0).
     static SchemaScan run(DBManager *manager, unsigned pageSize, const std::function<void(const QString &)> &visit);
+
+    // The same pass, with the schemas that skip() leaves over tested side by
+    // side on up to `parallel` threads of its own. Each test gets a connection
+    // of the schema, configured but not opened, within the host's budget; it
+    // must open and close it itself and may run in any thread. accept(token)
+    // is called on the calling thread, in scan order, for every schema whose
+    // test passed.
+    static SchemaScan runTested(DBManager *manager, unsigned pageSize, int parallel,
+                                const std::function<bool(const QString &)> &skip,
+                                const std::function<bool(QSqlDatabase &)> &test,
+                                const std::function<void(const QString &)> &accept);
 };

@@ -16,8 +16,6 @@
 
 namespace {
 const unsigned long kThreadStopWaitMs = 10000;
-// How long the scan waits for a connection of the host's budget to test a schema.
-const int kBudgetWaitMs = 5000;
 }
 
 MailingPlugin::MailingPlugin(QObject *parent)
@@ -45,7 +43,8 @@ MailingPlugin::MailingPlugin(QObject *parent)
 
     sharing = new TenantSharing(QStringLiteral("mailing"), QStringLiteral("MailingPlugin"), this);
     sharing->served = [this] { return workers.keys(); };
-    sharing->serve = [this](const QString &token, bool orphan) { serveTenant(token, orphan); };
+    // Orphans had a worker on their last host: they are served untested.
+    sharing->serve = [this](const QString &token, bool) { serveTenant(token); };
     sharing->lose = [this](const QString &token) { retireWorker(token); };
 }
 
@@ -170,10 +169,12 @@ void MailingPlugin::checkSchemas()
         qCDebug(lcMailing) << "MailingPlugin::checkSchemas()";
     const unsigned limit = settings->value(QStringLiteral("checkSchemasLimit"), 1000).toUInt();
     sharing->setUp(dbManager);
-    const SchemaScan scan = SchemaScan::run(dbManager, limit, [this](const QString &token) {
-        if (!workers.contains(token))
-            serveTenant(token, false);
-    });
+    const unsigned char level = debugLevel;
+    const SchemaScan scan = SchemaScan::runTested(
+        dbManager, limit, scanLanes(),
+        [this](const QString &token) { return workers.contains(token); },
+        [level](QSqlDatabase &db) { return MailingPluginWorker::checkEmails(db, 0, level); },
+        [this](const QString &token) { serveTenant(token); });
     if (scan.total == 0)
         return;
 
@@ -184,35 +185,21 @@ void MailingPlugin::checkSchemas()
             int(workers.size()), scan.seen, scan.total);
 }
 
-void MailingPlugin::serveTenant(const QString &token, bool orphan)
+void MailingPlugin::serveTenant(const QString &token)
 {
-    QSqlDatabase db = dbManager->getDatabase(token);
+    QSqlDatabase db = dbManager->tenantConnection(token);
     if (!db.isValid())
         return;
-    // The worker tests and works on a clone of its own.
-    if (db.isOpen())
-        db.close();
-    MailingPluginWorker *worker = nullptr;
-    if (orphan) {
-        // Its last host served it: it needs a worker whether mail is pending now or not.
-        worker = new MailingPluginWorker;
-        worker->setDebugLevel(debugLevel);
-        worker->setDB(db);
-        worker->setApiSettings(apiSettings);
-    } else if (dbManager->acquireConnection(kBudgetWaitMs)) {
-        worker = createWorker(db);
-        dbManager->releaseConnection();
-    }
-    dbManager->addUnusedConnection(db.connectionName());
-    if (worker && !sharing->take(token)) {
-        const QString name = worker->getConnectionName();
-        delete worker;
-        dbManager->addUnusedConnection(name);
-        worker = nullptr;
-    }
-    if (!worker)
+    if (!sharing->take(token))
         return;
-
+    if (debugLevel)
+        qCDebug(lcMailing, "MailingPlugin::createWorker(%s)", qUtf8Printable(db.databaseName()));
+    auto *worker = new MailingPluginWorker;
+    worker->setDebugLevel(debugLevel);
+    worker->setDB(db);
+    worker->setApiSettings(apiSettings);
+    // The worker works on a clone of its own.
+    dbManager->addUnusedConnection(db.connectionName());
     worker->setTimeInterval(workerInterval);
     if (sharing->leases())
         worker->setHostLimits(dbManager, sharing->leaseCheck(), sharing->leases()->holder());
@@ -221,27 +208,15 @@ void MailingPlugin::serveTenant(const QString &token, bool orphan)
     workers.insert(token, worker);
 }
 
+int MailingPlugin::scanLanes() const
+{
+    // A quarter of the budget: the workers keep the rest while a scan runs.
+    return dbManager ? qBound(1, dbManager->maxConnections() / 4, 8) : 1;
+}
+
 void MailingPlugin::retireWorker(const QString &token)
 {
     MailingPluginWorker *worker = workers.take(token);
     if (worker)
         sharing->pool()->retire(worker);
-}
-
-MailingPluginWorker *MailingPlugin::createWorker(QSqlDatabase db)
-{
-    if (debugLevel)
-        qCDebug(lcMailing, "MailingPlugin::createWorker(%s)", qUtf8Printable(db.databaseName()));
-    auto *worker = new MailingPluginWorker;
-    worker->setDebugLevel(debugLevel);
-    worker->setDB(db);
-    if (worker->checkEmails()) {
-        worker->setApiSettings(apiSettings);
-        return worker;
-    }
-    const QString name = worker->getConnectionName();
-    delete worker;
-    if (!name.isEmpty())
-        dbManager->addUnusedConnection(name);
-    return nullptr;
 }

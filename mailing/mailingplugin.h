@@ -71,13 +71,12 @@ public:
 
 private slots:
     void checkSchemas();
-    MailingPluginWorker *createWorker(QSqlDatabase db);
 
 private:
     void endThread(QThread *thread);
-    // Gives the tenant a worker when it has pending mail (orphans of another
-    // host are taken as they are) and this host may serve it.
-    void serveTenant(const QString &token, bool orphan);
+    // Gives a tested tenant a worker when this host may serve it.
+    void serveTenant(const QString &token);
+    int scanLanes() const;
     void retireWorker(const QString &token);
 
     uint workerInterval = 10000;

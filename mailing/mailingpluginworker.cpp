@@ -86,6 +86,11 @@ QString MailingPluginWorker::getConnectionName() const
 
 bool MailingPluginWorker::checkEmails()
 {
+    return checkEmails(database, number, debugLevel);
+}
+
+bool MailingPluginWorker::checkEmails(QSqlDatabase &database, uint number, unsigned char debugLevel)
+{
     if (debugLevel)
         qCInfo(lcMailing, "MailingPluginWorker:%u:checkEmails() - db: %s; thread: %p", number,
             qUtf8Printable(database.databaseName()),
@@ -103,7 +108,7 @@ bool MailingPluginWorker::checkEmails()
         openedHere = true;
     }
 
-    const auto sqlError = [this](const QSqlQuery &query) {
+    const auto sqlError = [number](const QSqlQuery &query) {
         if (query.lastError().isValid())
             qCCritical(lcMailing, "MailingPluginWorker:%u:checkEmails() - SQL ERROR: %s", number,
                 qUtf8Printable(query.lastError().text()));

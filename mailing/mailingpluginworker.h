@@ -48,6 +48,9 @@ public:
     void setDB(const QSqlDatabase &db);
     QString getConnectionName() const;
     bool checkEmails();
+    // The same test on any connection of a schema, from any thread: the
+    // `emails` table exists, the database is recent enough and mail is pending.
+    static bool checkEmails(QSqlDatabase &db, uint number, unsigned char debugLevel);
     void setTimeInterval(const uint &ms);
     uint getTimeInterval() const { return timeInterval; }
 
