@@ -14,3 +14,16 @@ CREATE TABLE IF NOT EXISTS `schemas` (
   KEY schemas_status_token (status, token),
   KEY schemas_name (name)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- Which host serves which tenant, per plug-in, when several hosts share this
+-- information database. `expires` is in the database's UNIX_TIMESTAMP().
+-- Hosts create the table themselves when their user may.
+CREATE TABLE IF NOT EXISTS `tenant_leases` (
+  token VARCHAR(64) NOT NULL,
+  plugin VARCHAR(32) NOT NULL,
+  holder VARCHAR(160) NOT NULL DEFAULT '',
+  expires BIGINT NOT NULL DEFAULT 0,
+  PRIMARY KEY (token, plugin),
+  KEY tenant_leases_holder (plugin, holder),
+  KEY tenant_leases_expires (plugin, expires)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
