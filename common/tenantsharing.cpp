@@ -101,6 +101,9 @@ void TenantSharing::shutdown()
 {
     stopTimers();
     threads.shutdown();
-    if (tenantLeases)
+    // No worker is left to ask the leases: they can go, once.
+    if (tenantLeases) {
         tenantLeases->releaseAll();
+        tenantLeases.reset();
+    }
 }
