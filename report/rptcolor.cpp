@@ -2,13 +2,33 @@
 
 #include <QStringList>
 
+namespace {
+void appendComponent(QString &out, int value)
+{
+    if (value >= 100)
+        out += QLatin1Char(char('0' + value / 100));
+    if (value >= 10)
+        out += QLatin1Char(char('0' + value / 10 % 10));
+    out += QLatin1Char(char('0' + value % 10));
+}
+} // namespace
+
+// Highlighting writes a colour on every row; the text is put together
+// without the general formatting of QString::arg.
 QString colorToString(const QColor &color)
 {
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(color.red())
-        .arg(color.green())
-        .arg(color.blue())
-        .arg(color.alpha());
+    QString text;
+    text.reserve(22);
+    text += QLatin1String("rgba(");
+    appendComponent(text, color.red());
+    text += QLatin1Char(',');
+    appendComponent(text, color.green());
+    text += QLatin1Char(',');
+    appendComponent(text, color.blue());
+    text += QLatin1Char(',');
+    appendComponent(text, color.alpha());
+    text += QLatin1Char(')');
+    return text;
 }
 
 QColor colorFromString(const QString &text)

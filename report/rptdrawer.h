@@ -2,15 +2,22 @@
 
 #include "rptname.h"
 
+#include <QFont>
 #include <QHash>
 #include <QImage>
 #include <QPen>
 #include <QPixmap>
+#include <QPointF>
 #include <QRect>
+#include <QSet>
 #include <QString>
+#include <QVector>
+
+#include <memory>
 
 class QPainter;
 class QPrinter;
+class QTextLayout;
 class RptBandObject;
 class RptEngine;
 class RptFieldObject;
@@ -80,6 +87,26 @@ private:
     QImage fieldPicture(RptFieldObject *field);
     int textFlags(const RptFieldObject *field) const;
 
+    // A label's text laid out as QPainter::drawText lays it out in a box of
+    // that size, kept for the run: a value that repeats (quantities, the
+    // footer, branch names) in the same font is shaped and broken into
+    // lines once. Only what needs none of drawText's special cases
+    // (mnemonics, tabs, line breaks, clipping, justification, decorations)
+    // is kept; everything else goes through drawText.
+    struct TextLayout
+    {
+        QFont font;
+        int width = 0;
+        int height = 0;
+        int flags = 0;
+        Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
+        std::shared_ptr<QTextLayout> layout;
+        // Where each line is drawn, from the box's top left corner.
+        QVector<QPointF> lineOffsets;
+    };
+    const TextLayout *textLayout(const QString &text, const QSize &box, int flags);
+    bool drawLaidOutText(const QRect &box, int flags, const QString &text);
+
     void htmlLabel(RptFieldObject *field, int bandTop, const QString &text);
     void htmlImage(RptFieldObject *field, int bandTop, const QImage &image);
     QString htmlStyle(const RptFieldObject *field, int bandTop) const;
@@ -111,5 +138,11 @@ private:
     // Pictures decoded once per run, so each page draws (and the PDF
     // embeds) the same image.
     QHash<const RptFieldObject *, QImage> m_pictures;
+    // Text layouts by text, in two generations: when the newer one is full
+    // it becomes the older one, so values in use stay and one-off values go.
+    QHash<QString, QVector<TextLayout>> m_layouts;
+    QHash<QString, QVector<TextLayout>> m_olderLayouts;
+    QSet<uint> m_seenTexts;
+    TextLayout m_oneOff;
     QString m_html;
 };

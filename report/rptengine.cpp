@@ -409,6 +409,7 @@ void RptEngine::beginRun()
     clearListOfPair();
     clearGroupLists();
     m_rowList.clear();
+    m_highlightRules.clear();
     makeReportObjectStructure();
     for (const RptSqlConnection &c : m_userSqlConnections) {
         if (RptPageObject *page = pageList.value(c.reportPage, nullptr))
@@ -497,6 +498,17 @@ QString replaceInternalVariables(RptEngine *engine, QString text, const QString 
 
 QString RptEngine::stringPreprocessing(const QString &value, const QString &formatString)
 {
+    // Internal variables start with '<' and aggregate calls have a '(':
+    // most field texts (a data variable, plain text) have neither.
+    bool plain = true;
+    for (const QChar c : value) {
+        if (c == QLatin1Char('<') || c == QLatin1Char('(')) {
+            plain = false;
+            break;
+        }
+    }
+    if (plain)
+        return value;
     return RptExpressionEvaluator::rewriteAggregates(
         replaceInternalVariables(this, value, formatString));
 }
@@ -598,57 +610,166 @@ bool RptEngine::isFieldVisible(RptFieldObject *field)
     return m_evaluator->evaluateWithData(printing, valueOf()).toBool();
 }
 
-QVariant RptEngine::processHighligthing(RptFieldObject *field, RptName::HiType type)
+namespace {
+
+// Internal variables bound as values in highlighting conditions stand there
+// as data variables whose name starts with this private-use character.
+constexpr QChar kInternalMark(0xE002);
+
+const char *const kNumberVariables[] = { "<Page>", "<TotalPages>", "<LineNo>", "<LineCount>" };
+
+bool isNameChar(QChar c)
 {
-    const QString aspect = QLatin1String(kHiNames[type]);
-    QVariant unchanged;
+    const ushort u = c.unicode();
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_'
+        || u == '$' || u == '.' || u == '[' || u == ']' || u == '\\' || u >= 0x80;
+}
+
+// The condition with each number variable as a data variable of its own,
+// or a null text when one of them cannot be a value there: glued to a name
+// or a number, inside a data variable, or changing how data variables read.
+QString bindNumberVariables(const QString &condition)
+{
+    if (condition.contains(kInternalMark))
+        return QString();
+    QString bound = condition;
+    QString probe = condition;
+    for (const char *n : kNumberVariables) {
+        const QString name = QLatin1String(n);
+        for (int at = bound.indexOf(name); at >= 0; at = bound.indexOf(name, at + 1)) {
+            const int after = at + name.size();
+            if ((at > 0 && isNameChar(bound.at(at - 1)))
+                || (after < bound.size() && isNameChar(bound.at(after))))
+                return QString();
+        }
+        bound.replace(name, QLatin1Char('[') + kInternalMark + name + QLatin1Char(']'));
+        probe.replace(name, QLatin1String("1"));
+    }
+    QStringList data;
+    for (const QString &token : RptExpressionEvaluator::variables(bound)) {
+        if (token.size() < 2 || token.at(1) != kInternalMark)
+            data.append(token);
+    }
+    return data == RptExpressionEvaluator::variables(probe) ? bound : QString();
+}
+
+} // namespace
+
+RptEngine::HighlightRules RptEngine::highlightRules(const QString &text)
+{
+    const auto found = m_highlightRules.constFind(text);
+    if (found != m_highlightRules.constEnd())
+        return *found;
+    HighlightRules rules;
+    const QStringList parts = text.split(QLatin1Char(';'));
+    // The first rule that names an aspect decides it.
+    for (int i = 1; i < parts.size(); ++i) {
+        const QString &part = parts.at(i);
+        if (part.isEmpty())
+            continue;
+        for (int k = 0; k < 6; ++k) {
+            const QString aspect = QLatin1String(kHiNames[k]);
+            if (rules.has[k] || !part.contains(aspect))
+                continue;
+            QString rule = part;
+            rule.remove(aspect + QLatin1Char('='));
+            if (k == RptName::FntColor || k == RptName::BgColor) {
+                const int q = rule.indexOf(QLatin1Char('?'));
+                if (q >= 0)
+                    rule.insert(q + 1, QLatin1Char('\''));
+            }
+            rules.has[k] = true;
+            rules.rule[k] = rule;
+        }
+    }
+    const QString condition = parts.first();
+    const bool dateOrTime
+        = condition.contains(QLatin1String("<Date>")) || condition.contains(QLatin1String("<Time>"));
+    rules.condition = dateOrTime ? QString() : bindNumberVariables(condition);
+    if (rules.condition.isNull()) {
+        rules.condition = condition;
+        rules.textual = true;
+    }
+    // Templates have a handful of highlighting texts; fields changed by the
+    // caller on every row must not grow the table without end.
+    if (m_highlightRules.size() >= 256)
+        m_highlightRules.clear();
+    m_highlightRules.insert(text, rules);
+    return rules;
+}
+
+QVariant RptEngine::highlightAspect(
+    const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type)
+{
     const bool colour = type == RptName::FntColor || type == RptName::BgColor;
+    if (!rules.has[type]) {
+        switch (type) {
+        case RptName::FntBold:
+            return field->font.weight() > 57 ? 1 : 0;
+        case RptName::FntItalic:
+            return field->font.italic() ? 1 : 0;
+        case RptName::FntUnderline:
+            return field->font.underline() ? 1 : 0;
+        case RptName::FntStrikeout:
+            return field->font.strikeOut() ? 1 : 0;
+        default:
+            break;
+        }
+    }
     // An invalid default colour (attribute missing) stays invalid: its text
     // is empty, not the opaque black an invalid QColor would write.
-    const QColor defaultColour
-        = type == RptName::FntColor ? field->defaultFontColor : field->defaultBackgroundColor;
-    const QString defaultText = defaultColour.isValid() ? colorToString(defaultColour) : QString();
-    switch (type) {
-    case RptName::FntBold:
-        unchanged = field->font.weight() > 57 ? 1 : 0;
-        break;
-    case RptName::FntItalic:
-        unchanged = field->font.italic() ? 1 : 0;
-        break;
-    case RptName::FntUnderline:
-        unchanged = field->font.underline() ? 1 : 0;
-        break;
-    case RptName::FntStrikeout:
-        unchanged = field->font.strikeOut() ? 1 : 0;
-        break;
-    case RptName::FntColor:
-    case RptName::BgColor:
-        unchanged = defaultText;
-        break;
+    QString defaultText;
+    if (colour) {
+        const QColor c
+            = type == RptName::FntColor ? field->defaultFontColor : field->defaultBackgroundColor;
+        if (c.isValid())
+            defaultText = colorToString(c);
+        if (!rules.has[type])
+            return defaultText;
     }
-    const QString &hi = field->highlighting;
-    if (hi.isEmpty() || !hi.contains(aspect))
-        return unchanged;
-    const QStringList parts = hi.split(QLatin1Char(';'));
     // The order templates shade on "<LineNo>", so the condition gets the
     // internal variables as field values do.
-    const QString condition = replaceInternalVariables(this, parts.first(), QString());
-    for (int i = 1; i < parts.size(); ++i) {
-        QString rule = parts.at(i);
-        if (rule.isEmpty() || !rule.contains(aspect))
-            continue;
-        rule.remove(aspect + QLatin1Char('='));
-        if (!colour) {
-            return m_evaluator->evaluateWithData(condition + rule, valueOf()).toInt32();
-        }
-        const int q = rule.indexOf(QLatin1Char('?'));
-        if (q >= 0)
-            rule.insert(q + 1, QLatin1Char('\''));
-        const QString code
-            = condition + rule + QLatin1String("':'") + defaultText + QLatin1Char('\'');
-        return m_evaluator->evaluateWithData(code, valueOf()).toString();
-    }
-    return unchanged;
+    const QString condition = rules.textual
+        ? replaceInternalVariables(this, rules.condition, QString())
+        : rules.condition;
+    const RptExpressionEvaluator::ValueOf lookUp = [this](const QString &token) {
+        if (token.size() > 2 && token.at(1) == kInternalMark)
+            return getInternalVariable(token.mid(2, token.size() - 3), QString()).toString();
+        return sectionValue(token, -1);
+    };
+    if (!colour)
+        return m_evaluator->evaluateWithData(condition + rules.rule[type], lookUp).toInt32();
+    const QString code = condition + rules.rule[type] + QLatin1String("':'") + defaultText
+        + QLatin1Char('\'');
+    return m_evaluator->evaluateWithData(code, lookUp).toString();
+}
+
+QVariant RptEngine::processHighligthing(RptFieldObject *field, RptName::HiType type)
+{
+    return highlightAspect(highlightRules(field->highlighting), field, type);
+}
+
+void RptEngine::applyHighlighting(RptFieldObject *field)
+{
+    const HighlightRules rules = highlightRules(field->highlighting);
+    auto on = [&](RptName::HiType type) {
+        return highlightAspect(rules, field, type).toInt() != 0;
+    };
+    // What no rule names keeps its state; a colour then is the template's
+    // colour as its text reads back.
+    auto colour = [&](RptName::HiType type, const QColor &unchanged) {
+        if (rules.has[type])
+            return colorFromString(highlightAspect(rules, field, type).toString());
+        return unchanged.isValid()
+            ? QColor(unchanged.red(), unchanged.green(), unchanged.blue(), unchanged.alpha())
+            : QColor();
+    };
+    field->font.setWeight(on(RptName::FntBold) ? 75 : 50);
+    field->font.setItalic(on(RptName::FntItalic));
+    field->font.setUnderline(on(RptName::FntUnderline));
+    field->font.setStrikeOut(on(RptName::FntStrikeout));
+    field->backgroundColor = colour(RptName::BgColor, field->defaultBackgroundColor);
+    field->fontColor = colour(RptName::FntColor, field->defaultFontColor);
 }
 
 void RptEngine::fillListOfValue(RptBandObject *band)

@@ -172,6 +172,10 @@ public:
     static QString getFormattedValue(const QString &value, const QString &formatString);
     bool isFieldVisible(RptFieldObject *field);
     QVariant processHighligthing(RptFieldObject *field, RptName::HiType type);
+    // All six aspects applied to the field, in the order bold, italic,
+    // underline, strike-out, background colour, font colour; each one as
+    // processHighligthing computes it.
+    void applyHighlighting(RptFieldObject *field);
     void fillListOfValue(RptBandObject *band);
     // The script function SUM: kind 0 sum, 1 average, 2 count, 3 max, 4 min.
     QVariant aggregate(int kind, const QString &name, bool showInGroup, int groupLevel) const;
@@ -242,6 +246,25 @@ private:
     // Brings the indexes of m_listOfPair up to date with the list.
     void syncPairIndex() const;
     void clearListOfPair();
+
+    // A field's highlighting text cut into its condition and the rule of
+    // each aspect, once per distinct text. The line number and the page
+    // numbers in the condition are bound as values, so the condition is the
+    // same program on every row; a condition where they could not stand as
+    // values alone (next to a name or in a data variable, or with the date
+    // or time in it) gets them as text on every call instead.
+    struct HighlightRules
+    {
+        QString condition;
+        bool textual = false;
+        bool has[6] = {};
+        // The rule without "aspect=", a colour's value already opened by a quote.
+        QString rule[6];
+    };
+    HighlightRules highlightRules(const QString &text);
+    QVariant highlightAspect(
+        const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type);
+    QHash<QString, HighlightRules> m_highlightRules;
 
     // One collected value's identity: a variable is collected once per row
     // and page.

@@ -186,10 +186,5 @@ void RptFieldObject::updateHighlightingParam()
     RptEngine *rpt = engine();
     if (!rpt)
         return;
-    font.setWeight(rpt->processHighligthing(this, RptName::FntBold).toInt() != 0 ? 75 : 50);
-    font.setItalic(rpt->processHighligthing(this, RptName::FntItalic).toInt() != 0);
-    font.setUnderline(rpt->processHighligthing(this, RptName::FntUnderline).toInt() != 0);
-    font.setStrikeOut(rpt->processHighligthing(this, RptName::FntStrikeout).toInt() != 0);
-    backgroundColor = colorFromString(rpt->processHighligthing(this, RptName::BgColor).toString());
-    fontColor = colorFromString(rpt->processHighligthing(this, RptName::FntColor).toString());
+    rpt->applyHighlighting(this);
 }

@@ -24,9 +24,12 @@
 #include <QScreen>
 #include <QToolBar>
 #include <QUrl>
+#include <QVector>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <numeric>
 
 namespace {
 
@@ -51,22 +54,31 @@ void installFontSubstitutes()
 // are equal as numbers but written differently ("1", "1.0", "01") are told
 // apart by their text, and texts compare as texts. The group end uses the
 // same comparison, so a group is exactly a run of rows that compare equal.
-int compareValues(const QVariant &a, const QVariant &b)
+struct SortKey
 {
-    const QString sa = a.toString();
-    const QString sb = b.toString();
-    bool okA = false;
-    bool okB = false;
-    const double da = sa.toDouble(&okA);
-    const double db = sb.toDouble(&okB);
+    QString text;
+    double number = 0;
+    bool isNumber = false;
+};
+
+SortKey sortKey(const QVariant &value)
+{
+    SortKey key;
+    key.text = value.toString();
+    bool ok = false;
+    key.number = key.text.toDouble(&ok);
     // "nan" and "inf" convert, but NaN compares with nothing.
-    okA = okA && std::isfinite(da);
-    okB = okB && std::isfinite(db);
-    if (okA != okB)
-        return okA ? -1 : 1;
-    if (okA && da != db)
-        return da < db ? -1 : 1;
-    return sa.compare(sb);
+    key.isNumber = ok && std::isfinite(key.number);
+    return key;
+}
+
+int compareKeys(const SortKey &a, const SortKey &b)
+{
+    if (a.isNumber != b.isNumber)
+        return a.isNumber ? -1 : 1;
+    if (a.isNumber && a.number != b.number)
+        return a.number < b.number ? -1 : 1;
+    return a.text.compare(b.text);
 }
 
 } // namespace
@@ -432,14 +444,34 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
                 rows[index].values[k] = v.paramValue;
             }
         }
-        std::stable_sort(rows.begin(), rows.end(), [](const RowData &a, const RowData &b) {
+        // Each value is read as text and number once, not in every comparison.
+        QVector<std::array<SortKey, 3>> keys(rows.size());
+        for (int i = 0; i < rows.size(); ++i) {
+            for (int k = 0; k < 3; ++k)
+                keys[i][k] = sortKey(rows.at(i).values[k]);
+        }
+        QVector<int> order(rows.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
             for (int k = 0; k < 3; ++k) {
-                const int c = compareValues(a.values[k], b.values[k]);
+                const int c = compareKeys(keys.at(a)[k], keys.at(b)[k]);
                 if (c != 0)
                     return c < 0;
             }
-            return a.recNo < b.recNo;
+            return rows.at(a).recNo < rows.at(b).recNo;
         });
+        {
+            QList<RowData> sorted;
+            sorted.reserve(rows.size());
+            QVector<std::array<SortKey, 3>> sortedKeys;
+            sortedKeys.reserve(rows.size());
+            for (const int i : qAsConst(order)) {
+                sorted.append(rows.at(i));
+                sortedKeys.append(keys.at(i));
+            }
+            rows = sorted;
+            keys = sortedKeys;
+        }
 
         if (masterHeader && !masterHeader->showInGroup)
             processMHeader(y, n, draw, curPage);
@@ -453,7 +485,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             bool ended[3];
             bool any = false;
             for (int k = 0; k < 3; ++k) {
-                ended[k] = last || compareValues(row.values[k], rows.at(i + 1).values[k]) != 0;
+                ended[k] = last || compareKeys(keys.at(i)[k], keys.at(i + 1)[k]) != 0;
                 any = any || ended[k];
             }
             for (int k = 0; k < 3; ++k)

@@ -241,6 +241,51 @@ private slots:
         QCOMPARE(exitCode, 0);
     }
 
+    // A text drawn again in the same font reuses its layout; every box still
+    // places it as drawText does. Underlined copies go through drawText and
+    // are the reference: they stand 100 units lower.
+    void repeatedTextIsPlacedAsDrawTextPlacesIt()
+    {
+        const QString text = QStringLiteral("Opakuj ma dvakrát");
+        const QString underline = QStringLiteral(" fontUnderline=\"1\"");
+        const QString right = QStringLiteral("aligmentH=\"hRight\" aligmentV=\"vBottom\"");
+        const QString narrow = QStringLiteral("aligmentH=\"hCenter\"");
+        RptEngine engine;
+        QVERIFY(load(engine, titleReport(label(text, 0, 0, 400, 40) + label(text, 0, 100, 400, 40, underline)
+                                         + label(text, 0, 200, 400, 40) + label(text, 0, 300, 400, 40, underline)
+                                         + label(text, 0, 400, 400, 40, right)
+                                         + label(text, 0, 500, 400, 40, right + underline)
+                                         + label(text, 20, 600, 50, 90, narrow)
+                                         + label(text, 20, 700, 50, 90, narrow + underline))));
+        const QString file = m_dir.filePath(QStringLiteral("repeated.pdf"));
+        engine.printPDF(file, false);
+        const QString bbox = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
+        static const QRegularExpression word(
+            QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
+        QVector<QPointF> at;
+        QStringList words;
+        for (auto it = word.globalMatch(bbox); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            at.append(QPointF(m.captured(1).toDouble(), m.captured(2).toDouble()));
+            words.append(m.captured(3));
+        }
+        QCOMPARE(words.size(), 24);
+        // 100 units on the device, from two copies drawText placed.
+        const double step = (at.at(9).y() - at.at(3).y()) / 2;
+        for (int pair = 0; pair < 4; ++pair) {
+            for (int w = 0; w < 3; ++w) {
+                const int drawn = pair * 6 + w;
+                const int reference = drawn + 3;
+                QCOMPARE(words.at(drawn), words.at(reference));
+                QVERIFY2(qAbs(at.at(drawn).x() - at.at(reference).x()) < 0.01, qPrintable(words.at(drawn)));
+                QVERIFY2(qAbs(at.at(reference).y() - at.at(drawn).y() - step) < 0.07, qPrintable(words.at(drawn)));
+            }
+        }
+        // Right alignment moved the words, and the narrow box broke the line.
+        QVERIFY(at.at(12).x() > at.at(0).x() + 10);
+        QVERIFY(at.at(20).y() > at.at(18).y() + 5);
+    }
+
     void barcodeTakesItsPlaceAndDrawsNothing()
     {
         const QString field = QStringLiteral(

@@ -521,6 +521,14 @@ private slots:
         engine.setLineCounter(2);
         f->updateHighlightingParam();
         QCOMPARE(colorToString(f->backgroundColor), QStringLiteral("rgba(235,235,235,255)"));
+        // A text changed by the caller between rows takes effect.
+        f->highlighting = QStringLiteral("<LineNo> % 2 == 1;fontColor=?rgba(1,2,3,255);");
+        f->updateHighlightingParam();
+        QCOMPARE(colorToString(f->backgroundColor), QStringLiteral("rgba(255,255,255,255)"));
+        QCOMPARE(colorToString(f->fontColor), QStringLiteral("rgba(0,0,0,255)"));
+        engine.setLineCounter(3);
+        f->updateHighlightingParam();
+        QCOMPARE(colorToString(f->fontColor), QStringLiteral("rgba(1,2,3,255)"));
     }
 
     void highlightingAspects_data()
@@ -555,6 +563,16 @@ private slots:
         QTest::newRow("first rule decides")
             << "[quant] == 3;fontColor=?rgba(1,1,1,255);fontColor=?rgba(2,2,2,255);" << 3 << bg
             << "rgba(1,1,1,255)" << false << true << false << false;
+        // The line number is 1 here; where it cannot stand as a value of its
+        // own it is written into the condition.
+        QTest::newRow("line number beside data") << "[quant] == <LineNo> + 2;bold=?1:0;" << 3 << bg << fc
+                                                 << true << true << false << false;
+        QTest::newRow("line number glued to a digit")
+            << "<LineNo>0 == 10;bold=?1:0;" << 3 << bg << fc << true << true << false << false;
+        QTest::newRow("line number in a string")
+            << "'<LineNo>' + [quant] == '13';bold=?1:0;" << 3 << bg << fc << true << true << false << false;
+        QTest::newRow("line number and date") << "'<Date>' != '' && <LineNo> == 1;bold=?1:0;" << 3 << bg
+                                              << fc << true << true << false << false;
     }
     void highlightingAspects()
     {
