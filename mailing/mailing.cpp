@@ -119,8 +119,9 @@ bool Mailing::dbDisconnect()
 void Mailing::releaseIfIdle()
 {
     // Rows waiting in the stack need no connection until their pass: with
-    // thousands of tenants the budget must go round between passes.
-    if (budget && database.isOpen() && !outstanding && unwritten.isEmpty())
+    // thousands of tenants the budget must go round between passes. A burst
+    // is one pass: it keeps its connection from the first mail to the last.
+    if (budget && database.isOpen() && !outstanding && !burstActive && unwritten.isEmpty())
         dbDisconnect();
 }
 
@@ -133,6 +134,12 @@ void Mailing::timerStart(uint ms)
 void Mailing::timerStop()
 {
     timer->stop();
+}
+
+void Mailing::setPassLimits(uint mails, uint seconds)
+{
+    m_mailsPerPass = qMax(1u, mails);
+    m_passSeconds = qMax(1u, seconds);
 }
 
 bool Mailing::isTimerActive() const
@@ -157,6 +164,9 @@ void Mailing::processQueue()
             lcMailing, "Mailing::processQueue() - stack is processing, this iteration is skipped!");
         return;
     }
+    // The burst running now is this pass; it ends by itself.
+    if (burstActive)
+        return;
     // Another host may serve the tenant by now: no read, no send.
     if (leaseCurrent && !leaseCurrent()) {
         if (debugLevel)
@@ -176,7 +186,7 @@ void Mailing::processQueue()
     releaseIfIdle();
 }
 
-void Mailing::readDatabase()
+void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
 {
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() reading DB...");
@@ -224,7 +234,7 @@ void Mailing::readDatabase()
                 if (!outstanding)
                     ready = true;
             }
-            if (!stack.isEmpty())
+            if (!stack.isEmpty() && scheduleHandOut)
                 QTimer::singleShot(500, this, &Mailing::processQueue);
         }
         if (query.lastError().isValid())
@@ -232,6 +242,9 @@ void Mailing::readDatabase()
                                   << query.lastError().text();
     }
 
+    // A burst goes on sending; states are asked on the regular read passes.
+    if (!askStates)
+        return;
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() Queued emails processing..");
     QSqlQuery check(database);
@@ -322,25 +335,73 @@ void Mailing::handOut()
         // that was stopped (or never started) must not start polling by itself.
         const bool wasRunning = timer->isActive();
         timer->stop();
-        while (!stack.isEmpty() && ready) {
-            const QHash<QString, QVariant> entry = stack.takeFirst();
-            if (!claimHolder.isEmpty() && !claim(entry.value(QStringLiteral("mid")).toUInt()))
-                continue;
-            ready = false;
-            outstanding = true;
-            outMid = entry.value(QStringLiteral("mid")).toUInt();
-            emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
-                entry.value(QStringLiteral("to")).toString(),
-                entry.value(QStringLiteral("subject")).toString(),
-                entry.value(QStringLiteral("body")).toByteArray(),
-                entry.value(QStringLiteral("data")).toByteArray());
+        if (m_mailsPerPass > 1) {
+            // The poll timer rests until the burst ends: the next pass is
+            // one interval after the last mail of this one.
+            burstActive = true;
+            burstTimerWasRunning = wasRunning;
+            burstSent = 0;
+            burstClock.start();
+            if (!sendNext())
+                endBurst();
+            return;
         }
+        while (!stack.isEmpty() && ready)
+            sendNext();
         if (wasRunning)
             timer->start(int(m_interval));
     } else if (debugLevel) {
         qCWarning(lcMailing, "Mailing::processQueue() - Stack processing (%i): waiting for reply",
             int(stack.size()));
     }
+}
+
+bool Mailing::sendNext()
+{
+    while (!stack.isEmpty()) {
+        const QHash<QString, QVariant> entry = stack.takeFirst();
+        if (!claimHolder.isEmpty() && !claim(entry.value(QStringLiteral("mid")).toUInt()))
+            continue;
+        ready = false;
+        outstanding = true;
+        outMid = entry.value(QStringLiteral("mid")).toUInt();
+        ++burstSent;
+        emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
+            entry.value(QStringLiteral("to")).toString(),
+            entry.value(QStringLiteral("subject")).toString(),
+            entry.value(QStringLiteral("body")).toByteArray(),
+            entry.value(QStringLiteral("data")).toByteArray());
+        return true;
+    }
+    return false;
+}
+
+void Mailing::continueBurst()
+{
+    if (!burstActive || outstanding || !ready)
+        return;
+    const bool over = burstSent >= m_mailsPerPass
+        || burstClock.hasExpired(qint64(m_passSeconds) * 1000)
+        || (leaseCurrent && !leaseCurrent())
+        || !isSignalConnected(QMetaMethod::fromSignal(&Mailing::toSend));
+    if (!over && stack.isEmpty()) {
+        if (dbConnect())
+            readDatabase(false, false);
+    }
+    if (over || !sendNext())
+        endBurst();
+}
+
+void Mailing::endBurst()
+{
+    if (debugLevel > 1)
+        qCDebug(lcMailing, "Mailing::processQueue() - burst of %u mails in %lld ms ended", burstSent,
+            burstClock.elapsed());
+    burstActive = false;
+    emit passEnded();
+    if (burstTimerWasRunning)
+        timer->start(int(m_interval));
+    releaseIfIdle();
 }
 
 void Mailing::sentReply(uint mid, QString status, QString apiID)
@@ -420,8 +481,14 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // Only the report of the row that is out frees the transport: a check
     // answer for another row arriving meanwhile must not let a second mail go.
     if (!outstanding || mid == outMid) {
+        const bool wasOut = outstanding;
         outstanding = false;
         ready = true;
+        // Queued: a transport that reports from inside its send call must
+        // return before the next mail leaves, and other tenants of the
+        // thread get their turn between two mails.
+        if (wasOut && burstActive)
+            QMetaObject::invokeMethod(this, &Mailing::continueBurst, Qt::QueuedConnection);
     }
     releaseIfIdle();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QMap>
 #include <QList>
@@ -27,6 +28,14 @@ class QTimer;
 // nothing is handed out at all. A row that is out is never read into
 // the stack again, so a slow reply cannot make it leave twice.
 //
+// A hand-out pass sends one mail (the default) or, with setPassLimits(), a
+// burst: after each report the next row leaves at once, until the pass has
+// sent mailsPerPass mails, has run passSeconds, the lease is lost or no row
+// is pending (a burst reads the table again when its stack runs dry). Each
+// row is still claimed before and written after its own send, so a crash
+// mid-burst loses no outcome. passEnded() closes every pass that handed out
+// a burst; a transport holding a session open across the burst ends it there.
+//
 // Lives in its worker's thread; the transport is wired by the worker.
 class Mailing : public QObject
 {
@@ -51,6 +60,11 @@ public:
     void releaseIfIdle();
     void timerStart(uint ms);
     void timerStop();
+    // Values below 1 count as 1.
+    void setPassLimits(uint mailsPerPass, uint passSeconds);
+    uint mailsPerPass() const { return m_mailsPerPass; }
+    uint passSeconds() const { return m_passSeconds; }
+    bool isBursting() const { return burstActive; }
 
     // Introspection for the worker's owner and for tests.
     uint interval() const { return m_interval; }
@@ -64,16 +78,22 @@ signals:
     void toSend(
         uint mid, QString from, QString to, QString subject, QByteArray body, QByteArray data);
     void toCheck(uint mid, QString id);
+    void passEnded();
 
 public slots:
     void sentReply(uint mid, QString status, QString apiID);
 
 private slots:
     void processQueue();
+    void continueBurst();
 
 private:
-    void readDatabase();
+    // With scheduleHandOut, the first mail of what was read leaves 500 ms later.
+    void readDatabase(bool scheduleHandOut = true, bool askStates = true);
     void handOut();
+    // Takes rows off the stack until one is claimed and hands it out.
+    bool sendNext();
+    void endBurst();
     // Writes the outcomes whose update failed earlier; false while any is left.
     bool flushUnwritten();
     // Claims the row for this host; false when another reader has it or the
@@ -89,6 +109,12 @@ private:
     bool ready = false;
     uint passCounter = 0;
     bool busy = false;
+    uint m_mailsPerPass = 1;
+    uint m_passSeconds = 30;
+    bool burstActive = false;
+    bool burstTimerWasRunning = false;
+    uint burstSent = 0;
+    QElapsedTimer burstClock;
     // The row that is out at the transport.
     bool outstanding = false;
     uint outMid = 0;

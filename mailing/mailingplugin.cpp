@@ -36,6 +36,10 @@ MailingPlugin::MailingPlugin(QObject *parent)
     connect(&schemaTimer, &QTimer::timeout, this, &MailingPlugin::checkSchemas);
 
     apiSettings = MandrillApiSettings::fromSettings(*settings);
+    // One mail per pass unless the operator allows bursts; a burst may hold
+    // its tenant's connection and thread turn for passSeconds at most.
+    mailsPerPass = qMax(1u, settings->value(QStringLiteral("mailsPerPass"), 1).toUInt());
+    passSeconds = qMax(1u, settings->value(QStringLiteral("passSeconds"), 30).toUInt());
 
     firstScanTimer.setSingleShot(true);
     firstScanTimer.setInterval(1000);
@@ -125,6 +129,7 @@ bool MailingPlugin::start()
     auto *worker = new MailingPluginWorker;
     worker->setDebugLevel(debugLevel);
     worker->setApiSettings(apiSettings);
+    worker->setPassDefaults(mailsPerPass, passSeconds);
     worker->moveToThread(&singleThread);
     worker->setDB(dbManager->getKexDB());
     worker->setTimeInterval(workerInterval);
@@ -201,6 +206,7 @@ void MailingPlugin::serveTenant(const QString &token)
     // The worker works on a clone of its own.
     dbManager->addUnusedConnection(db.connectionName());
     worker->setTimeInterval(workerInterval);
+    worker->setPassDefaults(mailsPerPass, passSeconds);
     if (sharing->leases())
         worker->setHostLimits(dbManager, sharing->leaseCheck(), sharing->leases()->holder());
     sharing->pool()->adopt(worker);

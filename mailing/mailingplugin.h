@@ -62,6 +62,8 @@ public:
     int getSchemaTimerInterval() const { return schemaTimer.interval(); }
     bool isSchemaTimerActive() const { return schemaTimer.isActive(); }
     MandrillApiSettings getApiSettings() const { return apiSettings; }
+    uint getMailsPerPass() const { return mailsPerPass; }
+    uint getPassSeconds() const { return passSeconds; }
     void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
     QString settingsFileName() const;
     QList<QThread *> workerThreads() const;
@@ -88,5 +90,8 @@ private:
     // The first scan after start(); a member so that stop() can cancel it.
     QTimer firstScanTimer;
     MandrillApiSettings apiSettings;
+    // Defaults of every worker's pass; a tenant's `vars` may choose its own.
+    uint mailsPerPass = 1;
+    uint passSeconds = 30;
     MailingPluginWorker *singleWorker = nullptr;
 };

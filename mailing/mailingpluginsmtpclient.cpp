@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QTcpSocket>
 
 #include <memory>
 #include <vector>
@@ -103,7 +104,10 @@ MailingPluginSmtpClient::MailingPluginSmtpClient(QObject *parent)
     qRegisterMetaType<SmtpClient::SmtpError>("SmtpClient::SmtpError");
 }
 
-MailingPluginSmtpClient::~MailingPluginSmtpClient() = default;
+MailingPluginSmtpClient::~MailingPluginSmtpClient()
+{
+    endSession();
+}
 
 void MailingPluginSmtpClient::setDebugLevel(unsigned char level)
 {
@@ -129,8 +133,76 @@ void MailingPluginSmtpClient::setSettings(SmtpSettings settings)
 {
     if (settings == m_settings)
         return;
+    // The open session belongs to the old server or account.
+    endSession();
     m_settings = settings;
     emit settingsChanged(settings);
+}
+
+void MailingPluginSmtpClient::setKeepSession(bool keep)
+{
+    if (!keep)
+        endSession();
+    keepSession = keep;
+}
+
+void MailingPluginSmtpClient::endSession()
+{
+    if (!session)
+        return;
+    session->quit();
+    session.reset();
+}
+
+SmtpClient *MailingPluginSmtpClient::openSession(const SmtpSettings &s, bool *ok)
+{
+    *ok = true;
+    if (session) {
+        // The server may have closed an idle session or announced that it
+        // will (421); both show only now. Nothing of this mail is sent yet,
+        // so a new session carries it without any risk of a second copy.
+        QTcpSocket *socket = session->getSocket();
+        if (socket && socket->state() == QAbstractSocket::ConnectedState)
+            socket->waitForReadyRead(0);
+        if (socket && socket->state() == QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0)
+            return session.get();
+        if (debugLevel)
+            qCDebug(lcMailing, "MailingPluginSmtpClient::sendMail() - the server closed the session; opening a new one");
+        if (socket)
+            socket->abort();
+        session.reset();
+    }
+
+    auto client = std::make_unique<SmtpClient>(s.host, s.port, SmtpClient::ConnectionType(s.connectionType));
+    connect(client.get(), &SmtpClient::smtpError, this, &MailingPluginSmtpClient::smtpClientError);
+    const bool authenticate = !s.user.isEmpty() && !s.password.isEmpty();
+    if (authenticate) {
+        client->setUser(s.user);
+        client->setPassword(s.password);
+    }
+    client->setAuthMethod(SmtpClient::AuthMethod(s.authMethod));
+    ++sessionsOpened;
+    // Logging in on a connection that failed could only fail again and turn
+    // a network fault into an authentication one ("invalid" instead of
+    // "neterror").
+    *ok = client->connectToHost();
+    if (*ok && authenticate)
+        *ok = client->login();
+    session = std::move(client);
+    return session.get();
+}
+
+bool MailingPluginSmtpClient::recover(SmtpClient *client)
+{
+    // After a time-out the next reply may still belong to this mail, and a
+    // 421 closes the channel: only a plain refusal leaves a usable session.
+    const bool timedOut = m_lastError == SmtpClient::ConnectionTimeoutError
+        || m_lastError == SmtpClient::ResponseTimeoutError || m_lastError == SmtpClient::SendDataTimeoutError;
+    QTcpSocket *socket = client->getSocket();
+    if (timedOut || client->getResponseCode() == 421 || !socket
+        || socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    return client->reset();
 }
 
 bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QString subject,
@@ -177,15 +249,6 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
                            << "auth method =" << s.authMethod;
 
     m_lastError = -1;
-
-    SmtpClient client(s.host, s.port, SmtpClient::ConnectionType(s.connectionType));
-    connect(&client, &SmtpClient::smtpError, this, &MailingPluginSmtpClient::smtpClientError);
-    const bool authenticate = !s.user.isEmpty() && !s.password.isEmpty();
-    if (authenticate) {
-        client.setUser(s.user);
-        client.setPassword(s.password);
-    }
-    client.setAuthMethod(SmtpClient::AuthMethod(s.authMethod));
 
     // Parts and the Reply-To address are not owned by the message; they are
     // declared first so that they outlive it.
@@ -241,18 +304,16 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
         }
     }
 
-    // Logging in on a connection that failed could only fail again and turn
-    // a network fault into an authentication one ("invalid" instead of
-    // "neterror").
-    bool ok = client.connectToHost();
-    if (ok && authenticate)
-        ok = client.login();
-
-    const bool sent = ok && client.sendMail(message);
-    // The word is taken before QUIT, whose own trouble must not replace the
-    // error that ended the session.
-    const QString status = sent ? QStringLiteral("sent") : statusFor(m_lastError);
-    client.quit();
+    bool ok = false;
+    SmtpClient *client = openSession(s, &ok);
+    const bool sent = ok && client->sendMail(message);
+    // The word is taken before RSET or QUIT, whose own trouble must not
+    // replace the error that ended the mail.
+    const int mailError = m_lastError;
+    const QString status = sent ? QStringLiteral("sent") : statusFor(mailError);
+    if (!ok || !keepSession || (!sent && !recover(client)))
+        endSession();
+    m_lastError = mailError;
 
     emit sentDone(mid, status);
     return sent;

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 // The SMTP transport of a mailing worker: delivers one queued `emails` row
 // per sendMail() call through the tenant's SMTP server and reports exactly
 // one status word through sentDone() ("sent", "error", "neterror", "bad",
@@ -18,11 +20,17 @@
 // its lines would be longer than SMTP carries. Message-ID and Date come from
 // the MIME model.
 //
-// Each call is self-contained: a fresh SmtpClient and MimeMessage, connect,
-// log in when a user and password are set, send, quit; everything is
-// released before the call returns. sendMail() blocks the calling thread
-// for the whole dialogue. Between calls the object keeps only its settings
-// and the error code of the last send.
+// By default each call is self-contained: a fresh SmtpClient and
+// MimeMessage, connect, log in when a user and password are set, send, quit;
+// everything is released before the call returns. sendMail() blocks the
+// calling thread for the whole dialogue.
+//
+// With setKeepSession(true) (the worker's bursts) the session outlives the
+// call: EHLO, STARTTLS and AUTH happen once, each mail is MAIL/RCPT/DATA, a
+// mail the server refused is followed by RSET, and endSession() sends QUIT.
+// A session the server closed, or one that failed in a way that leaves its
+// state unknown (a time-out, a 421), is dropped; the next mail opens a new
+// one. New settings end the session too.
 //
 // Wiring (worker thread): Mailing::toSend -> sendMail (queued),
 // sentDone -> Mailing::sentReply (direct); keep the settings current with
@@ -44,10 +52,18 @@ public:
     // the most recent send, or -1 when that send raised none.
     int lastError() const;
 
+    void setKeepSession(bool keep);
+    bool keepsSession() const { return keepSession; }
+    // Sessions opened so far (for tests and benchmarks).
+    int sessionCount() const { return sessionsOpened; }
+    bool hasSession() const { return session != nullptr; }
+
 public slots:
     bool sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,
         const QByteArray &mailData) override;
     void setSettings(SmtpSettings settings);
+    // QUIT and close; nothing when no session is open.
+    void endSession();
 
 signals:
     void sentDone(uint mid, QString status, QString apiID = QString());
@@ -57,7 +73,16 @@ private slots:
     void smtpClientError(SmtpClient::SmtpError e);
 
 private:
+    // The open session when it can carry another mail, otherwise a new one;
+    // ok is false when connecting or logging in failed.
+    SmtpClient *openSession(const SmtpSettings &s, bool *ok);
+    // Whether the session can go on after a mail that failed (RSET sent).
+    bool recover(SmtpClient *client);
+
     unsigned char debugLevel = 0;
     SmtpSettings m_settings;
     int m_lastError = -1;
+    bool keepSession = false;
+    std::unique_ptr<SmtpClient> session;
+    int sessionsOpened = 0;
 };

@@ -196,6 +196,11 @@ void MailingPluginWorker::start()
     // the queue for good.
     connect(mandrillClient, &MailingPluginClient::sentDone, mailing, &Mailing::sentReply);
     connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing, &Mailing::sentReply);
+    // Queued behind the last report, which reaches the processor from inside
+    // the transport's send call.
+    connect(mailing, &Mailing::passEnded, smtpClient, &MailingPluginSmtpClient::endSession,
+        Qt::QueuedConnection);
+    applyPassLimits(defaultMailsPerPass, defaultPassSeconds);
     // A type chosen before start() could not be wired yet.
     if (mailingType == 0 || mailingType == 1)
         connectTransport(mailingType);
@@ -228,6 +233,25 @@ void MailingPluginWorker::start()
     reloadTimer->start();
 }
 
+void MailingPluginWorker::setPassDefaults(uint mails, uint seconds)
+{
+    defaultMailsPerPass = mails;
+    defaultPassSeconds = seconds;
+}
+
+void MailingPluginWorker::applyPassLimits(uint mails, uint seconds)
+{
+    if (!mailing)
+        return;
+    if (debugLevel && (mails != mailing->mailsPerPass() || seconds != mailing->passSeconds()))
+        qCInfo(lcMailing, "MailingPluginWorker:%u:loadSettings() - up to %u mails in %u s per pass", number,
+            mails, seconds);
+    mailing->setPassLimits(mails, seconds);
+    // A session kept open across mails only pays where a pass sends several.
+    if (smtpClient)
+        smtpClient->setKeepSession(mailing->mailsPerPass() > 1);
+}
+
 void MailingPluginWorker::setHostLimits(DBManager *manager, std::function<bool()> current, const QString &holder)
 {
     budget = manager;
@@ -251,7 +275,8 @@ void MailingPluginWorker::loadSettings()
             QStringLiteral("smtpPort"), QStringLiteral("smtpUser"), QStringLiteral("smtpPass"),
             QStringLiteral("smtpType"), QStringLiteral("smtpMethod"),
             QStringLiteral("mailingUseReplyTo"), QStringLiteral("globalEmail"),
-            QStringLiteral("mailingReloadSettingsInterval") },
+            QStringLiteral("mailingReloadSettingsInterval"), QStringLiteral("mailsPerPass"),
+            QStringLiteral("passSeconds") },
         &readOk);
 
     if (!readOk) {
@@ -296,6 +321,15 @@ void MailingPluginWorker::loadSettings()
 
     setMailingType(
         static_cast<signed char>(values.value(QStringLiteral("mailingType"), 0).toInt()));
+
+    // A value that is no positive number leaves the host's default.
+    const auto positive = [&values](const QString &key, uint fallback) {
+        bool ok = false;
+        const int value = values.value(key).toString().trimmed().toInt(&ok);
+        return ok && value > 0 ? uint(value) : fallback;
+    };
+    applyPassLimits(positive(QStringLiteral("mailsPerPass"), defaultMailsPerPass),
+        positive(QStringLiteral("passSeconds"), defaultPassSeconds));
 }
 
 void MailingPluginWorker::setMailingType(signed char type)

@@ -57,6 +57,10 @@ public:
     // Deployment settings of the Mandrill transport; call before start().
     void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
 
+    // The host's defaults for a pass (see Mailing::setPassLimits): used until
+    // and unless the tenant's `vars` name "mailsPerPass" or "passSeconds".
+    void setPassDefaults(uint mailsPerPass, uint passSeconds);
+
     // Multi-tenant mode on a shared host (see Mailing::setHostLimits): the
     // connection counts against the host's budget, passes run only while the
     // lease is current, and rows are claimed for claimHolder. Before start().
@@ -87,6 +91,7 @@ private slots:
 
 private:
     void connectTransport(signed char type);
+    void applyPassLimits(uint mailsPerPass, uint passSeconds);
 
     unsigned char debugLevel = 0;
     Mailing *mailing = nullptr;
@@ -101,6 +106,8 @@ private:
     QTimer *reloadTimer = nullptr;
     QString globalEmail;
     MandrillApiSettings apiSettings;
+    uint defaultMailsPerPass = 1;
+    uint defaultPassSeconds = 30;
     // What the current mailing type wired, so that a switch removes exactly that.
     QList<QMetaObject::Connection> typeConnections;
     DBManager *budget = nullptr;

@@ -376,6 +376,19 @@ bool SmtpClient::sendMail(MimeMessage &email)
     }
 }
 
+bool SmtpClient::reset()
+{
+    try {
+        sendMessage(QStringLiteral("RSET"));
+        waitForResponse();
+        return responseCode == 250;
+    } catch (const ResponseTimeoutException &) {
+        return false;
+    } catch (const SendMessageTimeoutException &) {
+        return false;
+    }
+}
+
 void SmtpClient::quit()
 {
     // Nothing to say goodbye to: a failed QUIT must not overwrite the error

@@ -9,11 +9,12 @@
 class MimeMessage;
 class QTcpSocket;
 
-// Submits one rendered MimeMessage to an SMTP server, synchronously: every
+// Submits rendered MimeMessages to an SMTP server, synchronously: every
 // step blocks on the socket with a time-out in the caller's thread, so no
-// event loop is needed. Use it once, in this order: construct, set
-// credentials, connectToHost(), login() when the server wants it,
-// sendMail(), quit(), destroy.
+// event loop is needed. Use it in this order: construct, set credentials,
+// connectToHost(), login() when the server wants it, sendMail() once or
+// several times over the same session (reset() after a mail the server
+// refused), quit(), destroy.
 //
 // Waiting: each reply gets the response time-out, except the one after the
 // end of the message text, which gets the send time-out (the server may scan
@@ -97,6 +98,9 @@ public:
     bool login();
     bool login(const QString &user, const QString &password, AuthMethod method = AuthPlain);
     bool sendMail(MimeMessage &email);
+    // RSET: ends a transaction the server refused half-way, so that the
+    // session can carry the next mail. True on 250.
+    bool reset();
     void quit();
 
 signals:

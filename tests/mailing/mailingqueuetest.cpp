@@ -9,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTest>
 
 namespace {
@@ -482,6 +483,56 @@ private slots:
         for (uint mid : qAsConst(mids))
             QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("S"));
         mailing.timerStop();
+    }
+
+    void burstSendsOneAtATimeWithinItsLimits_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<uint>("mailsPerPass");
+        QTest::addColumn<uint>("passSeconds");
+        QTest::addColumn<int>("replyMs");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("mail limit") << 5 << 3u << 60u << 0 << 3;
+        QTest::newRow("time budget") << 5 << 100u << 1u << 400 << 3;
+        QTest::newRow("reads again until no row is left") << 130 << 500u << 60u << 0 << 130;
+    }
+
+    void burstSendsOneAtATimeWithinItsLimits()
+    {
+        QFETCH(int, rows);
+        QFETCH(uint, mailsPerPass);
+        QFETCH(uint, passSeconds);
+        QFETCH(int, replyMs);
+        QFETCH(int, expected);
+        QVERIFY(MailTenant::exec(kDb,
+            QStringLiteral("INSERT INTO emails (`from`, `to`, subject, body, created) SELECT "
+                           "'a@example.test', CONCAT('r', seq, '@example.test'), 'S', 'B', seq FROM seq_1_to_%1")
+                .arg(rows)));
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setPassLimits(mailsPerPass, passSeconds);
+        int inFlight = 0;
+        int maxInFlight = 0;
+        int sends = 0;
+        connect(&mailing, &Mailing::toSend, &mailing, [&](uint mid) {
+            ++sends;
+            maxInFlight = qMax(maxInFlight, ++inFlight);
+            QTimer::singleShot(replyMs, &mailing, [&mailing, &inFlight, mid] {
+                --inFlight;
+                mailing.sentReply(mid, "sent", QString());
+            });
+        });
+        int sentInPass = -1;
+        connect(&mailing, &Mailing::passEnded, &mailing, [&] {
+            if (sentInPass < 0)
+                sentInPass = sends;
+        });
+        pass(mailing);
+        pass(mailing);
+        QTRY_VERIFY_WITH_TIMEOUT(sentInPass >= 0, 20000);
+        QCOMPARE(sentInPass, expected);
+        QCOMPARE(maxInFlight, 1);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S'")), expected);
     }
 
     void unreachableDatabaseIsLoggedPerPass()

@@ -12,6 +12,10 @@
 #include "testmain.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonObject>
+#include <QSet>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -45,6 +49,41 @@ struct ThreadedWorker
         thread.wait(10000);
     }
 };
+
+// Starts a Python SMTP peer that prints "READY <port>"; returns the port or 0.
+int startPeer(QProcess &server, const QStringList &args)
+{
+    server.setProcessChannelMode(QProcess::SeparateChannels);
+    server.start(QStringLiteral("/usr/bin/python3"), args);
+    if (!server.waitForStarted(5000))
+        return 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (!server.canReadLine() && server.state() != QProcess::NotRunning && clock.elapsed() < 15000)
+        server.waitForReadyRead(200);
+    const QByteArray ready = server.readLine().trimmed();
+    return ready.startsWith("READY ") ? ready.mid(6).toInt() : 0;
+}
+
+void useSmtpServer(int port, int mailsPerPass)
+{
+    QVERIFY(MailTenant::setVar(kDb, "mailingType", "1"));
+    QVERIFY(MailTenant::setVar(kDb, "smtpHost", "127.0.0.1"));
+    QVERIFY(MailTenant::setVar(kDb, "smtpPort", QString::number(port)));
+    QVERIFY(MailTenant::setVar(kDb, "smtpType", "0"));
+    QVERIFY(MailTenant::setVar(kDb, "mailsPerPass", QString::number(mailsPerPass)));
+    QVERIFY(MailTenant::setVar(kDb, "passSeconds", "120"));
+}
+
+// Rows to r1@example.test ... r<count>@example.test, oldest first.
+bool insertNewsletter(int count)
+{
+    return MailTenant::exec(kDb,
+        QStringLiteral("INSERT INTO emails (type, `from`, `to`, subject, body, created) SELECT 'C', "
+                       "'news@example.test', CONCAT('r', seq, '@example.test'), 'Newsletter', "
+                       "'Body', seq FROM seq_1_to_%1")
+            .arg(count));
+}
 } // namespace
 
 class MailingWorkerTest : public QObject
@@ -456,6 +495,93 @@ private slots:
         QCOMPARE(QByteArray::fromBase64(parts.at(0).toArray().at(2).toString().toLatin1()), pdf);
         QCOMPARE(parts.at(1).toArray().at(0).toString(), QStringLiteral("list.csv"));
         QCOMPARE(QByteArray::fromBase64(parts.at(1).toArray().at(2).toString().toLatin1()), csv);
+    }
+
+    void burstGoesOverOneSession()
+    {
+        QTemporaryDir maildir;
+        QProcess server;
+        const int port = startPeer(server,
+            { QStringLiteral(YXA_TEST_SOURCE_DIR "/tests/support/smtp-server.py"),
+                QStringLiteral("--maildir"), maildir.path() });
+        QVERIFY(port > 0);
+        useSmtpServer(port, 500);
+        QVERIFY(insertNewsletter(200));
+        {
+            ThreadedWorker running(kDb, MandrillApiSettings(), 150);
+            QTRY_COMPARE_WITH_TIMEOUT(
+                MailTenant::count(kDb, QStringLiteral("status = 'S' AND sent = 1")), 200, 60000);
+        }
+        server.terminate();
+        server.waitForFinished(5000);
+        QSet<QString> recipients;
+        QSet<int> sessions;
+        const QStringList envelopes = QDir(maildir.path()).entryList({ QStringLiteral("*.json") });
+        for (const QString &name : envelopes) {
+            QFile file(maildir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QJsonObject envelope = QJsonDocument::fromJson(file.readAll()).object();
+            recipients << envelope.value("rcpt_tos").toArray().at(0).toString();
+            sessions << envelope.value("peer").toArray().at(1).toInt();
+        }
+        QCOMPARE(envelopes.size(), 200);
+        QCOMPARE(recipients.size(), 200);
+        // One client port: every mail of the pass went over one connection.
+        QCOMPARE(sessions.size(), 1);
+    }
+
+    void burstSurvivesAFailedMail_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("sessions");
+        QTest::addColumn<int>("resets");
+        QTest::newRow("session dropped after the message") << "--drop-data-to" << 2 << 0;
+        QTest::newRow("4xx to one recipient") << "--tempfail-rcpt" << 1 << 1;
+    }
+
+    void burstSurvivesAFailedMail()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, sessions);
+        QFETCH(int, resets);
+        QTemporaryDir dir;
+        const QString logPath = dir.filePath(QStringLiteral("peer.log"));
+        QProcess server;
+        const int port = startPeer(server,
+            { QStringLiteral(YXA_TEST_SOURCE_DIR "/tests/mailing/burst-smtp.py"), QStringLiteral("--log"),
+                logPath, fault, QStringLiteral("r4@example.test") });
+        QVERIFY(port > 0);
+        useSmtpServer(port, 50);
+        QVERIFY(insertNewsletter(10));
+        {
+            ThreadedWorker running(kDb, MandrillApiSettings(), 150);
+            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::count(kDb, QStringLiteral("done IS NOT NULL")), 10, 30000);
+        }
+        server.terminate();
+        server.waitForFinished(5000);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("`to` = 'r4@example.test' AND status = 'E' AND sent = 0")), 1);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S' AND sent = 1")), 9);
+
+        QFile log(logPath);
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QStringList received;
+        QSet<int> seen;
+        int rsets = 0;
+        for (const QByteArray &line : log.readAll().split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const QJsonObject entry = QJsonDocument::fromJson(line).object();
+            seen << entry.value("session").toInt();
+            if (entry.value("rset").toBool())
+                ++rsets;
+            else
+                received << entry.value("rcpt").toArray().at(0).toString();
+        }
+        QCOMPARE(received.size(), 9);
+        QCOMPARE(QSet<QString>(received.begin(), received.end()).size(), 9);
+        QVERIFY(!received.contains(QStringLiteral("r4@example.test")));
+        QCOMPARE(seen.size(), sessions);
+        QCOMPARE(rsets, resets);
     }
 };
 

@@ -91,6 +91,7 @@ private slots:
     void failuresReportTheirOwnWord_data();
     void failuresReportTheirOwnWord();
     void orderMailOverStartTls();
+    void keptSessionCarriesSeveralMails();
 
 private:
     QTemporaryDir certDir;
@@ -536,6 +537,41 @@ void MailingPluginSmtpClientTest::orderMailOverStartTls()
         file.value(QLatin1String("content_type")).toString(), QStringLiteral("application/pdf"));
     QVERIFY(
         QByteArray::fromBase64(file.value(QLatin1String("base64")).toString().toLatin1()) == pdf);
+}
+
+void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails()
+{
+    const QString mail = QStringLiteral("C: MAIL FROM:<a@x.test>");
+    const QStringList script { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"),
+        QStringLiteral("S: 250 fake"), QStringLiteral("C: AUTH PLAIN AHUAcA=="), QStringLiteral("S: 235 ok"),
+        mail, QStringLiteral("S: 250 ok"), QStringLiteral("C: RCPT TO:<b1@x.test>"), QStringLiteral("S: 250 ok"),
+        QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"), QStringLiteral("C: <DATA>"),
+        QStringLiteral("S: 250 queued"), mail, QStringLiteral("S: 250 ok"),
+        QStringLiteral("C: RCPT TO:<b2@x.test>"), QStringLiteral("S: 451 4.3.0 try later"),
+        QStringLiteral("C: RSET"), QStringLiteral("S: 250 ok"), mail, QStringLiteral("S: 250 ok"),
+        QStringLiteral("C: RCPT TO:<b3@x.test>"), QStringLiteral("S: 250 ok"), QStringLiteral("C: DATA"),
+        QStringLiteral("S: 354 go"), QStringLiteral("C: <DATA>"), QStringLiteral("S: 250 queued"),
+        QStringLiteral("C: QUIT") };
+    FakeSmtpServer server(script);
+    const quint16 port = server.listen();
+    QVERIFY(port != 0);
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(port);
+    s.user = QStringLiteral("u");
+    s.password = QStringLiteral("p");
+    transport.setSettings(s);
+    transport.setKeepSession(true);
+    QStringList statuses;
+    for (int i = 1; i <= 3; ++i)
+        statuses << send(transport, uint(i), QStringLiteral("a@x.test"), QStringLiteral("b%1@x.test").arg(i),
+                        QStringLiteral("S"), "x")
+                        .status;
+    QVERIFY(transport.hasSession());
+    transport.endSession();
+    server.wait(20000);
+    QCOMPARE(statuses, (QStringList { "sent", "error", "sent" }));
+    QCOMPARE(transport.sessionCount(), 1);
+    QCOMPARE(server.clientLines(), server.expectedClientLines());
 }
 
 YXA_TEST_CLASS(MailingPluginSmtpClientTest)

@@ -19,7 +19,8 @@ Run it with /usr/bin/python3 (Debian's packages belong to that interpreter):
 When it listens it prints one line "READY <port>" on stdout. Each accepted
 message is stored in --maildir as NNNN.eml (the message bytes as received,
 dot-transparency removed) with NNNN.json beside it, which is written first:
-{"mail_from": ..., "rcpt_tos": [...], "authenticated": bool, "tls": bool}.
+{"mail_from": ..., "rcpt_tos": [...], "authenticated": bool, "tls": bool,
+"peer": [client host, client port]}.
 It runs until SIGTERM or SIGINT.
 """
 
@@ -52,6 +53,7 @@ class Store:
             "authenticated": bool(session.authenticated),
             "tls": session.ssl is not None
             or server.transport.get_extra_info("ssl_object") is not None,
+            "peer": list(session.peer or ()),
         }
         with open(base + ".json", "w", encoding="utf-8") as f:
             json.dump(meta, f)
