@@ -117,62 +117,131 @@ bool SystemRun::startFakeApi(QString *error)
     return m_apiPort > 0;
 }
 
+void SystemRun::setDatabaseServer(int port, const QString &user, const QString &password)
+{
+    m_dbPort = port;
+    m_dbUser = user;
+    m_dbPassword = password;
+}
+
+// The first host keeps the plain names (host.ini, host.log, log/); the others
+// are numbered (host-1.ini, host-1.log, log-1/).
+QString SystemRun::hostFile(int number, const QString &base, const QString &suffix)
+{
+    return number == 0 ? base + suffix : QStringLiteral("%1-%2%3").arg(base).arg(number).arg(suffix);
+}
+
 bool SystemRun::startHost(const QString &infoDatabase, const QString &kexDatabase, QString *error)
 {
+    if (!m_hosts.empty()) {
+        *error = QStringLiteral("the first host is already running");
+        return false;
+    }
+    return addHost(infoDatabase, kexDatabase, {}, error) == 0;
+}
+
+int SystemRun::addHost(const QString &infoDatabase, const QString &kexDatabase, const QMap<QString, QString> &hostKeys,
+                       QString *error)
+{
+    const int number = int(m_hosts.size());
     const QString yxaIni = QStringLiteral("[MailingPlugin]\ninterval=5\ncheckInterval=10\napiUrl=http://127.0.0.1:%1\n"
                                           "requestTimeout=15\n")
                                .arg(m_apiPort);
-    auto section = [](const QString &group, const QString &database) {
-        return QStringLiteral("[%1]\nhost=127.0.0.1\nport=%2\ndatabase=%3\nuser=root\npassword=%4\n\n")
+    const int dbPort = m_dbPort > 0 ? m_dbPort : MariaDbFixture::port();
+    const QString dbUser = m_dbUser.isEmpty() ? QStringLiteral("root") : m_dbUser;
+    const QString dbPassword = m_dbUser.isEmpty() ? MariaDbFixture::rootPassword() : m_dbPassword;
+    auto section = [&](const QString &group, const QString &database) {
+        return QStringLiteral("[%1]\nhost=127.0.0.1\nport=%2\ndatabase=%3\nuser=%4\npassword=%5\n\n")
             .arg(group)
-            .arg(MariaDbFixture::port())
-            .arg(database, MariaDbFixture::rootPassword());
+            .arg(dbPort)
+            .arg(database, dbUser, dbPassword);
     };
-    const QString hostIni = section(QStringLiteral("InfoDB"), infoDatabase) + section(QStringLiteral("KexDB"), kexDatabase)
+    QString hostIni = section(QStringLiteral("InfoDB"), infoDatabase) + section(QStringLiteral("KexDB"), kexDatabase)
         + QStringLiteral("[Host]\nplugins=mailing,tablora\ndebugLevel=1\n");
-    if (!writeFile(m_dir.filePath(QStringLiteral("etc/yxa.ini")), yxaIni)
-        || !writeFile(m_dir.filePath(QStringLiteral("etc/host.ini")), hostIni)) {
+    for (auto key = hostKeys.cbegin(); key != hostKeys.cend(); ++key)
+        hostIni += key.key() + QLatin1Char('=') + key.value() + QLatin1Char('\n');
+    const QString iniPath = m_dir.filePath(QStringLiteral("etc/") + hostFile(number, QStringLiteral("host"), QStringLiteral(".ini")));
+    const QString logDir = m_dir.filePath(hostFile(number, QStringLiteral("log"), QString()));
+    QDir().mkpath(logDir);
+    if (!writeFile(m_dir.filePath(QStringLiteral("etc/yxa.ini")), yxaIni) || !writeFile(iniPath, hostIni)) {
         *error = QStringLiteral("cannot write the configuration");
-        return false;
+        return -1;
     }
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("YXA_DATA_DIR"), m_dir.filePath(QStringLiteral("etc")));
-    env.insert(QStringLiteral("YXA_LOG_DIR"), m_dir.filePath(QStringLiteral("log")));
+    env.insert(QStringLiteral("YXA_LOG_DIR"), logDir);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process->setProcessEnvironment(env);
     process->setProcessChannelMode(QProcess::MergedChannels);
-    process->setStandardOutputFile(m_dir.filePath(QStringLiteral("host.log")));
+    process->setStandardOutputFile(m_dir.filePath(hostFile(number, QStringLiteral("host"), QStringLiteral(".log"))));
     process->start(binaryDir() + QStringLiteral("/bin/yxa-host"),
-                   { QStringLiteral("--config"), m_dir.filePath(QStringLiteral("etc/host.ini")), QStringLiteral("--plugins"),
-                     binaryDir() + QStringLiteral("/plugins") });
+                   { QStringLiteral("--config"), iniPath, QStringLiteral("--plugins"), binaryDir() + QStringLiteral("/plugins") });
     if (!process->waitForStarted(10000)) {
         *error = QStringLiteral("yxa-host did not start");
-        return false;
+        return -1;
     }
-    m_host = process.get();
+    m_hosts.push_back(process.get());
     m_processes.push_back(std::move(process));
-    return true;
+    return number;
+}
+
+QProcess *SystemRun::host(int number) const
+{
+    return number >= 0 && number < int(m_hosts.size()) ? m_hosts[size_t(number)] : nullptr;
 }
 
 void SystemRun::stopHost()
 {
-    if (m_host && m_host->state() != QProcess::NotRunning) {
-        m_host->terminate();
-        if (!m_host->waitForFinished(30000))
-            m_host->kill();
-        m_host->waitForFinished(5000);
+    for (int number = 0; number < hostCount(); ++number)
+        stopHost(number);
+}
+
+void SystemRun::stopHost(int number)
+{
+    QProcess *process = host(number);
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(30000))
+            process->kill();
+        process->waitForFinished(5000);
     }
+}
+
+void SystemRun::killHost(int number)
+{
+    QProcess *process = host(number);
+    if (process && process->state() != QProcess::NotRunning) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+}
+
+qint64 SystemRun::hostPid(int number) const
+{
+    QProcess *process = host(number);
+    return process ? process->processId() : 0;
 }
 
 bool SystemRun::hostRunning() const
 {
-    return m_host && m_host->state() == QProcess::Running;
+    return hostRunning(0);
+}
+
+bool SystemRun::hostRunning(int number) const
+{
+    QProcess *process = host(number);
+    return process && process->state() == QProcess::Running;
 }
 
 QString SystemRun::hostLog() const
 {
-    return QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("host.log"))));
+    return hostLog(0);
+}
+
+QString SystemRun::hostLog(int number) const
+{
+    return QString::fromUtf8(readFile(m_dir.filePath(hostFile(number, QStringLiteral("host"), QStringLiteral(".log")))));
 }
 
 QStringList SystemRun::receivedMails() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -9,7 +10,8 @@
 
 // The outside world of one end-to-end run: a real SMTP server (aiosmtpd), the
 // fake Mandrill API and yxa-host with both plug-ins, all as child processes
-// on loopback, stopped when the object goes.
+// on loopback, stopped when the object goes. Several hosts may run over the
+// same information database, each with its own configuration and log.
 class SystemRun
 {
 public:
@@ -18,11 +20,26 @@ public:
 
     bool startSmtpServer(QString *error);
     bool startFakeApi(QString *error);
-    // Writes yxa.ini and host.ini and starts the host.
+    // The database server and account the hosts use; the test fixture's
+    // server as root unless set before a host starts.
+    void setDatabaseServer(int port, const QString &user, const QString &password);
+    // Writes yxa.ini and host.ini and starts the host (host number 0).
     bool startHost(const QString &infoDatabase, const QString &kexDatabase, QString *error);
     void stopHost();
     bool hostRunning() const;
     QString hostLog() const;
+
+    // Starts one more host; hostKeys are further [Host] lines (e.g.
+    // leaseSeconds). Returns its number, or -1 with *error.
+    int addHost(const QString &infoDatabase, const QString &kexDatabase, const QMap<QString, QString> &hostKeys,
+                QString *error);
+    int hostCount() const { return int(m_hosts.size()); }
+    qint64 hostPid(int number) const;
+    bool hostRunning(int number) const;
+    QString hostLog(int number) const;
+    // SIGKILL: the host gets no chance to release anything.
+    void killHost(int number);
+    void stopHost(int number);
 
     int smtpPort() const { return m_smtpPort; }
     int apiPort() const { return m_apiPort; }
@@ -37,10 +54,15 @@ public:
 
 private:
     QProcess *spawn(const QString &program, const QStringList &args, const QString &logName);
+    QProcess *host(int number) const;
+    static QString hostFile(int number, const QString &base, const QString &suffix);
 
     QTemporaryDir m_dir;
     std::vector<std::unique_ptr<QProcess>> m_processes;
-    QProcess *m_host = nullptr;
+    std::vector<QProcess *> m_hosts;
     int m_smtpPort = 0;
     int m_apiPort = 0;
+    int m_dbPort = 0;
+    QString m_dbUser;
+    QString m_dbPassword;
 };
