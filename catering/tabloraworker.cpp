@@ -48,6 +48,23 @@ QByteArray errorText(const QSqlQuery &query)
     return query.lastError().text().toUtf8();
 }
 
+// The portions of one group per food, in the order the foods first appear.
+QVector<QPair<QString, int>> portionsByFood(const QVector<OrderRecord> &group)
+{
+    QVector<QPair<QString, int>> foods;
+    QHash<QString, int> index;
+    for (const OrderRecord &record : group) {
+        auto found = index.constFind(record.name);
+        if (found == index.constEnd()) {
+            index.insert(record.name, foods.size());
+            foods.append({ record.name, record.quantity });
+        } else {
+            foods[*found].second += record.quantity;
+        }
+    }
+    return foods;
+}
+
 QString orderKey(int uid, int segmentID, int bid, const QDate &date)
 {
     return QStringLiteral("%1|%2|%3|%4")
@@ -460,16 +477,9 @@ void TabloraWorker::sendGroup(const QVector<OrderRecord> &group)
         + first.date.toString(QStringLiteral("dd.MM.yyyy")) + QStringLiteral(", ")
         + first.segmentName + QStringLiteral(", dodávateľ: ") + first.supplierName;
 
-    QStringList names;
-    QHash<QString, int> sums;
-    for (const OrderRecord &record : group) {
-        if (!sums.contains(record.name))
-            names.append(record.name);
-        sums[record.name] += record.quantity;
-    }
     QString dump = QStringLiteral("Celkový súčet:");
-    for (const QString &name : qAsConst(names))
-        dump += QStringLiteral("%1  x \t%2").arg(QString::number(sums.value(name)), name);
+    for (const auto &food : portionsByFood(group))
+        dump += QStringLiteral("%1  x \t%2").arg(QString::number(food.second), food.first);
     dump += QStringLiteral("\nObjednávka sa nachádza v prílohe.");
     qCDebug(lcCatering) << "Generated mail body:\n" << dump;
     qCDebug(lcCatering) << "~~~~~~~~~~~~~~~~~~~~~~~~ PDF content by branch:~~~~~~~~~~~~~~~~~~~";
@@ -563,16 +573,9 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
         = QStringLiteral("Objednávka-%1-%2.pdf")
               .arg(reportDate.toString(QStringLiteral("yyyyMMdd")), reportSegmentName);
 
-    QStringList names;
-    QHash<QString, int> sums;
-    for (const OrderRecord &record : group) {
-        if (!sums.contains(record.name))
-            names.append(record.name);
-        sums[record.name] += record.quantity;
-    }
     QString body = tr("Celkový súčet objednaných jedál: \n\n");
-    for (const QString &name : qAsConst(names))
-        body += QStringLiteral("%1  x \t%2\n").arg(QString::number(sums.value(name)), name);
+    for (const auto &food : portionsByFood(group))
+        body += QStringLiteral("%1  x \t%2\n").arg(QString::number(food.second), food.first);
     body += QStringLiteral("\n\n");
     body += tr("Objednávka sa nachádza v prílohe.");
 

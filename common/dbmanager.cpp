@@ -341,13 +341,7 @@ QSqlDatabase DBManager::getDatabase(const QString &token)
     if (!connections.contains(name))
         connections.append(name);
 
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-    db.setHostName(infoDB.hostName());
-    db.setPort(infoDB.port());
-    db.setDatabaseName(record.name);
-    db.setUserName(record.user);
-    db.setPassword(record.pass);
-    db.setConnectOptions(kConnectOptions);
+    QSqlDatabase db = configureTenant(name, record);
     if (db.open())
         return db;
 
@@ -370,10 +364,15 @@ QSqlDatabase DBManager::tenantConnection(const QString &token)
         return QSqlDatabase();
     if (!connections.contains(name))
         connections.append(name);
+    if (QSqlDatabase::contains(name))
+        QSqlDatabase::database(name, false).close();
+    return configureTenant(name, record);
+}
+
+QSqlDatabase DBManager::configureTenant(const QString &name, const DBSchemeRecord &record)
+{
     QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
                                                     : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-    if (db.isOpen())
-        db.close();
     db.setHostName(infoDB.hostName());
     db.setPort(infoDB.port());
     db.setDatabaseName(record.name);

@@ -90,6 +90,8 @@ public:
 
 private:
     bool isMasterName(const QString &name) const;
+    // The tenant's connection under name, set up but not opened (mutex held).
+    QSqlDatabase configureTenant(const QString &name, const DBSchemeRecord &record);
     QStringList loadTokenList(const QString &sql, const char *failureText);
     void closeInfoIfWanted();
 
