@@ -4,6 +4,7 @@
 #include "jsonguard.h"
 #include "mailinglogging.h"
 #include "mimeattachment.h"
+#include "mimeencoding_p.h"
 #include "mimehtml.h"
 #include "mimemessage.h"
 #include "mimetext.h"
@@ -181,6 +182,9 @@ SmtpClient *MailingPluginSmtpClient::openSession(const SmtpSettings &s, bool *ok
         client->setPassword(s.password);
     }
     client->setAuthMethod(SmtpClient::AuthMethod(s.authMethod));
+    // A kept session pipelines where the server allows it; a session of
+    // one mail speaks exactly as it always did.
+    client->setPipelining(keepSession);
     ++sessionsOpened;
     // Logging in on a connection that failed could only fail again and turn
     // a network fault into an authentication one ("invalid" instead of
@@ -285,8 +289,8 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
             const QJsonObject element = value.toObject();
             if (!element.contains(QLatin1String("content")))
                 continue;
-            const QByteArray bytes = QByteArray::fromBase64(
-                element.value(QLatin1String("content")).toString().toLatin1());
+            const QByteArray bytes
+                = MimeEncoding::fromBase64(element.value(QLatin1String("content")).toString().toLatin1());
             auto part = std::make_unique<MimeAttachment>(
                 bytes, element.value(QLatin1String("name")).toString());
             // An empty or malformed type would leave the part without a

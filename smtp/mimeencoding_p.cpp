@@ -296,17 +296,28 @@ bool transparent(const QStringList &pieces, QByteArray *result)
     };
     bool lineStart = true;
     bool skipLf = false; // a CR was just written as CRLF: its LF is part of it
+    // A UTF-16 unit never takes more than three bytes here (three in UTF-8,
+    // or CRLF, or a stuffed dot and its character): room is made once per
+    // block of units, not per character.
+    const int block = 4096;
     for (const QString &piece : pieces) {
         const ushort *src = reinterpret_cast<const ushort *>(piece.constData());
         const int n = piece.size();
+        int blockEnd = 0;
         for (int i = 0; i < n; ++i) {
+            if (i >= blockEnd) {
+                blockEnd = qMin(n, i + block);
+                if (!room(3 * qint64(blockEnd - i)))
+                    return false;
+            }
             const ushort c = src[i];
             if (c >= 0x80) {
                 int j = i + 1;
                 while (j < n && src[j] >= 0x80)
                     ++j;
                 const QByteArray utf8 = QStringView(piece).mid(i, j - i).toUtf8();
-                if (!room(utf8.size()))
+                // The run may reach beyond the block the room was made for.
+                if (!room(utf8.size() + 3 * qint64(qMax(0, blockEnd - j))))
                     return false;
                 memcpy(dst, utf8.constData(), size_t(utf8.size()));
                 dst += utf8.size();
@@ -315,8 +326,6 @@ bool transparent(const QStringList &pieces, QByteArray *result)
                 skipLf = false;
                 continue;
             }
-            if (!room(3))
-                return false;
             if (skipLf) {
                 skipLf = false;
                 if (c == '\n')
@@ -384,6 +393,36 @@ int utf8Length(const QString &text)
         }
     }
     return int(qMin<qint64>(n, std::numeric_limits<int>::max()));
+}
+
+QByteArray fromBase64(const QByteArray &text)
+{
+    static const auto table = [] {
+        std::array<signed char, 256> values {};
+        values.fill(-1);
+        const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        for (int i = 0; i < 64; ++i)
+            values[uchar(alphabet[i])] = static_cast<signed char>(i);
+        return values;
+    }();
+    QByteArray out(int((qint64(text.size()) * 3) / 4 + 3), Qt::Uninitialized);
+    char *dst = out.data();
+    uint buffer = 0;
+    int bits = 0;
+    for (const char c : text) {
+        const int value = table[uchar(c)];
+        if (value < 0)
+            continue;
+        buffer = (buffer << 6) | uint(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            *dst++ = char(buffer >> bits);
+            buffer &= (1u << bits) - 1;
+        }
+    }
+    out.truncate(int(dst - out.constData()));
+    return out;
 }
 
 } // namespace MimeEncoding

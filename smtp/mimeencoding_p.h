@@ -42,6 +42,12 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
 // message is too large to send.
 bool smtpData(const QStringList &pieces, QByteArray *out);
 
+// The bytes of Base64 text, read as QByteArray::fromBase64 reads it (every
+// character outside the alphabet, "=" included, is skipped), through a table
+// instead of a chain of comparisons: a queued attachment is decoded once per
+// mail it goes out with.
+QByteArray fromBase64(const QByteArray &text);
+
 // Length of the text's UTF-8, what a line of it takes on the wire.
 int utf8Length(const QString &text);
 

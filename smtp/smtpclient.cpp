@@ -223,6 +223,7 @@ bool SmtpClient::connectToHost()
         waitForResponse();
         if (!expect(250))
             return false;
+        extensions = replyLines.mid(1);
 
         if (connectionType != TlsConnection)
             return true;
@@ -253,9 +254,14 @@ bool SmtpClient::connectToHost()
         }
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
+        // What was announced before TLS no longer counts (RFC 3207, 4.2).
+        extensions.clear();
         sendMessage(QLatin1String("EHLO ") + name);
         waitForResponse();
-        return expect(250);
+        if (!expect(250))
+            return false;
+        extensions = replyLines.mid(1);
+        return true;
     } catch (const ResponseTimeoutException &) {
         return false;
     } catch (const SendMessageTimeoutException &) {
@@ -342,23 +348,56 @@ bool SmtpClient::sendMail(MimeMessage &email)
         return false;
     }
 
+    const QString mailFrom = QLatin1String("MAIL FROM:<") + sender + QLatin1Char('>');
     try {
-        sendMessage(QLatin1String("MAIL FROM:<") + sender + QLatin1Char('>'));
-        waitForResponse();
-        if (responseCode != 250)
-            return false;
-
-        for (const QString &rcpt : qAsConst(recipients)) {
-            sendMessage(QLatin1String("RCPT TO:<") + rcpt + QLatin1Char('>'));
+        if (pipelining && hasExtension(QStringLiteral("PIPELINING"))) {
+            QStringList commands { mailFrom };
+            for (const QString &rcpt : qAsConst(recipients))
+                commands << QLatin1String("RCPT TO:<") + rcpt + QLatin1Char('>');
+            commands << QStringLiteral("DATA");
+            QByteArray batch;
+            for (const QString &command : qAsConst(commands)) {
+                if (trace)
+                    qCDebug(yxaSmtp, "SmtpClient::trace() C: %s", qUtf8Printable(command));
+                batch += command.toUtf8() + "\r\n";
+            }
+            writeAll(batch);
+            // Every reply is read, also after a refusal, so that the session
+            // stays in step for RSET and the next mail.
+            bool refused = false;
+            for (int i = 0; i < commands.size(); ++i) {
+                const int expected = i + 1 < commands.size() ? 250 : 354;
+                quietReplies = refused;
+                waitForResponse();
+                quietReplies = false;
+                refused = refused || responseCode != expected;
+            }
+            if (refused && responseCode == 354) {
+                // The server waits for a message of a mail that failed:
+                // only closing the connection keeps it from being delivered.
+                socket->abort();
+                return false;
+            }
+            if (refused)
+                return false;
+        } else {
+            sendMessage(mailFrom);
             waitForResponse();
             if (responseCode != 250)
                 return false;
-        }
 
-        sendMessage(QStringLiteral("DATA"));
-        waitForResponse();
-        if (responseCode != 354)
-            return false;
+            for (const QString &rcpt : qAsConst(recipients)) {
+                sendMessage(QLatin1String("RCPT TO:<") + rcpt + QLatin1Char('>'));
+                waitForResponse();
+                if (responseCode != 250)
+                    return false;
+            }
+
+            sendMessage(QStringLiteral("DATA"));
+            waitForResponse();
+            if (responseCode != 354)
+                return false;
+        }
 
         // The message, its CRLF and the closing "." line in one write.
         if (!sendData(email.toStringParts()))
@@ -370,10 +409,26 @@ bool SmtpClient::sendMail(MimeMessage &email)
         waitForResponse(qMax(responseTimeout, sendMessageTimeout));
         return responseCode == 250;
     } catch (const ResponseTimeoutException &) {
+        quietReplies = false;
         return false;
     } catch (const SendMessageTimeoutException &) {
+        quietReplies = false;
         return false;
     }
+}
+
+void SmtpClient::setPipelining(bool allowed)
+{
+    pipelining = allowed;
+}
+
+bool SmtpClient::hasExtension(const QString &keyword) const
+{
+    for (const QString &line : extensions) {
+        if (line.section(QLatin1Char(' '), 0, 0).compare(keyword, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 bool SmtpClient::reset()
@@ -416,9 +471,11 @@ void SmtpClient::waitForResponse(int msec)
     // trickles bytes or sends endless continuation lines must not hold the
     // worker's thread for ever. An endless line is cut off the same way.
     const QDeadlineTimer deadline(msec);
+    replyLines.clear();
     for (;;) {
         while (socket->canReadLine()) {
             responseText = QString::fromUtf8(socket->readLine());
+            replyLines << chopLineEnd(responseText.mid(4));
             if (trace)
                 qCDebug(yxaSmtp, "SmtpClient::trace() S: %s",
                     qUtf8Printable(chopLineEnd(responseText)));
@@ -426,9 +483,9 @@ void SmtpClient::waitForResponse(int msec)
             bool ok = false;
             const int code = responseText.leftRef(3).toInt(&ok);
             responseCode = ok ? code : 0;
-            if (responseCode >= 400 && responseCode <= 499)
+            if (responseCode >= 400 && responseCode <= 499 && !quietReplies)
                 emit smtpError(ServerError);
-            if (responseCode >= 500 && responseCode <= 599)
+            if (responseCode >= 500 && responseCode <= 599 && !quietReplies)
                 emit smtpError(ClientError);
 
             // "250 text" ends a reply, and so does a bare "250" (RFC 5321

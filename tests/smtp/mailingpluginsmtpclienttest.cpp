@@ -91,6 +91,7 @@ private slots:
     void failuresReportTheirOwnWord_data();
     void failuresReportTheirOwnWord();
     void orderMailOverStartTls();
+    void keptSessionCarriesSeveralMails_data();
     void keptSessionCarriesSeveralMails();
 
 private:
@@ -539,19 +540,41 @@ void MailingPluginSmtpClientTest::orderMailOverStartTls()
         QByteArray::fromBase64(file.value(QLatin1String("base64")).toString().toLatin1()) == pdf);
 }
 
+void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails_data()
+{
+    QTest::addColumn<QStringList>("script");
+    const auto S = [](const char *text) { return QStringLiteral("S: ") + QLatin1String(text); };
+    const auto C = [](const char *text) { return QStringLiteral("C: ") + QLatin1String(text); };
+    const QStringList login { S("220 fake"), C("EHLO localhost"), S("250-fake"), S("250 8BITMIME"),
+        C("AUTH PLAIN AHUAcA=="), S("235 ok") };
+    const auto mail = [&](const char *rcpt) {
+        return QStringList { C("MAIL FROM:<a@x.test>"), S("250 ok"), C(rcpt), S("250 ok"), C("DATA"), S("354 go"),
+            C("<DATA>"), S("250 queued") };
+    };
+    QTest::newRow("one command at a time")
+        << login + mail("RCPT TO:<b1@x.test>")
+            + QStringList { C("MAIL FROM:<a@x.test>"), S("250 ok"), C("RCPT TO:<b2@x.test>"),
+                  S("451 4.3.0 try later"), C("RSET"), S("250 ok") }
+            + mail("RCPT TO:<b3@x.test>") + QStringList { C("QUIT") };
+    // Announced: MAIL, RCPT and DATA in one write; a refused recipient makes
+    // the server refuse DATA too, and the mail's error is that of RCPT.
+    const auto pipelined = [&](const char *rcpt, const char *rcptReply, const char *dataReply) {
+        return QStringList { C("MAIL FROM:<a@x.test>"), C(rcpt), C("DATA"), S("250 ok"), S(rcptReply),
+            S(dataReply) };
+    };
+    QTest::newRow("pipelined")
+        << QStringList { S("220 fake"), C("EHLO localhost"), S("250-fake"), S("250 PIPELINING"),
+               C("AUTH PLAIN AHUAcA=="), S("235 ok") }
+            + pipelined("RCPT TO:<b1@x.test>", "250 ok", "354 go")
+            + QStringList { C("<DATA>"), S("250 queued") }
+            + pipelined("RCPT TO:<b2@x.test>", "451 4.3.0 try later", "554 5.5.1 no valid recipients")
+            + QStringList { C("RSET"), S("250 ok") } + pipelined("RCPT TO:<b3@x.test>", "250 ok", "354 go")
+            + QStringList { C("<DATA>"), S("250 queued"), C("QUIT") };
+}
+
 void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails()
 {
-    const QString mail = QStringLiteral("C: MAIL FROM:<a@x.test>");
-    const QStringList script { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"),
-        QStringLiteral("S: 250 fake"), QStringLiteral("C: AUTH PLAIN AHUAcA=="), QStringLiteral("S: 235 ok"),
-        mail, QStringLiteral("S: 250 ok"), QStringLiteral("C: RCPT TO:<b1@x.test>"), QStringLiteral("S: 250 ok"),
-        QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"), QStringLiteral("C: <DATA>"),
-        QStringLiteral("S: 250 queued"), mail, QStringLiteral("S: 250 ok"),
-        QStringLiteral("C: RCPT TO:<b2@x.test>"), QStringLiteral("S: 451 4.3.0 try later"),
-        QStringLiteral("C: RSET"), QStringLiteral("S: 250 ok"), mail, QStringLiteral("S: 250 ok"),
-        QStringLiteral("C: RCPT TO:<b3@x.test>"), QStringLiteral("S: 250 ok"), QStringLiteral("C: DATA"),
-        QStringLiteral("S: 354 go"), QStringLiteral("C: <DATA>"), QStringLiteral("S: 250 queued"),
-        QStringLiteral("C: QUIT") };
+    QFETCH(QStringList, script);
     FakeSmtpServer server(script);
     const quint16 port = server.listen();
     QVERIFY(port != 0);

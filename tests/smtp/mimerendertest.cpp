@@ -9,6 +9,7 @@
 #include "mimemessage.h"
 #include "mimemultipart.h"
 #include "mimetext.h"
+#include "mimeencoding_p.h"
 #include "quotedprintable.h"
 
 #include <QRandomGenerator>
@@ -52,6 +53,8 @@ private slots:
     void inReplyTo();
     void base64Folding_data();
     void base64Folding();
+    void base64DecodingReadsAsQt_data();
+    void base64DecodingReadsAsQt();
     void quotedPrintableFolding_data();
     void quotedPrintableFolding();
     void quotedPrintableTextKeepsLines_data();
@@ -671,6 +674,26 @@ void MimeRenderTest::messageWithoutSender()
     message.setSender(nullptr);
     QCOMPARE(message.getSender().getAddress(), QString());
     QVERIFY(message.toString().startsWith(QLatin1String("From: <>\r\nTo:\r\n")));
+}
+
+void MimeRenderTest::base64DecodingReadsAsQt_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QByteArray random(3001, Qt::Uninitialized);
+    for (char &c : random)
+        c = char(QRandomGenerator::global()->bounded(256));
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("padded") << QByteArray("YWI=");
+    QTest::newRow("unpadded tail") << QByteArray("YWJjZA");
+    QTest::newRow("folded with CRLF") << random.toBase64().insert(76, "\r\n").insert(10, "\n");
+    QTest::newRow("padding inside and other bytes") << QByteArray("YW=Jj*ZA\xff==-_ Zg");
+    QTest::newRow("random bytes as text") << random;
+}
+
+void MimeRenderTest::base64DecodingReadsAsQt()
+{
+    QFETCH(QByteArray, text);
+    QCOMPARE(MimeEncoding::fromBase64(text), QByteArray::fromBase64(text));
 }
 
 YXA_TEST_CLASS(MimeRenderTest)
