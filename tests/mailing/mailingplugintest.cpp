@@ -151,6 +151,27 @@ private slots:
             << "https://api.example.test" << key << 60000;
     }
 
+    void passDefaultsFromIni_data()
+    {
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<uint>("mailsPerPass");
+        QTest::addColumn<uint>("passSeconds");
+        QTest::newRow("one mail per pass by default") << "" << 1u << 30u;
+        QTest::newRow("bursts allowed") << "mailsPerPass=500\npassSeconds=45\n" << 500u << 45u;
+        QTest::newRow("zero and nonsense count as 1") << "mailsPerPass=0\npassSeconds=soon\n" << 1u << 1u;
+    }
+
+    void passDefaultsFromIni()
+    {
+        QFETCH(QString, ini);
+        QFETCH(uint, mailsPerPass);
+        QFETCH(uint, passSeconds);
+        writeIni(QStringLiteral("[MailingPlugin]\n") + ini);
+        MailingPlugin plugin;
+        QCOMPARE(plugin.getMailsPerPass(), mailsPerPass);
+        QCOMPARE(plugin.getPassSeconds(), passSeconds);
+    }
+
     void iniSettings()
     {
         QFETCH(QString, ini);
