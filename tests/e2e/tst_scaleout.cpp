@@ -338,10 +338,12 @@ private slots:
                 mailDone = mailDone && undelivered(db) == 0;
         }
         QVERIFY2(mailDone, qPrintable(QStringLiteral("pending mail %1 s after the kill\n").arg(mailDeadline) + logs()));
+        qInfo("mail of the killed host's tenants out %.1f s after the kill", sinceKill.elapsed() / 1000.0);
         // Orders: the adopted catering worker ticks a minute after it starts.
         const int orderDeadline = kLeaseSeconds * 3 / 2 + kTickSeconds + kPollSeconds + 20;
         const double seconds = waitForDelivery(2, orderDeadline - int(sinceKill.elapsed() / 1000));
         QVERIFY2(seconds >= 0, qPrintable(QStringLiteral("orders not mailed %1 s after the kill\n").arg(orderDeadline) + logs()));
+        qInfo("orders mailed %.1f s after the kill", sinceKill.elapsed() / 1000.0);
         QVERIFY2(run->hostRunning(survivor), qPrintable(logs()));
 
         QTest::qWait((kScanSeconds + 2) * 1000);
