@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QSet>
@@ -116,6 +117,8 @@ private:
 
     DBManager *budget = nullptr;
     std::function<bool()> leaseCurrent;
+    // Since when the current tick has been waiting for a connection.
+    QElapsedTimer retryClock;
 
     QTimer *timer = nullptr;
     QSqlDatabase db;

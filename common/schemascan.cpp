@@ -1,5 +1,6 @@
 #include "schemascan.h"
 
+#include "commonlogging.h"
 #include "dbmanager.h"
 
 #include <QThread>
@@ -9,9 +10,10 @@
 #include <vector>
 
 namespace {
-// How long a test waits for a connection of the budget before its schema is
-// left to the next scan.
-const int kBudgetWaitMs = 5000;
+// How long a test waits for a connection of the budget. A scan runs on the
+// host's thread: when the budget stays used up, the rest of the schemas are
+// left to the next scan rather than holding the host up.
+const int kBudgetWaitMs = 1000;
 const QString kConnectOptions = QStringLiteral("MYSQL_OPT_RECONNECT=1;CLIENT_IGNORE_SPACE=1");
 } // namespace
 
@@ -57,6 +59,7 @@ SchemaScan SchemaScan::runTested(DBManager *manager, unsigned pageSize, int para
     const int port = info.port();
     std::vector<char> passed(size_t(candidates.size()), 0);
     std::atomic<int> next { 0 };
+    std::atomic<bool> starved { false };
     const auto testSome = [&](int lane) {
         const QString name = QStringLiteral("YXA.SchemaScan.%1.%2").arg(lane).arg(quintptr(&passed), 0, 16);
         {
@@ -64,15 +67,17 @@ SchemaScan SchemaScan::runTested(DBManager *manager, unsigned pageSize, int para
             db.setHostName(host);
             db.setPort(port);
             db.setConnectOptions(kConnectOptions);
-            for (int i = next++; i < candidates.size(); i = next++) {
+            for (int i = next++; i < candidates.size() && !starved; i = next++) {
                 const DBSchemeRecord record = records.value(candidates.at(i));
                 if (!record.isUsable())
                     continue;
                 db.setDatabaseName(record.name);
                 db.setUserName(record.user);
                 db.setPassword(record.pass);
-                if (!manager->acquireConnection(kBudgetWaitMs))
-                    continue;
+                if (!manager->acquireConnection(kBudgetWaitMs)) {
+                    starved = true;
+                    break;
+                }
                 passed[size_t(i)] = test(db) ? 1 : 0;
                 if (db.isOpen())
                     db.close();
@@ -92,6 +97,10 @@ SchemaScan SchemaScan::runTested(DBManager *manager, unsigned pageSize, int para
     for (auto &thread : threads)
         thread->wait();
 
+    if (starved)
+        qCWarning(lcCommon, "SchemaScan::runTested() - no connection of the budget within %d ms; the schemas "
+                            "not tested yet are left to the next scan",
+                  kBudgetWaitMs);
     for (int i = 0; i < candidates.size(); ++i) {
         if (passed[size_t(i)])
             accept(candidates.at(i));
