@@ -341,6 +341,7 @@ void Mailing::handOut()
             burstActive = true;
             burstTimerWasRunning = wasRunning;
             burstSent = 0;
+            burstBroken = false;
             burstClock.start();
             if (!sendNext())
                 endBurst();
@@ -380,7 +381,7 @@ void Mailing::continueBurst()
 {
     if (!burstActive || outstanding || !ready)
         return;
-    const bool over = burstSent >= m_mailsPerPass
+    const bool over = burstBroken || burstSent >= m_mailsPerPass
         || burstClock.hasExpired(qint64(m_passSeconds) * 1000)
         || (leaseCurrent && !leaseCurrent())
         || !isSignalConnected(QMetaMethod::fromSignal(&Mailing::toSend));
@@ -487,8 +488,14 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         // Queued: a transport that reports from inside its send call must
         // return before the next mail leaves, and other tenants of the
         // thread get their turn between two mails.
-        if (wasOut && burstActive)
+        if (wasOut && burstActive) {
+            // A server or API that cannot be reached now would fail every
+            // further mail of the burst in moments, and those rows end for
+            // good: the rest waits for the next pass, as with single mails.
+            if (status == QLatin1String("neterror"))
+                burstBroken = true;
             QMetaObject::invokeMethod(this, &Mailing::continueBurst, Qt::QueuedConnection);
+        }
     }
     releaseIfIdle();
 }

@@ -30,8 +30,9 @@ class QTimer;
 //
 // A hand-out pass sends one mail (the default) or, with setPassLimits(), a
 // burst: after each report the next row leaves at once, until the pass has
-// sent mailsPerPass mails, has run passSeconds, the lease is lost or no row
-// is pending (a burst reads the table again when its stack runs dry). Each
+// sent mailsPerPass mails, has run passSeconds, the lease is lost, a mail
+// failed with "neterror" or no row is pending (a burst reads the table again
+// when its stack runs dry). Each
 // row is still claimed before and written after its own send, so a crash
 // mid-burst loses no outcome. passEnded() closes every pass that handed out
 // a burst; a transport holding a session open across the burst ends it there.
@@ -112,6 +113,7 @@ private:
     uint m_mailsPerPass = 1;
     uint m_passSeconds = 30;
     bool burstActive = false;
+    bool burstBroken = false;
     bool burstTimerWasRunning = false;
     uint burstSent = 0;
     QElapsedTimer burstClock;
