@@ -506,7 +506,7 @@ bool DBManager::acquireConnection(int waitMs)
             if (now - budgetWarnedAt >= 60000) {
                 qCWarning(lcCommon,
                     "DBManager::acquireConnection() - the budget of %d connections cannot carry the work: %u "
-                    "passes waited in vain since the last warning; raise [Host] maxConnections or add a host",
+                    "passes found it used up since the last warning; raise [Host] maxConnections or add a host",
                     maxConnectionCount, budgetRefusals);
                 budgetWarnedAt = now;
                 budgetRefusals = 0;

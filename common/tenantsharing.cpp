@@ -28,9 +28,11 @@ bool TenantSharing::setUp(DBManager *manager)
         return true;
     if (!manager)
         return false;
-    // Half the budget for each plug-in's threads: a worker holds at most one
-    // connection, so more threads than connections would only wait.
-    threads.setMaxThreads(qMax(2, manager->maxConnections() / 2));
+    // A third of the budget for each plug-in's threads: a worker holds at
+    // most one connection, each mail thread brings Qt's HTTP thread along,
+    // and the scan's own threads come on top; the host stays within twice
+    // the budget.
+    threads.setMaxThreads(qMax(2, manager->maxConnections() / 3));
     tenantLeases = std::make_unique<TenantLeases>(manager, plugin);
     tenantLeases->prepare();
     return true;

@@ -29,8 +29,10 @@ const QString kExpireClaim = QStringLiteral(
     "UPDATE emails SET done = UNIX_TIMESTAMP(), status = 'E', apiID = NULL WHERE mid = %1 AND apiID = '%2'");
 // Longer than any send may take (the SMTP and API time-outs are far shorter).
 const int kClaimSeconds = 600;
-// How long a pass waits for a connection of the host's budget.
-const int kBudgetWaitMs = 2000;
+// A pass never waits for a connection of the host's budget: the worker's
+// thread serves other tenants, whose replies would wait with it. A pass that
+// finds the budget used up is left to the next poll.
+const int kBudgetWaitMs = 0;
 const QString kUpdateSent = QStringLiteral(
     "UPDATE emails SET sent = sent +1, done = %1, status = 'S', apiID=%3 WHERE mid = %2");
 const QString kUpdateError
@@ -86,9 +88,12 @@ bool Mailing::dbConnect()
         qCDebug(lcMailing, "Mailing::dbConnect() to %s", qUtf8Printable(database.connectionName()));
     if (database.isOpen())
         return true;
+    budgetRefused = false;
     if (budget && !holdsBudget) {
-        if (!budget->acquireConnection(kBudgetWaitMs))
+        if (!budget->acquireConnection(kBudgetWaitMs)) {
+            budgetRefused = true;
             return false;
+        }
         holdsBudget = true;
     }
     if (database.open())
@@ -121,7 +126,9 @@ void Mailing::releaseIfIdle()
     // Rows waiting in the stack need no connection until their pass: with
     // thousands of tenants the budget must go round between passes. A burst
     // is one pass: it keeps its connection from the first mail to the last.
-    if (budget && database.isOpen() && !outstanding && !burstActive && unwritten.isEmpty())
+    // Outcomes kept for a database that failed are written at the next read,
+    // which connects again anyway.
+    if (budget && database.isOpen() && !outstanding && !burstActive)
         dbDisconnect();
 }
 
@@ -191,7 +198,8 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() reading DB...");
     const bool connected = dbConnect();
-    if (!connected)
+    // The budget's own warning says when it is used up, once a minute.
+    if (!connected && !budgetRefused)
         qCCritical(lcMailing, "Mailing::processQueue() can't connect to KEXDB !");
 
     if (connected)

@@ -134,6 +134,8 @@ private:
     QList<uint> unwrittenOrder;
     DBManager *budget = nullptr;
     bool holdsBudget = false;
+    // The last dbConnect() failed for want of a connection of the budget.
+    bool budgetRefused = false;
     std::function<bool()> leaseCurrent;
     QString claimHolder;
 };

@@ -7,7 +7,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
+#include <QPointer>
+#include <QThread>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRegularExpression>
@@ -60,9 +63,7 @@ private:
 
 MailingPluginClient::MailingPluginClient(QObject *parent)
     : QObject(parent)
-    , manager(new QNetworkAccessManager(this))
 {
-    connect(manager, &QNetworkAccessManager::finished, this, &MailingPluginClient::replyFinished);
 }
 
 MailingPluginClient::~MailingPluginClient() = default;
@@ -73,8 +74,26 @@ bool MailingPluginClient::checkHtml(const QString &text) const
     return tag.match(text).hasMatch();
 }
 
+QNetworkAccessManager *MailingPluginClient::threadManager()
+{
+    // Qt runs HTTP on a thread of its own for every network manager: the
+    // transports of all tenants that share a worker thread share one manager,
+    // or a host with thousands of tenants would run thousands of threads.
+    static thread_local QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        manager = new QNetworkAccessManager;
+        QThread *thread = QThread::currentThread();
+        if (QCoreApplication::instance() && thread == QCoreApplication::instance()->thread())
+            manager->setParent(QCoreApplication::instance());
+        else
+            connect(thread, &QThread::finished, manager.data(), &QObject::deleteLater);
+    }
+    return manager;
+}
+
 QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body, bool once)
 {
+    QNetworkAccessManager *manager = threadManager();
     QNetworkRequest request(url);
     request.setHeader(
         QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
@@ -88,6 +107,10 @@ QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body
     } else {
         reply = manager->post(request, body);
     }
+    // The manager is shared: this client takes its own replies, and they go
+    // (aborted) with it.
+    reply->setParent(this);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
     // A hung API must not stall the tenant: a reply that is not complete in
     // time is aborted and ends as a network error.
     auto *deadline = new QTimer(reply);

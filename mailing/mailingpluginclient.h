@@ -61,8 +61,9 @@ private:
     void finishSendReply(QNetworkReply *reply, uint mid);
     void finishCheckReply(QNetworkReply *reply, uint mid, const QString &id);
 
+    static QNetworkAccessManager *threadManager();
+
     unsigned char debugLevel = 0;
-    QNetworkAccessManager *manager = nullptr;
     uint currentMid = 0;
     MandrillApiSettings api;
     QHash<QString, uint> pendingChecks;

@@ -205,8 +205,8 @@ void MailingPluginWorker::start()
     if (mailingType == 0 || mailingType == 1)
         connectTransport(mailingType);
 
-    // Through the queue processor, which counts it against the host's budget.
-    if (!mailing->dbConnect())
+    // On a shared host the first read connects, within the host's budget.
+    if (!budget && !mailing->dbConnect())
         qCWarning(lcMailing, "MailingPluginWorker:%u:start() - database not opened! SQL ERROR: %s",
             number, qUtf8Printable(database.lastError().text()));
 
@@ -219,11 +219,13 @@ void MailingPluginWorker::start()
 
     loadSettings();
 
-    if (mailing->dbConnect()) {
-        if (debugLevel > 1)
-            qCDebug(lcMailing, "MailingPluginWorker:%u:start() dbConnect SUCCESS", number);
-    } else {
-        qCWarning(lcMailing, "MailingPluginWorker:%u:start() ERROR dbConnect", number);
+    if (!budget) {
+        if (mailing->dbConnect()) {
+            if (debugLevel > 1)
+                qCDebug(lcMailing, "MailingPluginWorker:%u:start() dbConnect SUCCESS", number);
+        } else {
+            qCWarning(lcMailing, "MailingPluginWorker:%u:start() ERROR dbConnect", number);
+        }
     }
     // Polled even when the database is away now: every pass connects again,
     // and a worker is never created a second time for its schema.
@@ -266,9 +268,14 @@ void MailingPluginWorker::loadSettings()
     if (!settings)
         return;
 
-    // A budgeted connection is closed between passes.
-    if (mailing && budget)
-        mailing->dbConnect();
+    // A budgeted connection is closed between passes. Without one now, the
+    // settings are asked for again soon; the budget itself warns when it is
+    // used up.
+    if (mailing && budget && !mailing->dbConnect()) {
+        if (mailingType == -1 && reloadTimer)
+            reloadTimer->setInterval(kMinReloadSeconds * 1000);
+        return;
+    }
     bool readOk = false;
     const QMap<QString, QVariant> values = settings->variableGetMultiple(
         QStringList { QStringLiteral("mailingType"), QStringLiteral("smtpHost"),

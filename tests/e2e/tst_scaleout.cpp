@@ -485,7 +485,9 @@ private slots:
         QVERIFY2(peakHost <= budget + 2, qPrintable(QString::number(peakHost)));
         QVERIFY2(peakThreads <= 2 * budget, qPrintable(QString::number(peakThreads)));
         // The server's own peak, which no sampling can miss: the host's budget
-        // and its two own connections, our monitor and the probe.
+        // and its two own connections, our monitor, the probe and the root
+        // connection that counts deliveries, and a connection or two that the
+        // host has closed and counted back while the server still ends it.
         QSqlQuery status(root);
         QVERIFY(status.exec(QStringLiteral("SHOW GLOBAL STATUS WHERE Variable_name IN "
                                            "('Max_used_connections', 'Connection_errors_max_connections')")));
@@ -493,7 +495,7 @@ private slots:
         while (status.next())
             counters.insert(status.value(0).toString(), status.value(1).toInt());
         QCOMPARE(counters.value(QStringLiteral("Connection_errors_max_connections"), -1), 0);
-        QVERIFY2(counters.value(QStringLiteral("Max_used_connections")) <= budget + 4,
+        QVERIFY2(counters.value(QStringLiteral("Max_used_connections")) <= budget + 2 + 3 + 2,
                  qPrintable(QString::number(counters.value(QStringLiteral("Max_used_connections")))));
         QVERIFY(!run->hostLog(0).contains(QStringLiteral("Too many connections")));
 
