@@ -11,30 +11,30 @@
 #include <QSysInfo>
 
 namespace {
-const QString kCreateTable = QStringLiteral(
-    "CREATE TABLE IF NOT EXISTS `tenant_leases` ("
-    " token VARCHAR(64) NOT NULL,"
-    " plugin VARCHAR(32) NOT NULL,"
-    " holder VARCHAR(160) NOT NULL DEFAULT '',"
-    " expires BIGINT NOT NULL DEFAULT 0,"
-    " PRIMARY KEY (token, plugin),"
-    " KEY tenant_leases_holder (plugin, holder),"
-    " KEY tenant_leases_expires (plugin, expires)"
-    ") ENGINE=InnoDB DEFAULT CHARSET=utf8mb4");
+const QString kCreateTable = QStringLiteral("CREATE TABLE IF NOT EXISTS `tenant_leases` ("
+                                            " token VARCHAR(64) NOT NULL,"
+                                            " plugin VARCHAR(32) NOT NULL,"
+                                            " holder VARCHAR(160) NOT NULL DEFAULT '',"
+                                            " expires BIGINT NOT NULL DEFAULT 0,"
+                                            " PRIMARY KEY (token, plugin),"
+                                            " KEY tenant_leases_holder (plugin, holder),"
+                                            " KEY tenant_leases_expires (plugin, expires)"
+                                            ") ENGINE=InnoDB DEFAULT CHARSET=utf8mb4");
 
 // One statement takes a free or expired lease, or extends our own; the row
 // lock makes two hosts that try at once take turns, and the second one then
 // finds the lease held. MariaDB assigns left to right, so `expires` already
 // sees the holder the statement just decided on.
 const QString kTake = QStringLiteral(
-    "INSERT INTO `tenant_leases` (token, plugin, holder, expires) VALUES ('%1', '%2', '%3', UNIX_TIMESTAMP() + %4) "
+    "INSERT INTO `tenant_leases` (token, plugin, holder, expires) VALUES ('%1', '%2', '%3', "
+    "UNIX_TIMESTAMP() + %4) "
     "ON DUPLICATE KEY UPDATE "
     "holder = IF(holder = VALUES(holder) OR expires < UNIX_TIMESTAMP(), VALUES(holder), holder), "
     "expires = IF(holder = VALUES(holder), VALUES(expires), expires)");
 const QString kHolderOf
     = QStringLiteral("SELECT holder FROM `tenant_leases` WHERE token = '%1' AND plugin = '%2'");
-const QString kRenew = QStringLiteral(
-    "UPDATE `tenant_leases` SET expires = UNIX_TIMESTAMP() + %3 WHERE plugin = '%1' AND holder = '%2'");
+const QString kRenew = QStringLiteral("UPDATE `tenant_leases` SET expires = UNIX_TIMESTAMP() + %3 "
+                                      "WHERE plugin = '%1' AND holder = '%2'");
 const QString kHeld
     = QStringLiteral("SELECT token FROM `tenant_leases` WHERE plugin = '%1' AND holder = '%2'");
 // Only enabled schemas: a disabled tenant's old lease is nobody's work.
@@ -77,14 +77,17 @@ bool TenantLeases::prepare()
 {
     if (!manager || !manager->isInfoDB())
         return false;
-    enabled = manager->withInfoDB([](QSqlDatabase &db) {
-        QSqlQuery query(db);
-        if (query.exec(kCreateTable))
-            return true;
-        qCWarning(lcCommon) << "TenantLeases::prepare() - tenants are not shared with other hosts, ERROR:"
-                            << query.lastError().text();
-        return false;
-    });
+    enabled
+        = manager->withInfoDB(
+            [](QSqlDatabase &db) {
+                QSqlQuery query(db);
+                if (query.exec(kCreateTable))
+                    return true;
+                qCWarning(lcCommon)
+                    << "TenantLeases::prepare() - tenants are not shared with other hosts, ERROR:"
+                    << query.lastError().text();
+                return false;
+            });
     return enabled;
 }
 
@@ -109,7 +112,8 @@ bool TenantLeases::take(const QString &token)
         QSqlQuery query(db);
         if (!query.exec(kTake.arg(key, plugin, who).arg(seconds))
             || !query.exec(kHolderOf.arg(key, plugin))) {
-            qCWarning(lcCommon) << "TenantLeases::take(" << token << ") - ERROR:" << query.lastError().text();
+            qCWarning(lcCommon) << "TenantLeases::take(" << token
+                                << ") - ERROR:" << query.lastError().text();
             return false;
         }
         held = query.next() && query.value(0).toString() == holderId;
@@ -130,7 +134,8 @@ QSet<QString> TenantLeases::renew(bool *ok)
     const bool answered = manager->withInfoDB([&](QSqlDatabase &db) {
         const QString who = SqlEscape::string(db, holderId);
         QSqlQuery query(db);
-        if (!query.exec(kRenew.arg(plugin, who).arg(seconds)) || !query.exec(kHeld.arg(plugin, who))) {
+        if (!query.exec(kRenew.arg(plugin, who).arg(seconds))
+            || !query.exec(kHeld.arg(plugin, who))) {
             qCWarning(lcCommon) << "TenantLeases::renew() - ERROR:" << query.lastError().text();
             return false;
         }
@@ -172,7 +177,8 @@ void TenantLeases::release(const QString &token)
         const QString only = QStringLiteral(" AND token = '%1'").arg(SqlEscape::string(db, token));
         if (query.exec(kRelease.arg(plugin, SqlEscape::string(db, holderId), only)))
             return true;
-        qCWarning(lcCommon) << "TenantLeases::release(" << token << ") - ERROR:" << query.lastError().text();
+        qCWarning(lcCommon) << "TenantLeases::release(" << token
+                            << ") - ERROR:" << query.lastError().text();
         return false;
     });
 }

@@ -78,7 +78,8 @@ void TenantSharing::renew()
     const QStringList serving = served();
     for (const QString &token : serving) {
         if (!held.contains(token)) {
-            qCWarning(lcCommon, "TenantSharing::renew() - %s: tenant %s is served by another host now",
+            qCWarning(lcCommon,
+                "TenantSharing::renew() - %s: tenant %s is served by another host now",
                 qUtf8Printable(plugin), qUtf8Printable(token));
             lose(token);
         }

@@ -67,8 +67,9 @@ void WorkerThreadPool::shutdown()
         thread->quit();
     for (QThread *thread : qAsConst(pool)) {
         if (!thread->wait(kThreadStopWaitMs)) {
-            qCCritical(lcCommon, "WorkerThreadPool::shutdown() - thread %s did not stop within %lu ms, terminating",
-                       qUtf8Printable(thread->objectName()), kThreadStopWaitMs);
+            qCCritical(lcCommon,
+                "WorkerThreadPool::shutdown() - thread %s did not stop within %lu ms, terminating",
+                qUtf8Printable(thread->objectName()), kThreadStopWaitMs);
             thread->terminate();
             thread->wait(kThreadStopWaitMs);
         }

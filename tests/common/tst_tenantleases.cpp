@@ -21,8 +21,8 @@ private:
 
     static QSqlDatabase infoConnection(const QString &name)
     {
-        QSqlDatabase db = MariaDbFixture::connection(name, QString::fromLatin1(infoName), QStringLiteral("root"),
-                                                     MariaDbFixture::rootPassword());
+        QSqlDatabase db = MariaDbFixture::connection(name, QString::fromLatin1(infoName),
+            QStringLiteral("root"), MariaDbFixture::rootPassword());
         db.open();
         return db;
     }
@@ -39,11 +39,13 @@ private slots:
     {
         YXA_REQUIRE_MARIADB();
         QString error;
-        QVERIFY2(MariaDbFixture::createInfoDatabase(QString::fromLatin1(infoName), &error), qPrintable(error));
+        QVERIFY2(MariaDbFixture::createInfoDatabase(QString::fromLatin1(infoName), &error),
+            qPrintable(error));
         // Leases of disabled schemas are nobody's work and never show as orphans.
-        QVERIFY(MariaDbFixture::exec(MariaDbFixture::rootConnection(QStringLiteral("lease.root"), QString::fromLatin1(infoName)),
-                                     QStringLiteral("INSERT INTO `schemas` (token, name, status) VALUES ('t1', 'x', 1), "
-                                                    "('off', 'y', 0)")));
+        QVERIFY(MariaDbFixture::exec(MariaDbFixture::rootConnection(QStringLiteral("lease.root"),
+                                         QString::fromLatin1(infoName)),
+            QStringLiteral("INSERT INTO `schemas` (token, name, status) VALUES ('t1', 'x', 1), "
+                           "('off', 'y', 0)")));
     }
 
     void oneHolderAtATimeAndFailOver()
@@ -93,16 +95,19 @@ private slots:
     void leasesOffWithoutTheTable()
     {
         QString error;
-        QVERIFY2(MariaDbFixture::createDatabase(QStringLiteral("cmn_lease_ro"), QStringLiteral("cmn_lease_ro"),
-                                                QStringLiteral("ro"), { QStringLiteral("info.sql") }, &error),
-                 qPrintable(error));
+        QVERIFY2(MariaDbFixture::createDatabase(QStringLiteral("cmn_lease_ro"),
+                     QStringLiteral("cmn_lease_ro"), QStringLiteral("ro"),
+                     { QStringLiteral("info.sql") }, &error),
+            qPrintable(error));
         QSqlDatabase root = MariaDbFixture::rootConnection();
-        QVERIFY(MariaDbFixture::exec(root, QStringLiteral("REVOKE ALL PRIVILEGES ON `cmn_lease_ro`.* FROM "
-                                                          "'cmn_lease_ro'@'%'")));
-        QVERIFY(MariaDbFixture::exec(root, QStringLiteral("GRANT SELECT, UPDATE ON `cmn_lease_ro`.* TO "
-                                                          "'cmn_lease_ro'@'%'")));
-        QSqlDatabase db = MariaDbFixture::connection(QStringLiteral("lease.ro"), QStringLiteral("cmn_lease_ro"),
-                                                     QStringLiteral("cmn_lease_ro"), QStringLiteral("ro"));
+        QVERIFY(MariaDbFixture::exec(root,
+            QStringLiteral("REVOKE ALL PRIVILEGES ON `cmn_lease_ro`.* FROM "
+                           "'cmn_lease_ro'@'%'")));
+        QVERIFY(MariaDbFixture::exec(root,
+            QStringLiteral("GRANT SELECT, UPDATE ON `cmn_lease_ro`.* TO "
+                           "'cmn_lease_ro'@'%'")));
+        QSqlDatabase db = MariaDbFixture::connection(QStringLiteral("lease.ro"),
+            QStringLiteral("cmn_lease_ro"), QStringLiteral("cmn_lease_ro"), QStringLiteral("ro"));
         QVERIFY(db.open());
         DBManager host(db, QSqlDatabase());
         host.setInfoDB(db);
@@ -110,7 +115,8 @@ private slots:
         QVERIFY(!leases.prepare());
         QVERIFY(leases.take(QStringLiteral("any")));
         QVERIFY(leases.isCurrent());
-        MariaDbFixture::dropDatabase(QStringLiteral("cmn_lease_ro"), QStringLiteral("cmn_lease_ro"));
+        MariaDbFixture::dropDatabase(
+            QStringLiteral("cmn_lease_ro"), QStringLiteral("cmn_lease_ro"));
     }
 
     void connectionBudget()
