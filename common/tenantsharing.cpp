@@ -68,7 +68,8 @@ void TenantSharing::stopTimers()
 
 void TenantSharing::renew()
 {
-    if (!tenantLeases || !served || !lose)
+    // Without leasing every tenant is this host's: nothing can be lost.
+    if (!tenantLeases || !tenantLeases->isEnabled() || !served || !lose)
         return;
     bool ok = false;
     const QSet<QString> held = tenantLeases->renew(&ok);
