@@ -27,7 +27,7 @@ Tablora::Tablora(QObject *parent)
 {
     sharing->served = [this] { return workers.keys(); };
     // Orphans had a worker on their last host: they are served untested.
-    sharing->serve = [this](const QString &token, bool) { serveTenant(token); };
+    sharing->serve = [this](const QString &token) { serveTenant(token); };
     sharing->lose = [this](const QString &token) { retireWorker(token); };
 }
 

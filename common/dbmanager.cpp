@@ -21,16 +21,6 @@ QString defaultConnectionName()
     return QString::fromLatin1(QSqlDatabase::defaultConnection);
 }
 
-// `pass` holds Base64 of the password, possibly followed by a NUL and junk.
-QString storedPassword(const QVariant &value)
-{
-    QByteArray pass = QByteArray::fromBase64(value.toByteArray());
-    const int nul = pass.indexOf('\0');
-    if (nul >= 0)
-        pass.truncate(nul);
-    return QString::fromUtf8(pass);
-}
-
 const char *boolText(bool value)
 {
     return value ? "TRUE" : "FALSE";
@@ -281,7 +271,7 @@ DBSchemeRecord DBManager::loadScheme(const QString &token)
         qCCritical(lcCommon) << "DBManager:: NOT load scheme from infoDB!\nERROR:" << query.lastError().text();
     } else if (query.next()) {
         record.token = query.value(QStringLiteral("token")).toString();
-        record.pass = storedPassword(query.value(QStringLiteral("pass")));
+        record.pass = DBSchemeRecord::decodePassword(query.value(QStringLiteral("pass")));
         record.user = query.value(QStringLiteral("user")).toString();
         record.name = query.value(QStringLiteral("name")).toString();
     }
@@ -401,7 +391,7 @@ QHash<QString, DBSchemeRecord> DBManager::loadSchemes(const QStringList &tokens)
         record.token = query.value(0).toString();
         record.name = query.value(1).toString();
         record.user = query.value(2).toString();
-        record.pass = storedPassword(query.value(3));
+        record.pass = DBSchemeRecord::decodePassword(query.value(3));
         if (record.isUsable()) {
             schemes.insert(record.token, record);
             found.insert(record.token, record);

@@ -97,7 +97,7 @@ void TenantSharing::adoptOrphans()
     const QStringList serving = served();
     for (const QString &token : orphans) {
         if (!serving.contains(token))
-            serve(token, true);
+            serve(token);
     }
 }
 

@@ -17,8 +17,9 @@ class DBManager;
 // look for orphaned tenants on timers of their own, and the thread pool its
 // workers share. The plug-in keeps its workers and says what to do:
 //   served()      the tenants that have a worker here;
-//   serve(token, orphan)  give the tenant a worker after take(token); an
-//                 orphan had a worker on its last host and needs no test;
+//   serve(token)  give the tenant a worker after take(token); it was tested
+//                 by the scan, or is an orphan that had a worker on its last
+//                 host;
 //   lose(token)   the lease is gone: retire the tenant's worker.
 //
 // Lives on the plug-in's thread. Destroy it after the plug-in's workers have
@@ -36,7 +37,7 @@ public:
     bool setUp(DBManager *manager);
 
     std::function<QStringList()> served;
-    std::function<void(const QString &, bool)> serve;
+    std::function<void(const QString &)> serve;
     std::function<void(const QString &)> lose;
 
     // True when this host may serve the tenant now (lease taken or renewed).

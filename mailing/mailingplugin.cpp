@@ -48,7 +48,7 @@ MailingPlugin::MailingPlugin(QObject *parent)
     sharing = new TenantSharing(QStringLiteral("mailing"), QStringLiteral("MailingPlugin"), this);
     sharing->served = [this] { return workers.keys(); };
     // Orphans had a worker on their last host: they are served untested.
-    sharing->serve = [this](const QString &token, bool) { serveTenant(token); };
+    sharing->serve = [this](const QString &token) { serveTenant(token); };
     sharing->lose = [this](const QString &token) { retireWorker(token); };
 }
 

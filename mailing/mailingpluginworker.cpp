@@ -1,5 +1,6 @@
 #include "mailingpluginworker.h"
 
+#include "dbschemerecord.h"
 #include "defaultsender.h"
 #include "kexdbsettings.h"
 #include "mailing.h"
@@ -19,15 +20,6 @@ namespace {
 const char kMinimalVersion[] = "17.04.04";
 const int kInitialReloadMs = 900000;
 const int kMinReloadSeconds = 10;
-
-QString decodePassword(const QVariant &value)
-{
-    QByteArray bytes = QByteArray::fromBase64(value.toByteArray());
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    return QString::fromUtf8(bytes);
-}
 } // namespace
 
 MailingPluginWorker::MailingPluginWorker(QObject *parent)
@@ -319,7 +311,7 @@ void MailingPluginWorker::loadSettings()
     smtp.host = values.value(QStringLiteral("smtpHost")).toString();
     smtp.port = quint16(values.value(QStringLiteral("smtpPort"), 0).toUInt());
     smtp.user = values.value(QStringLiteral("smtpUser")).toString();
-    smtp.password = decodePassword(values.value(QStringLiteral("smtpPass")));
+    smtp.password = DBSchemeRecord::decodePassword(values.value(QStringLiteral("smtpPass")));
     smtp.connectionType = values.value(QStringLiteral("smtpType"), 0).toInt();
     smtp.authMethod = values.value(QStringLiteral("smtpMethod"), 0).toInt();
     smtp.useReplyTo = values.value(QStringLiteral("mailingUseReplyTo"), false).toBool();
