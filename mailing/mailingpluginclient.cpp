@@ -1,65 +1,13 @@
 #include "mailingpluginclient.h"
 
+#include "apihttpclient.h"
 #include "jsonguard.h"
 #include "mailinglogging.h"
 
-#include <QIODevice>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QPointer>
-#include <QThread>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QRegularExpression>
-#include <QTimer>
-
-namespace {
-// Each reply carries what it answers, so that it is attributed by the request
-// itself and never by whatever send happens to be current.
-const char kMidProperty[] = "yxaMid";
-const char kCheckIdProperty[] = "yxaCheckId";
-const char kIsCheckProperty[] = "yxaIsCheck";
-const char kTimedOutProperty[] = "yxaTimedOut";
-
-// The body of a send request, readable once. Qt's HTTP layer posts a request
-// again on its own when the connection closes before any reply, which for a
-// send may deliver the mail twice. A body that cannot be rewound makes it
-// report the closed connection instead (ContentReSendError).
-class OneShotBody : public QIODevice
-{
-public:
-    explicit OneShotBody(const QByteArray &data)
-        : data(data)
-    {
-        open(QIODevice::ReadOnly);
-    }
-
-    bool isSequential() const override { return true; }
-    bool seek(qint64) override { return false; }
-    bool reset() override { return false; }
-    qint64 bytesAvailable() const override
-    {
-        return data.size() - offset + QIODevice::bytesAvailable();
-    }
-
-protected:
-    qint64 readData(char *out, qint64 max) override
-    {
-        const qint64 n = qMin<qint64>(max, data.size() - offset);
-        memcpy(out, data.constData() + offset, size_t(n));
-        offset += n;
-        return n;
-    }
-    qint64 writeData(const char *, qint64) override { return -1; }
-
-private:
-    const QByteArray data;
-    qint64 offset = 0;
-};
-} // namespace
 
 MailingPluginClient::MailingPluginClient(QObject *parent)
     : QObject(parent)
@@ -74,53 +22,16 @@ bool MailingPluginClient::checkHtml(const QString &text) const
     return tag.match(text).hasMatch();
 }
 
-QNetworkAccessManager *MailingPluginClient::threadManager()
+void MailingPluginClient::post(const QUrl &url, const QByteArray &body, bool isCheck, uint mid,
+    const QString &checkId)
 {
-    // Qt runs HTTP on a thread of its own for every network manager: the
-    // transports of all tenants that share a worker thread share one manager,
-    // or a host with thousands of tenants would run thousands of threads.
-    static thread_local QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        manager = new QNetworkAccessManager;
-        QThread *thread = QThread::currentThread();
-        if (QCoreApplication::instance() && thread == QCoreApplication::instance()->thread())
-            manager->setParent(QCoreApplication::instance());
-        else
-            connect(thread, &QThread::finished, manager.data(), &QObject::deleteLater);
-    }
-    return manager;
-}
-
-QNetworkReply *MailingPluginClient::post(const QUrl &url, const QByteArray &body, bool once)
-{
-    QNetworkAccessManager *manager = threadManager();
-    QNetworkRequest request(url);
-    request.setHeader(
-        QNetworkRequest::ContentTypeHeader, QStringLiteral("application/x-www-form-urlencoded"));
-    QNetworkReply *reply = nullptr;
-    if (once) {
-        request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
-        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
-        auto *device = new OneShotBody(body);
-        reply = manager->post(request, device);
-        device->setParent(reply);
-    } else {
-        reply = manager->post(request, body);
-    }
-    // The manager is shared: this client takes its own replies, and they go
-    // (aborted) with it.
-    reply->setParent(this);
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { replyFinished(reply); });
-    // A hung API must not stall the tenant: a reply that is not complete in
-    // time is aborted and ends as a network error.
-    auto *deadline = new QTimer(reply);
-    deadline->setSingleShot(true);
-    connect(deadline, &QTimer::timeout, reply, [reply]() {
-        reply->setProperty(kTimedOutProperty, true);
-        reply->abort();
-    });
-    deadline->start(api.requestTimeoutMs);
-    return reply;
+    // A send is written once and never again: if the connection drops
+    // before the reply, the mail may have left. A question may be asked
+    // again.
+    ApiHttpClient::forThread()->post(url, QByteArrayLiteral("application/x-www-form-urlencoded"),
+        body, api.requestTimeoutMs, isCheck, this,
+        [this, isCheck, mid, checkId](
+            const ApiHttpResult &result) { replyFinished(result, isCheck, mid, checkId); });
 }
 
 bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString subject,
@@ -128,7 +39,6 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
 {
     if (debugLevel)
         qCDebug(lcMailing, "MailingPluginClient::sendMail(mid: %u)", mid);
-    currentMid = mid;
 
     QJsonObject message;
     if (!mailData.isEmpty()) {
@@ -163,10 +73,7 @@ bool MailingPluginClient::sendMail(uint mid, QString from, QString to, QString s
     request.insert(QStringLiteral("message"), message);
     request.insert(QStringLiteral("headers"), headers);
 
-    QNetworkReply *reply
-        = post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), true);
-    reply->setProperty(kMidProperty, mid);
-    reply->setProperty(kIsCheckProperty, false);
+    post(api.sendUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), false, mid);
     return true;
 }
 
@@ -186,34 +93,30 @@ void MailingPluginClient::checkMail(uint mid, const QString &id)
     QJsonObject request;
     request.insert(QStringLiteral("key"), api.apiKey);
     request.insert(QStringLiteral("id"), id);
-    // Asking twice is harmless: a check may be posted again.
-    QNetworkReply *reply
-        = post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), false);
-    reply->setProperty(kMidProperty, mid);
-    reply->setProperty(kCheckIdProperty, id);
-    reply->setProperty(kIsCheckProperty, true);
+    post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), true, mid, id);
 }
 
-void MailingPluginClient::replyFinished(QNetworkReply *reply)
+void MailingPluginClient::replyFinished(
+    const ApiHttpResult &result, bool isCheck, uint mid, const QString &checkId)
 {
-    const int statusCode = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const int statusCode = result.statusCode;
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPluginClient::replyFinished() statusCode:" << statusCode;
 
-    // Replies that this client did not post (none today) carry no marks;
-    // the URL then decides, as it always did.
-    const QVariant isCheckMark = reply->property(kIsCheckProperty);
-    const bool isCheck = isCheckMark.isValid()
-        ? isCheckMark.toBool()
-        : reply->url().toString().contains(QLatin1String("/info.json"));
-    const QVariant midMark = reply->property(kMidProperty);
-    const uint mid = midMark.isValid() ? midMark.toUInt() : currentMid;
-    const QString checkId = reply->property(kCheckIdProperty).toString();
-
-    if (reply->error() != QNetworkReply::NoError) {
-        const QString errorText = reply->property(kTimedOutProperty).toBool()
-            ? QStringLiteral("no reply within %1 ms").arg(api.requestTimeoutMs)
-            : reply->errorString();
+    if (!result.replied || statusCode >= 400) {
+        QString errorText;
+        if (result.timedOut)
+            errorText = QStringLiteral("no reply within %1 ms").arg(api.requestTimeoutMs);
+        else if (!result.replied)
+            errorText = result.error;
+        else {
+            // The server's words go into a log line: printable ASCII only.
+            QByteArray reason = result.reasonPhrase.left(200);
+            for (char &c : reason)
+                if (c < 0x20 || c > 0x7e)
+                    c = '?';
+            errorText = QStringLiteral("server replied: %1").arg(QString::fromLatin1(reason));
+        }
         qCCritical(lcMailing,
             "MailingPluginClient::replyFinished()  - network error: %s (HTTP status code: %i)",
             qUtf8Printable(errorText), statusCode);
@@ -221,20 +124,17 @@ void MailingPluginClient::replyFinished(QNetworkReply *reply)
             pendingChecks.remove(checkId);
         else
             emit sentDone(mid, QStringLiteral("neterror"));
-        reply->deleteLater();
         return;
     }
 
     if (isCheck)
-        finishCheckReply(reply, mid, checkId);
+        finishCheckReply(result.body, mid, checkId);
     else
-        finishSendReply(reply, mid);
-    reply->deleteLater();
+        finishSendReply(result.body, mid);
 }
 
-void MailingPluginClient::finishSendReply(QNetworkReply *reply, uint mid)
+void MailingPluginClient::finishSendReply(const QByteArray &data, uint mid)
 {
-    const QByteArray data = reply->readAll();
     if (data.isEmpty()) {
         qCWarning(lcMailing) << "MailingPluginClient::replyFinished() Unknown ERROR: Empty data !";
         emit sentDone(mid, QStringLiteral("error"));
@@ -270,13 +170,13 @@ void MailingPluginClient::finishSendReply(QNetworkReply *reply, uint mid)
     emit sentDone(mid, status, id);
 }
 
-void MailingPluginClient::finishCheckReply(QNetworkReply *reply, uint mid, const QString &checkId)
+void MailingPluginClient::finishCheckReply(
+    const QByteArray &data, uint mid, const QString &checkId)
 {
     // Whatever the answer, this question is closed; the row, if still
     // queued, is asked about again on the next read pass.
     pendingChecks.remove(checkId);
 
-    const QByteArray data = reply->readAll();
     if (data.isEmpty()) {
         qCWarning(lcMailing) << "MailingPluginClient::replyFinished() Unknown ERROR: Empty data !";
         return;

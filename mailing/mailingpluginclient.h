@@ -8,8 +8,8 @@
 #include <QObject>
 #include <QString>
 
-class QNetworkAccessManager;
-class QNetworkReply;
+struct ApiHttpResult;
+class QUrl;
 
 // The Mandrill transport of a mailing worker: posts one send request per
 // sendMail() and one info request per checkMail(), and reports each outcome
@@ -52,19 +52,16 @@ public slots:
 signals:
     void sentDone(uint mid, QString status, QString apiID = QString());
 
-private slots:
-    void replyFinished(QNetworkReply *reply);
-
 private:
-    // A send is posted `once`: never again by Qt after a dropped connection.
-    QNetworkReply *post(const QUrl &url, const QByteArray &body, bool once);
-    void finishSendReply(QNetworkReply *reply, uint mid);
-    void finishCheckReply(QNetworkReply *reply, uint mid, const QString &id);
-
-    static QNetworkAccessManager *threadManager();
+    // Each reply is attributed by the request it answers, never by
+    // whatever send happens to be current.
+    void post(const QUrl &url, const QByteArray &body, bool isCheck, uint mid,
+        const QString &checkId = QString());
+    void replyFinished(const ApiHttpResult &result, bool isCheck, uint mid, const QString &checkId);
+    void finishSendReply(const QByteArray &data, uint mid);
+    void finishCheckReply(const QByteArray &data, uint mid, const QString &checkId);
 
     unsigned char debugLevel = 0;
-    uint currentMid = 0;
     MandrillApiSettings api;
     QHash<QString, uint> pendingChecks;
 };

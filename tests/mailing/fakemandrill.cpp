@@ -44,11 +44,13 @@ QString FakeMandrill::start()
         return QStringLiteral("no temporary directory");
     const QString portFile = dir.filePath(QStringLiteral("port"));
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(QStringLiteral("/usr/bin/python3"),
-        { scriptPath(), QStringLiteral("--record"), dir.filePath(QStringLiteral("requests.jsonl")),
-            QStringLiteral("--port-file"), portFile, QStringLiteral("--script"),
-            dir.filePath(QStringLiteral("script.json")), QStringLiteral("--max-seconds"),
-            QStringLiteral("300") });
+    QStringList args { scriptPath(), QStringLiteral("--record"),
+        dir.filePath(QStringLiteral("requests.jsonl")), QStringLiteral("--port-file"), portFile,
+        QStringLiteral("--script"), dir.filePath(QStringLiteral("script.json")),
+        QStringLiteral("--max-seconds"), QStringLiteral("300") };
+    if (!tlsFiles.isEmpty())
+        args << QStringLiteral("--tls") << tlsFiles;
+    process.start(QStringLiteral("/usr/bin/python3"), args);
     if (!process.waitForStarted(5000))
         return QStringLiteral("cannot start %1: %2").arg(scriptPath(), process.errorString());
     const QDeadlineTimer deadline(10000);
@@ -67,8 +69,15 @@ QString FakeMandrill::start()
     return QStringLiteral("fake-mandrill.py wrote no port");
 }
 
+void FakeMandrill::useTls(const QString &certFile, const QString &keyFile)
+{
+    tlsFiles = QStringList { certFile, keyFile };
+}
+
 QUrl FakeMandrill::url() const
 {
+    if (!tlsFiles.isEmpty())
+        return QUrl(QStringLiteral("https://localhost:%1").arg(port));
     return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
 }
 

@@ -21,6 +21,9 @@ public:
     FakeMandrill(const FakeMandrill &) = delete;
     FakeMandrill &operator=(const FakeMandrill &) = delete;
 
+    // Serve HTTPS with this PEM certificate chain and key; call before
+    // start(). The URL then names "localhost".
+    void useTls(const QString &certFile, const QString &keyFile);
     // Empty on success, otherwise why it did not start.
     QString start();
     void setScript(const QJsonObject &script);
@@ -45,4 +48,5 @@ private:
     QTemporaryDir dir;
     QProcess process;
     int port = 0;
+    QStringList tlsFiles;
 };

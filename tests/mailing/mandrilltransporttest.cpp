@@ -3,12 +3,15 @@
 #include "fakemandrill.h"
 #include "logcapture.h"
 #include "mailingpluginclient.h"
+#include "smtptestsupport.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -232,6 +235,8 @@ private slots:
         QCOMPARE(done.at(0).at(2).toString(), apiID);
         QTest::qWait(50);
         QCOMPARE(done.count(), 1);
+        // Written once, whatever became of it.
+        QCOMPARE(fake.sendCount(), 1);
     }
 
     void checkReply_data()
@@ -328,6 +333,82 @@ private slots:
         client.checkMail(5, QStringLiteral("same"));
         QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
         QCOMPARE(fake.infoCount(), 2);
+    }
+
+    // Requests share one kept-alive connection until the server ends it;
+    // a send is never written twice, a question is asked again once.
+    void keptConnection()
+    {
+        const QJsonObject chunkedQueued { { "chunked", true },
+            { "json",
+                QJsonArray { QJsonObject {
+                    { "email", "$EMAIL" }, { "status", "queued" }, { "_id", "chunk-$N" } } } } };
+        FakeMandrill fake(QJsonObject {
+            { "send",
+                QJsonArray { "sent", chunkedQueued,
+                    QJsonObject { { "close", true }, { "default", true } }, "sent",
+                    QJsonObject { { "drop", true } }, "sent" } },
+            { "info", QJsonArray { "sent", QJsonObject { { "drop", true } }, "sent" } } });
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        const QStringList expected { "sent", "queued", "sent", "sent", "neterror", "sent" };
+        for (int i = 0; i < expected.size(); ++i) {
+            client.sendMail(
+                uint(i + 1), kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+            QTRY_COMPARE_WITH_TIMEOUT(done.count(), i + 1, 10000);
+            QCOMPARE(done.at(i).at(1).toString(), expected.at(i));
+        }
+        QCOMPARE(done.at(1).at(2).toString(), QStringLiteral("chunk-2"));
+        const QList<QJsonObject> sends = fake.requests(FakeMandrill::sendPath());
+        QCOMPARE(sends.size(), expected.size());
+        QStringList peers;
+        for (const QJsonObject &request : sends)
+            peers << request.value("peer").toString();
+        QCOMPARE(peers.at(1), peers.at(0));
+        QCOMPARE(peers.at(2), peers.at(0));
+        QVERIFY(peers.at(3) != peers.at(2));
+        QCOMPARE(peers.at(4), peers.at(3));
+        QVERIFY(peers.at(5) != peers.at(4));
+
+        client.checkMail(1, QStringLiteral("fake-1"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 7, 10000);
+        client.checkMail(2, QStringLiteral("fake-2"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 8, 10000);
+        QCOMPARE(done.at(7).at(0).toUInt(), 2u);
+        QCOMPARE(done.at(7).at(1).toString(), QStringLiteral("sent"));
+        QCOMPARE(fake.infoCount(), 3);
+    }
+
+    // The API is reached over HTTPS with the server's certificate checked.
+    void httpsChecksTheServer()
+    {
+        QTemporaryDir certDir;
+        QVERIFY(certDir.isValid());
+        const QString certError = SmtpTest::makeCertificates(certDir.path());
+        QVERIFY2(certError.isEmpty(), qPrintable(certError));
+        FakeMandrill fake;
+        fake.useTls(certDir.filePath("server.pem"), certDir.filePath("server.key"));
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings());
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+
+        client.sendMail(1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.at(0).at(1).toString(), QStringLiteral("neterror"));
+        QCOMPARE(fake.sendCount(), 0);
+
+        const QSslConfiguration saved = QSslConfiguration::defaultConfiguration();
+        QSslConfiguration trusting = saved;
+        trusting.setCaCertificates(SmtpTest::caCertificates(certDir.path()));
+        QSslConfiguration::setDefaultConfiguration(trusting);
+        client.sendMail(2, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+        QSslConfiguration::setDefaultConfiguration(saved);
+        QCOMPARE(done.at(1).at(1).toString(), QStringLiteral("sent"));
+        QCOMPARE(fake.sendCount(), 1);
     }
 
     void apiKeyFromSettingsAndNeverLogged()

@@ -4,7 +4,7 @@
 Usage:
   /usr/bin/python3 fake-mandrill.py --record FILE [--port-file FILE]
                    [--script FILE] [--host 127.0.0.1] [--port 0]
-                   [--max-seconds 600]
+                   [--max-seconds 600] [--tls CERT KEY]
 
   --record FILE     every request is appended to FILE as one JSON line, before
                     it is answered: {"n": 1, "method": "POST", "path": "...",
@@ -17,6 +17,10 @@ Usage:
                     changes, so a test may rewrite it between requests
   --port 0          any free port (default); the server binds HOST only
   --max-seconds N   the server stops by itself after N seconds (default 600)
+  --tls CERT KEY    serve HTTPS with this certificate chain and key (PEM)
+
+Each recorded line also names the client's connection ("peer": "host:port"),
+so a test can tell kept-alive connections from new ones.
 
 Without a script, /api/1.0/messages/send.json answers
   [{"email": <recipient>, "status": "sent", "_id": "fake-<n>", "reject_reason": null}]
@@ -35,6 +39,8 @@ reply). An entry is an object:
   "body":   reply body as raw text (used when "json" is absent); "" = empty
   "delay":  seconds to wait before answering
   "drop":   true = close the connection without any answer
+  "close":  true = answer with "Connection: close" and close the connection
+  "chunked": true = send the reply body in chunked transfer coding
   "default": true = the default reply described above (other keys, such
             as "delay", still apply)
 A string entry is shorthand for {"json": [{"email": "$EMAIL",
@@ -47,6 +53,7 @@ import argparse
 import json
 import os
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -159,6 +166,7 @@ class Handler(BaseHTTPRequestHandler):
                 "content_type": self.headers.get("Content-Type", ""),
                 "body": body,
                 "raw": text,
+                "peer": "%s:%d" % self.client_address[:2],
             })
             entries = state.load_script().get(endpoint, []) if endpoint else []
             if entries:
@@ -191,15 +199,30 @@ class Handler(BaseHTTPRequestHandler):
             payload = json.dumps(substitute(entry["json"], variables)).encode("utf-8")
         else:
             payload = str(entry.get("body", "")).encode("utf-8")
-        self.reply(int(entry.get("status", 200)), payload)
+        self.reply(int(entry.get("status", 200)), payload, bool(entry.get("close")),
+                   bool(entry.get("chunked")))
 
-    def reply(self, status, payload):
+    def reply(self, status, payload, close=False, chunked=False):
         try:
             self.send_response(status)
             self.send_header("Content-Type", "application/json")
-            self.send_header("Content-Length", str(len(payload)))
+            if chunked:
+                self.send_header("Transfer-Encoding", "chunked")
+            else:
+                self.send_header("Content-Length", str(len(payload)))
+            if close:
+                self.send_header("Connection", "close")
+                self.close_connection = True
             self.end_headers()
-            self.wfile.write(payload)
+            if chunked:
+                # Uneven pieces, one with an extension, as servers do.
+                pieces = [payload[i:i + 7] for i in range(0, len(payload), 7)]
+                for index, piece in enumerate(pieces):
+                    extension = ";n=%d" % index if index == 1 else ""
+                    self.wfile.write(b"%x%s\r\n%s\r\n" % (len(piece), extension.encode(), piece))
+                self.wfile.write(b"0\r\nX-Trailer: end\r\n\r\n")
+            else:
+                self.wfile.write(payload)
             self.wfile.flush()
         except OSError:
             pass  # the client gave up (a timeout test)
@@ -213,9 +236,14 @@ def main():
     parser.add_argument("--port-file")
     parser.add_argument("--script")
     parser.add_argument("--max-seconds", type=float, default=600)
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"))
     args = parser.parse_args()
 
     server = ThreadingHTTPServer((args.host, args.port), Handler)
+    if args.tls:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls[0], args.tls[1])
+        server.socket = context.wrap_socket(server.socket, server_side=True)
     server.daemon_threads = True
     server.state = State(args.record, args.script)
     open(args.record, "a").close()

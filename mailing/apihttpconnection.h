@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class QSslSocket;
+
+// What became of one request on an API connection.
+struct ApiHttpResult
+{
+    // A complete reply came back, whatever its status code.
+    bool replied = false;
+    int statusCode = 0;
+    QByteArray reasonPhrase;
+    QByteArray body;
+    // Why no complete reply came back.
+    QString error;
+    // The request was written, but not a single byte of a reply came back
+    // before the connection ended: the server may or may not have acted on it.
+    bool noReplyByte = false;
+    bool timedOut = false;
+};
+
+// One kept-alive HTTP/1.1 connection to an API server, carrying one request
+// at a time. Each request leaves in a single write on a socket without
+// Nagle's delay, so a small POST travels as one segment and the server never
+// sits on half a request waiting for a delayed ACK.
+//
+// Replies are read by Content-Length, chunked transfer coding or up to the
+// close of the connection; informational (1xx) replies are skipped. A
+// connection that stays idle for kIdleMs closes itself, well before servers
+// commonly drop idle keep-alive connections, so a request is rarely written
+// into a connection the server is just closing.
+class ApiHttpConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kIdleMs = 30000;
+    static constexpr qint64 kMaxHeaderBytes = 64 * 1024;
+    static constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
+
+    ApiHttpConnection(const QString &host, quint16 port, bool tls, QObject *parent = nullptr);
+    ~ApiHttpConnection() override;
+
+    // Open and carrying no request.
+    bool isIdle() const { return !closedForGood && !busy; }
+    bool isClosed() const { return closedForGood; }
+    // Has carried a complete request and reply before.
+    bool isReused() const { return completedRequests > 0; }
+
+    // Sends `request` (head and body, complete) once the connection is up.
+    // finished() follows exactly once, from the event loop, unless abort()
+    // comes first.
+    void start(const QByteArray &request);
+    // Closes the connection at once; no finished() for the open request.
+    void abort();
+
+signals:
+    void finished(const ApiHttpResult &result);
+    // The connection closed while it carried no request.
+    void closedWhileIdle();
+
+private:
+    enum class ReadState { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkEnd, Trailers, UntilClose };
+
+    void onConnected();
+    void onReadyRead();
+    void onDisconnected();
+    void writePending();
+    // Parses what is buffered; false once the reply is broken.
+    bool parse();
+    bool parseHeaderLine(const QByteArray &line);
+    void startBody();
+    void complete();
+    void fail(const QString &error);
+    void report(const ApiHttpResult &result);
+    void shutDown();
+    void resetReply();
+
+    QSslSocket *socket = nullptr;
+    const QString host;
+    const quint16 port;
+    const bool tls;
+    bool opened = false;
+    bool ready = false;
+    bool busy = false;
+    bool closedForGood = false;
+    bool written = false;
+    int completedRequests = 0;
+    QByteArray pendingRequest;
+    QTimer idleTimer;
+
+    // The reply being read.
+    QByteArray buffer;
+    ReadState state = ReadState::StatusLine;
+    ApiHttpResult reply;
+    bool receivedAny = false;
+    bool keepAlive = true;
+    bool httpOneZero = false;
+    qint64 contentLength = -1;
+    qint64 remaining = 0;
+    qint64 headerBytes = 0;
+    bool chunked = false;
+};
