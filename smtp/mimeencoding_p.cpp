@@ -1,10 +1,9 @@
 #include "mimeencoding_p.h"
 
-#include <QStringView>
-
 #include <array>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
@@ -21,15 +20,17 @@ constexpr qint64 maxChars = std::numeric_limits<int>::max() / 2;
 const char base64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 const char hexDigits[] = "0123456789ABCDEF";
 
-// Two Base64 characters as UTF-16 code units for every 12-bit value, so that
-// a 3-byte group takes two look-ups instead of four.
-const quint32 *base64Pairs()
+// Two Base64 characters in the output's code units (UTF-16 for a QString,
+// bytes for a QByteArray) for every 12-bit value, so that a 3-byte group
+// takes two look-ups instead of four.
+template <typename Ch> using Base64Pair = std::conditional_t<sizeof(Ch) == 1, quint16, quint32>;
+
+template <typename Ch> const Base64Pair<Ch> *base64Pairs()
 {
-    static const std::array<quint32, 4096> table = [] {
-        std::array<quint32, 4096> pairs {};
+    static const std::array<Base64Pair<Ch>, 4096> table = [] {
+        std::array<Base64Pair<Ch>, 4096> pairs {};
         for (int i = 0; i < 4096; ++i) {
-            const ushort chars[2]
-                = { ushort(base64Alphabet[i >> 6]), ushort(base64Alphabet[i & 0x3f]) };
+            const Ch chars[2] = { Ch(base64Alphabet[i >> 6]), Ch(base64Alphabet[i & 0x3f]) };
             memcpy(&pairs[size_t(i)], chars, sizeof(chars));
         }
         return pairs;
@@ -37,22 +38,23 @@ const quint32 *base64Pairs()
     return table.data();
 }
 
-// Base64 of a 3-byte group as 4 UTF-16 code units.
-inline void base64Quantum(const quint32 *pairs, const uchar *in, ushort *out)
+// Base64 of a 3-byte group as 4 code units.
+template <typename Ch>
+inline void base64Quantum(const Base64Pair<Ch> *pairs, const uchar *in, Ch *out)
 {
     const uint v = (uint(in[0]) << 16) | (uint(in[1]) << 8) | uint(in[2]);
-    const quint32 both[2] = { pairs[v >> 12], pairs[v & 0xfff] };
+    const Base64Pair<Ch> both[2] = { pairs[v >> 12], pairs[v & 0xfff] };
     memcpy(out, both, sizeof(both));
 }
 
 // The last 1 or 2 bytes, padded with "=".
-void base64Tail(const uchar *in, int len, ushort *out)
+template <typename Ch> void base64Tail(const uchar *in, int len, Ch *out)
 {
     const uint v = (uint(in[0]) << 16) | (len > 1 ? uint(in[1]) << 8 : 0u);
-    out[0] = ushort(base64Alphabet[v >> 18]);
-    out[1] = ushort(base64Alphabet[(v >> 12) & 0x3f]);
-    out[2] = len > 1 ? ushort(base64Alphabet[(v >> 6) & 0x3f]) : ushort('=');
-    out[3] = ushort('=');
+    out[0] = Ch(base64Alphabet[v >> 18]);
+    out[1] = Ch(base64Alphabet[(v >> 12) & 0x3f]);
+    out[2] = len > 1 ? Ch(base64Alphabet[(v >> 6) & 0x3f]) : Ch('=');
+    out[3] = Ch('=');
 }
 
 // The text of a large attachment is fresh memory on every render, and the
@@ -80,31 +82,59 @@ inline bool qpLiteral(uchar b)
     return b == ' ' || (b >= 33 && b <= 126 && b != '=');
 }
 
-QString tooLarge(const QString &prefix, QLatin1String suffix, bool *ok)
-{
-    if (ok)
-        *ok = false;
-    return prefix + suffix;
-}
+// The two kinds of output the encoders write: a QString in UTF-16 units
+// (headers and the text API) or a QByteArray of the bytes that are sent.
+template <typename String> struct Out;
 
-ushort *writeText(ushort *dst, const QString &text)
+template <> struct Out<QString>
 {
-    memcpy(dst, text.constData(), size_t(text.size()) * sizeof(QChar));
-    return dst + text.size();
-}
+    using Ch = ushort;
+    static Ch *data(QString &s) { return reinterpret_cast<Ch *>(s.data()); }
+    static const Ch *constData(const QString &s)
+    {
+        return reinterpret_cast<const Ch *>(s.constData());
+    }
+    static Ch *write(Ch *dst, const QString &text)
+    {
+        memcpy(dst, text.constData(), size_t(text.size()) * sizeof(QChar));
+        return dst + text.size();
+    }
+};
 
-ushort *writeLatin1(ushort *dst, QLatin1String text)
+template <> struct Out<QByteArray>
+{
+    using Ch = char;
+    static Ch *data(QByteArray &s) { return s.data(); }
+    static const Ch *constData(const QByteArray &s) { return s.constData(); }
+    static Ch *write(Ch *dst, const QByteArray &text)
+    {
+        memcpy(dst, text.constData(), size_t(text.size()));
+        return dst + text.size();
+    }
+};
+
+template <typename Ch> Ch *writeLatin1(Ch *dst, QLatin1String text)
 {
     for (const char c : text)
-        *dst++ = uchar(c);
+        *dst++ = Ch(uchar(c));
     return dst;
 }
 
-} // namespace
-
-QString base64(
-    const QByteArray &bytes, int lineLength, const QString &prefix, QLatin1String suffix, bool *ok)
+template <typename String> String tooLarge(const String &prefix, QLatin1String suffix, bool *ok)
 {
+    if (ok)
+        *ok = false;
+    String out(int(prefix.size() + suffix.size()), Qt::Uninitialized);
+    writeLatin1(Out<String>::write(Out<String>::data(out), prefix), suffix);
+    return out;
+}
+
+template <typename String>
+String base64Into(
+    const QByteArray &bytes, int lineLength, const String &prefix, QLatin1String suffix, bool *ok)
+{
+    using O = Out<String>;
+    using Ch = typename O::Ch;
     if (ok)
         *ok = true;
     const int len = bytes.size();
@@ -115,14 +145,14 @@ QString base64(
     if (total > maxChars)
         return tooLarge(prefix, suffix, ok);
 
-    QString out(int(total), Qt::Uninitialized);
-    ushort *dst = reinterpret_cast<ushort *>(out.data());
-    adviseLargePages(dst, size_t(total) * sizeof(QChar));
-    dst = writeText(dst, prefix);
+    String out(int(total), Qt::Uninitialized);
+    Ch *dst = O::data(out);
+    adviseLargePages(dst, size_t(total) * sizeof(Ch));
+    dst = O::write(dst, prefix);
 
     const uchar *src = reinterpret_cast<const uchar *>(bytes.constData());
     const uchar *const srcEnd = src + len;
-    const quint32 *const pairs = base64Pairs();
+    const Base64Pair<Ch> *const pairs = base64Pairs<Ch>();
     if (breaks == 0 || max % 4 == 0) {
         // Lines of whole 4-character groups: 3 bytes in give 4 characters
         // out, and a line break falls between groups.
@@ -156,7 +186,7 @@ QString base64(
         // A line length that cuts through groups: encode each group aside
         // and copy its characters one by one.
         int column = 0;
-        ushort group[4];
+        Ch group[4];
         while (src < srcEnd) {
             if (srcEnd - src >= 3) {
                 base64Quantum(pairs, src, group);
@@ -165,7 +195,7 @@ QString base64(
                 base64Tail(src, int(srcEnd - src), group);
                 src = srcEnd;
             }
-            for (const ushort c : group) {
+            for (const Ch c : group) {
                 if (column == max) {
                     *dst++ = '\r';
                     *dst++ = '\n';
@@ -177,13 +207,16 @@ QString base64(
         }
     }
     dst = writeLatin1(dst, suffix);
-    Q_ASSERT(dst == reinterpret_cast<const ushort *>(out.constData()) + total);
+    Q_ASSERT(dst == O::constData(out) + total);
     return out;
 }
 
-QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks breaks,
-    const QString &prefix, QLatin1String suffix, bool *ok)
+template <typename String>
+String quotedPrintableInto(const QByteArray &bytes, int lineLength, LineBreaks breaks,
+    const String &prefix, QLatin1String suffix, bool *ok)
 {
+    using O = Out<String>;
+    using Ch = typename O::Ch;
     if (ok)
         *ok = true;
     const int len = bytes.size();
@@ -203,11 +236,11 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
     if (bound > maxChars)
         return tooLarge(prefix, suffix, ok);
 
-    QString out(int(bound), Qt::Uninitialized);
-    ushort *const begin = reinterpret_cast<ushort *>(out.data());
-    ushort *dst = writeText(begin, prefix);
+    String out(int(bound), Qt::Uninitialized);
+    Ch *const begin = O::data(out);
+    Ch *dst = O::write(begin, prefix);
     int chars = 0;
-    const auto put = [&](ushort ch) {
+    const auto put = [&](Ch ch) {
         ++chars;
         if (max > 0 && !(chars < max && (ch != '=' || chars < max - 2))) {
             *dst++ = '=';
@@ -219,8 +252,8 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
     };
     const auto escape = [&](uchar b) {
         put('=');
-        put(ushort(hexDigits[b >> 4]));
-        put(ushort(hexDigits[b & 0x0f]));
+        put(Ch(hexDigits[b >> 4]));
+        put(Ch(hexDigits[b & 0x0f]));
     };
     // A blank that would end a line is written as =20: a literal one may be
     // stripped on the way.
@@ -245,7 +278,7 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
             continue;
         }
         if (qpLiteral(b)) {
-            put(b);
+            put(Ch(b));
             blankLast = b == ' ';
         } else {
             escape(b);
@@ -260,35 +293,52 @@ QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks brea
     return out;
 }
 
-namespace {
+} // namespace
 
-// The DATA bytes of pieces whose seams are all ASCII, so that no surrogate
-// pair is split between two of them. Runs of non-ASCII characters are
-// converted by QString's own UTF-8 encoder (a run gives the bytes the whole
-// text would); their bytes are never ".", CR or LF.
-bool transparent(const QStringList &pieces, QByteArray *result)
+QString base64(
+    const QByteArray &bytes, int lineLength, const QString &prefix, QLatin1String suffix, bool *ok)
 {
-    qint64 units = 0;
-    for (const QString &piece : pieces)
-        units += piece.size();
+    return base64Into(bytes, lineLength, prefix, suffix, ok);
+}
+
+QByteArray base64Bytes(const QByteArray &bytes, int lineLength, const QByteArray &prefix,
+    QLatin1String suffix, bool *ok)
+{
+    return base64Into(bytes, lineLength, prefix, suffix, ok);
+}
+
+QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks breaks,
+    const QString &prefix, QLatin1String suffix, bool *ok)
+{
+    return quotedPrintableInto(bytes, lineLength, breaks, prefix, suffix, ok);
+}
+
+QByteArray quotedPrintableBytes(const QByteArray &bytes, int lineLength, LineBreaks breaks,
+    const QByteArray &prefix, QLatin1String suffix, bool *ok)
+{
+    return quotedPrintableInto(bytes, lineLength, breaks, prefix, suffix, ok);
+}
+
+bool smtpData(const QList<QByteArray> &pieces, QByteArray *result)
+{
+    qint64 bytes = 0;
+    for (const QByteArray &piece : pieces)
+        bytes += piece.size();
     // Room for the text, some stuffing and the end line; grown when short.
-    const qint64 capacity = units + units / 64 + 64;
+    const qint64 capacity = bytes + bytes / 64 + 64;
     if (capacity > maxChars)
         return false;
 
     QByteArray out(int(capacity), Qt::Uninitialized);
     char *dst = out.data();
     char *end = dst + out.size();
-    bool fits = true;
     const auto room = [&](qint64 need) {
         if (end - dst >= need)
             return true;
         const qint64 used = dst - out.constData();
         const qint64 size = qMax<qint64>(qint64(out.size()) * 2, used + need);
-        if (size > std::numeric_limits<int>::max() - 64) {
-            fits = false;
+        if (size > std::numeric_limits<int>::max() - 64)
             return false;
-        }
         out.resize(int(size));
         dst = out.data() + used;
         end = out.data() + out.size();
@@ -296,82 +346,55 @@ bool transparent(const QStringList &pieces, QByteArray *result)
     };
     bool lineStart = true;
     bool skipLf = false; // a CR was just written as CRLF: its LF is part of it
-    // A UTF-16 unit never takes more than three bytes here (three in UTF-8,
-    // or CRLF, or a stuffed dot and its character): room is made once per
-    // block of units, not per character.
-    const int block = 4096;
-    for (const QString &piece : pieces) {
-        const ushort *src = reinterpret_cast<const ushort *>(piece.constData());
-        const int n = piece.size();
-        int blockEnd = 0;
-        for (int i = 0; i < n; ++i) {
-            if (i >= blockEnd) {
-                blockEnd = qMin(n, i + block);
-                if (!room(3 * qint64(blockEnd - i)))
-                    return false;
-            }
-            const ushort c = src[i];
-            if (c >= 0x80) {
-                int j = i + 1;
-                while (j < n && src[j] >= 0x80)
-                    ++j;
-                const QByteArray utf8 = QStringView(piece).mid(i, j - i).toUtf8();
-                // The run may reach beyond the block the room was made for.
-                if (!room(utf8.size() + 3 * qint64(qMax(0, blockEnd - j))))
-                    return false;
-                memcpy(dst, utf8.constData(), size_t(utf8.size()));
-                dst += utf8.size();
-                i = j - 1;
-                lineStart = false;
-                skipLf = false;
-                continue;
-            }
+    // Line by line: the text between two line ends is copied whole. UTF-8
+    // bytes of non-ASCII characters are never ".", CR or LF, so they need
+    // no look of their own. The last LF found is kept, so that a text with
+    // many bare CRs and few LFs is not searched again and again.
+    for (const QByteArray &piece : pieces) {
+        const char *src = piece.constData();
+        const char *const srcEnd = src + piece.size();
+        const char *lf = nullptr;
+        while (src < srcEnd) {
             if (skipLf) {
                 skipLf = false;
-                if (c == '\n')
+                if (*src == '\n') {
+                    ++src;
                     continue;
+                }
             }
-            if (lineStart && c == '.')
+            if (!lf || lf < src) {
+                lf = static_cast<const char *>(memchr(src, '\n', size_t(srcEnd - src)));
+                if (!lf)
+                    lf = srcEnd;
+            }
+            const char *cr = static_cast<const char *>(memchr(src, '\r', size_t(lf - src)));
+            const char *const lineEnd = cr ? cr : lf;
+            const qint64 length = lineEnd - src;
+            // A dot, the line, and its CRLF.
+            if (!room(length + 3))
+                return false;
+            if (lineStart && length > 0 && *src == '.')
                 *dst++ = '.';
-            if (c == '\r' || c == '\n') {
-                *dst++ = '\r';
-                *dst++ = '\n';
-                lineStart = true;
-                skipLf = c == '\r';
-            } else {
-                *dst++ = char(c);
-                lineStart = false;
+            memcpy(dst, src, size_t(length));
+            dst += length;
+            if (lineEnd == srcEnd) {
+                lineStart = lineStart && length == 0;
+                break;
             }
+            *dst++ = '\r';
+            *dst++ = '\n';
+            lineStart = true;
+            skipLf = *lineEnd == '\r';
+            src = lineEnd + 1;
         }
     }
-    if (!room(5) || !fits)
+    if (!room(5))
         return false;
     memcpy(dst, "\r\n.\r\n", 5);
     dst += 5;
     out.truncate(int(dst - out.constData()));
     *result = out;
     return true;
-}
-
-} // namespace
-
-bool smtpData(const QStringList &pieces, QByteArray *out)
-{
-    // A seam with non-ASCII on both sides could split a surrogate pair: such
-    // neighbours are joined first (the header block always ends in CRLF, so
-    // a message never needs it).
-    QStringList joined;
-    for (const QString &piece : pieces) {
-        if (!joined.isEmpty() && !joined.last().isEmpty() && !piece.isEmpty()
-            && joined.last().back().unicode() >= 0x80 && piece.front().unicode() >= 0x80) {
-            if (qint64(joined.last().size()) + piece.size() > maxChars)
-                return false;
-            joined.last() += piece;
-        } else {
-            joined.append(piece);
-        }
-    }
-    return transparent(joined, out);
 }
 
 int utf8Length(const QString &text)
@@ -407,10 +430,34 @@ QByteArray fromBase64(const QByteArray &text)
     }();
     QByteArray out(int((qint64(text.size()) * 3) / 4 + 3), Qt::Uninitialized);
     char *dst = out.data();
+    const uchar *src = reinterpret_cast<const uchar *>(text.constData());
+    const uchar *const end = src + text.size();
     uint buffer = 0;
     int bits = 0;
-    for (const char c : text) {
-        const int value = table[uchar(c)];
+    while (src < end) {
+        // Between whole groups, four characters of the alphabet in a row
+        // (nearly all of a document) are three bytes at once; anything else
+        // goes through the character-by-character path below, which reads
+        // them the same way.
+        if (bits == 0) {
+            while (end - src >= 4) {
+                const int a = table[src[0]];
+                const int b = table[src[1]];
+                const int c = table[src[2]];
+                const int d = table[src[3]];
+                if ((a | b | c | d) < 0)
+                    break;
+                const uint v = (uint(a) << 18) | (uint(b) << 12) | (uint(c) << 6) | uint(d);
+                dst[0] = char(v >> 16);
+                dst[1] = char(v >> 8);
+                dst[2] = char(v);
+                dst += 3;
+                src += 4;
+            }
+            if (src == end)
+                break;
+        }
+        const int value = table[*src++];
         if (value < 0)
             continue;
         buffer = (buffer << 6) | uint(value);

@@ -2,8 +2,8 @@
 
 #include <QByteArray>
 #include <QLatin1String>
+#include <QList>
 #include <QString>
-#include <QStringList>
 
 // The encoders of the MIME classes and the SMTP client, one of each, all
 // writing their output once into a buffer sized up front: attachments are
@@ -16,6 +16,11 @@ namespace MimeEncoding {
 // result prefix + suffix) when the text would be too large for a QString.
 QString base64(const QByteArray &bytes, int lineLength, const QString &prefix = QString(),
     QLatin1String suffix = QLatin1String(""), bool *ok = nullptr);
+// The same as the bytes of its text: a part goes on the wire as UTF-8, and
+// Base64 is ASCII, so the text never has to exist as UTF-16 first.
+QByteArray base64Bytes(const QByteArray &bytes, int lineLength,
+    const QByteArray &prefix = QByteArray(), QLatin1String suffix = QLatin1String(""),
+    bool *ok = nullptr);
 
 enum class LineBreaks {
     // Every byte is data: CR and LF come out as =0D and =0A (binary
@@ -34,13 +39,17 @@ enum class LineBreaks {
 QString quotedPrintable(const QByteArray &bytes, int lineLength, LineBreaks breaks,
     const QString &prefix = QString(), QLatin1String suffix = QLatin1String(""),
     bool *ok = nullptr);
+// The same as bytes (quoted-printable is ASCII).
+QByteArray quotedPrintableBytes(const QByteArray &bytes, int lineLength, LineBreaks breaks,
+    const QByteArray &prefix = QByteArray(), QLatin1String suffix = QLatin1String(""),
+    bool *ok = nullptr);
 
-// The DATA of an SMTP transaction for a text given in pieces (joined, they
-// are the message): UTF-8, every line end CRLF, a line that begins with "."
-// given a second one (RFC 5321, 4.5.2), and the CRLF "." CRLF that ends it
-// appended, so that the whole DATA goes out in one write. False when the
-// message is too large to send.
-bool smtpData(const QStringList &pieces, QByteArray *out);
+// The DATA of an SMTP transaction for a message given in pieces of its UTF-8
+// (joined, they are the message): every line end CRLF (a bare CR or LF, too),
+// a line that begins with "." given a second one (RFC 5321, 4.5.2), and the
+// CRLF "." CRLF that ends it appended, so that the whole DATA goes out in one
+// write. False when the message is too large to send.
+bool smtpData(const QList<QByteArray> &pieces, QByteArray *out);
 
 // The bytes of Base64 text, read as QByteArray::fromBase64 reads it (every
 // character outside the alphabet, "=" included, is skipped), through a table

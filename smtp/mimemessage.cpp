@@ -207,6 +207,22 @@ QString MimeMessage::toString()
 
 QStringList MimeMessage::toStringParts()
 {
+    const QString head = headerText();
+    if (!content)
+        return QStringList { head };
+    return QStringList { head, content->toString() };
+}
+
+QList<QByteArray> MimeMessage::toByteParts()
+{
+    const QByteArray head = headerText().toUtf8();
+    if (!content)
+        return QList<QByteArray> { head };
+    return QList<QByteArray> { head, content->toBytes() };
+}
+
+QString MimeMessage::headerText()
+{
     const QLatin1String crlf("\r\n");
     QString head;
     // Every header line is folded when it would be longer than SMTP allows.
@@ -247,8 +263,5 @@ QStringList MimeMessage::toStringParts()
     // Large receivers refuse or penalise mail without one, and not every
     // submission server adds it.
     head += QLatin1String("Message-ID: <") + messageIdText() + QLatin1Char('>') + crlf;
-
-    if (!content)
-        return QStringList { head };
-    return QStringList { head, content->toString() };
+    return head;
 }

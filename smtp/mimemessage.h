@@ -51,10 +51,15 @@ public:
     // anyway need not join a copy of a whole attachment first. The header
     // block always ends with CRLF.
     QStringList toStringParts();
+    // The same pieces as the bytes that are sent (UTF-8), each rendered
+    // straight into bytes.
+    QList<QByteArray> toByteParts();
 
 protected:
     QString mailbox(const EmailAddress &address) const;
     QString subjectText() const;
+    // The header block, ending with CRLF.
+    QString headerText();
     // "random@domain-of-the-sender", the same for every rendering.
     QString messageIdText();
 

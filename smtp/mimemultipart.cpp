@@ -69,31 +69,31 @@ QString MimeMultiPart::getBoundary() const
 
 void MimeMultiPart::prepare()
 {
-    // The parts are joined as text straight into the container's own text:
-    // the same result as assembling UTF-8 bytes and reading them back as the
-    // container's 8bit body, without two more copies of every attachment.
-    const QString delimiter = QLatin1String("--") + cBoundary + QLatin1String("\r\n");
-    QStringList rendered;
+    // The parts are joined as bytes straight into the container's own
+    // bytes, the same as its 8bit body would be, without two more copies of
+    // every attachment.
+    const QByteArray delimiter = "--" + cBoundary.toLatin1() + "\r\n";
+    QList<QByteArray> rendered;
     qsizetype total = 0;
     for (MimePart *part : qAsConst(parts)) {
         part->prepare();
-        rendered.append(part->toString());
+        rendered.append(part->toBytes());
         total += delimiter.size() + rendered.last().size();
     }
 
     content.clear();
     MimePart::prepare(); // the header, with an empty body
-    const QString head = mimeString.chopped(4);
+    const QByteArray head = mimeBytes.chopped(4);
 
-    mimeString.clear();
-    mimeString.reserve(int(head.size() + total + delimiter.size() + 8));
-    mimeString += head;
-    for (const QString &text : qAsConst(rendered)) {
-        mimeString += delimiter;
-        mimeString += text;
+    mimeBytes.clear();
+    mimeBytes.reserve(int(head.size() + total + delimiter.size() + 8));
+    mimeBytes += head;
+    for (const QByteArray &bytes : qAsConst(rendered)) {
+        mimeBytes += delimiter;
+        mimeBytes += bytes;
     }
     rendered.clear();
-    mimeString += QLatin1String("--") + cBoundary + QLatin1String("--\r\n");
-    mimeString += QLatin1String("\r\n\r\n");
+    mimeBytes += "--" + cBoundary.toLatin1() + "--\r\n";
+    mimeBytes += "\r\n\r\n";
     prepared = true;
 }

@@ -26,6 +26,25 @@ QByteArray upToNul(const QByteArray &bytes)
     const int nul = bytes.indexOf('\0');
     return nul < 0 ? bytes : bytes.left(nul);
 }
+
+bool isAscii(const QByteArray &bytes)
+{
+    for (const char c : bytes) {
+        if (uchar(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+
+QByteArray joined(const QByteArray &head, const QByteArray &body, QLatin1String end)
+{
+    QByteArray out;
+    out.reserve(head.size() + body.size() + end.size());
+    out += head;
+    out += body;
+    out.append(end.data(), end.size());
+    return out;
+}
 } // namespace
 
 MimePart::MimePart(QObject *parent)
@@ -118,9 +137,14 @@ MimeContentFormatter &MimePart::getContentFormatter()
 
 QString MimePart::toString()
 {
+    return QString::fromUtf8(toBytes());
+}
+
+QByteArray MimePart::toBytes()
+{
     if (!prepared)
         prepare();
-    return mimeString;
+    return mimeBytes;
 }
 
 void MimePart::prepare()
@@ -141,28 +165,37 @@ void MimePart::prepare()
             + QLatin1String(">\r\n");
     head += header;
     head += QLatin1String("\r\n");
+    const QByteArray headBytes = head.toUtf8();
 
     const QLatin1String end("\r\n\r\n");
     bool ok = true;
     switch (cEncoding) {
-    case Encoding7Bit:
-        mimeString
-            = head + QString::fromLatin1(QString::fromUtf8(upToNul(content)).toLatin1()) + end;
+    case Encoding7Bit: {
+        // What is no Latin-1 becomes "?"; ASCII, the usual body, is itself.
+        const QByteArray body = upToNul(content);
+        mimeBytes = joined(headBytes,
+            isAscii(body) ? body : QString::fromLatin1(QString::fromUtf8(body).toLatin1()).toUtf8(),
+            end);
         break;
-    case Encoding8Bit:
-        mimeString = head + QString::fromUtf8(upToNul(content)) + end;
+    }
+    case Encoding8Bit: {
+        // Malformed UTF-8 goes out as replacement characters.
+        const QByteArray body = upToNul(content);
+        mimeBytes = joined(headBytes, isAscii(body) ? body : QString::fromUtf8(body).toUtf8(), end);
         break;
+    }
     case EncodingBase64:
-        mimeString = MimeEncoding::base64(content, formatter.getMaxLength(), head, end, &ok);
+        mimeBytes
+            = MimeEncoding::base64Bytes(content, formatter.getMaxLength(), headBytes, end, &ok);
         break;
     case EncodingQuotedPrintable:
         // Line breaks of a text are lines of the encoded text too; in any
         // other type they are data (RFC 2045, 6.7 rule 4).
-        mimeString = MimeEncoding::quotedPrintable(content, formatter.getMaxLength(),
+        mimeBytes = MimeEncoding::quotedPrintableBytes(content, formatter.getMaxLength(),
             cType.startsWith(QLatin1String("text/"), Qt::CaseInsensitive)
                 ? MimeEncoding::LineBreaks::Kept
                 : MimeEncoding::LineBreaks::Escaped,
-            head, end, &ok);
+            headBytes, end, &ok);
         break;
     }
     if (!ok)

@@ -6,9 +6,10 @@
 #include <QObject>
 #include <QString>
 
-// One MIME entity: its header fields and its body, rendered once into text.
-// Configure a part through its setters, then call toString(); the first call
-// renders it (prepare()) and later setter calls no longer change the text.
+// One MIME entity: its header fields and its body, rendered once into the
+// bytes that go on the wire (UTF-8). Configure a part through its setters,
+// then call toBytes() or toString(); the first call renders it (prepare())
+// and later setter calls no longer change the result.
 class MimePart : public QObject
 {
     Q_OBJECT
@@ -48,7 +49,9 @@ public:
 
     MimeContentFormatter &getContentFormatter();
 
+    // The rendered part read as UTF-8.
     virtual QString toString();
+    QByteArray toBytes();
     virtual void prepare();
 
 protected:
@@ -60,7 +63,7 @@ protected:
     QString cCharset;
     QString cBoundary;
     Encoding cEncoding = Encoding7Bit;
-    QString mimeString;
+    QByteArray mimeBytes;
     bool prepared = false;
     MimeContentFormatter formatter;
 };

@@ -400,7 +400,7 @@ bool SmtpClient::sendMail(MimeMessage &email)
         }
 
         // The message, its CRLF and the closing "." line in one write.
-        if (!sendData(email.toStringParts()))
+        if (!sendData(email.toByteParts()))
             return false;
         // Only now does the server take the message in (content scanners,
         // queue writes): a slow answer is not a lost mail, so it gets the
@@ -521,7 +521,7 @@ void SmtpClient::sendLine(const QString &text, const QString &traceText)
     writeAll(text.toUtf8() + "\r\n");
 }
 
-bool SmtpClient::sendData(const QStringList &pieces)
+bool SmtpClient::sendData(const QList<QByteArray> &pieces)
 {
     QByteArray bytes;
     if (!MimeEncoding::smtpData(pieces, &bytes)) {

@@ -26,8 +26,8 @@ class QTcpSocket;
 // as the synchronous signal smtpError(); the text of the reply that caused
 // it is in getResponseText().
 //
-// sendMail() sends the text of MimeMessage::toStringParts(), which is the
-// text of toString() unjoined.
+// sendMail() sends MimeMessage::toByteParts(), which is the UTF-8 of
+// toString() unjoined.
 //
 // The message text is sent SMTP-transparent: a line starting with "." gets a
 // second "." and a bare CR or LF becomes CRLF, so a body can not end the
@@ -136,7 +136,7 @@ private:
     // Sends the message text (its pieces one after the other) and the "."
     // line that ends the DATA phase; false (and ClientError) when the
     // message is too large to send.
-    bool sendData(const QStringList &pieces);
+    bool sendData(const QList<QByteArray> &pieces);
     void waitForResponse(int msec);
     bool expect(int code);
 

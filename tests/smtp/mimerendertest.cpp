@@ -503,6 +503,12 @@ void MimeRenderTest::partBodies_data()
                                 << QStringLiteral("Žilina");
     QTest::newRow("7bit ascii") << int(MimePart::Encoding7Bit) << QByteArray("plain\0x", 7)
                                 << QStringLiteral("plain");
+    QTest::newRow("7bit: Latin-1 kept, the rest '?'")
+        << int(MimePart::Encoding7Bit) << QStringLiteral("café 中 ok").toUtf8()
+        << QStringLiteral("café ? ok");
+    QTest::newRow("8bit: malformed utf-8 replaced")
+        << int(MimePart::Encoding8Bit) << QByteArray("\xff ok \xc3\x28 \xe2\x82")
+        << QStringLiteral("\ufffd ok \ufffd( \ufffd\ufffd");
     QTest::newRow("base64") << int(MimePart::EncodingBase64) << QByteArray("abc")
                             << QStringLiteral("YWJj");
     QTest::newRow("quoted-printable") << int(MimePart::EncodingQuotedPrintable)
@@ -529,6 +535,7 @@ void MimeRenderTest::partBodies()
         + QStringLiteral("\r\nContent-ID: <id1>\r\nX-Extra: 1  X-Injected: 2\r\n\r\n") + body
         + QStringLiteral("\r\n\r\n");
     QCOMPARE(part.toString(), expected);
+    QCOMPARE(part.toBytes(), expected.toUtf8());
 
     // Rendered once: later changes do not show.
     part.setContent("changed");

@@ -91,6 +91,7 @@ private slots:
     void connectionRefused();
     void quitWithoutConnection();
     void slowReplyToTheMessage();
+    void dataIsTheMessageMadeTransparent();
     void traceHidesSecrets_data();
     void traceHidesSecrets();
 };
@@ -375,6 +376,54 @@ void SmtpClientConversationTest::quitWithoutConnection()
     QCOMPARE(spy.count(), 0);
     client.setConnectionType(SmtpClient::SslConnection);
     QVERIFY(qobject_cast<QSslSocket *>(client.getSocket()));
+}
+
+// What goes out after DATA is the UTF-8 of toString(), line by line as the
+// peer reads it: any line end a CRLF, a leading "." doubled.
+void SmtpClientConversationTest::dataIsTheMessageMadeTransparent()
+{
+    FakeSmtpServer server(
+        greeting + envelope() + dataPhase + QStringList { QStringLiteral("C: QUIT") });
+    const quint16 port = server.listen();
+    QVERIFY(port != 0);
+    MimeMessage message(true);
+    message.setSender(new EmailAddress(QStringLiteral("from@x.test"), QStringLiteral("Jedáleň")));
+    message.addTo(new EmailAddress(QStringLiteral("to@x.test"), QString()));
+    message.setSubject(QStringLiteral("Objednávka"));
+    MimeText text(QStringLiteral("Dobrý deň\n.\n.x\r\n\r\n.\r\rlast\r"));
+    MimeText latin(QStringLiteral(".café 中\n"));
+    latin.setEncoding(MimePart::Encoding7Bit);
+    MimeText quoted(QStringLiteral("a  \n.b") + QString(100, QLatin1Char('=')));
+    quoted.setEncoding(MimePart::EncodingQuotedPrintable);
+    QByteArray bytes;
+    for (int i = 0; i < 5000; ++i)
+        bytes += char(i * 7 % 251);
+    MimeAttachment attachment(bytes, QStringLiteral("menu ľ.pdf"));
+    for (MimePart *part : std::initializer_list<MimePart *> { &text, &latin, &quoted, &attachment })
+        message.addPart(part);
+    {
+        SmtpClient client(QStringLiteral("127.0.0.1"), port, SmtpClient::TcpConnection);
+        QVERIFY(client.connectToHost());
+        QVERIFY(client.sendMail(message));
+        client.quit();
+    }
+    server.wait(20000);
+
+    const QByteArray sent = message.toString().toUtf8() + "\r\n";
+    QList<QByteArray> expected;
+    QByteArray line;
+    for (int i = 0; i < sent.size(); ++i) {
+        const char c = sent.at(i);
+        if (c != '\r' && c != '\n') {
+            line += c;
+            continue;
+        }
+        expected << (line.startsWith('.') ? '.' + line : line);
+        line.clear();
+        if (c == '\r' && sent.mid(i + 1, 1) == "\n")
+            ++i;
+    }
+    QCOMPARE(server.dataLines(), expected);
 }
 
 namespace {
