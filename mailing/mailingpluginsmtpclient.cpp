@@ -149,6 +149,8 @@ void MailingPluginSmtpClient::setKeepSession(bool keep)
 
 void MailingPluginSmtpClient::endSession()
 {
+    // Held for the mails of one session only.
+    lastMailData = MailData();
     if (!session)
         return;
     session->quit();
@@ -275,27 +277,16 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
     message.addPart(textPart.get());
 
     if (!mailData.isEmpty()) {
-        QString parseError;
-        const QJsonDocument document = JsonGuard::parse(mailData, &parseError);
-        QJsonObject data;
-        if (!parseError.isEmpty())
+        const MailData &data = readMailData(mailData);
+        if (!data.parseError.isEmpty())
             qCCritical(lcMailing, "MailingPluginSmtpClient::sendMail() - JSON data parse error: %s",
-                qUtf8Printable(parseError));
-        else
-            data = document.object();
+                qUtf8Printable(data.parseError));
 
-        const QJsonArray list = data.value(QLatin1String("attachments")).toArray();
-        for (const QJsonValue &value : list) {
-            const QJsonObject element = value.toObject();
-            if (!element.contains(QLatin1String("content")))
-                continue;
-            const QByteArray bytes
-                = MimeEncoding::fromBase64(element.value(QLatin1String("content")).toString().toLatin1());
-            auto part = std::make_unique<MimeAttachment>(
-                bytes, element.value(QLatin1String("name")).toString());
+        for (const DataAttachment &element : data.attachments) {
+            auto part = std::make_unique<MimeAttachment>(element.bytes, element.name);
             // An empty or malformed type would leave the part without a
             // usable Content-Type; such a part goes out as octet stream.
-            const QString type = element.value(QLatin1String("type")).toString();
+            const QString &type = element.type;
             if (isMediaType(type))
                 part->setContentType(type);
             else if (!type.isEmpty())
@@ -321,6 +312,32 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
 
     emit sentDone(mid, status);
     return sent;
+}
+
+const MailingPluginSmtpClient::MailData &MailingPluginSmtpClient::readMailData(
+    const QByteArray &document)
+{
+    if (!lastMailData.document.isNull() && lastMailData.document == document)
+        return lastMailData;
+
+    MailData data;
+    data.document = document;
+    const QJsonDocument json = JsonGuard::parse(document, &data.parseError);
+    const QJsonArray list = data.parseError.isEmpty()
+        ? json.object().value(QLatin1String("attachments")).toArray()
+        : QJsonArray();
+    for (const QJsonValue &value : list) {
+        const QJsonObject element = value.toObject();
+        if (!element.contains(QLatin1String("content")))
+            continue;
+        data.attachments.push_back(
+            { MimeEncoding::fromBase64(
+                  element.value(QLatin1String("content")).toString().toLatin1()),
+                element.value(QLatin1String("name")).toString(),
+                element.value(QLatin1String("type")).toString() });
+    }
+    lastMailData = std::move(data);
+    return lastMailData;
 }
 
 void MailingPluginSmtpClient::smtpClientError(SmtpClient::SmtpError e)

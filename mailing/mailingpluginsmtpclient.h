@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 // The SMTP transport of a mailing worker: delivers one queued `emails` row
 // per sendMail() call through the tenant's SMTP server and reports exactly
@@ -79,10 +80,30 @@ private:
     // Whether the session can go on after a mail that failed (RSET sent).
     bool recover(SmtpClient *client);
 
+    // What a mail data document yields: its attachments decoded, or the
+    // reason it could not be read.
+    struct DataAttachment
+    {
+        QByteArray bytes;
+        QString name;
+        QString type;
+    };
+    struct MailData
+    {
+        QByteArray document;
+        QString parseError;
+        std::vector<DataAttachment> attachments;
+    };
+    // The rows of a newsletter all carry the same document: reading and
+    // decoding it took more than everything else of a mail, so the last
+    // one read is kept for the session and read again only when it changes.
+    const MailData &readMailData(const QByteArray &document);
+
     unsigned char debugLevel = 0;
     SmtpSettings m_settings;
     int m_lastError = -1;
     bool keepSession = false;
     std::unique_ptr<SmtpClient> session;
     int sessionsOpened = 0;
+    MailData lastMailData;
 };

@@ -584,15 +584,28 @@ void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails()
     s.password = QStringLiteral("p");
     transport.setSettings(s);
     transport.setKeepSession(true);
+    // Documents of one size: each mail still carries its own.
+    const QByteArray first
+        = attachmentsDocument({ attachment(QStringLiteral("a.txt"), {}, "one") });
+    const QByteArray other
+        = attachmentsDocument({ attachment(QStringLiteral("b.txt"), {}, "two") });
     QStringList statuses;
     for (int i = 1; i <= 3; ++i)
-        statuses << send(transport, uint(i), QStringLiteral("a@x.test"), QStringLiteral("b%1@x.test").arg(i),
-                        QStringLiteral("S"), "x")
+        statuses << send(transport, uint(i), QStringLiteral("a@x.test"),
+            QStringLiteral("b%1@x.test").arg(i), QStringLiteral("S"), "x", i < 3 ? first : other)
                         .status;
     QVERIFY(transport.hasSession());
     transport.endSession();
     server.wait(20000);
     QCOMPARE(statuses, (QStringList { "sent", "error", "sent" }));
+    QList<QByteArray> files;
+    for (const QByteArray &line : server.dataLines()) {
+        if (line.startsWith("Content-Disposition:") || line == "b25l" || line == "dHdv")
+            files << line;
+    }
+    QCOMPARE(files,
+        (QList<QByteArray> { "Content-Disposition: attachment; filename=\"a.txt\"", "b25l",
+            "Content-Disposition: attachment; filename=\"b.txt\"", "dHdv" }));
     QCOMPARE(transport.sessionCount(), 1);
     QCOMPARE(server.clientLines(), server.expectedClientLines());
 }
