@@ -8,6 +8,24 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+namespace {
+// The local time of now as a Date header (RFC 2822, whole seconds). A burst
+// renders many messages a second, and every formatting of a local time asks
+// the C library for the time zone again (a look at /etc/localtime each
+// time): the text is kept for the second it shows, per thread.
+QString dateText()
+{
+    thread_local qint64 second = -1;
+    thread_local QString text;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (now != second) {
+        text = QDateTime::fromSecsSinceEpoch(now).toString(Qt::RFC2822Date);
+        second = now;
+    }
+    return text;
+}
+} // namespace
+
 MimeMessage::MimeMessage(bool createAutoMimeContent, QObject *parent)
     : QObject(parent)
     , autoMimeContentCreated(createAutoMimeContent)
@@ -259,7 +277,7 @@ QString MimeMessage::headerText()
         addLine(QLatin1String("In-Reply-To: <") + id + QLatin1Char('>'));
         addLine(QLatin1String("References: <") + id + QLatin1Char('>'));
     }
-    head += QLatin1String("Date: ") + QDateTime::currentDateTime().toString(Qt::RFC2822Date) + crlf;
+    head += QLatin1String("Date: ") + dateText() + crlf;
     // Large receivers refuse or penalise mail without one, and not every
     // submission server adds it.
     head += QLatin1String("Message-ID: <") + messageIdText() + QLatin1Char('>') + crlf;

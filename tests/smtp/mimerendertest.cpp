@@ -12,6 +12,7 @@
 #include "mimeencoding_p.h"
 #include "quotedprintable.h"
 
+#include <QDateTime>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QSet>
@@ -74,6 +75,7 @@ private slots:
     void renderingTwiceKeepsContent();
     void messageContentOwnership();
     void messageWithoutSender();
+    void dateIsTheTimeOfRendering();
 };
 
 void MimeRenderTest::completeExample()
@@ -701,6 +703,28 @@ void MimeRenderTest::base64DecodingReadsAsQt()
 {
     QFETCH(QByteArray, text);
     QCOMPARE(MimeEncoding::fromBase64(text), QByteArray::fromBase64(text));
+}
+
+// Messages rendered a second apart carry dates a second apart, each the
+// local time it was rendered at.
+void MimeRenderTest::dateIsTheTimeOfRendering()
+{
+    QList<QDateTime> dates;
+    for (int i = 0; i < 2; ++i) {
+        if (i > 0)
+            QTest::qWait(1100);
+        const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+        MimeMessage message;
+        const QString rendered = message.toString();
+        const QDateTime after = QDateTime::currentDateTime();
+        const int start = rendered.indexOf(QLatin1String("\r\nDate: ")) + 8;
+        const QDateTime date = QDateTime::fromString(
+            rendered.mid(start, rendered.indexOf(QLatin1Char('\r'), start) - start),
+            Qt::RFC2822Date);
+        QVERIFY2(date >= before && date <= after, qPrintable(rendered));
+        dates << date;
+    }
+    QVERIFY(dates.at(0) < dates.at(1));
 }
 
 YXA_TEST_CLASS(MimeRenderTest)
