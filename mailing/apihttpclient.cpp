@@ -11,8 +11,16 @@ struct ApiHttpClient::Request
     bool repeated = false;
     QPointer<QObject> context;
     Callback done;
-    QTimer deadline;
+    // A child of the client, deleted later: the request may end inside its
+    // own time-out.
+    QTimer *deadline = nullptr;
     ApiHttpConnection *connection = nullptr;
+
+    ~Request()
+    {
+        if (deadline)
+            deadline->deleteLater();
+    }
 };
 
 namespace {
@@ -80,6 +88,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
 {
     const bool tls = url.scheme() == QLatin1String("https");
     auto request = QSharedPointer<Request>::create();
+    request->deadline = new QTimer(this);
     request->mayRepeat = mayRepeat;
     request->context = context;
     request->done = std::move(done);
@@ -102,9 +111,9 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
     server.tls = tls;
     server.queue.append(request);
 
-    request->deadline.setSingleShot(true);
+    request->deadline->setSingleShot(true);
     QWeakPointer<Request> weak = request;
-    connect(&request->deadline, &QTimer::timeout, this, [this, key, weak] {
+    connect(request->deadline, &QTimer::timeout, this, [this, key, weak] {
         const QSharedPointer<Request> late = weak.toStrongRef();
         if (!late)
             return;
@@ -125,7 +134,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
         finish(late, result);
         dispatch(key);
     });
-    request->deadline.start(timeoutMs);
+    request->deadline->start(timeoutMs);
     dispatch(key);
 }
 
@@ -139,15 +148,25 @@ void ApiHttpClient::dispatch(const QString &key)
         QSharedPointer<Request> request = server.queue.first();
         if (!request->context) {
             server.queue.removeFirst();
-            request->deadline.stop();
+            request->deadline->stop();
             continue;
         }
         ApiHttpConnection *connection = nullptr;
-        for (ApiHttpConnection *candidate : qAsConst(server.connections)) {
-            if (candidate->isIdle() && !active.contains(candidate)) {
+        for (;;) {
+            ApiHttpConnection *candidate = nullptr;
+            for (ApiHttpConnection *open : qAsConst(server.connections)) {
+                if (open->isIdle() && !active.contains(open)) {
+                    candidate = open;
+                    break;
+                }
+            }
+            if (!candidate)
+                break;
+            if (candidate->stillOpen()) {
                 connection = candidate;
                 break;
             }
+            dropConnection(server, candidate);
         }
         if (!connection) {
             if (server.connections.size() >= kConnectionsPerServer)
@@ -157,6 +176,10 @@ void ApiHttpClient::dispatch(const QString &key)
                 [this, key, connection](
                     const ApiHttpResult &result) { onFinished(key, connection, result); });
             connect(connection, &ApiHttpConnection::closedWhileIdle, this, [this, key, connection] {
+                // With its last reply still on the way, the reply takes
+                // the connection along.
+                if (active.contains(connection))
+                    return;
                 auto found = servers.find(key);
                 if (found != servers.end())
                     dropConnection(*found, connection);
@@ -203,7 +226,7 @@ void ApiHttpClient::dropConnection(Server &server, ApiHttpConnection *connection
 
 void ApiHttpClient::finish(const QSharedPointer<Request> &request, const ApiHttpResult &result)
 {
-    request->deadline.stop();
+    request->deadline->stop();
     if (request->context && request->done)
         request->done(result);
 }

@@ -2,6 +2,10 @@
 
 #include <QSslSocket>
 
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
 ApiHttpConnection::ApiHttpConnection(const QString &host, quint16 port, bool tls, QObject *parent)
     : QObject(parent)
     , socket(new QSslSocket(this))
@@ -34,6 +38,35 @@ ApiHttpConnection::~ApiHttpConnection()
 {
     socket->disconnect(this);
     socket->abort();
+}
+
+bool ApiHttpConnection::stillOpen()
+{
+    if (!isIdle())
+        return false;
+    // The thread may have been busy past the idle time-out: the server may
+    // be about to drop the connection, so no request goes into it.
+    if (idleClock.isValid() && idleClock.elapsed() >= kIdleMs) {
+        shutDown();
+        emit closedWhileIdle();
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    // A close that reached us while the thread was busy is seen now, not
+    // after a send went into it. (Under TLS, unread bytes may be the
+    // server's session tickets, which are no reason to go.)
+    const qintptr fd = socket->socketDescriptor();
+    if (ready && fd >= 0) {
+        char byte;
+        const ssize_t n = ::recv(int(fd), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+        if (n == 0 || (n > 0 && !tls)) {
+            shutDown();
+            emit closedWhileIdle();
+            return false;
+        }
+    }
+#endif
+    return true;
 }
 
 void ApiHttpConnection::start(const QByteArray &request)
@@ -70,7 +103,7 @@ void ApiHttpConnection::onConnected()
     if (busy)
         writePending();
     else
-        idleTimer.start();
+        startIdle();
 }
 
 void ApiHttpConnection::writePending()
@@ -318,7 +351,7 @@ void ApiHttpConnection::complete()
     if (!reusable)
         shutDown();
     else
-        idleTimer.start();
+        startIdle();
     report(result);
 }
 
@@ -331,6 +364,12 @@ void ApiHttpConnection::fail(const QString &error)
     busy = false;
     shutDown();
     report(result);
+}
+
+void ApiHttpConnection::startIdle()
+{
+    idleTimer.start();
+    idleClock.start();
 }
 
 void ApiHttpConnection::report(const ApiHttpResult &result)

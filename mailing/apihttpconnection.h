@@ -49,6 +49,10 @@ public:
     // Open and carrying no request.
     bool isIdle() const { return !closedForGood && !busy; }
     bool isClosed() const { return closedForGood; }
+    // Still fit to carry a request: not idle for too long, and no close or
+    // stray bytes from the server waiting unread. Looks at the socket once
+    // (no wait); a connection found gone ends as closedWhileIdle().
+    bool stillOpen();
     // Has carried a complete request and reply before.
     bool isReused() const { return completedRequests > 0; }
 
@@ -78,6 +82,7 @@ private:
     void complete();
     void fail(const QString &error);
     void report(const ApiHttpResult &result);
+    void startIdle();
     void shutDown();
     void resetReply();
 
@@ -93,6 +98,7 @@ private:
     int completedRequests = 0;
     QByteArray pendingRequest;
     QTimer idleTimer;
+    QElapsedTimer idleClock;
 
     // The reply being read.
     QByteArray buffer;

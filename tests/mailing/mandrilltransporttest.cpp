@@ -13,6 +13,7 @@
 #include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 namespace {
 const QString kFrom = QStringLiteral("office@tenant.test");
@@ -347,14 +348,20 @@ private slots:
             { "send",
                 QJsonArray { "sent", chunkedQueued,
                     QJsonObject { { "close", true }, { "default", true } }, "sent",
-                    QJsonObject { { "drop", true } }, "sent" } },
+                    QJsonObject { { "drop", true } }, "sent",
+                    QJsonObject { { "hangup", 0.05 }, { "default", true } }, "sent" } },
             { "info", QJsonArray { "sent", QJsonObject { { "drop", true } }, "sent" } } });
         QVERIFY(fake.start().isEmpty());
         MailingPluginClient client;
         client.setApiSettings(fake.apiSettings());
         QSignalSpy done(&client, &MailingPluginClient::sentDone);
-        const QStringList expected { "sent", "queued", "sent", "sent", "neterror", "sent" };
+        const QStringList expected { "sent", "queued", "sent", "sent", "neterror", "sent", "sent",
+            "sent" };
         for (int i = 0; i < expected.size(); ++i) {
+            // The server hangs up while this thread does not look: the next
+            // send must notice before it writes, not lose the mail.
+            if (i == 7)
+                QThread::msleep(400);
             client.sendMail(
                 uint(i + 1), kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
             QTRY_COMPARE_WITH_TIMEOUT(done.count(), i + 1, 10000);
@@ -371,13 +378,14 @@ private slots:
         QVERIFY(peers.at(3) != peers.at(2));
         QCOMPARE(peers.at(4), peers.at(3));
         QVERIFY(peers.at(5) != peers.at(4));
+        QVERIFY(peers.at(7) != peers.at(6));
 
         client.checkMail(1, QStringLiteral("fake-1"));
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 7, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 9, 10000);
         client.checkMail(2, QStringLiteral("fake-2"));
-        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 8, 10000);
-        QCOMPARE(done.at(7).at(0).toUInt(), 2u);
-        QCOMPARE(done.at(7).at(1).toString(), QStringLiteral("sent"));
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 10, 10000);
+        QCOMPARE(done.at(9).at(0).toUInt(), 2u);
+        QCOMPARE(done.at(9).at(1).toString(), QStringLiteral("sent"));
         QCOMPARE(fake.infoCount(), 3);
     }
 

@@ -41,6 +41,8 @@ reply). An entry is an object:
   "drop":   true = close the connection without any answer
   "close":  true = answer with "Connection: close" and close the connection
   "chunked": true = send the reply body in chunked transfer coding
+  "hangup": seconds after the reply (kept-alive as far as the client can
+            tell) the server closes the connection without a word
   "default": true = the default reply described above (other keys, such
             as "delay", still apply)
 A string entry is shorthand for {"json": [{"email": "$EMAIL",
@@ -201,28 +203,31 @@ class Handler(BaseHTTPRequestHandler):
             payload = str(entry.get("body", "")).encode("utf-8")
         self.reply(int(entry.get("status", 200)), payload, bool(entry.get("close")),
                    bool(entry.get("chunked")))
+        if "hangup" in entry:
+            time.sleep(float(entry["hangup"]))
+            self.close_connection = True
 
     def reply(self, status, payload, close=False, chunked=False):
+        head = ["HTTP/1.1 %d %s" % (status, self.responses.get(status, ("",))[0]),
+                "Server: " + self.version_string(), "Date: " + self.date_time_string(),
+                "Content-Type: application/json"]
+        if chunked:
+            head.append("Transfer-Encoding: chunked")
+            # Uneven pieces, one with an extension, as servers do.
+            pieces = [payload[i:i + 7] for i in range(0, len(payload), 7)]
+            body = b"".join(b"%x%s\r\n%s\r\n" % (len(piece), b";n=1" if index == 1 else b"", piece)
+                            for index, piece in enumerate(pieces))
+            body += b"0\r\nX-Trailer: end\r\n\r\n"
+        else:
+            head.append("Content-Length: %d" % len(payload))
+            body = payload
+        if close:
+            head.append("Connection: close")
+            self.close_connection = True
         try:
-            self.send_response(status)
-            self.send_header("Content-Type", "application/json")
-            if chunked:
-                self.send_header("Transfer-Encoding", "chunked")
-            else:
-                self.send_header("Content-Length", str(len(payload)))
-            if close:
-                self.send_header("Connection", "close")
-                self.close_connection = True
-            self.end_headers()
-            if chunked:
-                # Uneven pieces, one with an extension, as servers do.
-                pieces = [payload[i:i + 7] for i in range(0, len(payload), 7)]
-                for index, piece in enumerate(pieces):
-                    extension = ";n=%d" % index if index == 1 else ""
-                    self.wfile.write(b"%x%s\r\n%s\r\n" % (len(piece), extension.encode(), piece))
-                self.wfile.write(b"0\r\nX-Trailer: end\r\n\r\n")
-            else:
-                self.wfile.write(payload)
+            # Head and body in one write: two would make every reply wait
+            # for the client's delayed ACK, and hide the clients' own cost.
+            self.wfile.write(("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body)
             self.wfile.flush()
         except OSError:
             pass  # the client gave up (a timeout test)
