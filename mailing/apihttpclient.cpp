@@ -41,8 +41,8 @@ QByteArray requestBytes(const QUrl &url, const QByteArray &contentType, const QB
     QByteArray bytes;
     bytes.reserve(200 + target.size() + body.size());
     bytes += "POST " + target + " HTTP/1.1\r\nHost: " + host
-        + "\r\nUser-Agent: yxa-mailing\r\nAccept: application/json\r\nContent-Type: "
-        + contentType + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
+        + "\r\nUser-Agent: yxa-mailing\r\nAccept: application/json\r\nContent-Type: " + contentType
+        + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n";
     bytes += body;
     return bytes;
 }
@@ -92,8 +92,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
     request->mayRepeat = mayRepeat;
     request->context = context;
     request->done = std::move(done);
-    if (!url.isValid() || url.host().isEmpty()
-        || (!tls && url.scheme() != QLatin1String("http"))) {
+    if (!url.isValid() || url.host().isEmpty() || (!tls && url.scheme() != QLatin1String("http"))) {
         ApiHttpResult result;
         result.error = QStringLiteral("the URL is not an http or https URL");
         // Reported from the event loop, as every other outcome.
@@ -103,8 +102,8 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
     request->bytes = requestBytes(url, contentType, body);
 
     const quint16 port = quint16(url.port(tls ? 443 : 80));
-    const QString key = url.scheme() + QLatin1Char('|') + url.host() + QLatin1Char('|')
-        + QString::number(port);
+    const QString key
+        = url.scheme() + QLatin1Char('|') + url.host() + QLatin1Char('|') + QString::number(port);
     Server &server = servers[key];
     server.host = url.host();
     server.port = port;

@@ -38,8 +38,8 @@ public:
     explicit ApiHttpClient(QObject *parent = nullptr);
     ~ApiHttpClient() override;
 
-    void post(const QUrl &url, const QByteArray &contentType, const QByteArray &body,
-        int timeoutMs, bool mayRepeat, QObject *context, Callback done);
+    void post(const QUrl &url, const QByteArray &contentType, const QByteArray &body, int timeoutMs,
+        bool mayRepeat, QObject *context, Callback done);
 
     // Open connections, for tests and diagnostics.
     int connectionCount() const;

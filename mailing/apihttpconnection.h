@@ -69,7 +69,16 @@ signals:
     void closedWhileIdle();
 
 private:
-    enum class ReadState { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkEnd, Trailers, UntilClose };
+    enum class ReadState {
+        StatusLine,
+        Headers,
+        Body,
+        ChunkSize,
+        ChunkData,
+        ChunkEnd,
+        Trailers,
+        UntilClose
+    };
 
     void onConnected();
     void onReadyRead();

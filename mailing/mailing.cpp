@@ -8,6 +8,7 @@
 #include <QMetaMethod>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QThread>
 #include <QTimer>
 
@@ -20,13 +21,14 @@ const QString kRowsToCheck = QStringLiteral("SELECT mid, apiID FROM emails WHERE
                                             "ORDER BY created LIMIT 100");
 // The claim names its holder and the database's time; SUBSTRING_INDEX reads
 // the time back, holders may contain ':' themselves.
-const QString kClaim = QStringLiteral("UPDATE emails SET apiID = CONCAT('yxa-claim:', '%2', ':', UNIX_TIMESTAMP()) "
-                                      "WHERE mid = %1 AND done IS NULL AND apiID IS NULL");
+const QString kClaim
+    = QStringLiteral("UPDATE emails SET apiID = CONCAT('yxa-claim:', '%2', ':', UNIX_TIMESTAMP()) "
+                     "WHERE mid = %1 AND done IS NULL AND apiID IS NULL");
 const QString kExpiredClaims = QStringLiteral(
     "SELECT mid, apiID FROM emails WHERE done IS NULL AND apiID LIKE 'yxa-claim:%' AND "
     "CAST(SUBSTRING_INDEX(apiID, ':', -1) AS UNSIGNED) + %1 < UNIX_TIMESTAMP()");
-const QString kExpireClaim = QStringLiteral(
-    "UPDATE emails SET done = UNIX_TIMESTAMP(), status = 'E', apiID = NULL WHERE mid = %1 AND apiID = '%2'");
+const QString kExpireClaim = QStringLiteral("UPDATE emails SET done = UNIX_TIMESTAMP(), status = "
+                                            "'E', apiID = NULL WHERE mid = %1 AND apiID = '%2'");
 // Longer than any send may take (the SMTP and API time-outs are far shorter).
 const int kClaimSeconds = 600;
 // A pass never waits for a connection of the host's budget: the worker's
@@ -75,7 +77,8 @@ void Mailing::initDB(const QSqlDatabase &db)
     database = db;
 }
 
-void Mailing::setHostLimits(DBManager *manager, std::function<bool()> current, const QString &holder)
+void Mailing::setHostLimits(
+    DBManager *manager, std::function<bool()> current, const QString &holder)
 {
     budget = manager;
     leaseCurrent = std::move(current);
@@ -177,7 +180,8 @@ void Mailing::processQueue()
     // Another host may serve the tenant by now: no read, no send.
     if (leaseCurrent && !leaseCurrent()) {
         if (debugLevel)
-            qCWarning(lcMailing, "Mailing::processQueue() - the tenant's lease is not current, pass skipped");
+            qCWarning(lcMailing,
+                "Mailing::processQueue() - the tenant's lease is not current, pass skipped");
         return;
     }
     busy = true;
@@ -210,8 +214,17 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
     if (connected) {
         QSqlQuery query(database);
         if (query.exec(kPendingRows)) {
+            // Columns by position: a lookup by name builds the whole record
+            // for every value, which a burst of large rows feels.
+            const QSqlRecord columns = query.record();
+            const int midColumn = columns.indexOf(QStringLiteral("mid"));
+            const int fromColumn = columns.indexOf(QStringLiteral("from"));
+            const int toColumn = columns.indexOf(QStringLiteral("to"));
+            const int subjectColumn = columns.indexOf(QStringLiteral("subject"));
+            const int bodyColumn = columns.indexOf(QStringLiteral("body"));
+            const int dataColumn = columns.indexOf(QStringLiteral("data"));
             while (query.next()) {
-                const uint mid = query.value(QStringLiteral("mid")).toUInt();
+                const uint mid = query.value(midColumn).toUInt();
                 // Delivered (or failed) already; only the table does not know yet.
                 if (unwritten.contains(mid))
                     continue;
@@ -221,22 +234,18 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
                 // until its report arrives; reading it again would send it twice.
                 if (outstanding && mid == outMid)
                     continue;
-                const QString to = query.value(QStringLiteral("to")).toString();
+                const QString to = query.value(toColumn).toString();
                 if (to.isEmpty()) {
                     sentReply(mid, QStringLiteral("bad"), QString());
                     continue;
                 }
                 QHash<QString, QVariant> entry;
                 entry.insert(QStringLiteral("mid"), mid);
-                entry.insert(
-                    QStringLiteral("from"), query.value(QStringLiteral("from")).toString());
+                entry.insert(QStringLiteral("from"), query.value(fromColumn).toString());
                 entry.insert(QStringLiteral("to"), to);
-                entry.insert(
-                    QStringLiteral("subject"), query.value(QStringLiteral("subject")).toString());
-                entry.insert(
-                    QStringLiteral("body"), query.value(QStringLiteral("body")).toByteArray());
-                entry.insert(
-                    QStringLiteral("data"), query.value(QStringLiteral("data")).toByteArray());
+                entry.insert(QStringLiteral("subject"), query.value(subjectColumn).toString());
+                entry.insert(QStringLiteral("body"), query.value(bodyColumn).toByteArray());
+                entry.insert(QStringLiteral("data"), query.value(dataColumn).toByteArray());
                 stack.append(entry);
                 // While a mail is out, the transport is not ready before its report.
                 if (!outstanding)
@@ -292,12 +301,14 @@ bool Mailing::claim(uint mid)
     QSqlQuery query(database);
     if (!query.exec(kClaim.arg(mid).arg(SqlEscape::string(database, claimHolder)))) {
         qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid
-                             << "not claimed, it stays pending. SQL ERROR:" << query.lastError().text();
+                             << "not claimed, it stays pending. SQL ERROR:"
+                             << query.lastError().text();
         return false;
     }
     if (query.numRowsAffected() == 1)
         return true;
-    qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid << "is taken by another host; not sent here";
+    qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid
+                         << "is taken by another host; not sent here";
     return false;
 }
 
@@ -320,7 +331,8 @@ void Mailing::expireClaims()
         QSqlQuery update(database);
         if (update.exec(kExpireClaim.arg(row.first).arg(SqlEscape::string(database, row.second)))
             && update.numRowsAffected() == 1)
-            qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << row.first << "was out at" << row.second
+            qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << row.first << "was out at"
+                                 << row.second
                                  << "when its host stopped; it ends 'E' and is not sent again";
     }
 }
@@ -390,8 +402,7 @@ void Mailing::continueBurst()
     if (!burstActive || outstanding || !ready)
         return;
     const bool over = burstBroken || burstSent >= m_mailsPerPass
-        || burstClock.hasExpired(qint64(m_passSeconds) * 1000)
-        || (leaseCurrent && !leaseCurrent())
+        || burstClock.hasExpired(qint64(m_passSeconds) * 1000) || (leaseCurrent && !leaseCurrent())
         || !isSignalConnected(QMetaMethod::fromSignal(&Mailing::toSend));
     if (!over && stack.isEmpty()) {
         if (dbConnect())
@@ -404,8 +415,8 @@ void Mailing::continueBurst()
 void Mailing::endBurst()
 {
     if (debugLevel > 1)
-        qCDebug(lcMailing, "Mailing::processQueue() - burst of %u mails in %lld ms ended", burstSent,
-            burstClock.elapsed());
+        qCDebug(lcMailing, "Mailing::processQueue() - burst of %u mails in %lld ms ended",
+            burstSent, burstClock.elapsed());
     burstActive = false;
     emit passEnded();
     if (burstTimerWasRunning)

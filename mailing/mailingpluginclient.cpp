@@ -22,8 +22,8 @@ bool MailingPluginClient::checkHtml(const QString &text) const
     return tag.match(text).hasMatch();
 }
 
-void MailingPluginClient::post(const QUrl &url, const QByteArray &body, bool isCheck, uint mid,
-    const QString &checkId)
+void MailingPluginClient::post(
+    const QUrl &url, const QByteArray &body, bool isCheck, uint mid, const QString &checkId)
 {
     // A send is written once and never again: if the connection drops
     // before the reply, the mail may have left. A question may be asked
@@ -170,8 +170,7 @@ void MailingPluginClient::finishSendReply(const QByteArray &data, uint mid)
     emit sentDone(mid, status, id);
 }
 
-void MailingPluginClient::finishCheckReply(
-    const QByteArray &data, uint mid, const QString &checkId)
+void MailingPluginClient::finishCheckReply(const QByteArray &data, uint mid, const QString &checkId)
 {
     // Whatever the answer, this question is closed; the row, if still
     // queued, is asked about again on the next read pass.
