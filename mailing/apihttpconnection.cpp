@@ -75,7 +75,7 @@ void ApiHttpConnection::start(const QByteArray &request)
     idleTimer.stop();
     busy = true;
     written = false;
-    resetReply();
+    parser.reset();
     pendingRequest = request;
     if (ready) {
         writePending();
@@ -116,9 +116,6 @@ void ApiHttpConnection::writePending()
         return;
     }
     pendingRequest.clear();
-    // Bytes that arrived before the request are no reply to it.
-    if (!buffer.isEmpty())
-        fail(QStringLiteral("the server sent data before the request"));
 }
 
 void ApiHttpConnection::onReadyRead()
@@ -129,225 +126,60 @@ void ApiHttpConnection::onReadyRead()
     if (!busy || !written) {
         // Nothing was asked: a server that talks now is out of step, and
         // the connection can carry no further request.
-        if (busy)
+        if (busy) {
             fail(QStringLiteral("the server sent data before the request"));
-        else {
+        } else {
             shutDown();
             emit closedWhileIdle();
         }
         return;
     }
-    receivedAny = true;
-    buffer.append(data);
-    if (!parse())
-        return;
+    switch (parser.feed(data)) {
+    case ApiHttpReplyParser::Status::Complete:
+        complete();
+        break;
+    case ApiHttpReplyParser::Status::Failed:
+        fail(parser.error());
+        break;
+    case ApiHttpReplyParser::Status::NeedMore:
+        break;
+    }
 }
 
 void ApiHttpConnection::onDisconnected()
 {
     if (closedForGood)
         return;
-    if (busy && written && state == ReadState::UntilClose) {
-        buffer.append(socket->readAll());
-        reply.body.append(buffer);
-        buffer.clear();
-        keepAlive = false;
-        complete();
+    if (!busy) {
+        shutDown();
+        emit closedWhileIdle();
         return;
     }
-    if (busy) {
-        const QString why = socket->error() == QAbstractSocket::RemoteHostClosedError
-                || socket->error() == QAbstractSocket::UnknownSocketError
-            ? QStringLiteral("the connection closed before a complete reply")
-            : socket->errorString();
-        fail(why);
-        return;
-    }
-    shutDown();
-    emit closedWhileIdle();
-}
-
-bool ApiHttpConnection::parse()
-{
-    for (;;) {
-        switch (state) {
-        case ReadState::StatusLine:
-        case ReadState::Headers:
-        case ReadState::ChunkSize:
-        case ReadState::ChunkEnd:
-        case ReadState::Trailers: {
-            const int end = buffer.indexOf("\r\n");
-            if (end < 0) {
-                if (buffer.size() > kMaxHeaderBytes) {
-                    fail(QStringLiteral("a reply line is too long"));
-                    return false;
-                }
-                return true;
-            }
-            const QByteArray line = buffer.left(end);
-            buffer.remove(0, end + 2);
-            headerBytes += end + 2;
-            if (headerBytes > kMaxHeaderBytes) {
-                fail(QStringLiteral("the reply's head is too large"));
-                return false;
-            }
-            if (state == ReadState::StatusLine) {
-                // "HTTP/1.1 200 OK": version, three digits, optional reason.
-                if (!line.startsWith("HTTP/1.") || line.size() < 12 || line.at(8) != ' ') {
-                    fail(QStringLiteral("the reply is not HTTP"));
-                    return false;
-                }
-                bool ok = false;
-                const int code = line.mid(9, 3).toInt(&ok);
-                if (!ok || code < 100 || code > 999 || (line.size() > 12 && line.at(12) != ' ')) {
-                    fail(QStringLiteral("the reply's status line is malformed"));
-                    return false;
-                }
-                reply.statusCode = code;
-                reply.reasonPhrase = line.mid(13);
-                httpOneZero = line.at(7) == '0';
-                keepAlive = !httpOneZero;
-                state = ReadState::Headers;
-            } else if (state == ReadState::Headers) {
-                if (!line.isEmpty()) {
-                    if (!parseHeaderLine(line))
-                        return false;
-                    continue;
-                }
-                if (reply.statusCode < 200) {
-                    // An interim reply: the real one follows.
-                    reply = ApiHttpResult();
-                    state = ReadState::StatusLine;
-                    contentLength = -1;
-                    chunked = false;
-                    continue;
-                }
-                startBody();
-                if (state == ReadState::Body && remaining == 0) {
-                    complete();
-                    return true;
-                }
-            } else if (state == ReadState::ChunkSize) {
-                const int extension = line.indexOf(';');
-                const QByteArray digits = (extension < 0 ? line : line.left(extension)).trimmed();
-                bool ok = false;
-                const qint64 size = digits.toLongLong(&ok, 16);
-                if (!ok || size < 0 || digits.isEmpty()) {
-                    fail(QStringLiteral("a chunk size of the reply is malformed"));
-                    return false;
-                }
-                if (reply.body.size() + size > kMaxBodyBytes) {
-                    fail(QStringLiteral("the reply is too large"));
-                    return false;
-                }
-                remaining = size;
-                state = size == 0 ? ReadState::Trailers : ReadState::ChunkData;
-            } else if (state == ReadState::ChunkEnd) {
-                if (!line.isEmpty()) {
-                    fail(QStringLiteral("a chunk of the reply is malformed"));
-                    return false;
-                }
-                state = ReadState::ChunkSize;
-            } else if (line.isEmpty()) {
-                complete();
-                return true;
-            }
-            break;
-        }
-        case ReadState::Body:
-        case ReadState::ChunkData: {
-            const qint64 take = qMin<qint64>(remaining, buffer.size());
-            reply.body.append(buffer.constData(), int(take));
-            buffer.remove(0, int(take));
-            remaining -= take;
-            if (remaining > 0)
-                return true;
-            if (state == ReadState::Body) {
-                complete();
-                return true;
-            }
-            state = ReadState::ChunkEnd;
-            break;
-        }
-        case ReadState::UntilClose:
-            if (reply.body.size() + buffer.size() > kMaxBodyBytes) {
-                fail(QStringLiteral("the reply is too large"));
-                return false;
-            }
-            reply.body.append(buffer);
-            buffer.clear();
-            return true;
+    if (written) {
+        parser.feed(socket->readAll());
+        if (parser.closed() == ApiHttpReplyParser::Status::Complete) {
+            complete();
+            return;
         }
     }
-}
-
-bool ApiHttpConnection::parseHeaderLine(const QByteArray &line)
-{
-    const int colon = line.indexOf(':');
-    if (colon <= 0) {
-        fail(QStringLiteral("a header line of the reply is malformed"));
-        return false;
-    }
-    const QByteArray name = line.left(colon).trimmed().toLower();
-    const QByteArray value = line.mid(colon + 1).trimmed();
-    if (name == "content-length") {
-        bool ok = false;
-        const qint64 length = value.toLongLong(&ok);
-        // Two different lengths leave the reply's end in doubt.
-        if (!ok || length < 0 || (contentLength >= 0 && contentLength != length)) {
-            fail(QStringLiteral("the reply's Content-Length is invalid"));
-            return false;
-        }
-        if (length > kMaxBodyBytes) {
-            fail(QStringLiteral("the reply is too large"));
-            return false;
-        }
-        contentLength = length;
-    } else if (name == "transfer-encoding") {
-        const QList<QByteArray> codings = value.toLower().split(',');
-        chunked = codings.last().trimmed() == "chunked";
-        if (!chunked) {
-            fail(QStringLiteral("the reply's transfer coding is not supported"));
-            return false;
-        }
-    } else if (name == "connection") {
-        const QByteArray options = value.toLower();
-        if (options.contains("close"))
-            keepAlive = false;
-        else if (httpOneZero && options.contains("keep-alive"))
-            keepAlive = true;
-    }
-    return true;
-}
-
-void ApiHttpConnection::startBody()
-{
-    const int code = reply.statusCode;
-    if (code == 204 || code == 304) {
-        state = ReadState::Body;
-        remaining = 0;
-    } else if (chunked) {
-        state = ReadState::ChunkSize;
-    } else if (contentLength >= 0) {
-        state = ReadState::Body;
-        remaining = contentLength;
-    } else {
-        state = ReadState::UntilClose;
-        keepAlive = false;
-        reply.body.append(buffer);
-        buffer.clear();
-    }
+    const bool plainClose = socket->error() == QAbstractSocket::RemoteHostClosedError
+        || socket->error() == QAbstractSocket::UnknownSocketError;
+    fail(plainClose && written ? parser.error() : socket->errorString());
 }
 
 void ApiHttpConnection::complete()
 {
-    ApiHttpResult result = reply;
+    ApiHttpResult result;
     result.replied = true;
+    result.statusCode = parser.statusCode();
+    result.reasonPhrase = parser.reasonPhrase();
+    result.body = parser.body();
     ++completedRequests;
     busy = false;
     // Anything beyond the reply answers nothing that was asked.
-    const bool reusable = keepAlive && buffer.isEmpty() && socket->bytesAvailable() == 0;
-    resetReply();
+    const bool reusable
+        = parser.keepAlive() && !parser.hasLeftover() && socket->bytesAvailable() == 0;
+    parser.reset();
     if (!reusable)
         shutDown();
     else
@@ -359,8 +191,8 @@ void ApiHttpConnection::fail(const QString &error)
 {
     ApiHttpResult result;
     result.error = error;
-    result.statusCode = reply.statusCode;
-    result.noReplyByte = written && !receivedAny;
+    result.statusCode = parser.statusCode();
+    result.noReplyByte = written && !parser.receivedAny();
     busy = false;
     shutDown();
     report(result);
@@ -387,18 +219,4 @@ void ApiHttpConnection::shutDown()
     pendingRequest.clear();
     socket->disconnect(this);
     socket->abort();
-}
-
-void ApiHttpConnection::resetReply()
-{
-    buffer.clear();
-    state = ReadState::StatusLine;
-    reply = ApiHttpResult();
-    receivedAny = false;
-    keepAlive = true;
-    httpOneZero = false;
-    contentLength = -1;
-    remaining = 0;
-    headerBytes = 0;
-    chunked = false;
 }

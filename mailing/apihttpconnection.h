@@ -1,5 +1,7 @@
 #pragma once
 
+#include "apihttpreplyparser.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -29,19 +31,15 @@ struct ApiHttpResult
 // Nagle's delay, so a small POST travels as one segment and the server never
 // sits on half a request waiting for a delayed ACK.
 //
-// Replies are read by Content-Length, chunked transfer coding or up to the
-// close of the connection; informational (1xx) replies are skipped. A
-// connection that stays idle for kIdleMs closes itself, well before servers
-// commonly drop idle keep-alive connections, so a request is rarely written
-// into a connection the server is just closing.
+// A connection that stays idle for kIdleMs closes itself, well before
+// servers commonly drop idle keep-alive connections, so a request is rarely
+// written into a connection the server is just closing.
 class ApiHttpConnection : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int kIdleMs = 30000;
-    static constexpr qint64 kMaxHeaderBytes = 64 * 1024;
-    static constexpr qint64 kMaxBodyBytes = 16 * 1024 * 1024;
 
     ApiHttpConnection(const QString &host, quint16 port, bool tls, QObject *parent = nullptr);
     ~ApiHttpConnection() override;
@@ -69,31 +67,15 @@ signals:
     void closedWhileIdle();
 
 private:
-    enum class ReadState {
-        StatusLine,
-        Headers,
-        Body,
-        ChunkSize,
-        ChunkData,
-        ChunkEnd,
-        Trailers,
-        UntilClose
-    };
-
     void onConnected();
     void onReadyRead();
     void onDisconnected();
     void writePending();
-    // Parses what is buffered; false once the reply is broken.
-    bool parse();
-    bool parseHeaderLine(const QByteArray &line);
-    void startBody();
     void complete();
     void fail(const QString &error);
     void report(const ApiHttpResult &result);
     void startIdle();
     void shutDown();
-    void resetReply();
 
     QSslSocket *socket = nullptr;
     const QString host;
@@ -108,16 +90,5 @@ private:
     QByteArray pendingRequest;
     QTimer idleTimer;
     QElapsedTimer idleClock;
-
-    // The reply being read.
-    QByteArray buffer;
-    ReadState state = ReadState::StatusLine;
-    ApiHttpResult reply;
-    bool receivedAny = false;
-    bool keepAlive = true;
-    bool httpOneZero = false;
-    qint64 contentLength = -1;
-    qint64 remaining = 0;
-    qint64 headerBytes = 0;
-    bool chunked = false;
+    ApiHttpReplyParser parser;
 };
