@@ -130,22 +130,33 @@ void TabloraWorker::start()
     qCDebug(lcCatering) << "TabloraWorker initialized, db: " << db.hostName()
                         << " is open: " << (db.isOpen() ? "true" : "false");
 
-    if (!report) {
-        initCateringResources();
-        report = new RptEngine(this);
-        report->loadReport(QStringLiteral(":/reports/menureportbybranches.xml"));
-        // The engine asks for its data synchronously inside printPDF, on this thread.
-        connect(report, SIGNAL(setValue(const int, const QString, QVariant &, const int)), this,
-            SLOT(setValue(const int, const QString, QVariant &, const int)), Qt::DirectConnection);
-        connect(report, SIGNAL(setDSInfo(DataSetInfo &)), this, SLOT(setDSInfo(DataSetInfo &)),
-            Qt::DirectConnection);
-    }
+    initCateringResources();
+}
+
+void TabloraWorker::openReport()
+{
+    if (report)
+        return;
+    report = new RptEngine(this);
+    report->loadReport(QStringLiteral(":/reports/menureportbybranches.xml"));
+    // The engine asks for its data synchronously inside printPDF, on this thread.
+    connect(report, SIGNAL(setValue(const int, const QString, QVariant &, const int)), this,
+        SLOT(setValue(const int, const QString, QVariant &, const int)), Qt::DirectConnection);
+    connect(report, SIGNAL(setDSInfo(DataSetInfo &)), this, SLOT(setDSInfo(DataSetInfo &)),
+        Qt::DirectConnection);
+}
+
+void TabloraWorker::closeReport()
+{
+    delete report;
+    report = nullptr;
 }
 
 void TabloraWorker::timerTick()
 {
     if (leaseCurrent && !leaseCurrent()) {
-        qCWarning(lcCatering, "TabloraWorker - %s: this host no longer holds the tenant; tick skipped.",
+        qCWarning(lcCatering,
+            "TabloraWorker - %s: this host no longer holds the tenant; tick skipped.",
             qUtf8Printable(db.databaseName()));
         return;
     }
@@ -157,7 +168,8 @@ void TabloraWorker::timerTick()
         if (!retryClock.isValid())
             retryClock.start();
         if (!retryClock.hasExpired(budgetRetryWindowMs))
-            QTimer::singleShot(budgetRetryMs + int(qHash(db.databaseName()) % 1000), this, &TabloraWorker::timerTick);
+            QTimer::singleShot(budgetRetryMs + int(qHash(db.databaseName()) % 1000), this,
+                &TabloraWorker::timerTick);
         else
             retryClock.invalidate();
         return;
@@ -202,6 +214,10 @@ void TabloraWorker::runTick()
         return;
     }
     processOrders();
+    // An engine with its loaded template weighs about a megabyte, and most
+    // ticks print nothing: a host with thousands of tenants keeps one only
+    // while a tick prints.
+    closeReport();
     qCDebug(lcCatering) << "TabloraWorker - orderables processed.";
 }
 
@@ -542,12 +558,14 @@ bool TabloraWorker::setSent(const QVector<OrderRecord> &list)
         // The mark is also the group's claim: it lands only where `sent` is
         // still what this tick read. Another host that mailed the group in
         // the meantime has changed it, and this group's mails are rolled back.
-        const QString before = record.sentBefore.isNull() ? QStringLiteral("NULL")
-                                                          : QString::number(record.sentBefore.toLongLong());
-        query.exec(QStringLiteral("UPDATE cat_orderables SET sent=%1 WHERE orderableID=%2 AND sent <=> %3")
-                       .arg(record.proMailDelayID)
-                       .arg(record.orderableID)
-                       .arg(before));
+        const QString before = record.sentBefore.isNull()
+            ? QStringLiteral("NULL")
+            : QString::number(record.sentBefore.toLongLong());
+        query.exec(
+            QStringLiteral("UPDATE cat_orderables SET sent=%1 WHERE orderableID=%2 AND sent <=> %3")
+                .arg(record.proMailDelayID)
+                .arg(record.orderableID)
+                .arg(before));
         if (query.lastError().isValid()) {
             qCCritical(lcCatering, "TabloraWorker - setSent ERROR: [%s]: %s",
                 nativeCode(query).constData(), errorText(query).constData());
@@ -555,7 +573,8 @@ bool TabloraWorker::setSent(const QVector<OrderRecord> &list)
         }
         if (query.numRowsAffected() != 1) {
             qCWarning(lcCatering,
-                "TabloraWorker - setSent: orderable %u was marked by another host meanwhile; its order is "
+                "TabloraWorker - setSent: orderable %u was marked by another host meanwhile; its "
+                "order is "
                 "not queued here.",
                 record.orderableID);
             return false;
@@ -573,6 +592,7 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
     reportSegmentName = group.first().segmentName;
     reportSupplierName = group.first().supplierName;
 
+    openReport();
     QTemporaryFile pdf;
     if (pdf.open() && report) {
         report->printPDF(pdf.fileName(), false);

@@ -31,10 +31,11 @@ struct DataSetInfo;
 // slot in cat_orderables.sent. A tick whose configuration reads failed
 // queues nothing and marks nothing: its orders stay due for the next tick.
 //
-// States: constructed (nothing loaded, timer stopped, no report engine);
-// started (connection opened, template loaded, ticking every 60 s until the
-// worker is deleted or its timer stopped). The worker, its connection, timer
-// and report engine belong to one thread; in multi-tenant mode it is deleted
+// States: constructed (nothing loaded, timer stopped); started (connection
+// opened, ticking every 60 s until the worker is deleted or its timer
+// stopped). The report engine with the order template exists only while a
+// tick prints. The worker, its connection, timer and report engine belong
+// to one thread; in multi-tenant mode it is deleted
 // through its thread's finished() signal.
 class TabloraWorker : public QObject
 {
@@ -90,6 +91,7 @@ public:
     QString senderAddress() const { return sender; }
     QString company() const { return companyName; }
     bool autoInformativeMeals() const { return isCatAutoInformativeMeals; }
+    // Only while a tick prints; null between ticks.
     RptEngine *reportEngine() const { return report; }
 
     // The marker that starts the `ordered` text of an automatic order.
@@ -114,6 +116,8 @@ private:
     // Queues one group's mails and records its slot, all or nothing.
     void sendGroup(const QVector<OrderRecord> &group);
     void runTick();
+    void openReport();
+    void closeReport();
 
     DBManager *budget = nullptr;
     std::function<bool()> leaseCurrent;

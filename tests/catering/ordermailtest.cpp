@@ -210,6 +210,8 @@ private slots:
                            "Objednávka sa nachádza v prílohe."));
         for (int id = 1; id <= 4; ++id)
             QCOMPARE(sentOf(id).toInt(), 5);
+        // Printed and let go: thousands of idle tenants keep no engine.
+        QVERIFY(worker->reportEngine() == nullptr);
     }
 
     void missingCompanyStartsTheSubjectBare()
