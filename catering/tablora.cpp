@@ -160,7 +160,7 @@ void Tablora::serveTenant(const QString &token)
     TabloraWorker *w = createWorker(clone);
     if (!w)
         return;
-    w->setHostLimits(dbManager, sharing->leaseCheck());
+    w->setHostLimits(dbManager, sharing->leaseCheck(token));
     sharing->pool()->adopt(w);
     QMetaObject::invokeMethod(w, "start", Qt::QueuedConnection);
     workers.insert(token, w);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QHash>
+#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -37,8 +39,16 @@ public:
     bool prepare();
 
     // True when this host holds the tenant's lease now: taken, renewed, or free
-    // to take. Always true while leasing is off.
+    // to take. Always true while leasing is off. A tenant this host may not
+    // take because it already serves its fair share (see canTake()) is left
+    // as a free lease row, so that a host with room adopts it at its next look.
     bool take(const QString &token);
+    // Whether this host may take one more tenant: below its fair share, or
+    // within a small margin above it while no live host is below its share.
+    bool canTake() const;
+    // Tenants this host serves beyond its fair share while another live host
+    // serves fewer than its share: the ones to hand over, a few per look.
+    int surplus() const;
     // Extends every lease of this host. Returns the tokens still held, or
     // false in *ok when the database did not answer (the leases then run out
     // by themselves, see isCurrent()).
@@ -48,14 +58,28 @@ public:
     void release(const QString &token);
     void releaseAll();
 
+    // Writes this host's heartbeat and reads how the tenants are spread over
+    // the live hosts; done with every renewal. False when the database did
+    // not answer (the last picture stays).
+    bool refreshShares();
+    int liveHosts() const;
+    int heldCount() const;
+    // The tenants there are to share, divided by the live hosts, rounded up.
+    int fairShare() const;
+
     // Whether work done now is still covered by the leases: false once the
     // last successful take or renewal is older than the lease less a safety
     // margin, so a host cut off from the database stops before another one
     // may take its tenants over.
     bool isCurrent() const;
+    // The same for one tenant: also false once a renewal found the tenant
+    // taken over, before its worker is retired.
+    bool isCurrent(const QString &token) const;
 
 private:
     void confirmed();
+    void setHeld(const QSet<QString> &tokens);
+    void park(const QString &token);
 
     DBManager *manager = nullptr;
     QString plugin;
@@ -63,4 +87,13 @@ private:
     int seconds = 60;
     bool enabled = false;
     std::atomic<qint64> validUntilMs { 0 };
+    // The tenants whose lease this host held at the last take or renewal;
+    // asked from the workers' threads.
+    mutable QMutex heldMutex;
+    QSet<QString> heldTokens;
+    // The last picture of the hosts: live hosts (heartbeats not expired),
+    // leases held per live host, and the tenants there are to share.
+    int live = 1;
+    int tenants = 0;
+    QHash<QString, int> perHost;
 };

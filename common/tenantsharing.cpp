@@ -3,9 +3,13 @@
 #include "commonlogging.h"
 #include "dbmanager.h"
 
+#include <QDateTime>
+
 namespace {
 // Orphans adopted in one look; the rest wait for the next one.
 const unsigned kOrphansPerLook = 200;
+// A tenant handed over stays with the others for two leases at least.
+const int kHandedOverLeases = 2;
 } // namespace
 
 TenantSharing::TenantSharing(const QString &plugin, const QString &threadPrefix, QObject *parent)
@@ -43,12 +47,12 @@ bool TenantSharing::take(const QString &token)
     return !tenantLeases || tenantLeases->take(token);
 }
 
-std::function<bool()> TenantSharing::leaseCheck() const
+std::function<bool()> TenantSharing::leaseCheck(const QString &token) const
 {
     const TenantLeases *leases = tenantLeases.get();
     if (!leases || !leases->isEnabled())
         return {};
-    return [leases] { return leases->isCurrent(); };
+    return [leases, token] { return leases->isCurrent(token); };
 }
 
 void TenantSharing::startTimers()
@@ -85,6 +89,33 @@ void TenantSharing::renew()
             lose(token);
         }
     }
+    handOver(tenantLeases->surplus());
+}
+
+void TenantSharing::handOver(int surplus)
+{
+    if (surplus <= 0)
+        return;
+    // A few at a time: the picture of the other hosts is a renewal old, and
+    // tenants that move back and forth would cost more than a small imbalance.
+    int count = qMin(surplus, qMax(3, (surplus + 1) / 2));
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const QStringList serving = served();
+    for (const QString &token : serving) {
+        if (count == 0)
+            break;
+        if (quiet && !quiet(token))
+            continue;
+        qCInfo(lcCommon,
+            "TenantSharing::renew() - %s: tenant %s handed over, %d live hosts share the tenants",
+            qUtf8Printable(plugin), qUtf8Printable(token), tenantLeases->liveHosts());
+        // The lease goes first: the worker claims nothing more, and what it
+        // has in flight is settled under its own row claims.
+        tenantLeases->release(token);
+        lose(token);
+        handedOver.insert(token, now);
+        --count;
+    }
 }
 
 void TenantSharing::adoptOrphans()
@@ -94,10 +125,22 @@ void TenantSharing::adoptOrphans()
     const QStringList orphans = tenantLeases->orphans(kOrphansPerLook);
     if (orphans.isEmpty())
         return;
+    tenantLeases->refreshShares();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 keepMs = qint64(tenantLeases->leaseSeconds()) * 1000 * kHandedOverLeases;
+    for (auto it = handedOver.begin(); it != handedOver.end();)
+        it = now - it.value() > keepMs ? handedOver.erase(it) : std::next(it);
     const QStringList serving = served();
     for (const QString &token : orphans) {
-        if (!serving.contains(token))
-            serve(token);
+        if (serving.contains(token))
+            continue;
+        // Taken back only by a host that has dropped below its share since.
+        if (handedOver.contains(token) && tenantLeases->heldCount() >= tenantLeases->fairShare())
+            continue;
+        // serve() takes the lease, or leaves it to a host with room.
+        if (!tenantLeases->canTake())
+            break;
+        serve(token);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "workerthreadpool.h"
 
 #include <QObject>
+#include <QHash>
 #include <QSet>
 #include <QTimer>
 
@@ -21,6 +22,12 @@ class DBManager;
 //                 by the scan, or is an orphan that had a worker on its last
 //                 host;
 //   lose(token)   the lease is gone: retire the tenant's worker.
+//   quiet(token)  optional: the tenant's worker has nothing in flight now,
+//                 so it can be handed to another host without a pause.
+//
+// Hosts share the tenants evenly: each takes at most its fair share (see
+// TenantLeases::canTake()), and a host over its share hands a few quiet
+// tenants per renewal over to the others while one of them has room.
 //
 // Lives on the plug-in's thread. Destroy it after the plug-in's workers have
 // ended (shutdown()), so that no worker asks isCurrent() of a lease that went.
@@ -39,11 +46,13 @@ public:
     std::function<QStringList()> served;
     std::function<void(const QString &)> serve;
     std::function<void(const QString &)> lose;
+    std::function<bool(const QString &)> quiet;
 
     // True when this host may serve the tenant now (lease taken or renewed).
     bool take(const QString &token);
-    // For workers: whether their work is still covered by the leases.
-    std::function<bool()> leaseCheck() const;
+    // For a tenant's worker: whether its work is still covered by the lease
+    // of that tenant.
+    std::function<bool()> leaseCheck(const QString &token) const;
 
     WorkerThreadPool *pool() { return &threads; }
     TenantLeases *leases() const { return tenantLeases.get(); }
@@ -60,7 +69,11 @@ public slots:
     void adoptOrphans();
 
 private:
+    void handOver(int count);
+
     QString plugin;
+    // Tenants handed over lately are not adopted back at once.
+    QHash<QString, qint64> handedOver;
     WorkerThreadPool threads;
     std::unique_ptr<TenantLeases> tenantLeases;
     QTimer renewTimer;

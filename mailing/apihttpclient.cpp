@@ -7,6 +7,7 @@
 struct ApiHttpClient::Request
 {
     QByteArray bytes;
+    int timeoutMs = 0;
     bool mayRepeat = false;
     bool repeated = false;
     QPointer<QObject> context;
@@ -90,6 +91,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
     auto request = QSharedPointer<Request>::create();
     request->deadline = new QTimer(this);
     request->mayRepeat = mayRepeat;
+    request->timeoutMs = timeoutMs;
     request->context = context;
     request->done = std::move(done);
     if (!url.isValid() || url.host().isEmpty() || (!tls && url.scheme() != QLatin1String("http"))) {
@@ -123,6 +125,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
         if (it != servers.end()) {
             it->queue.removeOne(late);
             if (ApiHttpConnection *connection = late->connection) {
+                result.written = connection->isWritten();
                 active.remove(connection);
                 // The server may still answer this request: the
                 // connection cannot carry another one.
@@ -133,8 +136,42 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
         finish(late, result);
         dispatch(key);
     });
-    request->deadline->start(timeoutMs);
     dispatch(key);
+}
+
+void ApiHttpClient::cancelUnsent(QObject *context)
+{
+    ApiHttpResult result;
+    result.cancelled = true;
+    result.error = QStringLiteral("withdrawn before it was written");
+    QList<QSharedPointer<Request>> cancelled;
+    for (auto it = servers.begin(); it != servers.end(); ++it) {
+        Server &server = *it;
+        for (auto q = server.queue.begin(); q != server.queue.end();) {
+            if ((*q)->context == context) {
+                cancelled << *q;
+                q = server.queue.erase(q);
+            } else {
+                ++q;
+            }
+        }
+        // Still connecting: nothing went out, the connection is given up.
+        const QList<ApiHttpConnection *> connections = server.connections;
+        for (ApiHttpConnection *connection : connections) {
+            const QSharedPointer<Request> request = active.value(connection);
+            if (request && request->context == context && !connection->isWritten()) {
+                request->connection = nullptr;
+                connection->abort();
+                dropConnection(server, connection);
+                cancelled << request;
+            }
+        }
+    }
+    for (const QSharedPointer<Request> &request : qAsConst(cancelled))
+        finish(request, result);
+    const QStringList keys = servers.keys();
+    for (const QString &key : keys)
+        dispatch(key);
 }
 
 void ApiHttpClient::dispatch(const QString &key)
@@ -188,6 +225,9 @@ void ApiHttpClient::dispatch(const QString &key)
         server.queue.removeFirst();
         request->connection = connection;
         active.insert(connection, request);
+        // A question asked again keeps the time it started with.
+        if (!request->deadline->isActive())
+            request->deadline->start(request->timeoutMs);
         connection->start(request->bytes);
     }
 }

@@ -22,9 +22,12 @@
 // request that may be repeated (a question) is written again once on a
 // fresh connection when a reused connection ends before any byte of a reply.
 //
-// The time-out counts from post() to the complete reply, queueing
-// included. Replies come back in this thread; a request whose `context` is
-// gone by the time it would be written is dropped unsent.
+// The time-out counts from the moment a connection takes the request up to
+// the complete reply; waiting for a free connection does not count, so
+// requests queued behind slow ones do not fail unsent. Replies come back in
+// this thread; a request whose `context` is gone by the time it would be
+// written is dropped unsent, and cancelUnsent() ends a context's requests
+// that are not written yet with a `cancelled` result.
 class ApiHttpClient : public QObject
 {
 public:
@@ -43,6 +46,8 @@ public:
 
     // Open connections, for tests and diagnostics.
     int connectionCount() const;
+
+    void cancelUnsent(QObject *context);
 
 private:
     struct Request;

@@ -171,6 +171,7 @@ void ApiHttpConnection::complete()
 {
     ApiHttpResult result;
     result.replied = true;
+    result.written = true;
     result.statusCode = parser.statusCode();
     result.reasonPhrase = parser.reasonPhrase();
     result.body = parser.body();
@@ -193,6 +194,7 @@ void ApiHttpConnection::fail(const QString &error)
     result.error = error;
     result.statusCode = parser.statusCode();
     result.noReplyByte = written && !parser.receivedAny();
+    result.written = written;
     busy = false;
     shutDown();
     report(result);

@@ -24,6 +24,10 @@ struct ApiHttpResult
     // before the connection ended: the server may or may not have acted on it.
     bool noReplyByte = false;
     bool timedOut = false;
+    // The whole request was handed to the socket: the server may have it.
+    bool written = false;
+    // Withdrawn by its sender before any of it was written.
+    bool cancelled = false;
 };
 
 // One kept-alive HTTP/1.1 connection to an API server, carrying one request
@@ -60,6 +64,8 @@ public:
     void start(const QByteArray &request);
     // Closes the connection at once; no finished() for the open request.
     void abort();
+    // The open request went to the socket.
+    bool isWritten() const { return written; }
 
 signals:
     void finished(const ApiHttpResult &result);

@@ -45,6 +45,18 @@ const QString kUpdateRejected
     = QStringLiteral("UPDATE emails SET done = %1, status = 'R', apiID=%3  WHERE mid = %2");
 const QString kUpdateQueued
     = QStringLiteral("UPDATE emails SET status = 'Q', apiID=%1  WHERE mid = %2");
+// A mail its transport never wrote goes back to the pending rows.
+const QString kReleaseClaim
+    = QStringLiteral("UPDATE emails SET apiID = NULL WHERE mid = %1 AND done IS NULL AND %2");
+
+QString likePattern(const QString &text)
+{
+    QString escaped = text;
+    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    escaped.replace(QLatin1Char('%'), QLatin1String("\\%"));
+    escaped.replace(QLatin1Char('_'), QLatin1String("\\_"));
+    return escaped;
+}
 } // namespace
 
 Mailing::Mailing(QObject *parent)
@@ -175,7 +187,7 @@ void Mailing::processQueue()
         return;
     }
     // The burst running now is this pass; it ends by itself.
-    if (burstActive)
+    if (burstActive || retiring)
         return;
     // Another host may serve the tenant by now: no read, no send.
     if (leaseCurrent && !leaseCurrent()) {
@@ -300,6 +312,12 @@ bool Mailing::claim(uint mid)
         return false;
     QSqlQuery query(database);
     if (!query.exec(kClaim.arg(mid).arg(SqlEscape::string(database, claimHolder)))) {
+        // Galera: another node's claim of the same row won the certification.
+        if (query.lastError().nativeErrorCode() == QLatin1String("1213")) {
+            qCInfo(lcMailing) << "Mailing::processQueue() - mid:" << mid
+                              << "was claimed by another host at the same moment; not sent here";
+            return false;
+        }
         qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid
                              << "not claimed, it stays pending. SQL ERROR:"
                              << query.lastError().text();
@@ -359,6 +377,7 @@ void Mailing::handOut()
             // The poll timer rests until the burst ends: the next pass is
             // one interval after the last mail of this one.
             burstActive = true;
+            updateInFlight();
             burstTimerWasRunning = wasRunning;
             burstSent = 0;
             burstBroken = false;
@@ -386,6 +405,7 @@ bool Mailing::sendNext()
         ready = false;
         outstanding = true;
         outMid = entry.value(QStringLiteral("mid")).toUInt();
+        updateInFlight();
         ++burstSent;
         emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
             entry.value(QStringLiteral("to")).toString(),
@@ -399,7 +419,7 @@ bool Mailing::sendNext()
 
 void Mailing::continueBurst()
 {
-    if (!burstActive || outstanding || !ready)
+    if (!burstActive || outstanding || !ready || retiring)
         return;
     const bool over = burstBroken || burstSent >= m_mailsPerPass
         || burstClock.hasExpired(qint64(m_passSeconds) * 1000) || (leaseCurrent && !leaseCurrent())
@@ -418,10 +438,70 @@ void Mailing::endBurst()
         qCDebug(lcMailing, "Mailing::processQueue() - burst of %u mails in %lld ms ended",
             burstSent, burstClock.elapsed());
     burstActive = false;
+    updateInFlight();
     emit passEnded();
-    if (burstTimerWasRunning)
+    if (burstTimerWasRunning && !retiring)
         timer->start(int(m_interval));
     releaseIfIdle();
+}
+
+void Mailing::updateInFlight()
+{
+    if (inFlightFlag)
+        inFlightFlag->store(outstanding || burstActive);
+}
+
+QString Mailing::ownClaimCondition() const
+{
+    return QStringLiteral("apiID LIKE 'yxa-claim:%1:%'")
+        .arg(SqlEscape::string(database, likePattern(claimHolder)));
+}
+
+void Mailing::releaseClaim(uint mid)
+{
+    if (claimHolder.isEmpty() || !dbConnect())
+        return;
+    QSqlQuery query(database);
+    if (!query.exec(kReleaseClaim.arg(mid).arg(ownClaimCondition()))) {
+        qCWarning(lcMailing) << "Mailing::sentReply() - mid:" << mid
+                             << "was not sent; its claim stays until it expires. SQL ERROR:"
+                             << query.lastError().text();
+        return;
+    }
+    if (query.numRowsAffected() == 1)
+        qCInfo(lcMailing) << "Mailing::sentReply() - mid:" << mid
+                          << "was not sent; it is pending again";
+}
+
+void Mailing::retire()
+{
+    if (retiring)
+        return;
+    retiring = true;
+    timer->stop();
+    // Rows read but not yet claimed are simply left in the table.
+    stack.clear();
+    if (burstActive) {
+        burstActive = false;
+        updateInFlight();
+        emit passEnded();
+    }
+    checkDrained();
+}
+
+void Mailing::checkDrained()
+{
+    if (!retiring || drainedSent || outstanding)
+        return;
+    if (!unwritten.isEmpty() && dbConnect())
+        flushUnwritten();
+    if (!unwritten.isEmpty())
+        qCWarning(lcMailing) << "Mailing::retire() -" << unwritten.size()
+                             << "outcomes could not be written; their rows stay claimed";
+    if (budget)
+        dbDisconnect();
+    drainedSent = true;
+    emit drained();
 }
 
 void Mailing::sentReply(uint mid, QString status, QString apiID)
@@ -433,6 +513,21 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // Send reports always concern the row that is out; anything else answers
     // a delivery-state question.
     const bool answersCheck = !(outstanding && mid == outMid);
+    if (status == QLatin1String("unsent")) {
+        if (!answersCheck) {
+            releaseClaim(mid);
+            outstanding = false;
+            ready = true;
+            updateInFlight();
+            // The transport could not write it now; the rest waits for the next pass.
+            burstBroken = true;
+            if (burstActive)
+                QMetaObject::invokeMethod(this, &Mailing::continueBurst, Qt::QueuedConnection);
+            checkDrained();
+            releaseIfIdle();
+        }
+        return;
+    }
     if (answersCheck && settled.contains(mid)) {
         qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid
                              << "is already final, status ignored:" << status;
@@ -468,6 +563,12 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     } else {
         qCWarning(lcMailing) << "Mailing::sentReply() unimplemented status:" << status;
     }
+    // The report of a mail this processor sent is written only while the row
+    // is still claimed by it: the claim is what keeps a second host away, and
+    // a claim that expired meanwhile has ended the row already.
+    const bool guarded = !sql.isEmpty() && !answersCheck && !claimHolder.isEmpty();
+    if (guarded)
+        sql += QStringLiteral(" AND ") + ownClaimCondition();
 
     if (!sql.isEmpty()) {
         QSqlQuery query(database);
@@ -484,6 +585,9 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                 unwrittenOrder.append(mid);
             unwritten.insert(mid, sql);
         } else {
+            if (guarded && query.numRowsAffected() == 0)
+                qCWarning(lcMailing) << "Mailing::sentReply() - mid:" << mid
+                                     << "is no longer claimed here; status not written:" << status;
             // Written now: an older outcome kept for this row must not be
             // applied on top of it (it would count `sent` a second time).
             if (unwritten.remove(mid))
@@ -504,6 +608,7 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         const bool wasOut = outstanding;
         outstanding = false;
         ready = true;
+        updateInFlight();
         // Queued: a transport that reports from inside its send call must
         // return before the next mail leaves, and other tenants of the
         // thread get their turn between two mails.
@@ -515,6 +620,8 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                 burstBroken = true;
             QMetaObject::invokeMethod(this, &Mailing::continueBurst, Qt::QueuedConnection);
         }
+        if (wasOut)
+            checkDrained();
     }
     releaseIfIdle();
 }

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <atomic>
 #include <functional>
 
 class DBManager;
@@ -36,6 +37,13 @@ class QTimer;
 // row is still claimed before and written after its own send, so a crash
 // mid-burst loses no outcome. passEnded() closes every pass that handed out
 // a burst; a transport holding a session open across the burst ends it there.
+//
+// retire() ends the processor for good when its tenant goes to another host
+// or the host stops: nothing more is claimed, the report of a mail that is
+// out is still awaited and written under this processor's own claim, and
+// drained() follows once nothing is left in flight. A transport that never
+// wrote a mail reports "unsent": its claim is cleared at once (only where it
+// is still this processor's), so that whoever serves the tenant sends it.
 //
 // Lives in its worker's thread; the transport is wired by the worker.
 class Mailing : public QObject
@@ -74,15 +82,20 @@ public:
     QList<uint> stackMids() const;
     // The row handed to the transport and not yet reported, or 0.
     uint outstandingMid() const { return outstanding ? outMid : 0; }
+    bool isRetiring() const { return retiring; }
+    // Kept true while a mail is out or a burst runs; read from other threads.
+    void setInFlightFlag(std::atomic<bool> *flag) { inFlightFlag = flag; }
 
 signals:
     void toSend(
         uint mid, QString from, QString to, QString subject, QByteArray body, QByteArray data);
     void toCheck(uint mid, QString id);
     void passEnded();
+    void drained();
 
 public slots:
     void sentReply(uint mid, QString status, QString apiID);
+    void retire();
 
 private slots:
     void processQueue();
@@ -101,6 +114,11 @@ private:
     // claim could not be written.
     bool claim(uint mid);
     void expireClaims();
+    // What only this processor's claims match, for the guard of its writes.
+    QString ownClaimCondition() const;
+    void releaseClaim(uint mid);
+    void checkDrained();
+    void updateInFlight();
 
     uchar debugLevel = 0;
     QSqlDatabase database;
@@ -138,4 +156,7 @@ private:
     bool budgetRefused = false;
     std::function<bool()> leaseCurrent;
     QString claimHolder;
+    bool retiring = false;
+    bool drainedSent = false;
+    std::atomic<bool> *inFlightFlag = nullptr;
 };

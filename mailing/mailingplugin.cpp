@@ -12,10 +12,15 @@
 #include "tenantsharing.h"
 
 #include <QElapsedTimer>
+#include <QSemaphore>
+
+#include <memory>
 #include <QSslSocket>
 
 namespace {
 const unsigned long kThreadStopWaitMs = 10000;
+// How long a stopping host waits for the reports of mail in flight.
+const int kDrainWaitMs = 10000;
 }
 
 MailingPlugin::MailingPlugin(QObject *parent)
@@ -50,16 +55,22 @@ MailingPlugin::MailingPlugin(QObject *parent)
     // Orphans had a worker on their last host: they are served untested.
     sharing->serve = [this](const QString &token) { serveTenant(token); };
     sharing->lose = [this](const QString &token) { retireWorker(token); };
+    sharing->quiet = [this](const QString &token) {
+        const MailingPluginWorker *worker = workers.value(token);
+        return !worker || worker->isQuiet();
+    };
 }
 
 MailingPlugin::~MailingPlugin()
 {
     schemaTimer.stop();
     firstScanTimer.stop();
+    // Mail in flight is settled and unwritten requests go back to the queue
+    // before the threads end; then the pool's threads wind down side by side
+    // and the leases go, so that other hosts take the tenants over at once.
+    drainWorkers();
     if (singleThread.isRunning())
         singleThread.quit();
-    // The pool's threads wind down side by side, then the leases go, so that
-    // other hosts take the tenants over at once.
     sharing->shutdown();
     workers.clear();
     if (singleThread.isRunning())
@@ -208,7 +219,7 @@ void MailingPlugin::serveTenant(const QString &token)
     worker->setTimeInterval(workerInterval);
     worker->setPassDefaults(mailsPerPass, passSeconds);
     if (sharing->leases())
-        worker->setHostLimits(dbManager, sharing->leaseCheck(), sharing->leases()->holder());
+        worker->setHostLimits(dbManager, sharing->leaseCheck(token), sharing->leases()->holder());
     sharing->pool()->adopt(worker);
     QMetaObject::invokeMethod(worker, &MailingPluginWorker::start, Qt::QueuedConnection);
     workers.insert(token, worker);
@@ -223,6 +234,31 @@ int MailingPlugin::scanLanes() const
 void MailingPlugin::retireWorker(const QString &token)
 {
     MailingPluginWorker *worker = workers.take(token);
-    if (worker)
-        sharing->pool()->retire(worker);
+    if (!worker)
+        return;
+    // Deleted only once what it has in flight is settled.
+    connect(worker, &MailingPluginWorker::retired, this,
+        [this, worker] { sharing->pool()->retire(worker); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(worker, &MailingPluginWorker::retire, Qt::QueuedConnection);
+}
+
+void MailingPlugin::drainWorkers()
+{
+    QList<MailingPluginWorker *> all = workers.values();
+    if (singleWorker && singleThread.isRunning())
+        all << singleWorker;
+    if (all.isEmpty())
+        return;
+    // Counted from the workers' threads: this thread's event loop may be gone.
+    const auto done = std::make_shared<QSemaphore>();
+    for (MailingPluginWorker *worker : all) {
+        connect(worker, &MailingPluginWorker::retired, worker, [done] { done->release(); },
+            Qt::DirectConnection);
+        QMetaObject::invokeMethod(worker, &MailingPluginWorker::retire, Qt::QueuedConnection);
+    }
+    const int waitMs = qMin(apiSettings.requestTimeoutMs + 2000, kDrainWaitMs);
+    if (!done->tryAcquire(all.size(), waitMs))
+        qCWarning(lcMailing,
+            "MailingPlugin::~MailingPlugin() - %d workers still had mail in flight after %d ms",
+            all.size() - done->available(), waitMs);
 }

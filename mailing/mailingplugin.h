@@ -80,6 +80,8 @@ private:
     void serveTenant(const QString &token);
     int scanLanes() const;
     void retireWorker(const QString &token);
+    // Retires every worker and waits a while for what they have in flight.
+    void drainWorkers();
 
     uint workerInterval = 10000;
     QTimer schemaTimer;

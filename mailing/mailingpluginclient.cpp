@@ -96,6 +96,11 @@ void MailingPluginClient::checkMail(uint mid, const QString &id)
     post(api.infoUrl(), QJsonDocument(request).toJson(QJsonDocument::Indented), true, mid, id);
 }
 
+void MailingPluginClient::cancelUnsent()
+{
+    ApiHttpClient::forThread()->cancelUnsent(this);
+}
+
 void MailingPluginClient::replyFinished(
     const ApiHttpResult &result, bool isCheck, uint mid, const QString &checkId)
 {
@@ -103,6 +108,13 @@ void MailingPluginClient::replyFinished(
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPluginClient::replyFinished() statusCode:" << statusCode;
 
+    if (result.cancelled) {
+        if (isCheck)
+            pendingChecks.remove(checkId);
+        else
+            emit sentDone(mid, QStringLiteral("unsent"));
+        return;
+    }
     if (!result.replied || statusCode >= 400) {
         QString errorText;
         if (result.timedOut)

@@ -18,7 +18,8 @@ class QUrl;
 // Send replies report "sent", "queued", "rejected", "invalid" or whatever the
 // API says, "neterror" when the request failed or got no reply within the
 // request timeout, "error" for an empty or unreadable reply (the mail may
-// have left, so it must not be sent again). Info replies report the
+// have left, so it must not be sent again), "unsent" when the request was
+// withdrawn before a byte of it was written (cancelUnsent()). Info replies report the
 // message's state ("bounced" becomes "bad"); a failed, empty or refused
 // info request reports nothing, so the row simply stays queued and is asked
 // about again later. Only one info request per message identifier is open
@@ -43,6 +44,10 @@ public:
 
     // Number of info requests not yet answered.
     int pendingCheckCount() const { return pendingChecks.size(); }
+
+    // Withdraws every request not yet written to the API: a send among them
+    // reports "unsent", questions are dropped (they are asked again later).
+    void cancelUnsent();
 
 public slots:
     bool sendMail(uint mid, QString from, QString to, QString subject, QByteArray body,

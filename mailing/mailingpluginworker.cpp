@@ -20,6 +20,8 @@ namespace {
 const char kMinimalVersion[] = "17.04.04";
 const int kInitialReloadMs = 900000;
 const int kMinReloadSeconds = 10;
+// Beyond the API's own time-out: the report of the last mail had its chance.
+const int kRetireGraceMs = 5000;
 } // namespace
 
 MailingPluginWorker::MailingPluginWorker(QObject *parent)
@@ -181,8 +183,12 @@ void MailingPluginWorker::start()
     mailing = new Mailing(this);
     mailing->setDebugLevel(debugLevel);
     mailing->initDB(database);
+    mailing->setInFlightFlag(&inFlight);
+    // Claims are per worker: a worker retired on this host and a new one for
+    // the same tenant never take each other's rows for their own.
     if (budget)
-        mailing->setHostLimits(budget, leaseCurrent, claimHolder);
+        mailing->setHostLimits(budget, leaseCurrent,
+            claimHolder.isEmpty() ? claimHolder : claimHolder + QStringLiteral(":w%1").arg(number));
     // Reports stay wired whatever the type: a reply that arrives after a
     // switch still settles the mail that was out, which otherwise would hold
     // the queue for good.
@@ -225,6 +231,40 @@ void MailingPluginWorker::start()
     mailing->releaseIfIdle();
 
     reloadTimer->start();
+}
+
+void MailingPluginWorker::retire()
+{
+    if (debugLevel)
+        qCInfo(lcMailing, "MailingPluginWorker:%u:retire()", number);
+    if (reloadTimer)
+        reloadTimer->stop();
+    const auto done = [this] {
+        if (retiredSent)
+            return;
+        retiredSent = true;
+        emit retired();
+    };
+    if (!mailing) {
+        done();
+        return;
+    }
+    connect(mailing, &Mailing::drained, this, done);
+    mailing->retire();
+    // Requests still waiting for a connection were never written: their rows
+    // go back to the queue at once.
+    if (mandrillClient)
+        mandrillClient->cancelUnsent();
+    if (!retiredSent) {
+        QTimer::singleShot(apiSettings.requestTimeoutMs + kRetireGraceMs, this, [this, done] {
+            if (!retiredSent)
+                qCWarning(lcMailing,
+                    "MailingPluginWorker:%u:retire() - mid: %u got no report in time; its row "
+                    "stays claimed until the claim expires",
+                    number, mailing->outstandingMid());
+            done();
+        });
+    }
 }
 
 void MailingPluginWorker::setPassDefaults(uint mails, uint seconds)

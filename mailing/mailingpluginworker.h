@@ -30,6 +30,12 @@ class QTimer;
 // worker's life; the type only chooses where mail (and state questions) go.
 // A settings read that fails keeps the settings as they are.
 //
+// When its tenant goes to another host, or the host stops, retire() ends
+// the worker's work without dropping mail: rows claimed but not yet written
+// by the transport go back to the queue, and the report of a mail in flight
+// is awaited (for the API's request time-out at most) and written. retired()
+// follows; only then may the worker be deleted.
+//
 // Delete it through its thread's finished() signal (deleteLater).
 class MailingPluginWorker : public QObject
 {
@@ -83,8 +89,15 @@ public:
     // reports, wired once by start(), not counted).
     int transportConnectionCount() const { return typeConnections.size(); }
 
+    // Nothing is out at a transport and no burst runs; from any thread.
+    bool isQuiet() const { return !inFlight.load(); }
+
 public slots:
     void start();
+    void retire();
+
+signals:
+    void retired();
 
 private slots:
     void loadSettings();
@@ -113,4 +126,6 @@ private:
     DBManager *budget = nullptr;
     std::function<bool()> leaseCurrent;
     QString claimHolder;
+    std::atomic<bool> inFlight { false };
+    bool retiredSent = false;
 };

@@ -1,13 +1,17 @@
 #include "dbmanager.h"
 #include "mariadbfixture.h"
 #include "tenantleases.h"
+#include "tenantsharing.h"
 #include "testmain.h"
 
 #include <QSqlQuery>
 #include <QTest>
+#include <QSet>
 #include <QThread>
 
+#include <memory>
 #include <thread>
+#include <vector>
 
 // Two hosts over one information database, played by two managers with
 // connections of their own; the database's clock is moved with the session
@@ -134,6 +138,121 @@ private slots:
         releaser.join();
         QCOMPARE(host.connectionsInUse(), 2);
         QCOMPARE(host.connectionsPeak(), 2);
+    }
+    void takenOverTenantStopsAtOnce()
+    {
+        DBManager hostA(infoConnection(QStringLiteral("lease.ta")), QSqlDatabase());
+        DBManager hostB(infoConnection(QStringLiteral("lease.tb")), QSqlDatabase());
+        hostA.setInfoDB(hostA.getInfoDB());
+        hostB.setInfoDB(hostB.getInfoDB());
+        TenantLeases a(&hostA, QStringLiteral("turns"));
+        TenantLeases b(&hostB, QStringLiteral("turns"));
+        QVERIFY(a.prepare());
+        QVERIFY(b.prepare());
+        QVERIFY(a.take(QStringLiteral("t1")));
+        QVERIFY(a.take(QStringLiteral("t2")));
+        QVERIFY(a.isCurrent(QStringLiteral("t1")));
+        QVERIFY(!a.isCurrent(QStringLiteral("t3")));
+
+        // A stalled A: B took t1 over meanwhile. A's renewal confirms the
+        // host, but t1's work stops with that same renewal, before its
+        // worker is retired.
+        QVERIFY(MariaDbFixture::exec(infoConnection(QStringLiteral("lease.tc")),
+            QStringLiteral("UPDATE tenant_leases SET expires = 0 WHERE plugin = 'turns' AND token = 't1'")));
+        QVERIFY(b.take(QStringLiteral("t1")));
+        bool ok = false;
+        const QSet<QString> held = a.renew(&ok);
+        QVERIFY(ok);
+        QCOMPARE(held, QSet<QString> { QStringLiteral("t2") });
+        QVERIFY(a.isCurrent());
+        QVERIFY(!a.isCurrent(QStringLiteral("t1")));
+        QVERIFY(a.isCurrent(QStringLiteral("t2")));
+        QVERIFY(b.isCurrent(QStringLiteral("t1")));
+    }
+
+    void hostsShareTheTenantsEvenly()
+    {
+        const QString info = QStringLiteral("cmn_share_info");
+        QString error;
+        QVERIFY2(MariaDbFixture::createInfoDatabase(info, &error), qPrintable(error));
+        QSqlDatabase root = MariaDbFixture::rootConnection(QStringLiteral("share.root"), info);
+        QVERIFY(MariaDbFixture::exec(root,
+            QStringLiteral("INSERT INTO `schemas` (token, name, status) SELECT CONCAT('s', seq), "
+                           "CONCAT('n', seq), 1 FROM seq_1_to_30")));
+
+        // One host as the plug-ins run it: its sharing, and the tenants it serves.
+        struct Host
+        {
+            DBManager manager;
+            TenantSharing sharing;
+            QSet<QString> serving;
+            Host(const QString &name, const QString &database)
+                : manager(MariaDbFixture::connection(name, database, QStringLiteral("root"),
+                              MariaDbFixture::rootPassword()),
+                    QSqlDatabase())
+                , sharing(QStringLiteral("mailing"), name)
+            {
+                manager.getInfoDB().open();
+                manager.setInfoDB(manager.getInfoDB());
+                sharing.served = [this] { return QStringList(serving.begin(), serving.end()); };
+                sharing.serve = [this](const QString &token) {
+                    if (sharing.take(token))
+                        serving.insert(token);
+                };
+                sharing.lose = [this](const QString &token) { serving.remove(token); };
+                sharing.setUp(&manager);
+            }
+        };
+        std::vector<std::unique_ptr<Host>> hosts;
+        for (int i = 0; i < 3; ++i)
+            hosts.push_back(std::make_unique<Host>(QStringLiteral("share.%1").arg(i), info));
+        // The first host to scan finds every tenant.
+        for (int i = 1; i <= 30; ++i)
+            hosts[0]->sharing.serve(QStringLiteral("s%1").arg(i));
+
+        const auto looks = [&hosts](int rounds) {
+            for (int round = 0; round < rounds; ++round) {
+                for (auto &host : hosts) {
+                    host->sharing.renew();
+                    host->sharing.adoptOrphans();
+                }
+            }
+        };
+        // Every tenant served exactly once, as the lease table says.
+        const auto checkServedOnce = [&hosts, &root]() -> bool {
+            QSet<QString> all;
+            int total = 0;
+            for (auto &host : hosts) {
+                all += host->serving;
+                total += host->serving.size();
+                QSqlQuery held(root);
+                if (!held.exec(QStringLiteral("SELECT COUNT(*) FROM tenant_leases WHERE plugin = 'mailing' "
+                                              "AND holder = '%1' AND expires > UNIX_TIMESTAMP()")
+                                   .arg(host->sharing.leases()->holder()))
+                    || !held.next() || held.value(0).toInt() != host->serving.size())
+                    return false;
+            }
+            return all.size() == 30 && total == 30;
+        };
+
+        looks(6);
+        QVERIFY(checkServedOnce());
+        for (auto &host : hosts)
+            QVERIFY2(qAbs(host->serving.size() - 10) <= 2, qPrintable(QString::number(host->serving.size())));
+
+        // A fourth host joins and gets its share within a few looks.
+        hosts.push_back(std::make_unique<Host>(QStringLiteral("share.3"), info));
+        looks(6);
+        QVERIFY(checkServedOnce());
+        for (auto &host : hosts)
+            QVERIFY2(qAbs(host->serving.size() - 8) <= 2, qPrintable(QString::number(host->serving.size())));
+
+        // One leaves for good: the others cover its tenants once its leases ran out.
+        hosts.back()->sharing.shutdown();
+        hosts.pop_back();
+        looks(2);
+        QVERIFY(checkServedOnce());
+        MariaDbFixture::dropDatabase(info, QString());
     }
 };
 

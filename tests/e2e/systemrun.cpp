@@ -8,6 +8,9 @@
 #include <QJsonDocument>
 #include <QThread>
 
+#include <csignal>
+#include <sys/types.h>
+
 namespace {
 const QString python = QStringLiteral("/usr/bin/python3");
 
@@ -107,7 +110,9 @@ bool SystemRun::startFakeApi(QString *error)
     const QString portFile = m_dir.filePath(QStringLiteral("api.port"));
     spawn(python,
           { sourceDir() + QStringLiteral("/tests/support/fake-mandrill.py"), QStringLiteral("--record"),
-            m_dir.filePath(QStringLiteral("api.jsonl")), QStringLiteral("--port-file"), portFile },
+            m_dir.filePath(QStringLiteral("api.jsonl")), QStringLiteral("--port-file"), portFile,
+            QStringLiteral("--script"), m_dir.filePath(QStringLiteral("api-script.json")),
+            QStringLiteral("--max-seconds"), QStringLiteral("3600") },
           QStringLiteral("api.log"));
     if (!waitFor([&] { return !readFile(portFile).trimmed().isEmpty(); }, 20000)) {
         *error = QStringLiteral("the fake API did not start: ") + QString::fromUtf8(readFile(m_dir.filePath(QStringLiteral("api.log"))));
@@ -115,6 +120,12 @@ bool SystemRun::startFakeApi(QString *error)
     }
     m_apiPort = readFile(portFile).trimmed().toInt();
     return m_apiPort > 0;
+}
+
+bool SystemRun::setApiScript(const QJsonObject &script)
+{
+    return writeFile(m_dir.filePath(QStringLiteral("api-script.json")),
+        QString::fromUtf8(QJsonDocument(script).toJson()));
 }
 
 void SystemRun::setDatabaseServer(int port, const QString &user, const QString &password)
@@ -145,8 +156,9 @@ int SystemRun::addHost(const QString &infoDatabase, const QString &kexDatabase, 
 {
     const int number = int(m_hosts.size());
     const QString yxaIni = QStringLiteral("[MailingPlugin]\ninterval=5\ncheckInterval=10\napiUrl=http://127.0.0.1:%1\n"
-                                          "requestTimeout=15\n")
-                               .arg(m_apiPort);
+                                          "requestTimeout=%2\n")
+                               .arg(m_apiPort)
+                               .arg(m_requestTimeout);
     const int dbPort = m_dbPort > 0 ? m_dbPort : MariaDbFixture::port();
     const QString dbUser = m_dbUser.isEmpty() ? QStringLiteral("root") : m_dbUser;
     const QString dbPassword = m_dbUser.isEmpty() ? MariaDbFixture::rootPassword() : m_dbPassword;
@@ -206,6 +218,13 @@ void SystemRun::stopHost(int number)
             process->kill();
         process->waitForFinished(5000);
     }
+}
+
+void SystemRun::freezeHost(int number, bool frozen)
+{
+    QProcess *process = host(number);
+    if (process && process->state() != QProcess::NotRunning)
+        ::kill(pid_t(process->processId()), frozen ? SIGSTOP : SIGCONT);
 }
 
 void SystemRun::killHost(int number)

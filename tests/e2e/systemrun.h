@@ -20,6 +20,10 @@ public:
 
     bool startSmtpServer(QString *error);
     bool startFakeApi(QString *error);
+    // Scripted replies of the fake API from now on (see fake-mandrill.py).
+    bool setApiScript(const QJsonObject &script);
+    // The API request time-out (seconds) of hosts started from now on.
+    void setApiRequestTimeout(int seconds) { m_requestTimeout = seconds; }
     // The database server and account the hosts use; the test fixture's
     // server as root unless set before a host starts.
     void setDatabaseServer(int port, const QString &user, const QString &password);
@@ -39,6 +43,8 @@ public:
     QString hostLog(int number) const;
     // SIGKILL: the host gets no chance to release anything.
     void killHost(int number);
+    // SIGSTOP and SIGCONT: a host that stalls and wakes up again.
+    void freezeHost(int number, bool frozen);
     void stopHost(int number);
 
     int smtpPort() const { return m_smtpPort; }
@@ -63,6 +69,7 @@ private:
     int m_smtpPort = 0;
     int m_apiPort = 0;
     int m_dbPort = 0;
+    int m_requestTimeout = 15;
     QString m_dbUser;
     QString m_dbPassword;
 };

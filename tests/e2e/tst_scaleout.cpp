@@ -356,6 +356,64 @@ private slots:
         run->stopHost(survivor);
     }
 
+    void aFrozenHostHandsOverWithoutDroppingMail()
+    {
+        QVERIFY(run && run->hostCount() == 2);
+        QString error;
+        // Bursts whose replies take a moment, so that mail is in flight and
+        // claimed rows wait at the API client when the host stalls. The
+        // request time-out outlasts the stall: the replies are read on waking.
+        QVERIFY(run->setApiScript(QJsonObject {
+            { QStringLiteral("send"), QJsonArray { QJsonObject { { QStringLiteral("delay"), 0.3 },
+                                                                  { QStringLiteral("default"), true } } } } }));
+        run->setApiRequestTimeout(120);
+        for (const QString &db : qAsConst(apiTenants)) {
+            QVERIFY(MariaDbFixture::exec(tenant(db),
+                QStringLiteral("INSERT INTO vars (name, value) VALUES ('mailsPerPass', '50'), ('passSeconds', '120')")));
+            QVERIFY(addApiMails(db, QStringLiteral("frz"), 15));
+        }
+        const QMap<QString, QString> keys { { QStringLiteral("leaseSeconds"), QString::number(kLeaseSeconds) } };
+        const int first = run->addHost(QStringLiteral("so_info"), QStringLiteral("so_kex"), keys, &error);
+        const int second = run->addHost(QStringLiteral("so_info"), QStringLiteral("so_kex"), keys, &error);
+        QVERIFY2(first >= 0 && second >= 0, qPrintable(error));
+
+        // Both hosts at work on their tenants' bursts.
+        const auto mailingLeases = [](qint64 pid) {
+            int held = 0;
+            const QMap<QString, qint64> holders = leaseHolders();
+            for (auto lease = holders.cbegin(); lease != holders.cend(); ++lease)
+                held += lease.key().endsWith(QStringLiteral("/mailing")) && lease.value() == pid;
+            return held;
+        };
+        const auto claimed = [this] {
+            int rows = 0;
+            for (const QString &db : qAsConst(apiTenants))
+                rows += count(db, QStringLiteral("SELECT COUNT(*) FROM emails WHERE apiID LIKE 'yxa-claim:%'"));
+            return rows;
+        };
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 60000
+            && !(mailingLeases(run->hostPid(first)) > 0 && mailingLeases(run->hostPid(second)) > 0 && claimed() > 0))
+            QTest::qWait(100);
+        QVERIFY2(claimed() > 0, qPrintable(logs()));
+
+        // The busier host stalls for longer than its leases: the other one takes its tenants over.
+        const int victim = mailingLeases(run->hostPid(first)) >= mailingLeases(run->hostPid(second)) ? first : second;
+        run->freezeHost(victim, true);
+        QTest::qWait((kLeaseSeconds * 2 + 2) * 1000);
+        run->freezeHost(victim, false);
+
+        const double seconds = waitForDelivery(2, 120);
+        QVERIFY2(seconds >= 0, qPrintable(logs()));
+        QVERIFY2(run->hostLog(victim).contains(QStringLiteral("is served by another host now")), qPrintable(logs()));
+        QTest::qWait((kScanSeconds + 2) * 1000);
+        QCOMPARE(claimed(), 0);
+        checkEachMailOnce(4 + 15, 2);
+        run->stopHost(first);
+        run->stopHost(second);
+    }
+
     void manyTenantsStayWithinTheBudget()
     {
         const int tenants = 200;

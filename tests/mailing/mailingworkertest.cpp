@@ -1,6 +1,7 @@
 // The mailing worker on a real tenant database: the schema test, the tenant's
 // settings from `vars`, the transport switch, and delivery on its own thread
 // through the fake Mandrill API and through a real SMTP server.
+#include "dbmanager.h"
 #include "fakemandrill.h"
 #include "logcapture.h"
 #include "mailing.h"
@@ -16,6 +17,8 @@
 #include <QFile>
 #include <QJsonObject>
 #include <QSet>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -582,6 +585,75 @@ private slots:
         QVERIFY(!received.contains(QStringLiteral("r4@example.test")));
         QCOMPARE(seen.size(), sessions);
         QCOMPARE(rsets, resets);
+    }
+
+    void retiredWorkerLeavesNothingClaimed()
+    {
+        // Host mode: every row is claimed before it goes out.
+        DBManager budget;
+        const auto claimedOrPending = [] {
+            return MailTenant::count(kDb, QStringLiteral("apiID LIKE 'yxa-claim:%'"));
+        };
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+
+        // A reply still on its way when the tenant goes: it is awaited and written.
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 1.5 }, { "default", true } } } } });
+        QVERIFY(fake.start().isEmpty());
+        const uint answered = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        {
+            MailingPluginWorker worker;
+            worker.setDB(source());
+            worker.setApiSettings(fake.apiSettings(10000));
+            worker.setTimeInterval(200);
+            worker.setHostLimits(&budget, [] { return true; }, QStringLiteral("host-a"));
+            worker.start();
+            QTRY_COMPARE_WITH_TIMEOUT(fake.sendCount(), 1, 10000);
+            QCOMPARE(claimedOrPending(), 1);
+            QVERIFY(!worker.isQuiet());
+            QSignalSpy retired(&worker, &MailingPluginWorker::retired);
+            worker.retire();
+            QTRY_COMPARE_WITH_TIMEOUT(retired.count(), 1, 10000);
+            QCOMPARE(MailTenant::row(kDb, answered).status, QStringLiteral("S"));
+            QCOMPARE(MailTenant::row(kDb, answered).sent, 1u);
+            QVERIFY(worker.isQuiet());
+        }
+
+        // A request that never got its bytes out (the TLS handshake never
+        // ends): the row goes back to the queue at once.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        MandrillApiSettings mute;
+        mute.apiUrl = QUrl(QStringLiteral("https://127.0.0.1:%1").arg(silent.serverPort()));
+        mute.requestTimeoutMs = 60000;
+        const uint unsent = MailTenant::insertMail(kDb, QStringLiteral("b@example.test"));
+        {
+            MailingPluginWorker worker;
+            worker.setDB(source());
+            worker.setApiSettings(mute);
+            worker.setTimeInterval(200);
+            worker.setHostLimits(&budget, [] { return true; }, QStringLiteral("host-a"));
+            worker.start();
+            QTRY_COMPARE_WITH_TIMEOUT(claimedOrPending(), 1, 10000);
+            QSignalSpy retired(&worker, &MailingPluginWorker::retired);
+            QElapsedTimer clock;
+            clock.start();
+            worker.retire();
+            QTRY_COMPARE_WITH_TIMEOUT(retired.count(), 1, 5000);
+            QVERIFY(clock.elapsed() < 5000);
+        }
+        const MailTenant::Row row = MailTenant::row(kDb, unsent);
+        QCOMPARE(row.status, QStringLiteral("Q"));
+        QVERIFY(row.done.isNull());
+        QVERIFY(row.apiID.isNull());
+        QCOMPARE(claimedOrPending(), 0);
+
+        // Whoever serves the tenant next sends it, once.
+        {
+            ThreadedWorker next(kDb, fake.apiSettings(10000), 150);
+            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, unsent).status, QStringLiteral("S"), 15000);
+        }
+        QCOMPARE(fake.sendCount(), 2);
     }
 };
 

@@ -1,5 +1,6 @@
 // The Mandrill transport against the fake API (tests/support/fake-mandrill.py):
 // the exact request bodies, and what every kind of reply is reported as.
+#include "apihttpclient.h"
 #include "fakemandrill.h"
 #include "logcapture.h"
 #include "mailingpluginclient.h"
@@ -14,6 +15,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+
+#include <memory>
+#include <vector>
 
 namespace {
 const QString kFrom = QStringLiteral("office@tenant.test");
@@ -390,6 +394,51 @@ private slots:
     }
 
     // The API is reached over HTTPS with the server's certificate checked.
+    void waitingForAConnectionIsNotSending()
+    {
+        // Every connection to the server is busy with a slow reply: the
+        // requests behind them wait, and their time-out starts only when
+        // they are written.
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 1.5 }, { "default", true } } } } });
+        QVERIFY(fake.start().isEmpty());
+        std::vector<std::unique_ptr<MailingPluginClient>> clients;
+        std::vector<std::unique_ptr<QSignalSpy>> spies;
+        const int count = ApiHttpClient::kConnectionsPerServer + 2;
+        for (int i = 0; i < count; ++i) {
+            clients.push_back(std::make_unique<MailingPluginClient>());
+            clients.back()->setApiSettings(fake.apiSettings(2500));
+            spies.push_back(std::make_unique<QSignalSpy>(clients.back().get(), &MailingPluginClient::sentDone));
+            clients.back()->sendMail(uint(i + 1), kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        }
+        for (int i = 0; i < count; ++i) {
+            QTRY_COMPARE_WITH_TIMEOUT(spies[size_t(i)]->count(), 1, 10000);
+            QCOMPARE(spies[size_t(i)]->at(0).at(1).toString(), QStringLiteral("sent"));
+        }
+        QCOMPARE(fake.sendCount(), count);
+
+        // A request withdrawn before it was written reports "unsent"; the
+        // server never sees it.
+        FakeMandrill slow(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 1.0 }, { "default", true } } } } });
+        QVERIFY(slow.start().isEmpty());
+        clients.clear();
+        spies.clear();
+        for (int i = 0; i < count; ++i) {
+            clients.push_back(std::make_unique<MailingPluginClient>());
+            clients.back()->setApiSettings(slow.apiSettings(10000));
+            spies.push_back(std::make_unique<QSignalSpy>(clients.back().get(), &MailingPluginClient::sentDone));
+            clients.back()->sendMail(uint(i + 1), kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(slow.sendCount(), ApiHttpClient::kConnectionsPerServer, 5000);
+        clients.back()->cancelUnsent();
+        QTRY_COMPARE_WITH_TIMEOUT(spies.back()->count(), 1, 1000);
+        QCOMPARE(spies.back()->at(0).at(1).toString(), QStringLiteral("unsent"));
+        for (int i = 0; i < count - 1; ++i)
+            QTRY_COMPARE_WITH_TIMEOUT(spies[size_t(i)]->count(), 1, 10000);
+        QCOMPARE(slow.sendCount(), count - 1);
+    }
+
     void httpsChecksTheServer()
     {
         QTemporaryDir certDir;
