@@ -27,3 +27,12 @@ CREATE TABLE IF NOT EXISTS `tenant_leases` (
   KEY tenant_leases_holder (plugin, holder),
   KEY tenant_leases_expires (plugin, expires)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
+
+-- The hosts that are alive, per plug-in: each writes its row with every lease
+-- renewal, so the hosts can share the tenants evenly. Created by the hosts too.
+CREATE TABLE IF NOT EXISTS `tenant_hosts` (
+  plugin VARCHAR(32) NOT NULL,
+  holder VARCHAR(160) NOT NULL,
+  expires BIGINT NOT NULL DEFAULT 0,
+  PRIMARY KEY (plugin, holder)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4;
