@@ -3,6 +3,7 @@
 
 #include "hostconfig.h"
 #include "pluginhost.h"
+#include "queueinspector.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -61,6 +62,53 @@ QString defaultPluginDir()
     }
     return QStringLiteral(YXA_INSTALLED_PLUGIN_DIR);
 }
+// --status and --requeue: read and reset queues the way the host connects,
+// without starting any plug-in.
+int inspect(const QCommandLineParser &parser, const HostConfig &config, const QCommandLineOption &statusOption,
+    const QCommandLineOption &jsonOption, const QCommandLineOption &requeueOption,
+    const QCommandLineOption &midOption, const QCommandLineOption &failedSinceOption)
+{
+    QueueInspector inspector(config);
+    QString error;
+    if (parser.isSet(statusOption)) {
+        QList<QueueInspector::Tenant> tenants;
+        if (!inspector.status(&tenants, &error))
+            return fail(error);
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        const QByteArray text = parser.isSet(jsonOption) ? QueueInspector::formatJson(tenants, now)
+                                                         : QueueInspector::formatTable(tenants, now).toUtf8();
+        std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+        return 0;
+    }
+    if (parser.isSet(midOption) && parser.isSet(failedSinceOption))
+        return fail(QStringLiteral("--mid and --failed-since do not go together"), 2);
+    QList<uint> mids;
+    if (parser.isSet(midOption)) {
+        const QStringList parts = parser.value(midOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        for (const QString &part : parts) {
+            bool ok = false;
+            const uint mid = part.trimmed().toUInt(&ok);
+            if (!ok || mid == 0)
+                return fail(QStringLiteral("--mid takes mail numbers separated by commas, not '%1'").arg(part), 2);
+            mids << mid;
+        }
+        if (mids.isEmpty())
+            return fail(QStringLiteral("--mid takes mail numbers separated by commas"), 2);
+    }
+    qint64 since = 0;
+    if (parser.isSet(failedSinceOption)) {
+        since = QueueInspector::parseDuration(parser.value(failedSinceOption));
+        if (since <= 0)
+            return fail(QStringLiteral("--failed-since takes a duration such as 90s, 30m, 2h or 7d"), 2);
+    }
+    QueueInspector::Requeue result;
+    const bool ok = inspector.requeue(parser.value(requeueOption), mids, since, &result, &error);
+    std::printf("%d mails queued again\n", result.reset);
+    for (auto it = result.refused.cbegin(); it != result.refused.cend(); ++it)
+        std::printf("mid %u left as it is: %s\n", it.key(), qUtf8Printable(it.value()));
+    std::fflush(stdout);
+    return ok ? 0 : fail(error);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -85,7 +133,19 @@ int main(int argc, char *argv[])
                                          QStringLiteral("N"));
     const QCommandLineOption runForOption(QStringLiteral("run-for"), QStringLiteral("Stop after this many seconds."),
                                           QStringLiteral("SECONDS"));
-    parser.addOptions({ configOption, pluginsOption, debugOption, runForOption });
+    const QCommandLineOption statusOption(QStringLiteral("status"),
+        QStringLiteral("Print every tenant's mail queue and which host serves it, then exit."));
+    const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("With --status: JSON instead of a table."));
+    const QCommandLineOption requeueOption(QStringLiteral("requeue"),
+        QStringLiteral("Reset a tenant's failed mails (E, B, R) for sending again, then exit."),
+        QStringLiteral("TENANT"));
+    const QCommandLineOption midOption(QStringLiteral("mid"), QStringLiteral("With --requeue: only these mails."),
+        QStringLiteral("N[,N...]"));
+    const QCommandLineOption failedSinceOption(QStringLiteral("failed-since"),
+        QStringLiteral("With --requeue: only mails that failed within this time (90s, 30m, 2h, 7d)."),
+        QStringLiteral("DURATION"));
+    parser.addOptions({ configOption, pluginsOption, debugOption, runForOption, statusOption, jsonOption,
+        requeueOption, midOption, failedSinceOption });
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
@@ -103,6 +163,8 @@ int main(int argc, char *argv[])
         if (!ok || config.debugLevel < 0 || config.debugLevel > 255)
             return fail(QStringLiteral("--debug-level takes a number from 0 to 255"), 2);
     }
+    if (parser.isSet(statusOption) || parser.isSet(requeueOption))
+        return inspect(parser, config, statusOption, jsonOption, requeueOption, midOption, failedSinceOption);
     int runFor = 0;
     if (parser.isSet(runForOption)) {
         bool ok = false;
