@@ -59,6 +59,14 @@ QString ago(qint64 seconds)
     return QStringLiteral("%1d").arg(seconds / 86400);
 }
 
+QString line(const QString &text)
+{
+    int end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    return text.left(end) + QLatin1Char('\n');
+}
+
 QString fit(const QString &text, int width)
 {
     return text.size() <= width ? text : text.left(width - 1) + QChar(0x2026);
@@ -308,15 +316,15 @@ qint64 QueueInspector::parseDuration(const QString &text)
 
 QString QueueInspector::formatTable(const QList<Tenant> &tenants, qint64 now)
 {
-    const QString row = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8\n");
-    QString text = row.arg(QStringLiteral("SCHEMA"), -14)
+    const QString row = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8");
+    QString text = line(row.arg(QStringLiteral("SCHEMA"), -14)
                        .arg(QStringLiteral("PEND"), 5)
                        .arg(QStringLiteral("RETRY"), 5)
                        .arg(QStringLiteral("E/B/R 24h"), 10)
                        .arg(QStringLiteral("OLDEST"), 6)
                        .arg(QStringLiteral("LAST SENT"), 11)
                        .arg(QStringLiteral("MAILING"), -10)
-                       .arg(QStringLiteral("TABLORA"), -10);
+                       .arg(QStringLiteral("TABLORA"), -10));
     Tenant total;
     int unreadable = 0;
     for (const Tenant &tenant : tenants) {
@@ -330,14 +338,14 @@ QString QueueInspector::formatTable(const QList<Tenant> &tenants, qint64 now)
         const QString last = tenant.lastSent < 0
             ? QStringLiteral("-")
             : QDateTime::fromSecsSinceEpoch(tenant.lastSent).toString(QStringLiteral("MM-dd hh:mm"));
-        text += row.arg(fit(tenant.schema, 14), -14)
+        text += line(row.arg(fit(tenant.schema, 14), -14)
                     .arg(tenant.pending, 5)
                     .arg(tenant.waiting, 5)
                     .arg(QStringLiteral("%1/%2/%3").arg(tenant.failedE).arg(tenant.failedB).arg(tenant.failedR), 10)
                     .arg(ago(tenant.oldestPendingAge), 6)
                     .arg(last, 11)
                     .arg(fit(tenant.holders.value(QStringLiteral("mailing"), QStringLiteral("-")), 10), -10)
-                    .arg(fit(tenant.holders.value(QStringLiteral("tablora"), QStringLiteral("-")), 10), -10);
+                    .arg(fit(tenant.holders.value(QStringLiteral("tablora"), QStringLiteral("-")), 10), -10));
         total.pending += tenant.pending;
         total.waiting += tenant.waiting;
         total.inFlight += tenant.inFlight;
