@@ -184,6 +184,15 @@ SmtpClient *MailingPluginSmtpClient::openSession(const SmtpSettings &s, bool *ok
         client->setPassword(s.password);
     }
     client->setAuthMethod(SmtpClient::AuthMethod(s.authMethod));
+    // Tenants rely on plain TCP with AUTH, so it stays; the operator should
+    // know what it costs.
+    if (authenticate && s.connectionType == SmtpClient::TcpConnection && !clearAuthWarned) {
+        clearAuthWarned = true;
+        qCWarning(lcMailing,
+            "MailingPluginSmtpClient::sendMail() - connection type 0 logs in to %s:%u without "
+            "encryption: the password of user \"%s\" crosses the network in clear",
+            qUtf8Printable(s.host), uint(s.port), qUtf8Printable(visible(s.user)));
+    }
     // A kept session pipelines where the server allows it; a session of
     // one mail speaks exactly as it always did.
     client->setPipelining(keepSession);

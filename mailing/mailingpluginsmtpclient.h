@@ -106,4 +106,7 @@ private:
     std::unique_ptr<SmtpClient> session;
     int sessionsOpened = 0;
     MailData lastMailData;
+    // The warning about AUTH over plain TCP is given once per transport,
+    // that is per tenant and run, not once per mail.
+    bool clearAuthWarned = false;
 };

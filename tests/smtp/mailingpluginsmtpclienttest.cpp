@@ -1,6 +1,7 @@
 // The SMTP transport of the mailing worker: argument and settings checks,
 // one status word per row, the message it builds and what reaches a real
 // server.
+#include "logcapture.h"
 #include "testmain.h"
 
 #include "fakesmtpserver.h"
@@ -93,6 +94,8 @@ private slots:
     void orderMailOverStartTls();
     void keptSessionCarriesSeveralMails_data();
     void keptSessionCarriesSeveralMails();
+    void clearAuthIsWarnedOncePerTransport_data();
+    void clearAuthIsWarnedOncePerTransport();
 
 private:
     QTemporaryDir certDir;
@@ -608,6 +611,56 @@ void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails()
             "Content-Disposition: attachment; filename=\"b.txt\"", "dHdv" }));
     QCOMPARE(transport.sessionCount(), 1);
     QCOMPARE(server.clientLines(), server.expectedClientLines());
+}
+
+// AUTH over plain TCP still works, but the operator hears of it once per
+// tenant's transport, not once per mail, and never hears the password.
+void MailingPluginSmtpClientTest::clearAuthIsWarnedOncePerTransport_data()
+{
+    QTest::addColumn<int>("connectionType");
+    QTest::addColumn<bool>("credentials");
+    QTest::addColumn<int>("warnings");
+    QTest::newRow("plain TCP with a user") << 0 << true << 1;
+    QTest::newRow("plain TCP without a user") << 0 << false << 0;
+    QTest::newRow("STARTTLS with a user") << 2 << true << 0;
+}
+
+void MailingPluginSmtpClientTest::clearAuthIsWarnedOncePerTransport()
+{
+    QFETCH(int, connectionType);
+    QFETCH(bool, credentials);
+    QFETCH(int, warnings);
+    const QString user = QStringLiteral("kitchen");
+    const QString password = QStringLiteral("Clear-Secret-77");
+    SmtpTest::Server server;
+    const QString error
+        = server.start(connectionType == 0 ? SmtpTest::Server::Plain : SmtpTest::Server::StartTls,
+            certDir.path(), user, password);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(server.port());
+    s.host = QStringLiteral("localhost");
+    s.connectionType = connectionType;
+    if (credentials) {
+        s.user = user;
+        s.password = password;
+    }
+    transport.setSettings(s);
+    LogCapture log;
+    for (uint mid = 1; mid <= 3; ++mid)
+        QCOMPARE(send(transport, mid, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+                     QStringLiteral("S"), "x")
+                     .status,
+            QStringLiteral("sent"));
+    QCOMPARE(server.messageCount(), 3);
+    QCOMPARE(server.envelope(3).value(QLatin1String("authenticated")).toBool(), credentials);
+    const QStringList warned = log.matching(QStringLiteral("crosses the network in clear"));
+    QCOMPARE(warned.size(), warnings);
+    if (warnings)
+        QVERIFY2(warned.at(0).contains(QStringLiteral("\"kitchen\"")), qPrintable(warned.at(0)));
+    for (const QString &line : log.lines())
+        QVERIFY2(!line.contains(password), qPrintable(line));
 }
 
 YXA_TEST_CLASS(MailingPluginSmtpClientTest)
