@@ -1,5 +1,6 @@
 // The Mandrill transport against the fake API (tests/support/fake-mandrill.py):
 // the exact request bodies, and what every kind of reply is reported as.
+#include "envirosettings.h"
 #include "fakemandrill.h"
 #include "logcapture.h"
 #include "mailingpluginclient.h"
@@ -516,6 +517,64 @@ private slots:
         const QList<QJsonObject> sends = fake.requests(FakeMandrill::sendPath());
         QCOMPARE(sends.size(), 2);
         QCOMPARE(sends.at(1).value("peer") == sends.at(0).value("peer"), kept);
+    }
+
+    // caFile names a private CA that is trusted besides the system's; the
+    // server's certificate must still name the host that was asked.
+    void privateCaOverHttps_data()
+    {
+        QTest::addColumn<bool>("withCaFile");
+        QTest::addColumn<bool>("rightName");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("caFile trusts the private CA") << true << true << "sent";
+        QTest::newRow("without caFile the CA is unknown") << false << true << "neterror";
+        QTest::newRow("a certificate for another name is refused") << true << false << "neterror";
+    }
+
+    void privateCaOverHttps()
+    {
+        QFETCH(bool, withCaFile);
+        QFETCH(bool, rightName);
+        QFETCH(QString, status);
+        QTemporaryDir certDir;
+        QTemporaryDir otherDir;
+        QVERIFY(certDir.isValid() && otherDir.isValid());
+        QString error = SmtpTest::makeCertificates(certDir.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QString serverDir = certDir.path();
+        if (!rightName) {
+            error = SmtpTest::makeServerCertificate(
+                certDir.path(), otherDir.path(), QStringLiteral("mail.example.test"));
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            serverDir = otherDir.path();
+        }
+        FakeMandrill fake;
+        fake.useTls(serverDir + "/server.pem", serverDir + "/server.key");
+        QVERIFY(fake.start().isEmpty());
+
+        MandrillApiSettings settings = fake.apiSettings(3000);
+        if (withCaFile) {
+            const QString iniPath = otherDir.filePath("yxa.ini");
+            QFile file(iniPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[MailingPlugin]\ncaFile=" + certDir.filePath("ca.pem").toUtf8() + "\n");
+            file.close();
+            EnviroSettings ini(iniPath, QSettings::IniFormat);
+            ini.beginGroup("MailingPlugin");
+            const MandrillApiSettings read = MandrillApiSettings::fromSettings(ini);
+            QCOMPARE(read.caFile, certDir.filePath("ca.pem"));
+            QVERIFY(
+                read.caCertificates.contains(SmtpTest::caCertificates(certDir.path()).value(0)));
+            settings.caFile = read.caFile;
+            settings.caCertificates = read.caCertificates;
+        }
+        MailingPluginClient client;
+        client.setApiSettings(settings);
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        client.sendMail(1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.at(0).at(1).toString(), status);
+        QCOMPARE(fake.sendCount(), status == QLatin1String("sent") ? 1 : 0);
     }
 
     void apiKeyFromSettingsAndNeverLogged()

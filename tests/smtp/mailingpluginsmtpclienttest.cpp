@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTcpServer>
@@ -94,6 +95,8 @@ private slots:
     void orderMailOverStartTls();
     void keptSessionCarriesSeveralMails_data();
     void keptSessionCarriesSeveralMails();
+    void privateCaOverTls_data();
+    void privateCaOverTls();
     void clearAuthIsWarnedOncePerTransport_data();
     void clearAuthIsWarnedOncePerTransport();
 
@@ -611,6 +614,71 @@ void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails()
             "Content-Disposition: attachment; filename=\"b.txt\"", "dHdv" }));
     QCOMPARE(transport.sessionCount(), 1);
     QCOMPARE(server.clientLines(), server.expectedClientLines());
+}
+
+// The plug-in's caFile reaches the transport as a CA list: a server whose
+// certificate comes from that private CA is trusted, over TLS from the start
+// and after STARTTLS alike, and its name is still checked.
+void MailingPluginSmtpClientTest::privateCaOverTls_data()
+{
+    QTest::addColumn<int>("connectionType");
+    QTest::addColumn<bool>("withCaFile");
+    QTest::addColumn<bool>("rightName");
+    QTest::addColumn<QString>("status");
+    for (const int type : { 1, 2 }) {
+        const QString mode = type == 1 ? QStringLiteral("TLS") : QStringLiteral("STARTTLS");
+        QTest::newRow(qPrintable(mode + QStringLiteral(", caFile trusts the private CA")))
+            << type << true << true << "sent";
+        QTest::newRow(qPrintable(mode + QStringLiteral(", without caFile the CA is unknown")))
+            << type << false << true << "neterror";
+        QTest::newRow(qPrintable(mode + QStringLiteral(", a certificate for another name")))
+            << type << true << false << "neterror";
+    }
+}
+
+void MailingPluginSmtpClientTest::privateCaOverTls()
+{
+    QFETCH(int, connectionType);
+    QFETCH(bool, withCaFile);
+    QFETCH(bool, rightName);
+    QFETCH(QString, status);
+
+    // This class trusts the test CA by default; here only the transport's
+    // own list may.
+    const QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration::setDefaultConfiguration(savedDefault);
+    const auto restore
+        = qScopeGuard([&trusting] { QSslConfiguration::setDefaultConfiguration(trusting); });
+
+    QTemporaryDir otherDir;
+    QVERIFY(otherDir.isValid());
+    QString serverDir = certDir.path();
+    if (!rightName) {
+        const QString error = SmtpTest::makeServerCertificate(
+            certDir.path(), otherDir.path(), QStringLiteral("mail.example.test"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        serverDir = otherDir.path();
+    }
+    SmtpTest::Server server;
+    const QString error = server.start(
+        connectionType == 1 ? SmtpTest::Server::Tls : SmtpTest::Server::StartTls, serverDir);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(server.port());
+    s.host = QStringLiteral("localhost");
+    s.connectionType = connectionType;
+    transport.setSettings(s);
+    if (withCaFile)
+        transport.setCaCertificates(
+            QSslConfiguration::systemCaCertificates() + SmtpTest::caCertificates(certDir.path()));
+
+    const Outcome o = send(transport, 5, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+        QStringLiteral("S"), "x");
+    QCOMPARE(o.status, status);
+    QCOMPARE(server.messageCount(), status == QLatin1String("sent") ? 1 : 0);
+    if (status == QLatin1String("sent"))
+        QVERIFY(server.envelope(1).value(QLatin1String("tls")).toBool());
 }
 
 // AUTH over plain TCP still works, but the operator hears of it once per
