@@ -76,6 +76,11 @@ ApiHttpClient::~ApiHttpClient()
         qDeleteAll(server.connections);
 }
 
+void ApiHttpClient::setCaCertificates(const QList<QSslCertificate> &certificates)
+{
+    caCertificates = certificates;
+}
+
 int ApiHttpClient::connectionCount() const
 {
     int count = 0;
@@ -208,6 +213,7 @@ void ApiHttpClient::dispatch(const QString &key)
             if (server.connections.size() >= kConnectionsPerServer)
                 return;
             connection = new ApiHttpConnection(server.host, server.port, server.tls, this);
+            connection->setCaCertificates(caCertificates);
             connect(connection, &ApiHttpConnection::finished, this,
                 [this, key, connection](
                     const ApiHttpResult &result) { onFinished(key, connection, result); });

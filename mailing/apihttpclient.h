@@ -44,6 +44,10 @@ public:
     void post(const QUrl &url, const QByteArray &contentType, const QByteArray &body, int timeoutMs,
         bool mayRepeat, QObject *context, Callback done);
 
+    // The CAs that HTTPS connections opened from now on trust (empty: the
+    // system's); the transports of a thread all hand in the plug-in's list.
+    void setCaCertificates(const QList<QSslCertificate> &certificates);
+
     // Open connections, for tests and diagnostics.
     int connectionCount() const;
 
@@ -67,4 +71,5 @@ private:
 
     QHash<QString, Server> servers;
     QHash<ApiHttpConnection *, QSharedPointer<Request>> active;
+    QList<QSslCertificate> caCertificates;
 };

@@ -1,5 +1,6 @@
 #include "apihttpconnection.h"
 
+#include <QSslConfiguration>
 #include <QSslSocket>
 
 #ifdef Q_OS_UNIX
@@ -81,6 +82,12 @@ void ApiHttpConnection::start(const QByteArray &request)
         writePending();
     } else if (!opened) {
         opened = true;
+        if (tls && !caCertificates.isEmpty()) {
+            // The host name is still checked against the certificate.
+            QSslConfiguration configuration = socket->sslConfiguration();
+            configuration.setCaCertificates(caCertificates);
+            socket->setSslConfiguration(configuration);
+        }
         if (tls)
             socket->connectToHostEncrypted(host, port);
         else

@@ -4,7 +4,9 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 #include <QTimer>
 
@@ -47,6 +49,13 @@ public:
 
     ApiHttpConnection(const QString &host, quint16 port, bool tls, QObject *parent = nullptr);
     ~ApiHttpConnection() override;
+
+    // The CAs a TLS connection trusts instead of the socket's defaults; set
+    // before the first start(). Empty keeps the defaults.
+    void setCaCertificates(const QList<QSslCertificate> &certificates)
+    {
+        caCertificates = certificates;
+    }
 
     // Open and carrying no request.
     bool isIdle() const { return !closedForGood && !busy; }
@@ -94,6 +103,7 @@ private:
     bool written = false;
     int completedRequests = 0;
     QByteArray pendingRequest;
+    QList<QSslCertificate> caCertificates;
     QTimer idleTimer;
     QElapsedTimer idleClock;
     ApiHttpReplyParser parser;

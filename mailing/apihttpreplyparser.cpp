@@ -24,13 +24,23 @@ ApiHttpReplyParser::Status ApiHttpReplyParser::closed()
 
 ApiHttpReplyParser::Status ApiHttpReplyParser::parse()
 {
+    // Read from an offset and trimmed once: removing each line from the
+    // front would move the rest of the buffer for every small chunk.
+    int pos = 0;
+    const Status status = parseFrom(pos);
+    buffer.remove(0, pos);
+    return status;
+}
+
+ApiHttpReplyParser::Status ApiHttpReplyParser::parseFrom(int &pos)
+{
     for (;;) {
         switch (part) {
         case Part::Body:
         case Part::ChunkData: {
-            const int take = int(qMin<qint64>(remaining, buffer.size()));
-            content.append(buffer.constData(), take);
-            buffer.remove(0, take);
+            const int take = int(qMin<qint64>(remaining, buffer.size() - pos));
+            content.append(buffer.constData() + pos, take);
+            pos += take;
             remaining -= take;
             if (remaining > 0)
                 return current;
@@ -40,26 +50,37 @@ ApiHttpReplyParser::Status ApiHttpReplyParser::parse()
             continue;
         }
         case Part::UntilClose:
-            if (content.size() + qint64(buffer.size()) > kMaxBodyBytes)
+            if (content.size() + qint64(buffer.size() - pos) > kMaxBodyBytes)
                 return fail(QStringLiteral("the reply is too large"));
-            content.append(buffer);
-            buffer.clear();
+            content.append(buffer.constData() + pos, buffer.size() - pos);
+            pos = buffer.size();
             return current;
         default:
             break;
         }
 
-        const int end = buffer.indexOf("\r\n");
-        if (end < 0) {
-            if (headBytes + buffer.size() > kMaxHeadBytes)
-                return fail(QStringLiteral("the reply's head is too large"));
-            return current;
+        // The head is limited as a whole. The lines that frame the chunks
+        // are limited one by one: a long body may come in many small chunks,
+        // and the body limit already bounds how many.
+        const bool inHead = part == Part::StatusLine || part == Part::Head;
+        const qint64 used = inHead ? headBytes : part == Part::Trailer ? trailerBytes : 0;
+        const qint64 limit = inHead || part == Part::Trailer ? kMaxHeadBytes : kMaxChunkLineBytes;
+        const int end = buffer.indexOf("\r\n", pos);
+        const int lineBytes = end < 0 ? buffer.size() - pos : end - pos + 2;
+        if (used + lineBytes > limit) {
+            return fail(inHead ? QStringLiteral("the reply's head is too large")
+                    : part == Part::Trailer
+                    ? QStringLiteral("the reply's trailer is too large")
+                    : QStringLiteral("a line framing a chunk of the reply is too long"));
         }
-        const QByteArray line = buffer.left(end);
-        buffer.remove(0, end + 2);
-        headBytes += end + 2;
-        if (headBytes > kMaxHeadBytes)
-            return fail(QStringLiteral("the reply's head is too large"));
+        if (end < 0)
+            return current;
+        const QByteArray line = buffer.mid(pos, end - pos);
+        pos = end + 2;
+        if (inHead)
+            headBytes += lineBytes;
+        else if (part == Part::Trailer)
+            trailerBytes += lineBytes;
 
         switch (part) {
         case Part::StatusLine: {
@@ -89,12 +110,13 @@ ApiHttpReplyParser::Status ApiHttpReplyParser::parse()
                 // An interim reply; the real one follows on the same bytes.
                 code = 0;
                 reason.clear();
-                chunked = false;
+                codings.clear();
                 length = -1;
                 part = Part::StatusLine;
                 break;
             }
-            startBody();
+            if (!startBody())
+                return current;
             if (part == Part::Body && remaining == 0)
                 return done();
             break;
@@ -151,11 +173,9 @@ bool ApiHttpReplyParser::headLine(const QByteArray &line)
         }
         length = parsed;
     } else if (name == "transfer-encoding") {
-        chunked = value.toLower().split(',').last().trimmed() == "chunked";
-        if (!chunked) {
-            fail(QStringLiteral("the reply's transfer coding is not supported"));
-            return false;
-        }
+        // Several fields make one list (RFC 9110, 5.3); judged once the head is complete.
+        for (const QByteArray &coding : value.toLower().split(','))
+            codings << coding.trimmed();
     } else if (name == "connection") {
         const QByteArray options = value.toLower();
         if (options.contains("close"))
@@ -166,13 +186,31 @@ bool ApiHttpReplyParser::headLine(const QByteArray &line)
     return true;
 }
 
-void ApiHttpReplyParser::startBody()
+bool ApiHttpReplyParser::startBody()
 {
+    // A reply framed two ways, a transfer coding in an HTTP/1.0 reply, or a
+    // coding we cannot undo leaves the end of the body to guesswork, and a
+    // guess that differs from the server's puts every later reply on the
+    // connection out of step (RFC 9112, 6.1 and 6.3): such a reply fails,
+    // and the connection with it.
+    if (!codings.isEmpty()) {
+        if (oldVersion) {
+            fail(QStringLiteral("the HTTP/1.0 reply carries a transfer coding"));
+            return false;
+        }
+        if (length >= 0) {
+            fail(QStringLiteral("the reply carries both Transfer-Encoding and Content-Length"));
+            return false;
+        }
+        if (codings != QList<QByteArray> { QByteArrayLiteral("chunked") }) {
+            fail(QStringLiteral("the reply's transfer coding is not supported"));
+            return false;
+        }
+    }
     if (code == 204 || code == 304) {
         part = Part::Body;
         remaining = 0;
-    } else if (chunked) {
-        // The chunks frame the body; a length beside them is ignored.
+    } else if (!codings.isEmpty()) {
         part = Part::ChunkSize;
     } else if (length >= 0) {
         part = Part::Body;
@@ -181,6 +219,7 @@ void ApiHttpReplyParser::startBody()
         part = Part::UntilClose;
         keep = false;
     }
+    return true;
 }
 
 ApiHttpReplyParser::Status ApiHttpReplyParser::fail(const QString &why)

@@ -1,15 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 // Reads one HTTP/1.x reply from the bytes of a connection, in whatever
 // pieces they arrive: the status line, the head, and the body framed by
 // Content-Length, by chunked transfer coding or by the close of the
 // connection. Informational (1xx) replies are skipped. The head is limited
-// to kMaxHeadBytes and the body to kMaxBodyBytes; anything malformed, or a
-// body whose end is in doubt (two different lengths, a transfer coding
-// other than chunked), fails the reply.
+// to kMaxHeadBytes (the chunked body's trailer too), each line framing a
+// chunk to kMaxChunkLineBytes and the body to kMaxBodyBytes. Anything
+// malformed, or a body whose end is in doubt (two different lengths, both a
+// length and a transfer coding, a transfer coding in an HTTP/1.0 reply, a
+// transfer coding other than chunked alone), fails the reply.
 class ApiHttpReplyParser
 {
 public:
@@ -17,6 +20,7 @@ public:
 
     static constexpr int kMaxHeadBytes = 64 * 1024;
     static constexpr int kMaxBodyBytes = 16 * 1024 * 1024;
+    static constexpr int kMaxChunkLineBytes = 4 * 1024;
 
     // Takes the next bytes. After Complete, bytes beyond the reply are
     // kept (hasLeftover()): they answer nothing that was asked.
@@ -40,8 +44,9 @@ private:
     enum class Part { StatusLine, Head, Body, ChunkSize, ChunkData, ChunkEnd, Trailer, UntilClose };
 
     Status parse();
+    Status parseFrom(int &pos);
     bool headLine(const QByteArray &line);
-    void startBody();
+    bool startBody();
     Status fail(const QString &why);
     Status done();
 
@@ -54,9 +59,10 @@ private:
     QByteArray content;
     bool keep = true;
     bool oldVersion = false;
-    bool chunked = false;
+    QList<QByteArray> codings;
     qint64 length = -1;
     qint64 remaining = 0;
     qint64 headBytes = 0;
+    qint64 trailerBytes = 0;
     QString failure;
 };

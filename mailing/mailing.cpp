@@ -15,10 +15,14 @@
 namespace {
 const QString kPendingRows = QStringLiteral(
     "SELECT * FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100");
-// A claimed row is out at this or another host, not at the provider.
+// Our own marks ("yxa-claim:", kQueuedWithoutId) name no message of the
+// provider: a claimed row is out at this or another host.
 const QString kRowsToCheck = QStringLiteral("SELECT mid, apiID FROM emails WHERE status ='Q' AND "
-                                            "apiID IS NOT NULL AND apiID NOT LIKE 'yxa-claim:%' "
+                                            "apiID IS NOT NULL AND apiID NOT LIKE 'yxa-%' "
                                             "ORDER BY created LIMIT 100");
+// The provider took the mail but named no message: it must not be sent
+// again, and there is nothing to ask its state by.
+const QString kQueuedWithoutId = QStringLiteral("yxa-queued-without-id");
 // The claim names its holder and the database's time; SUBSTRING_INDEX reads
 // the time back, holders may contain ':' themselves.
 const QString kClaim
@@ -559,7 +563,14 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     } else if (status == QLatin1String("rejected")) {
         sql = kUpdateRejected.arg(now, midText, apiValue);
     } else if (status == QLatin1String("queued")) {
-        sql = kUpdateQueued.arg(apiValue, midText);
+        if (apiValue == QLatin1String("NULL")) {
+            qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid
+                                 << "queued without a message id; it is not sent again and its "
+                                    "delivery state cannot be asked";
+            sql = kUpdateQueued.arg(QStringLiteral("'%1'").arg(kQueuedWithoutId), midText);
+        } else {
+            sql = kUpdateQueued.arg(apiValue, midText);
+        }
     } else {
         qCWarning(lcMailing) << "Mailing::sentReply() unimplemented status:" << status;
     }

@@ -28,8 +28,10 @@ void MailingPluginClient::post(
     // A send is written once and never again: if the connection drops
     // before the reply, the mail may have left. A question may be asked
     // again.
-    ApiHttpClient::forThread()->post(url, QByteArrayLiteral("application/x-www-form-urlencoded"),
-        body, api.requestTimeoutMs, isCheck, this,
+    ApiHttpClient *client = ApiHttpClient::forThread();
+    client->setCaCertificates(api.caCertificates);
+    client->post(url, QByteArrayLiteral("application/x-www-form-urlencoded"), body,
+        api.requestTimeoutMs, isCheck, this,
         [this, isCheck, mid, checkId](
             const ApiHttpResult &result) { replyFinished(result, isCheck, mid, checkId); });
 }

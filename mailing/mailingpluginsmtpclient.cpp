@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSslConfiguration>
 #include <QTcpSocket>
 
 #include <memory>
@@ -140,6 +141,11 @@ void MailingPluginSmtpClient::setSettings(SmtpSettings settings)
     emit settingsChanged(settings);
 }
 
+void MailingPluginSmtpClient::setCaCertificates(const QList<QSslCertificate> &certificates)
+{
+    caCertificates = certificates;
+}
+
 void MailingPluginSmtpClient::setKeepSession(bool keep)
 {
     if (!keep)
@@ -184,6 +190,20 @@ SmtpClient *MailingPluginSmtpClient::openSession(const SmtpSettings &s, bool *ok
         client->setPassword(s.password);
     }
     client->setAuthMethod(SmtpClient::AuthMethod(s.authMethod));
+    if (!caCertificates.isEmpty()) {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setCaCertificates(caCertificates);
+        client->setSslConfiguration(tls);
+    }
+    // Tenants rely on plain TCP with AUTH, so it stays; the operator should
+    // know what it costs.
+    if (authenticate && s.connectionType == SmtpClient::TcpConnection && !clearAuthWarned) {
+        clearAuthWarned = true;
+        qCWarning(lcMailing,
+            "MailingPluginSmtpClient::sendMail() - connection type 0 logs in to %s:%u without "
+            "encryption: the password of user \"%s\" crosses the network in clear",
+            qUtf8Printable(s.host), uint(s.port), qUtf8Printable(visible(s.user)));
+    }
     // A kept session pipelines where the server allows it; a session of
     // one mail speaks exactly as it always did.
     client->setPipelining(keepSession);

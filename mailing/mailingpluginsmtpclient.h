@@ -5,7 +5,9 @@
 #include "smtpsettings.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QSslCertificate>
 #include <QString>
 
 #include <memory>
@@ -52,6 +54,12 @@ public:
     // The SmtpClient::SmtpError code of the last smtpError() raised during
     // the most recent send, or -1 when that send raised none.
     int lastError() const;
+
+    // The CAs that TLS sessions trust (the plug-in's caFile with the
+    // system's); empty keeps the socket's defaults. The server's host name
+    // is checked either way. Takes effect with the next session.
+    void setCaCertificates(const QList<QSslCertificate> &certificates);
+    QList<QSslCertificate> getCaCertificates() const { return caCertificates; }
 
     void setKeepSession(bool keep);
     bool keepsSession() const { return keepSession; }
@@ -106,4 +114,8 @@ private:
     std::unique_ptr<SmtpClient> session;
     int sessionsOpened = 0;
     MailData lastMailData;
+    QList<QSslCertificate> caCertificates;
+    // The warning about AUTH over plain TCP is given once per transport,
+    // that is per tenant and run, not once per mail.
+    bool clearAuthWarned = false;
 };

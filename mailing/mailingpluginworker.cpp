@@ -180,6 +180,7 @@ void MailingPluginWorker::start()
     smtpClient = new MailingPluginSmtpClient;
     smtpClient->setDebugLevel(debugLevel);
     smtpClient->setSettings(smtpSettings);
+    smtpClient->setCaCertificates(apiSettings.caCertificates);
     mailing = new Mailing(this);
     mailing->setDebugLevel(debugLevel);
     mailing->initDB(database);

@@ -3,6 +3,8 @@
 #include "envirosettings.h"
 #include "mailinglogging.h"
 
+#include <QSslConfiguration>
+
 namespace {
 QUrl withPath(QUrl base, const QString &path)
 {
@@ -55,6 +57,22 @@ MandrillApiSettings MandrillApiSettings::fromSettings(const EnviroSettings &sett
             "using 60",
             qUtf8Printable(settings.value(QStringLiteral("requestTimeout"), 60).toString()));
     }
+
+    result.caFile = settings.value(QStringLiteral("caFile"), QString()).toString().trimmed();
+    if (!result.caFile.isEmpty()) {
+        const QList<QSslCertificate> own = QSslCertificate::fromPath(
+            result.caFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString);
+        if (own.isEmpty()) {
+            qCCritical(lcMailing,
+                "MandrillApiSettings::fromSettings() - caFile '%s' holds no readable PEM "
+                "certificate; only the system's CAs are trusted",
+                qUtf8Printable(result.caFile));
+        } else {
+            // A socket given CAs of its own no longer loads the system's on
+            // demand: both go into the list.
+            result.caCertificates = QSslConfiguration::systemCaCertificates() + own;
+        }
+    }
     return result;
 }
 
@@ -71,5 +89,6 @@ QUrl MandrillApiSettings::infoUrl() const
 bool MandrillApiSettings::operator==(const MandrillApiSettings &other) const
 {
     return apiUrl == other.apiUrl && apiKey == other.apiKey
-        && requestTimeoutMs == other.requestTimeoutMs;
+        && requestTimeoutMs == other.requestTimeoutMs && caFile == other.caFile
+        && caCertificates == other.caCertificates;
 }

@@ -472,9 +472,16 @@ void SmtpClient::waitForResponse(int msec)
     // worker's thread for ever. An endless line is cut off the same way.
     const QDeadlineTimer deadline(msec);
     replyLines.clear();
+    qint64 replyBytes = 0;
     for (;;) {
         while (socket->canReadLine()) {
-            responseText = QString::fromUtf8(socket->readLine());
+            const QByteArray line = socket->readLine();
+            replyBytes += line.size();
+            // Kept lines are the tenant server's to grow: a server that
+            // never ends its reply must not fill the host's memory.
+            if (replyBytes > maxReplyBytes || replyLines.size() >= maxReplyLines)
+                replyTooLarge();
+            responseText = QString::fromUtf8(line);
             replyLines << chopLineEnd(responseText.mid(4));
             if (trace)
                 qCDebug(yxaSmtp, "SmtpClient::trace() S: %s",
@@ -493,12 +500,8 @@ void SmtpClient::waitForResponse(int msec)
             if (responseText.size() > 3 && responseText.at(3) != QLatin1Char('-'))
                 return;
         }
-        if (socket->bytesAvailable() > maxReplyLineLength) {
-            qCDebug(yxaSmtp, "SmtpClient::waitForResponse() - reply line longer than %d bytes",
-                int(maxReplyLineLength));
-            emit smtpError(ResponseTimeoutError);
-            throw ResponseTimeoutException();
-        }
+        if (replyBytes + socket->bytesAvailable() > maxReplyBytes)
+            replyTooLarge();
         if (deadline.hasExpired() || !socket->waitForReadyRead(int(deadline.remainingTime()))) {
             if (trace)
                 qCDebug(yxaSmtp, "SmtpClient::trace() no reply: %s",
@@ -507,6 +510,19 @@ void SmtpClient::waitForResponse(int msec)
             throw ResponseTimeoutException();
         }
     }
+}
+
+void SmtpClient::replyTooLarge()
+{
+    qCWarning(yxaSmtp,
+        "SmtpClient::waitForResponse() - the server's reply is longer than %d lines or %d bytes; "
+        "connection to %s:%d closed",
+        maxReplyLines, maxReplyBytes, qUtf8Printable(host), port);
+    // The rest of the reply would be read as the answers to later commands.
+    socket->abort();
+    replyLines.clear();
+    emit smtpError(ResponseTimeoutError);
+    throw ResponseTimeoutException();
 }
 
 void SmtpClient::sendMessage(const QString &text)

@@ -20,7 +20,9 @@ class QTcpSocket;
 // end of the message text, which gets the send time-out (the server may scan
 // the message before it answers). With STARTTLS, a server that sent anything
 // beyond its 220 before the handshake is refused with ServerError: those
-// bytes would otherwise be read as a reply inside TLS.
+// bytes would otherwise be read as a reply inside TLS. A reply of more than
+// maxReplyLines lines or maxReplyBytes bytes closes the connection and
+// counts as ResponseTimeoutError, so a server can not grow our memory.
 //
 // Failures come back as false and, at the points documented for each step,
 // as the synchronous signal smtpError(); the text of the reply that caused
@@ -140,8 +142,13 @@ private:
     void waitForResponse(int msec);
     bool expect(int code);
 
-    // A reply line may hold 512 bytes; anything far beyond that is no SMTP server.
-    static constexpr qint64 maxReplyLineLength = 64 * 1024;
+    // A reply line may hold 512 bytes (RFC 5321, 4.5.3.1.5) and the longest
+    // EHLO replies have a few dozen lines; anything far beyond that is no
+    // SMTP server.
+    static constexpr int maxReplyBytes = 16 * 1024;
+    static constexpr int maxReplyLines = 256;
+    // Logs, closes the connection and ends the running operation as a time-out.
+    [[noreturn]] void replyTooLarge();
 
     QTcpSocket *socket = nullptr;
     QString host;

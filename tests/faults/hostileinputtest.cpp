@@ -214,6 +214,47 @@ private slots:
         QVERIFY2(audit.violations().isEmpty(), qPrintable(audit.violations().join('\n')));
     }
 
+    // A "queued" reply whose identifier is empty or no string: the API took
+    // the mail, so it leaves once, however many passes follow.
+    void queuedWithoutIdIsSentOnce_data()
+    {
+        QTest::addColumn<QJsonValue>("id");
+        QTest::newRow("empty string") << QJsonValue("");
+        QTest::newRow("number") << QJsonValue(42);
+        QTest::newRow("null") << QJsonValue(QJsonValue::Null);
+        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined);
+    }
+
+    void queuedWithoutIdIsSentOnce()
+    {
+        QFETCH(QJsonValue, id);
+        QJsonObject result { { "status", "queued" }, { "email", "$EMAIL" },
+            { "reject_reason", QJsonValue() } };
+        if (!id.isUndefined())
+            result.insert("_id", id);
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "json", QJsonArray { result } } } } } });
+        QVERIFY(fake.start().isEmpty());
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        LogCapture log;
+        {
+            RunningWorker running(MailTenant::connection(QStringLiteral("faults.hostile"), kDb),
+                fake.apiSettings(2000), 150);
+            QTRY_VERIFY_WITH_TIMEOUT(!MailTenant::row(kDb, mid).apiID.isNull(), 10000);
+            // Ten more poll intervals: each would have sent it again.
+            QTest::qWait(1500);
+        }
+        QCOMPARE(fake.sendCount(), 1);
+        QCOMPARE(fake.infoCount(), 0);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, QStringLiteral("Q"));
+        QCOMPARE(row.apiID.toString(), QStringLiteral("yxa-queued-without-id"));
+        QVERIFY(log.contains(QStringLiteral("queued without a message id")));
+        QueueAudit audit(kDb);
+        QVERIFY2(audit.violations().isEmpty(), qPrintable(audit.violations().join('\n')));
+    }
+
     // Hostile addresses stored in the queue travel the whole worker road.
     void queuedRowsThroughWorker()
     {

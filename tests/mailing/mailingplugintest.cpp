@@ -7,6 +7,7 @@
 #include "logcapture.h"
 #include "mailtenant.h"
 #include "mariadbfixture.h"
+#include "smtptestsupport.h"
 #include "testmain.h"
 
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QPluginLoader>
 #include <QSqlQuery>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -149,6 +151,47 @@ private slots:
             << "apiUrl=https://api.example.test\n"
             << QByteArray("http://relay.local:9000") << 10000u << 3600000
             << "https://api.example.test" << key << 60000;
+    }
+
+    // caFile adds a PEM bundle to the system's CAs; a file that yields no
+    // certificate is logged and the system's CAs stay the only ones.
+    void caFileFromIni_data()
+    {
+        QTest::addColumn<QString>("file"); // under the certificate directory; empty: no key
+        QTest::addColumn<bool>("trusted");
+        QTest::addColumn<bool>("logged");
+        QTest::newRow("no caFile") << "" << false << false;
+        QTest::newRow("the private CA") << "ca.pem" << true << false;
+        QTest::newRow("a missing file") << "nothing-here.pem" << false << true;
+        QTest::newRow("a key, no certificate") << "ca.key" << false << true;
+    }
+
+    void caFileFromIni()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, trusted);
+        QFETCH(bool, logged);
+        QTemporaryDir certDir;
+        QVERIFY(certDir.isValid());
+        const QString error = SmtpTest::makeCertificates(certDir.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QString path = file.isEmpty() ? QString() : certDir.filePath(file);
+        writeIni(QStringLiteral("[MailingPlugin]\n")
+            + (path.isEmpty() ? QString() : QStringLiteral("caFile=%1\n").arg(path)));
+        LogCapture log;
+        MailingPlugin plugin;
+        const MandrillApiSettings api = plugin.getApiSettings();
+        QCOMPARE(api.caFile, path);
+        const QSslCertificate ca = SmtpTest::caCertificates(certDir.path()).value(0);
+        QVERIFY(!ca.isNull());
+        QCOMPARE(api.caCertificates.contains(ca), trusted);
+        // The system's CAs stay trusted beside the private one.
+        if (trusted)
+            QCOMPARE(
+                api.caCertificates.size(), QSslConfiguration::systemCaCertificates().size() + 1);
+        else
+            QVERIFY(api.caCertificates.isEmpty());
+        QCOMPARE(log.contains(QStringLiteral("holds no readable PEM certificate")), logged);
     }
 
     void passDefaultsFromIni_data()

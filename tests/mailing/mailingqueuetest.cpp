@@ -71,9 +71,10 @@ private slots:
         QTest::newRow("queued id") << "queued"
                                    << "q-1"
                                    << "Q" << false << 0u << QVariant("q-1");
+        // Taken by the API but named nothing: out of the pending set for good.
         QTest::newRow("queued blank id") << "queued"
                                          << ""
-                                         << "Q" << false << 0u << null;
+                                         << "Q" << false << 0u << QVariant("yxa-queued-without-id");
         QTest::newRow("error") << "error"
                                << "e-1"
                                << "E" << true << 0u << QVariant("e-1");
@@ -223,6 +224,41 @@ private slots:
         pass(mailing);
         QVERIFY(mailing.stackMids().isEmpty());
         QCOMPARE(sends.count(), 1);
+    }
+
+    // The API took the mail without naming it: sending it again would
+    // deliver it again, and there is no identifier to ask its state by.
+    void queuedWithoutIdIsNeitherSentNorAskedAgain_data()
+    {
+        QTest::addColumn<QString>("apiID");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks") << "  ";
+        QTest::newRow("null") << QString();
+    }
+
+    void queuedWithoutIdIsNeitherSentNorAskedAgain()
+    {
+        QFETCH(QString, apiID);
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        Mailing mailing;
+        mailing.initDB(db);
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        QSignalSpy checks(&mailing, &Mailing::toCheck);
+        LogCapture log;
+        pass(mailing); // read
+        pass(mailing); // hand out
+        QCOMPARE(sends.count(), 1);
+        mailing.sentReply(mid, QStringLiteral("queued"), apiID);
+        QVERIFY(log.contains(QStringLiteral("queued without a message id")));
+        for (int i = 0; i < 4; ++i)
+            pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        QCOMPARE(checks.count(), 0);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, QStringLiteral("Q"));
+        QVERIFY(row.done.isNull());
+        QCOMPARE(row.sent, 0u);
+        QCOMPARE(row.apiID.toString(), QStringLiteral("yxa-queued-without-id"));
     }
 
     void twoHostsSendEachRowOnce()

@@ -10,6 +10,7 @@
 #include "mailingpluginworker.h"
 #include "mailtenant.h"
 #include "mariadbfixture.h"
+#include "smtptestsupport.h"
 #include "testmain.h"
 
 #include <QDir>
@@ -232,6 +233,25 @@ private slots:
         QVERIFY(worker.getSmtpSettings() == expected);
         QVERIFY(worker.smtpTransport()->settings() == expected);
         QCOMPARE(worker.getGlobalEmail(), QStringLiteral("office@tenant.test"));
+    }
+
+    // The plug-in's caFile list goes to both transports of a worker.
+    void caFileReachesBothTransports()
+    {
+        QTemporaryDir certDir;
+        QVERIFY(certDir.isValid());
+        const QString error = SmtpTest::makeCertificates(certDir.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        MandrillApiSettings api;
+        api.caFile = certDir.filePath("ca.pem");
+        api.caCertificates = SmtpTest::caCertificates(certDir.path());
+        QCOMPARE(api.caCertificates.size(), 1);
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.setApiSettings(api);
+        worker.start();
+        QCOMPARE(worker.smtpTransport()->getCaCertificates(), api.caCertificates);
+        QVERIFY(worker.mandrillTransport()->apiSettings() == api);
     }
 
     void globalEmailDefault_data()

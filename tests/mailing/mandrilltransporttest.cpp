@@ -1,6 +1,7 @@
 // The Mandrill transport against the fake API (tests/support/fake-mandrill.py):
 // the exact request bodies, and what every kind of reply is reported as.
 #include "apihttpclient.h"
+#include "envirosettings.h"
 #include "fakemandrill.h"
 #include "logcapture.h"
 #include "mailingpluginclient.h"
@@ -31,6 +32,21 @@ QJsonObject sendScript(const QJsonValue &entry)
 QJsonObject infoScript(const QJsonValue &entry)
 {
     return QJsonObject { { QStringLiteral("info"), QJsonArray { entry } } };
+}
+
+// A whole reply as the server writes it, for framings the fake's own
+// replies never use; "LENGTH" in the head becomes the body's size.
+QJsonObject rawReply(QByteArray head, bool chunked)
+{
+    const QByteArray json = "[{\"email\": \"x@example.test\", \"status\": \"sent\", "
+                            "\"_id\": \"raw-1\", \"reject_reason\": null}]";
+    QByteArray body = json;
+    if (chunked)
+        body = QByteArray::number(json.size() - 10, 16) + "\r\n" + json.left(json.size() - 10)
+            + "\r\n" + QByteArray::number(10, 16) + "\r\n" + json.right(10) + "\r\n0\r\n\r\n";
+    head.replace("LENGTH", QByteArray::number(body.size()));
+    return QJsonObject { { QStringLiteral("raw"),
+        QString::fromLatin1(head + "Content-Type: application/json\r\n\r\n" + body) } };
 }
 } // namespace
 
@@ -215,6 +231,47 @@ private slots:
             << "";
         QTest::newRow("no reply in time")
             << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } }) << "neterror"
+            << "";
+        // The chunk-size lines are framing, not head: 20,000 of them are
+        // far more than the head may hold, and still a valid reply.
+        QTest::newRow("20,000 one-byte chunks")
+            << QJsonValue(QJsonObject { { "chunked", true }, { "chunk", 1 },
+                   { "json",
+                       QJsonArray { QJsonObject { { "email", "$EMAIL" }, { "status", "sent" },
+                           { "_id", "many" }, { "reject_reason", QJsonValue() },
+                           { "padding", QString(20000, QLatin1Char('p')) } } } } })
+            << "sent"
+            << "many";
+        QTest::newRow("Chunked in capitals")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n", true))
+            << "sent"
+            << "raw-1";
+        // A reply whose end is in doubt (RFC 9112, 6.1 and 6.3) is no reply.
+        QTest::newRow("chunked beside Content-Length")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                                   "Content-Length: LENGTH\r\n",
+                   true))
+            << "neterror"
+            << "";
+        QTest::newRow("Content-Length before chunked")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nContent-Length: LENGTH\r\n"
+                                   "Transfer-Encoding: chunked\r\n",
+                   true))
+            << "neterror"
+            << "";
+        QTest::newRow("HTTP/1.0 with chunked")
+            << QJsonValue(rawReply("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n", true))
+            << "neterror"
+            << "";
+        QTest::newRow("gzip, chunked")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n", true))
+            << "neterror"
+            << "";
+        QTest::newRow("chunked twice")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                                   "Transfer-Encoding: chunked\r\n",
+                   true))
+            << "neterror"
             << "";
     }
 
@@ -466,6 +523,107 @@ private slots:
         QSslConfiguration::setDefaultConfiguration(saved);
         QCOMPARE(done.at(1).at(1).toString(), QStringLiteral("sent"));
         QCOMPARE(fake.sendCount(), 1);
+    }
+
+    // Only a reply framed one clear way leaves its connection fit for the
+    // next request.
+    void framingDecidesTheConnection_data()
+    {
+        QTest::addColumn<QJsonValue>("entry");
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("Content-Length")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nContent-Length: LENGTH\r\n", false))
+            << "sent" << true;
+        QTest::newRow("chunked") << QJsonValue(
+            rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n", true))
+                                 << "sent" << true;
+        QTest::newRow("chunked beside Content-Length") << QJsonValue(
+            rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
+                     "Content-Length: LENGTH\r\n",
+                true)) << "neterror" << false;
+        QTest::newRow("gzip, chunked")
+            << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n", true))
+            << "neterror" << false;
+    }
+
+    void framingDecidesTheConnection()
+    {
+        QFETCH(QJsonValue, entry);
+        QFETCH(QString, status);
+        QFETCH(bool, kept);
+        FakeMandrill fake(QJsonObject { { "send", QJsonArray { entry, "sent" } } });
+        QVERIFY(fake.start().isEmpty());
+        MailingPluginClient client;
+        client.setApiSettings(fake.apiSettings(3000));
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        client.sendMail(1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.at(0).at(1).toString(), status);
+        client.sendMail(2, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 2, 10000);
+        QCOMPARE(done.at(1).at(1).toString(), QStringLiteral("sent"));
+        const QList<QJsonObject> sends = fake.requests(FakeMandrill::sendPath());
+        QCOMPARE(sends.size(), 2);
+        QCOMPARE(sends.at(1).value("peer") == sends.at(0).value("peer"), kept);
+    }
+
+    // caFile names a private CA that is trusted besides the system's; the
+    // server's certificate must still name the host that was asked.
+    void privateCaOverHttps_data()
+    {
+        QTest::addColumn<bool>("withCaFile");
+        QTest::addColumn<bool>("rightName");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("caFile trusts the private CA") << true << true << "sent";
+        QTest::newRow("without caFile the CA is unknown") << false << true << "neterror";
+        QTest::newRow("a certificate for another name is refused") << true << false << "neterror";
+    }
+
+    void privateCaOverHttps()
+    {
+        QFETCH(bool, withCaFile);
+        QFETCH(bool, rightName);
+        QFETCH(QString, status);
+        QTemporaryDir certDir;
+        QTemporaryDir otherDir;
+        QVERIFY(certDir.isValid() && otherDir.isValid());
+        QString error = SmtpTest::makeCertificates(certDir.path());
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QString serverDir = certDir.path();
+        if (!rightName) {
+            error = SmtpTest::makeServerCertificate(
+                certDir.path(), otherDir.path(), QStringLiteral("mail.example.test"));
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            serverDir = otherDir.path();
+        }
+        FakeMandrill fake;
+        fake.useTls(serverDir + "/server.pem", serverDir + "/server.key");
+        QVERIFY(fake.start().isEmpty());
+
+        MandrillApiSettings settings = fake.apiSettings(3000);
+        if (withCaFile) {
+            const QString iniPath = otherDir.filePath("yxa.ini");
+            QFile file(iniPath);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[MailingPlugin]\ncaFile=" + certDir.filePath("ca.pem").toUtf8() + "\n");
+            file.close();
+            EnviroSettings ini(iniPath, QSettings::IniFormat);
+            ini.beginGroup("MailingPlugin");
+            const MandrillApiSettings read = MandrillApiSettings::fromSettings(ini);
+            QCOMPARE(read.caFile, certDir.filePath("ca.pem"));
+            QVERIFY(
+                read.caCertificates.contains(SmtpTest::caCertificates(certDir.path()).value(0)));
+            settings.caFile = read.caFile;
+            settings.caCertificates = read.caCertificates;
+        }
+        MailingPluginClient client;
+        client.setApiSettings(settings);
+        QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        client.sendMail(1, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(done.count(), 1, 10000);
+        QCOMPARE(done.at(0).at(1).toString(), status);
+        QCOMPARE(fake.sendCount(), status == QLatin1String("sent") ? 1 : 0);
     }
 
     void apiKeyFromSettingsAndNeverLogged()

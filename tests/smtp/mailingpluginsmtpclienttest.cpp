@@ -1,6 +1,7 @@
 // The SMTP transport of the mailing worker: argument and settings checks,
 // one status word per row, the message it builds and what reaches a real
 // server.
+#include "logcapture.h"
 #include "testmain.h"
 
 #include "fakesmtpserver.h"
@@ -13,6 +14,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTcpServer>
@@ -93,6 +95,10 @@ private slots:
     void orderMailOverStartTls();
     void keptSessionCarriesSeveralMails_data();
     void keptSessionCarriesSeveralMails();
+    void privateCaOverTls_data();
+    void privateCaOverTls();
+    void clearAuthIsWarnedOncePerTransport_data();
+    void clearAuthIsWarnedOncePerTransport();
 
 private:
     QTemporaryDir certDir;
@@ -608,6 +614,121 @@ void MailingPluginSmtpClientTest::keptSessionCarriesSeveralMails()
             "Content-Disposition: attachment; filename=\"b.txt\"", "dHdv" }));
     QCOMPARE(transport.sessionCount(), 1);
     QCOMPARE(server.clientLines(), server.expectedClientLines());
+}
+
+// The plug-in's caFile reaches the transport as a CA list: a server whose
+// certificate comes from that private CA is trusted, over TLS from the start
+// and after STARTTLS alike, and its name is still checked.
+void MailingPluginSmtpClientTest::privateCaOverTls_data()
+{
+    QTest::addColumn<int>("connectionType");
+    QTest::addColumn<bool>("withCaFile");
+    QTest::addColumn<bool>("rightName");
+    QTest::addColumn<QString>("status");
+    for (const int type : { 1, 2 }) {
+        const QString mode = type == 1 ? QStringLiteral("TLS") : QStringLiteral("STARTTLS");
+        QTest::newRow(qPrintable(mode + QStringLiteral(", caFile trusts the private CA")))
+            << type << true << true << "sent";
+        QTest::newRow(qPrintable(mode + QStringLiteral(", without caFile the CA is unknown")))
+            << type << false << true << "neterror";
+        QTest::newRow(qPrintable(mode + QStringLiteral(", a certificate for another name")))
+            << type << true << false << "neterror";
+    }
+}
+
+void MailingPluginSmtpClientTest::privateCaOverTls()
+{
+    QFETCH(int, connectionType);
+    QFETCH(bool, withCaFile);
+    QFETCH(bool, rightName);
+    QFETCH(QString, status);
+
+    // This class trusts the test CA by default; here only the transport's
+    // own list may.
+    const QSslConfiguration trusting = QSslConfiguration::defaultConfiguration();
+    QSslConfiguration::setDefaultConfiguration(savedDefault);
+    const auto restore
+        = qScopeGuard([&trusting] { QSslConfiguration::setDefaultConfiguration(trusting); });
+
+    QTemporaryDir otherDir;
+    QVERIFY(otherDir.isValid());
+    QString serverDir = certDir.path();
+    if (!rightName) {
+        const QString error = SmtpTest::makeServerCertificate(
+            certDir.path(), otherDir.path(), QStringLiteral("mail.example.test"));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        serverDir = otherDir.path();
+    }
+    SmtpTest::Server server;
+    const QString error = server.start(
+        connectionType == 1 ? SmtpTest::Server::Tls : SmtpTest::Server::StartTls, serverDir);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(server.port());
+    s.host = QStringLiteral("localhost");
+    s.connectionType = connectionType;
+    transport.setSettings(s);
+    if (withCaFile)
+        transport.setCaCertificates(
+            QSslConfiguration::systemCaCertificates() + SmtpTest::caCertificates(certDir.path()));
+
+    const Outcome o = send(transport, 5, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+        QStringLiteral("S"), "x");
+    QCOMPARE(o.status, status);
+    QCOMPARE(server.messageCount(), status == QLatin1String("sent") ? 1 : 0);
+    if (status == QLatin1String("sent"))
+        QVERIFY(server.envelope(1).value(QLatin1String("tls")).toBool());
+}
+
+// AUTH over plain TCP still works, but the operator hears of it once per
+// tenant's transport, not once per mail, and never hears the password.
+void MailingPluginSmtpClientTest::clearAuthIsWarnedOncePerTransport_data()
+{
+    QTest::addColumn<int>("connectionType");
+    QTest::addColumn<bool>("credentials");
+    QTest::addColumn<int>("warnings");
+    QTest::newRow("plain TCP with a user") << 0 << true << 1;
+    QTest::newRow("plain TCP without a user") << 0 << false << 0;
+    QTest::newRow("STARTTLS with a user") << 2 << true << 0;
+}
+
+void MailingPluginSmtpClientTest::clearAuthIsWarnedOncePerTransport()
+{
+    QFETCH(int, connectionType);
+    QFETCH(bool, credentials);
+    QFETCH(int, warnings);
+    const QString user = QStringLiteral("kitchen");
+    const QString password = QStringLiteral("Clear-Secret-77");
+    SmtpTest::Server server;
+    const QString error
+        = server.start(connectionType == 0 ? SmtpTest::Server::Plain : SmtpTest::Server::StartTls,
+            certDir.path(), user, password);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(server.port());
+    s.host = QStringLiteral("localhost");
+    s.connectionType = connectionType;
+    if (credentials) {
+        s.user = user;
+        s.password = password;
+    }
+    transport.setSettings(s);
+    LogCapture log;
+    for (uint mid = 1; mid <= 3; ++mid)
+        QCOMPARE(send(transport, mid, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+                     QStringLiteral("S"), "x")
+                     .status,
+            QStringLiteral("sent"));
+    QCOMPARE(server.messageCount(), 3);
+    QCOMPARE(server.envelope(3).value(QLatin1String("authenticated")).toBool(), credentials);
+    const QStringList warned = log.matching(QStringLiteral("crosses the network in clear"));
+    QCOMPARE(warned.size(), warnings);
+    if (warnings)
+        QVERIFY2(warned.at(0).contains(QStringLiteral("\"kitchen\"")), qPrintable(warned.at(0)));
+    for (const QString &line : log.lines())
+        QVERIFY2(!line.contains(password), qPrintable(line));
 }
 
 YXA_TEST_CLASS(MailingPluginSmtpClientTest)

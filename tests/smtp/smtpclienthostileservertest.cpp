@@ -1,7 +1,9 @@
+#include "logcapture.h"
 #include "smtpclient.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -11,6 +13,29 @@
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+
+namespace {
+// A field of /proc/self/status in kB, or -1.
+qint64 statusKb(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+// Sets the peak resident size back to the current one, where the kernel
+// allows it.
+bool resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+} // namespace
 
 // Servers that never finish a reply: the client gives up within its response
 // time-out instead of holding the worker's thread.
@@ -87,6 +112,50 @@ private slots:
         QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(!errors.isEmpty());
         QCOMPARE(errors.last().first().value<SmtpClient::SmtpError>(), SmtpClient::ResponseTimeoutError);
+    }
+
+    // A server that floods its reply as fast as loopback carries it: the
+    // client stops at its reply cap, long before the time-out, closes the
+    // connection and keeps next to nothing of what it read.
+    void floodedReplyIsCut_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("chunk");
+        QByteArray lines;
+        while (lines.size() < 64 * 1024)
+            lines += "250-" + QByteArray(60, 'x') + "\r\n";
+        QTest::newRow("continuation lines after EHLO") << QByteArray("220 ready\r\n") << lines;
+        QTest::newRow("continuation lines as greeting")
+            << QByteArray("220-hello\r\n") << QByteArray(lines).replace("250-", "220-");
+        QTest::newRow("one endless line") << QByteArray("220 ") << QByteArray(64 * 1024, 'x');
+    }
+
+    void floodedReplyIsCut()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, chunk);
+        TrickleServer server(first, chunk, 0);
+        SmtpClient client(QStringLiteral("127.0.0.1"), server.port);
+        client.setConnectionTimeout(2000);
+        client.setResponseTimeout(5000);
+        QSignalSpy errors(&client, &SmtpClient::smtpError);
+        LogCapture log;
+        const qint64 before = statusKb("VmRSS");
+        const bool peakReset = resetPeak();
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!client.connectToHost());
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(log.contains(QStringLiteral("SmtpClient::waitForResponse() - the server's reply "
+                                            "is longer than 256 lines or 16384 bytes")));
+        QVERIFY(!errors.isEmpty());
+        QCOMPARE(
+            errors.last().first().value<SmtpClient::SmtpError>(), SmtpClient::ResponseTimeoutError);
+        QCOMPARE(client.getSocket()->state(), QAbstractSocket::UnconnectedState);
+        const qint64 after = statusKb(peakReset ? "VmHWM" : "VmRSS");
+        QVERIFY(before > 0 && after > 0);
+        QVERIFY2(after - before < 32 * 1024,
+            qPrintable(QStringLiteral("grew by %1 kB").arg(after - before)));
     }
 };
 

@@ -69,6 +69,32 @@ QString makeCertificates(const QString &dir)
     return QString();
 }
 
+QString makeServerCertificate(const QString &caDir, const QString &dir, const QString &name)
+{
+    QFile ext(dir + QLatin1String("/ext.cnf"));
+    if (!ext.open(QIODevice::WriteOnly))
+        return QStringLiteral("cannot write ext.cnf");
+    ext.write("subjectAltName=DNS:" + name.toLatin1()
+        + "\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n");
+    ext.close();
+    const QStringList request { QStringLiteral("req"), QStringLiteral("-newkey"),
+        QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+        QStringLiteral("server.key"), QStringLiteral("-out"), QStringLiteral("server.csr"),
+        QStringLiteral("-subj"), QLatin1String("/CN=") + name };
+    const QStringList sign { QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+        QStringLiteral("server.csr"), QStringLiteral("-CA"), caDir + QLatin1String("/ca.pem"),
+        QStringLiteral("-CAkey"), caDir + QLatin1String("/ca.key"), QStringLiteral("-set_serial"),
+        QStringLiteral("4242"), QStringLiteral("-out"), QStringLiteral("server.pem"),
+        QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
+        QStringLiteral("ext.cnf") };
+    for (const QStringList &args : { request, sign }) {
+        const QString error = run(QStringLiteral("openssl"), args, dir);
+        if (!error.isEmpty())
+            return error;
+    }
+    return QString();
+}
+
 QList<QSslCertificate> caCertificates(const QString &dir)
 {
     return QSslCertificate::fromPath(dir + QLatin1String("/ca.pem"));

@@ -19,6 +19,9 @@ QString sourceDir();
 // 127.0.0.1) into dir. Returns an empty string or the failure text.
 QString makeCertificates(const QString &dir);
 QList<QSslCertificate> caCertificates(const QString &dir);
+// Writes server.pem and server.key into dir: a certificate for the DNS name
+// `name` alone, signed by the CA that makeCertificates() left in caDir.
+QString makeServerCertificate(const QString &caDir, const QString &dir, const QString &name);
 
 // Parses the message file with /usr/bin/python3 and the standard email
 // package (tests/support/smtp-eml-dump.py); on failure the object holds

@@ -41,6 +41,10 @@ reply). An entry is an object:
   "drop":   true = close the connection without any answer
   "close":  true = answer with "Connection: close" and close the connection
   "chunked": true = send the reply body in chunked transfer coding
+  "chunk":  bytes per chunk with "chunked" (default 7)
+  "raw":    the whole reply, status line and head included, as text whose
+            characters are written as bytes (latin-1); nothing else is sent
+            and the connection stays open
   "hangup": seconds after the reply (kept-alive as far as the client can
             tell) the server closes the connection without a word
   "default": true = the default reply described above (other keys, such
@@ -190,6 +194,13 @@ class Handler(BaseHTTPRequestHandler):
         delay = float(entry.get("delay", 0))
         if delay > 0:
             time.sleep(delay)
+        if "raw" in entry:
+            try:
+                self.wfile.write(str(entry["raw"]).encode("latin-1"))
+                self.wfile.flush()
+            except OSError:
+                pass
+            return
         if entry.get("drop"):
             self.close_connection = True
             try:
@@ -202,19 +213,19 @@ class Handler(BaseHTTPRequestHandler):
         else:
             payload = str(entry.get("body", "")).encode("utf-8")
         self.reply(int(entry.get("status", 200)), payload, bool(entry.get("close")),
-                   bool(entry.get("chunked")))
+                   bool(entry.get("chunked")), int(entry.get("chunk", 7)))
         if "hangup" in entry:
             time.sleep(float(entry["hangup"]))
             self.close_connection = True
 
-    def reply(self, status, payload, close=False, chunked=False):
+    def reply(self, status, payload, close=False, chunked=False, chunk=7):
         head = ["HTTP/1.1 %d %s" % (status, self.responses.get(status, ("",))[0]),
                 "Server: " + self.version_string(), "Date: " + self.date_time_string(),
                 "Content-Type: application/json"]
         if chunked:
             head.append("Transfer-Encoding: chunked")
             # Uneven pieces, one with an extension, as servers do.
-            pieces = [payload[i:i + 7] for i in range(0, len(payload), 7)]
+            pieces = [payload[i:i + chunk] for i in range(0, len(payload), chunk)]
             body = b"".join(b"%x%s\r\n%s\r\n" % (len(piece), b";n=1" if index == 1 else b"", piece)
                             for index, piece in enumerate(pieces))
             body += b"0\r\nX-Trailer: end\r\n\r\n"
