@@ -190,6 +190,9 @@ private slots:
         QTest::newRow("three arguments") << QStringList {grouped, out, out} << 2;
         QTest::newRow("data without file") << QStringList {grouped, out, "--data"} << 2;
         QTest::newRow("unknown option") << QStringList {grouped, out, "--fast"} << 2;
+        QTest::newRow("check without template") << QStringList { "--check" } << 2;
+        QTest::newRow("check with output") << QStringList { "--check", grouped, out } << 2;
+        QTest::newRow("strict without check") << QStringList { grouped, out, "--strict" } << 2;
     }
     void errorsExitWithOneLine()
     {
