@@ -1,15 +1,18 @@
-// rptrender TEMPLATE OUTPUT [--data FILE.json]
+// rptrender TEMPLATE OUTPUT [--data FILE.json] [--dpi N]
 // rptrender --check TEMPLATE [--data FILE.json] [--strict]
 //
 // Renders a report template the way the plug-ins do, for template authors
-// and for checking output without the host. OUTPUT ending in ".html" gives
-// HTML, anything else PDF. Exit 0 on success, 1 when the template, the data
-// or the output fails (one line on stderr), 2 on wrong usage.
+// and for checking output without the host. The extension of OUTPUT picks
+// the kind: ".pdf", ".html", ".png" or ".svg" (the last two one file per
+// page, "name-1.png" ..., at --dpi, default 96). Exit 0 on success, 1 when
+// the template, the data or the output fails (one line on stderr), 2 on
+// wrong usage.
 //
 // --check renders nothing: it prints one "file:line:column: error|warning:
 // message" line per finding and exits 1 when there is an error (with
 // --strict, a warning too).
 #include "rptengine.h"
+#include "rptpagerenderer.h"
 #include "rptrenderdata.h"
 #include "rpttemplatecheck.h"
 
@@ -39,8 +42,10 @@ void quietHandler(QtMsgType, const QMessageLogContext &, const QString &)
 
 int usage()
 {
-    QTextStream(stderr) << "usage: rptrender TEMPLATE OUTPUT [--data FILE.json] | rptrender --check "
-                           "TEMPLATE [--data FILE.json] [--strict]\n";
+    QTextStream(stderr)
+        << "usage: rptrender TEMPLATE OUTPUT.pdf|.html|.png|.svg [--data "
+           "FILE.json] [--dpi N] | rptrender --check TEMPLATE [--data FILE.json] "
+           "[--strict]\n";
     return 2;
 }
 
@@ -73,6 +78,7 @@ struct Options
     QString templateFile;
     QString output;
     QString dataFile;
+    int dpi = 96;
     bool checkOnly = false;
     bool strict = false;
 };
@@ -112,6 +118,9 @@ int check(const Options &o)
 
 int render(const Options &o)
 {
+    const QString kind = QFileInfo(o.output).suffix().toLower();
+    const bool perPage = kind == QLatin1String("png") || kind == QLatin1String("svg");
+
     RptEngine engine;
     RptLoadError loadError;
     if (!engine.loadReport(o.templateFile, &loadError)) {
@@ -134,17 +143,25 @@ int render(const Options &o)
 
     // The engine reports nothing when its output cannot be written; find
     // out first, so the failure is ours to tell.
+    const QString first = perPage ? RptPageRenderer::pageFileName(o.output, 1) : o.output;
     {
-        QFile probe(o.output);
+        QFile probe(first);
         if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return fail(QStringLiteral("cannot write %1: %2").arg(o.output, probe.errorString()));
+            return fail(QStringLiteral("cannot write %1: %2").arg(first, probe.errorString()));
     }
-    if (o.output.endsWith(QLatin1String(".html"), Qt::CaseInsensitive))
+    if (perPage) {
+        RptPageRenderer pages(&engine,
+            kind == QLatin1String("png") ? RptPageRenderer::Png : RptPageRenderer::Svg, o.dpi);
+        QString error;
+        if (!pages.render(o.output, &error))
+            return fail(error);
+    } else if (kind == QLatin1String("html")) {
         engine.printHTML(o.output, false);
-    else
+    } else {
         engine.printPDF(o.output, false);
-    if (QFileInfo(o.output).size() == 0)
-        return fail(QStringLiteral("cannot write %1: nothing was rendered").arg(o.output));
+    }
+    if (QFileInfo(first).size() == 0)
+        return fail(QStringLiteral("cannot write %1: nothing was rendered").arg(first));
     return 0;
 }
 
@@ -170,10 +187,20 @@ int main(int argc, char **argv)
 
     QStringList args = app.arguments().mid(1);
     QString dataFile;
-    if (!takeOption(args, QStringLiteral("--data"), &dataFile))
+    QString dpiText;
+    if (!takeOption(args, QStringLiteral("--data"), &dataFile)
+        || !takeOption(args, QStringLiteral("--dpi"), &dpiText))
         return usage();
+    int dpi = 96;
+    if (!dpiText.isEmpty()) {
+        bool ok = false;
+        dpi = dpiText.toInt(&ok);
+        if (!ok || dpi < 10 || dpi > 1200)
+            return usage();
+    }
     Options o;
     o.dataFile = dataFile;
+    o.dpi = dpi;
     o.checkOnly = takeFlag(args, QStringLiteral("--check"));
     o.strict = takeFlag(args, QStringLiteral("--strict"));
     for (const QString &a : qAsConst(args)) {
@@ -190,5 +217,12 @@ int main(int argc, char **argv)
         return usage();
     o.templateFile = args.at(0);
     o.output = args.at(1);
+    const QString kind = QFileInfo(o.output).suffix().toLower();
+    static const QStringList kinds { QStringLiteral("pdf"), QStringLiteral("html"),
+        QStringLiteral("png"), QStringLiteral("svg") };
+    if (!kinds.contains(kind))
+        return fail(QStringLiteral("cannot write %1: unknown output type \"%2\" (use .pdf, .html, "
+                                   ".png or .svg)")
+                        .arg(o.output, kind));
     return render(o);
 }

@@ -4,7 +4,9 @@
 #include "testmain.h"
 #include "tst_rptlayoututil.h"
 
+#include <QDomDocument>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -190,6 +192,13 @@ private slots:
         QTest::newRow("three arguments") << QStringList {grouped, out, out} << 2;
         QTest::newRow("data without file") << QStringList {grouped, out, "--data"} << 2;
         QTest::newRow("unknown option") << QStringList {grouped, out, "--fast"} << 2;
+        QTest::newRow("unknown output type")
+            << QStringList { grouped, QStringLiteral("/tmp/rptrender-test-never.docx") } << 1;
+        QTest::newRow("no output type")
+            << QStringList { grouped, QStringLiteral("/tmp/rptrender-test-never") } << 1;
+        QTest::newRow("dpi without value") << QStringList { grouped, out, "--dpi" } << 2;
+        QTest::newRow("dpi not a number") << QStringList { grouped, out, "--dpi", "many" } << 2;
+        QTest::newRow("dpi out of range") << QStringList { grouped, out, "--dpi", "5000" } << 2;
         QTest::newRow("check without template") << QStringList { "--check" } << 2;
         QTest::newRow("check with output") << QStringList { "--check", grouped, out } << 2;
         QTest::newRow("strict without check") << QStringList { grouped, out, "--strict" } << 2;
@@ -202,6 +211,7 @@ private slots:
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(r.err.endsWith(QLatin1Char('\n')) && r.err.count(QLatin1Char('\n')) == 1, qPrintable(r.err));
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/rptrender-test-never.pdf")) || exitCode == 2);
+        QVERIFY(!QFile::exists(QStringLiteral("/tmp/rptrender-test-never.docx")));
     }
 
     // The catering order: 60 rows in 4 branches.
@@ -244,6 +254,80 @@ private slots:
                 at = pos + 1;
             }
         }
+    }
+
+    // One file per page, as many as the PDF has pages, of A4 at the
+    // resolution asked for, blank in the margins and drawn inside them.
+    void pagesAsImages_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("dpi");
+        QTest::newRow("PNG at the default 96 dpi") << "png" << 0;
+        QTest::newRow("PNG at 50 dpi") << "png" << 50;
+        QTest::newRow("SVG") << "svg" << 0;
+    }
+    void pagesAsImages()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, dpi);
+        const QStringList branches { "Žilina", "Bratislava", "Nitra", "Košice" };
+        const QString data
+            = writeOrderData(m_dir.filePath(QStringLiteral("pages.json")), 60, branches);
+        const QString pdf = m_dir.filePath(QStringLiteral("pages.pdf"));
+        QCOMPARE(render({ QStringLiteral(RPT_ORDER_TEMPLATE), pdf, QStringLiteral("--data"), data })
+                     .exitCode,
+            0);
+        const int pages = pdfPages(pdf);
+        QVERIFY(pages >= 2);
+
+        QTemporaryDir dir;
+        // A page left from an earlier, longer render goes.
+        const QString stale = dir.filePath(QStringLiteral("order-%1.%2").arg(pages + 1).arg(kind));
+        QFile(stale).open(QIODevice::WriteOnly);
+        QStringList args { QStringLiteral(RPT_ORDER_TEMPLATE),
+            dir.filePath(QStringLiteral("order.") + kind), QStringLiteral("--data"), data };
+        if (dpi > 0)
+            args << QStringLiteral("--dpi") << QString::number(dpi);
+        const Result r = render(args);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!QFile::exists(stale));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("order.") + kind)));
+        const int resolution = dpi > 0 ? dpi : 96;
+        for (int page = 1; page <= pages; ++page) {
+            const QString file = dir.filePath(QStringLiteral("order-%1.%2").arg(page).arg(kind));
+            QVERIFY2(QFile::exists(file), qPrintable(file));
+            if (kind == QLatin1String("svg")) {
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const QString svg = QString::fromUtf8(f.readAll());
+                QVERIFY(svg.contains(QLatin1String("width=\"210.00mm\" height=\"297.00mm\"")));
+                QDomDocument doc;
+                QVERIFY2(doc.setContent(svg), qPrintable(file));
+                continue;
+            }
+            const QImage image(file);
+            QVERIFY(!image.isNull());
+            QVERIFY(qAbs(image.width() - 210 * resolution / 25.4) <= 1.5);
+            QVERIFY(qAbs(image.height() - 297 * resolution / 25.4) <= 1.5);
+            QCOMPARE(image.dotsPerMeterX(), qRound(resolution / 0.0254));
+            // Ink only inside the margins (5 mm left, 10 mm top), and some of it.
+            const int left = int(5 * resolution / 25.4);
+            const int top = int(10 * resolution / 25.4);
+            int ink = 0;
+            for (int y = 0; y < image.height(); ++y) {
+                for (int x = 0; x < image.width(); ++x) {
+                    if (qGray(image.pixel(x, y)) > 200)
+                        continue;
+                    QVERIFY2(x >= left - 1 && y >= top - 1,
+                        qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                    ++ink;
+                }
+            }
+            QVERIFY2(ink > image.width(), qPrintable(QString::number(ink)));
+        }
+        QVERIFY(
+            !QFile::exists(dir.filePath(QStringLiteral("order-%1.%2").arg(pages + 1).arg(kind))));
     }
 
     void orderTemplateToHtml()
