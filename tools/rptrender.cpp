@@ -1,5 +1,5 @@
-// rptrender TEMPLATE OUTPUT [--data FILE.json] [--dpi N]
-// rptrender --check TEMPLATE [--data FILE.json] [--strict]
+// rptrender TEMPLATE OUTPUT [--data FILE.json] [--dpi N] [--watch]
+// rptrender --check TEMPLATE [--data FILE.json] [--strict] [--watch]
 //
 // Renders a report template the way the plug-ins do, for template authors
 // and for checking output without the host. The extension of OUTPUT picks
@@ -11,6 +11,9 @@
 // --check renders nothing: it prints one "file:line:column: error|warning:
 // message" line per finding and exits 1 when there is an error (with
 // --strict, a warning too).
+//
+// --watch does it again whenever the template or the data file changes,
+// printing the findings each time, until interrupted.
 #include "rptengine.h"
 #include "rptpagerenderer.h"
 #include "rptrenderdata.h"
@@ -20,8 +23,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QStringList>
 #include <QTextStream>
+#include <QTimer>
 
 #include <unistd.h>
 
@@ -44,8 +49,8 @@ int usage()
 {
     QTextStream(stderr)
         << "usage: rptrender TEMPLATE OUTPUT.pdf|.html|.png|.svg [--data "
-           "FILE.json] [--dpi N] | rptrender --check TEMPLATE [--data FILE.json] "
-           "[--strict]\n";
+           "FILE.json] [--dpi N] [--watch] | rptrender --check TEMPLATE [--data FILE.json] "
+           "[--strict] [--watch]\n";
     return 2;
 }
 
@@ -81,6 +86,7 @@ struct Options
     int dpi = 96;
     bool checkOnly = false;
     bool strict = false;
+    bool watch = false;
 };
 
 // Prints the findings of the template; the number of lines that count as
@@ -165,6 +171,64 @@ int render(const Options &o)
     return 0;
 }
 
+// One round of --watch: the findings, then the output unless the template
+// does not parse. Ends with one line on stderr saying what came of it.
+void watchRound(const Options &o)
+{
+    int errors = 0;
+    if (printFindings(o, &errors) != 0)
+        return;
+    if (o.checkOnly) {
+        QTextStream(stderr) << "rptrender: checked " << o.templateFile << ", "
+                            << (errors > 0 ? QStringLiteral("%1 error(s)").arg(errors)
+                                           : QStringLiteral("no errors"))
+                            << "\n";
+        return;
+    }
+    if (render(o) == 0)
+        QTextStream(stderr) << "rptrender: rendered " << o.output << "\n";
+}
+
+// Renders (or checks) now and again whenever the template or the data file
+// changes, until interrupted. Editors often replace a file instead of
+// writing it, so the paths are watched again after every change, and a
+// burst of changes makes one round.
+int watch(QApplication &app, const Options &o)
+{
+    QFileSystemWatcher watcher;
+    QTimer settle;
+    settle.setSingleShot(true);
+    settle.setInterval(150);
+    QStringList files { o.templateFile };
+    if (!o.dataFile.isEmpty())
+        files.append(o.dataFile);
+    // True when a file that was gone is watched again.
+    const auto rewatch = [&] {
+        bool back = false;
+        for (const QString &f : qAsConst(files)) {
+            if (!watcher.files().contains(f) && QFileInfo::exists(f))
+                back = watcher.addPath(f) || back;
+        }
+        return back;
+    };
+    // A replaced file is missing for a moment; its directory tells when it
+    // is back. Other changes there (our own output among them) do not count.
+    for (const QString &f : qAsConst(files))
+        watcher.addPath(QFileInfo(f).absolutePath());
+    QObject::connect(&watcher, &QFileSystemWatcher::fileChanged, &settle, [&] { settle.start(); });
+    QObject::connect(&watcher, &QFileSystemWatcher::directoryChanged, &settle, [&] {
+        if (rewatch())
+            settle.start();
+    });
+    QObject::connect(&settle, &QTimer::timeout, &app, [&] {
+        rewatch();
+        watchRound(o);
+    });
+    rewatch();
+    watchRound(o);
+    return app.exec();
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -203,6 +267,7 @@ int main(int argc, char **argv)
     o.dpi = dpi;
     o.checkOnly = takeFlag(args, QStringLiteral("--check"));
     o.strict = takeFlag(args, QStringLiteral("--strict"));
+    o.watch = takeFlag(args, QStringLiteral("--watch"));
     for (const QString &a : qAsConst(args)) {
         if (a.startsWith(QLatin1String("--")))
             return usage();
@@ -211,7 +276,7 @@ int main(int argc, char **argv)
         if (args.size() != 1)
             return usage();
         o.templateFile = args.first();
-        return check(o);
+        return o.watch ? watch(app, o) : check(o);
     }
     if (o.strict || args.size() != 2)
         return usage();
@@ -224,5 +289,5 @@ int main(int argc, char **argv)
         return fail(QStringLiteral("cannot write %1: unknown output type \"%2\" (use .pdf, .html, "
                                    ".png or .svg)")
                         .arg(o.output, kind));
-    return render(o);
+    return o.watch ? watch(app, o) : render(o);
 }

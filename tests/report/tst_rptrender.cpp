@@ -5,12 +5,14 @@
 #include "tst_rptlayoututil.h"
 
 #include <QDomDocument>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -328,6 +330,69 @@ private slots:
         }
         QVERIFY(
             !QFile::exists(dir.filePath(QStringLiteral("order-%1.%2").arg(pages + 1).arg(kind))));
+    }
+
+    // --watch renders again when the template changes, and prints what is
+    // wrong with it each time.
+    void watchRendersAgainOnChange()
+    {
+        QTemporaryDir dir;
+        const QString tpl = dir.filePath(QStringLiteral("watched.xml"));
+        QVERIFY(QFile::copy(fixture(QStringLiteral("grouped.xml")), tpl));
+        QFile::setPermissions(tpl, QFile::ReadOwner | QFile::WriteOwner);
+        const QString out = dir.filePath(QStringLiteral("watched.pdf"));
+        QProcess p;
+        p.start(QStringLiteral(RPT_RENDER_BIN),
+            { tpl, out, QStringLiteral("--data"), fixture(QStringLiteral("grouped.json")),
+                QStringLiteral("--watch") });
+        QString err;
+        QString stdOut;
+        const auto waitFor = [&](const QString &text, int count) {
+            QElapsedTimer t;
+            t.start();
+            while (err.count(text) + stdOut.count(text) < count && t.elapsed() < 30000) {
+                p.waitForReadyRead(200);
+                err += QString::fromUtf8(p.readAllStandardError());
+                stdOut += QString::fromUtf8(p.readAllStandardOutput());
+            }
+            return err.count(text) + stdOut.count(text) >= count;
+        };
+        QVERIFY2(waitFor(QStringLiteral("rptrender: rendered"), 1), qPrintable(err));
+        QVERIFY(pdfText(out).contains(QLatin1String("Grand total 39")));
+
+        const auto rewrite = [&](const QString &from, const QString &to) {
+            QFile f(tpl);
+            if (!f.open(QIODevice::ReadOnly))
+                return false;
+            QString text = QString::fromUtf8(f.readAll());
+            f.close();
+            text.replace(from, to);
+            if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                return false;
+            return f.write(text.toUtf8()) > 0;
+        };
+        QVERIFY(rewrite(QStringLiteral("Grand total"), QStringLiteral("Sum of all")));
+        QVERIFY2(waitFor(QStringLiteral("rptrender: rendered"), 2), qPrintable(err));
+        QVERIFY(pdfText(out).contains(QLatin1String("Sum of all 39")));
+
+        // An editor that replaces the file, with a mistake in it.
+        {
+            QFile f(tpl);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QString text = QString::fromUtf8(f.readAll());
+            text.replace(
+                QLatin1String("type=\"ReportSummary\""), QLatin1String("type=\"ReportSumary\""));
+            QSaveFile save(tpl);
+            QVERIFY(save.open(QIODevice::WriteOnly));
+            save.write(text.toUtf8());
+            QVERIFY(save.commit());
+        }
+        QVERIFY2(waitFor(QStringLiteral("rptrender: rendered"), 3), qPrintable(err));
+        QVERIFY2(stdOut.contains(QStringLiteral("%1:20:").arg(tpl)), qPrintable(stdOut));
+        QVERIFY(stdOut.contains(QLatin1String("unknown band type \"ReportSumary\"")));
+        QVERIFY(!pdfText(out).contains(QLatin1String("Sum of all")));
+        p.terminate();
+        QVERIFY(p.waitForFinished(10000));
     }
 
     void orderTemplateToHtml()
