@@ -1,5 +1,6 @@
 #include "rpttemplatecheck.h"
 
+#include "rptbarcode.h"
 #include "rptengine.h"
 #include "rptexpressionevaluator.h"
 #include "rptscriptengine.h"
@@ -654,6 +655,25 @@ void RptTemplateCheck::checkField(
             add(field->start, false,
                 QStringLiteral("image field %1 has no picture and draws nothing")
                     .arg(locate(field)));
+    }
+
+    if (type == RptName::Barcode) {
+        const int symbology
+            = e.attribute(QStringLiteral("barcodeType"), QStringLiteral("13")).toInt();
+        const QString value = field->attributes.value(QLatin1String("value")).toString();
+        // Values with data or formulas are only known when printed.
+        if (!RptBarcode::isSupported(symbology)) {
+            add(attributeOffset(field, QStringLiteral("barcodeType")), true,
+                QStringLiteral("barcodeType %1 is no libzint symbology (13 EAN-13, 20 Code 128, "
+                               "58 QR code)")
+                    .arg(symbology));
+        } else if (!value.contains(QLatin1Char('[')) && !value.contains(QLatin1Char('<'))) {
+            const QString error = RptBarcode::encodingError(symbology, value);
+            if (!error.isEmpty())
+                add(attributeOffset(field, QStringLiteral("value")), true,
+                    QStringLiteral("barcode %1 cannot encode \"%2\": %3")
+                        .arg(locate(field), value, error));
+        }
     }
 
     if (usableWidth <= 0)

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -393,6 +394,123 @@ private slots:
         QVERIFY(!pdfText(out).contains(QLatin1String("Sum of all")));
         p.terminate();
         QVERIFY(p.waitForFinished(10000));
+    }
+
+    // Barcode fields drawn by libzint scan back to their value, from the
+    // PNG pages and from the PDF.
+    void barcodesDecodeToTheirValue_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("decoded");
+        QTest::addColumn<QString>("output");
+        const QString payment = QStringLiteral(
+            "SPD*1.0*ACC:SK3112000000198742637541*AM:12.50*CC:EUR*MSG:Faktúra 2026-0042");
+        QTest::newRow("EAN-13 by default") << ""
+                                           << "5901234123457"
+                                           << "5901234123457"
+                                           << "png";
+        QTest::newRow("EAN-13, check digit added") << "barcodeType=\"13\""
+                                                   << "590123412345"
+                                                   << "5901234123457"
+                                                   << "png";
+        QTest::newRow("Code 128") << "barcodeType=\"20\""
+                                  << "ORDER-2026-0042"
+                                  << "ORDER-2026-0042"
+                                  << "png";
+        QTest::newRow("QR payment code") << "barcodeType=\"58\"" << payment << payment << "png";
+        QTest::newRow("QR payment code in a PDF")
+            << "barcodeType=\"58\"" << payment << payment << "pdf";
+        QTest::newRow("Code 128 in a PDF") << "barcodeType=\"20\""
+                                           << "ORDER-2026-0042"
+                                           << "ORDER-2026-0042"
+                                           << "pdf";
+    }
+    void barcodesDecodeToTheirValue()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, value);
+        QFETCH(QString, decoded);
+        QFETCH(QString, output);
+        const QString zbarimg = QStandardPaths::findExecutable(QStringLiteral("zbarimg"));
+        if (zbarimg.isEmpty())
+            QFAIL("zbarimg is missing: run scripts/setup-deps");
+        QTemporaryDir dir;
+        const QString tpl = dir.filePath(QStringLiteral("barcode.xml"));
+        {
+            QFile f(tpl);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QStringLiteral("<Reports lib=\"RptEngine\"><Report pageWidth=\"840\" "
+                                   "pageHeight=\"1188\" marginsLeft=\"20\" "
+                                   "marginsRight=\"20\" marginsTop=\"40\" "
+                                   "marginsBottom=\"20\"><ReportBand name=\"title\" "
+                                   "type=\"ReportTitle\" height=\"260\"><TContainerField "
+                                   "name=\"code\" type=\"barcode\" %1 "
+                                   "value=\"[code]\" left=\"40\" top=\"20\" width=\"400\" "
+                                   "height=\"200\"/></ReportBand></Report>"
+                                   "</Reports>")
+                        .arg(type)
+                        .toUtf8());
+        }
+        const QString data = dir.filePath(QStringLiteral("barcode.json"));
+        {
+            QFile f(data);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QJsonDocument(QJsonObject { { QStringLiteral("values"),
+                                      QJsonObject { { QStringLiteral("code"), value } } } })
+                        .toJson());
+        }
+        const Result check
+            = render({ QStringLiteral("--check"), tpl, QStringLiteral("--data"), data });
+        QCOMPARE(check.out, QString());
+        QCOMPARE(check.exitCode, 0);
+        QString image = dir.filePath(QStringLiteral("code-1.png"));
+        if (output == QLatin1String("png")) {
+            const Result r = render({ tpl, dir.filePath(QStringLiteral("code.png")),
+                QStringLiteral("--data"), data, QStringLiteral("--dpi"), QStringLiteral("200") });
+            QCOMPARE(r.exitCode, 0);
+        } else {
+            const QString pdf = dir.filePath(QStringLiteral("code.pdf"));
+            QCOMPARE(render({ tpl, pdf, QStringLiteral("--data"), data }).exitCode, 0);
+            QVERIFY(pdfPageImage(pdf, 1, 200).save(image));
+        }
+        int exitCode = -1;
+        const QString scanned
+            = run(zbarimg, { QStringLiteral("--raw"), QStringLiteral("-q"), image }, &exitCode);
+        QCOMPARE(exitCode, 0);
+        QCOMPARE(scanned.trimmed(), decoded);
+    }
+
+    // A value the symbology cannot hold prints libzint's reason in the field
+    // and the rest of the page as usual.
+    void barcodeThatCannotEncodeShowsWhy()
+    {
+        QTemporaryDir dir;
+        const QString tpl = dir.filePath(QStringLiteral("bad.xml"));
+        QFile f(tpl);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<Reports><Report pageWidth=\"840\" pageHeight=\"1188\" marginsLeft=\"20\" "
+                "marginsRight=\"20\" "
+                "marginsTop=\"40\" marginsBottom=\"20\"><ReportBand name=\"t\" "
+                "type=\"ReportTitle\" height=\"200\">"
+                "<TContainerField name=\"ean\" type=\"barcode\" barcodeType=\"13\" "
+                "value=\"[code]\" left=\"0\" "
+                "top=\"0\" width=\"600\" height=\"100\"/><TContainerField name=\"after\" "
+                "type=\"label\" "
+                "value=\"Still printed\" left=\"0\" top=\"120\" width=\"400\" "
+                "height=\"40\"/></ReportBand></Report>"
+                "</Reports>");
+        f.close();
+        const QString data = dir.filePath(QStringLiteral("bad.json"));
+        QFile d(data);
+        QVERIFY(d.open(QIODevice::WriteOnly));
+        d.write(R"({"values": {"code": "not digits"}})");
+        d.close();
+        const QString pdf = dir.filePath(QStringLiteral("bad.pdf"));
+        QCOMPARE(render({ tpl, pdf, QStringLiteral("--data"), data }).exitCode, 0);
+        const QString text = pdfText(pdf).simplified();
+        QVERIFY2(text.contains(QLatin1String("Still printed")), qPrintable(text));
+        QVERIFY2(text.contains(QLatin1String("Invalid character")), qPrintable(text));
     }
 
     void orderTemplateToHtml()

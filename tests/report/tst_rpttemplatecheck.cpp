@@ -255,6 +255,14 @@ private slots:
             << "name=\"caption\" type=\"label\""
             << "name=\"caption\" type=\"lable\"" << data << 8 << "warning"
             << "unknown field type \"lable\" prints as a label; did you mean \"label\"?" << 0;
+        QTest::newRow("barcode value the symbology cannot hold")
+            << "type=\"image\" picture=\"@LOGO@\""
+            << "type=\"barcode\" barcodeType=\"13\" value=\"ABC\"" << data << 9 << "error"
+            << "barcode \"logo\" cannot encode \"ABC\"" << 1;
+        QTest::newRow("barcode type libzint does not know")
+            << "type=\"image\" picture=\"@LOGO@\""
+            << "type=\"barcode\" barcodeType=\"999\" value=\"1\"" << data << 9 << "error"
+            << "barcodeType 999 is no libzint symbology" << 1;
     }
     void mistakesAreNamedWithTheirLine()
     {
