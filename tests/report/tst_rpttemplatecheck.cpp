@@ -1,15 +1,18 @@
 // rptrender --check: a clean invoice template, the same template with one
 // mistake at a time (each named with its line and the exit code it gives),
-// and the checker's tables held against the loader's sources.
+// the checker's tables held against the loader's sources, and the examples
+// of docs/templates.md checked and rendered against what it says they print.
 #include "rptbandobject.h"
 #include "rptengine.h"
 #include "rpttemplatecheck.h"
 #include "testmain.h"
+#include "tst_rptlayoututil.h"
 
 #include <QBuffer>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -362,6 +365,72 @@ private slots:
         RptTemplateCheck checker;
         checker.checkText(xml);
         QCOMPARE(checker.errorCount() == 0, printed);
+    }
+
+    // Every example template of the reference is clean, and prints what the
+    // reference's "prints" block after it says: each line of the block is a
+    // line of the printed text, in that order.
+    void referenceExamples_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QStringList>("expected");
+        QFile reference(QStringLiteral(RPT_TEST_SOURCE_DIR "/docs/templates.md"));
+        QVERIFY(reference.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(reference.readAll());
+        static const QRegularExpression block(QStringLiteral("```prints (\\w+)\n(.*?)```"),
+            QRegularExpression::DotMatchesEverythingOption);
+        QRegularExpressionMatchIterator it = block.globalMatch(text);
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            QTest::newRow(qPrintable(m.captured(1)))
+                << m.captured(1) << RptOut::textLines(m.captured(2));
+        }
+    }
+    void referenceExamples()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, expected);
+        QVERIFY(!expected.isEmpty());
+        const QString dir = QStringLiteral(RPT_TEST_SOURCE_DIR "/docs/templates/");
+        const QString xml = dir + name + QStringLiteral(".xml");
+        QVERIFY2(QFile::exists(xml), qPrintable(xml));
+        QVERIFY2(QFile::exists(dir + name + QStringLiteral(".png")), "make-pngs was not run");
+        QStringList data;
+        if (QFile::exists(dir + name + QStringLiteral(".json")))
+            data << QStringLiteral("--data") << dir + name + QStringLiteral(".json");
+        const Run check = rptrender(
+            QStringList { QStringLiteral("--check"), QStringLiteral("--strict"), xml } + data);
+        QCOMPARE(check.out, QString());
+        QCOMPARE(check.exitCode, 0);
+        const QString pdf = m_dir.filePath(name + QStringLiteral(".pdf"));
+        QCOMPARE(rptrender(QStringList { xml, pdf } + data).exitCode, 0);
+        const QStringList printed = RptOut::textLines(RptOut::pdfText(pdf));
+        int at = 0;
+        for (const QString &line : qAsConst(expected)) {
+            const int found = printed.indexOf(line, at);
+            QVERIFY2(found >= 0,
+                qPrintable(QStringLiteral("\"%1\" not printed after line %2 of:\n%3")
+                               .arg(line)
+                               .arg(at)
+                               .arg(printed.join(QLatin1Char('\n')))));
+            at = found + 1;
+        }
+    }
+
+    void everyExampleIsInTheReference()
+    {
+        QFile reference(QStringLiteral(RPT_TEST_SOURCE_DIR "/docs/templates.md"));
+        QVERIFY(reference.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(reference.readAll());
+        const QStringList examples = QDir(QStringLiteral(RPT_TEST_SOURCE_DIR "/docs/templates"))
+                                         .entryList({ QStringLiteral("*.xml") }, QDir::Files);
+        QVERIFY(examples.size() >= 10);
+        for (const QString &file : examples) {
+            const QString name = QFileInfo(file).completeBaseName();
+            QVERIFY2(text.contains(QStringLiteral("```prints %1\n").arg(name)), qPrintable(name));
+            QVERIFY2(
+                text.contains(QStringLiteral("](templates/%1.png)").arg(name)), qPrintable(name));
+        }
     }
 
     void nearestNamesOnlyForLikelyMisspellings_data()
