@@ -417,6 +417,34 @@ private slots:
         }
     }
 
+    // The order templates were written with the designer: its attributes,
+    // its pictures, the highlighting with <LineNo>, the printing conditions.
+    // Given the names the caller answers, nothing in them is an error.
+    void orderTemplatesHaveNoErrors_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("by branches")
+            << QStringLiteral(RPT_TEST_SOURCE_DIR "/catering/reports/menureportbybranches.xml");
+        QTest::newRow("plain") << QStringLiteral(
+            RPT_TEST_SOURCE_DIR "/catering/reports/menureport.xml");
+    }
+    void orderTemplatesHaveNoErrors()
+    {
+        QFETCH(QString, file);
+        const QString data = m_dir.filePath(QStringLiteral("order.json"));
+        QVERIFY(writeFile(data,
+            QStringLiteral(R"({"records": [{"name": "Soup", "quant": 3, "branchName": "Nitra"}],
+                                "values": {"header": "Order", "strPager": "", "grouping": ""}})")));
+        const Run r
+            = rptrender({ QStringLiteral("--check"), file, QStringLiteral("--data"), data });
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(!r.out.contains(QLatin1String(": error: ")), qPrintable(r.out));
+        // Its overlapping footer texts are still named.
+        QVERIFY2(
+            r.out.contains(QLatin1String(": warning: field \"field2\" overlaps field \"field1\"")),
+            qPrintable(r.out));
+    }
+
     void everyExampleIsInTheReference()
     {
         QFile reference(QStringLiteral(RPT_TEST_SOURCE_DIR "/docs/templates.md"));
