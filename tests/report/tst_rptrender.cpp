@@ -203,6 +203,10 @@ private slots:
         QTest::newRow("dpi not a number") << QStringList { grouped, out, "--dpi", "many" } << 2;
         QTest::newRow("dpi out of range") << QStringList { grouped, out, "--dpi", "5000" } << 2;
         QTest::newRow("check without template") << QStringList { "--check" } << 2;
+        QTest::newRow("check of a missing template")
+            << QStringList { "--check", fixture(QStringLiteral("missing.xml")) } << 1;
+        QTest::newRow("check with invalid data")
+            << QStringList { "--check", grouped, "--data", fixture(QStringLiteral("invalid.json")) } << 1;
         QTest::newRow("check with output") << QStringList { "--check", grouped, out } << 2;
         QTest::newRow("strict without check") << QStringList { grouped, out, "--strict" } << 2;
     }
