@@ -378,8 +378,9 @@ void RptTemplateCheck::checkText(const QString &text)
     }
     if (reader.hasError()) {
         RptCheckFinding f;
-        f.line = int(reader.lineNumber());
-        f.column = int(reader.columnNumber());
+        // An empty text ends at line 1, column 0: columns count from 1 here.
+        f.line = qMax(1, int(reader.lineNumber()));
+        f.column = qMax(1, int(reader.columnNumber()));
         f.message = QStringLiteral("malformed XML: %1").arg(reader.errorString());
         m_findings.append(f);
         return;

@@ -461,6 +461,44 @@ private slots:
         }
     }
 
+    // Cut and damaged templates: every finding stays inside the text, a
+    // cut one is always malformed, and nothing brings the checker down.
+    void damagedTemplatesAreReportedNotCrashed()
+    {
+        const QString clean = invoice();
+        const int lines = clean.count(QLatin1Char('\n')) + 1;
+        const auto inside = [&](const RptTemplateCheck &checker) {
+            for (const RptCheckFinding &f : checker.findings()) {
+                if (f.line < 1 || f.line > lines || f.column < 1)
+                    return false;
+            }
+            return true;
+        };
+        for (int cut = 0; cut < clean.size() - 12; cut += 7) {
+            RptTemplateCheck checker;
+            checker.checkText(clean.left(cut));
+            QVERIFY2(inside(checker), qPrintable(QString::number(cut)));
+            if (cut > 0) {
+                QVERIFY2(checker.errorCount() > 0, qPrintable(QString::number(cut)));
+                QVERIFY(
+                    checker.findings().first().message.startsWith(QLatin1String("malformed XML")));
+            }
+        }
+        quint32 seed = 25;
+        const QString noise = QStringLiteral("<>&\"'[]=;/ aZ\n\u00e9");
+        for (int round = 0; round < 300; ++round) {
+            QString text = clean;
+            for (int k = 0; k < 3; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                const int at = int((seed >> 8) % quint32(text.size()));
+                text[at] = noise.at(int((seed >> 20) % quint32(noise.size())));
+            }
+            RptTemplateCheck checker;
+            checker.checkText(text);
+            QVERIFY2(inside(checker), qPrintable(text));
+        }
+    }
+
     void nearestNamesOnlyForLikelyMisspellings_data()
     {
         QTest::addColumn<QString>("name");
