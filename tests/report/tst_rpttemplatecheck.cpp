@@ -319,7 +319,8 @@ private slots:
         }
         const QRegularExpression read(QStringLiteral(
             "(?:attribute|hasAttribute)\\(\\s*QStringLiteral\\(\"([A-Za-z_]+)\"\\)"));
-        QDirIterator it(QStringLiteral(RPT_TEST_SOURCE_DIR "/report"), { QStringLiteral("*.cpp") });
+        QDirIterator it(QStringLiteral(RPT_TEST_SOURCE_DIR "/report"), { QStringLiteral("*.cpp") },
+            QDir::Files, QDirIterator::Subdirectories);
         int seen = 0;
         while (it.hasNext()) {
             QFile f(it.next());
