@@ -1,6 +1,7 @@
 #include "rptdrawer.h"
 
 #include "rptbandobject.h"
+#include "rptbarcode.h"
 #include "rptengine.h"
 #include "rptfieldobject.h"
 #include "rptpageobject.h"
@@ -426,8 +427,10 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
     case RptName::Label:
         drawLabel(field, r, true);
         break;
+    case RptName::Barcode:
+        RptBarcode::draw(m_painter, r, *field, labelText(field));
+        break;
     default:
-        // Barcodes only take their place in the layout.
         break;
     }
 }

@@ -73,6 +73,20 @@ void RptRenderData::attach(RptEngine *engine)
     connect(engine, &RptEngine::setValue, this, &RptRenderData::onValue, Qt::DirectConnection);
 }
 
+QSet<QString> RptRenderData::names() const
+{
+    QSet<QString> all;
+    for (const QJsonValue &r : m_records) {
+        const QStringList keys = r.toObject().keys();
+        for (const QString &k : keys)
+            all.insert(k);
+    }
+    const QStringList keys = m_values.keys();
+    for (const QString &k : keys)
+        all.insert(k);
+    return all;
+}
+
 void RptRenderData::onDSInfo(DataSetInfo &info)
 {
     info.recCount = m_datasets.value(info.dataSetName, m_records.size());

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -27,6 +28,8 @@ public:
     // is not such an object.
     bool load(const QString &fileName, QString *error);
     void attach(RptEngine *engine);
+    // Every name a record or "values" holds: what [name] can be answered with.
+    QSet<QString> names() const;
 
 public slots:
     void onDSInfo(DataSetInfo &info);
