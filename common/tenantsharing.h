@@ -58,6 +58,8 @@ public:
 public slots:
     void renew();
     void adoptOrphans();
+    // Tenants served and leases held, for the host's metrics.
+    void publishMetrics();
 
 private:
     QString plugin;
@@ -65,4 +67,6 @@ private:
     std::unique_ptr<TenantLeases> tenantLeases;
     QTimer renewTimer;
     QTimer orphanTimer;
+    QTimer metricsTimer;
+    int leasesHeld = 0;
 };

@@ -387,6 +387,7 @@ bool Mailing::sendNext()
         outstanding = true;
         outMid = entry.value(QStringLiteral("mid")).toUInt();
         ++burstSent;
+        metrics.handedOut(outMid);
         emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
             entry.value(QStringLiteral("to")).toString(),
             entry.value(QStringLiteral("subject")).toString(),
@@ -438,6 +439,7 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                              << "is already final, status ignored:" << status;
         return;
     }
+    metrics.reported(mid, sender(), status);
     // Between passes a budgeted connection is closed; the outcome needs it.
     if (budget)
         dbConnect();
