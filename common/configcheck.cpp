@@ -84,13 +84,13 @@ ConfigCheck::ConfigCheck(const QString &fileKind, const QString &fileName)
     if (fileExists) {
         const QStringList knownGroups = ConfigKeys::groups(kind);
         for (const QString &name : settings.childKeys()) {
-            found << Problem { true,
+            found << Problem { false,
                 where + QStringLiteral("key %1 stands outside a group and is ignored").arg(name) };
         }
         for (const QString &group : settings.childGroups()) {
             if (!knownGroups.contains(group)) {
                 const QString guess = ConfigKeys::nearest(group, knownGroups);
-                found << Problem { true,
+                found << Problem { false,
                     where
                         + (guess.isEmpty()
                                 ? QStringLiteral("unknown group [%1], its keys are ignored")
@@ -109,7 +109,7 @@ ConfigCheck::ConfigCheck(const QString &fileKind, const QString &fileName)
                 if (knownNames.contains(name))
                     continue;
                 const QString guess = ConfigKeys::nearest(name, knownNames);
-                found << Problem { true,
+                found << Problem { false,
                     where
                         + (guess.isEmpty()
                                 ? QStringLiteral("unknown key [%1] %2 is ignored").arg(group, name)

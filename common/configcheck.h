@@ -16,7 +16,9 @@ class ConfigCheck
 public:
     struct Problem
     {
-        bool error = true; // false: worth a warning, not a mistake
+        // Refused values are errors; unknown names only warnings, as the
+        // file still works without them.
+        bool error = true;
         QString text;
     };
 

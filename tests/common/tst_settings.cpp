@@ -373,7 +373,10 @@ private slots:
             QVERIFY2(texts.first().startsWith(file.fileName() + QStringLiteral(": ")),
                 qPrintable(texts.first()));
             QVERIFY2(texts.first().contains(problem), qPrintable(texts.first()));
-            QCOMPARE(check.errorCount(), 1);
+            // Names the host does not know are ignored: a warning, not an error.
+            const bool unknownName = problem.startsWith(QStringLiteral("unknown"))
+                || problem.startsWith(QStringLiteral("key "));
+            QCOMPARE(check.errorCount(), unknownName ? 0 : 1);
         }
         QCOMPARE(check.text(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1)),
             inEffect);
