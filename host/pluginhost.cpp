@@ -34,12 +34,23 @@ PluginHost::PluginHost(HostConfig hostConfig, QString dir, QObject *parent)
 }
 
 namespace {
-// The server's own words ("Access denied for user ..."), not the driver's.
-QString serverText(const QSqlDatabase &db)
+// Why the database did not open, in the server's own words ("Access denied
+// for user ..."): a refused login is no network fault and says so.
+QString whyNotOpen(const QSqlDatabase &db, bool again)
 {
     const QSqlError error = db.lastError();
-    const QString text = error.databaseText().trimmed();
-    return text.isEmpty() ? error.text().trimmed() : text;
+    const QString text = error.databaseText().trimmed().isEmpty() ? error.text().trimmed()
+                                                                  : error.databaseText().trimmed();
+    // ER_DBACCESS_DENIED_ERROR, ER_ACCESS_DENIED_ERROR, ER_ACCESS_DENIED_NO_PASSWORD_ERROR
+    static const QStringList refusals { QStringLiteral("1044"), QStringLiteral("1045"),
+        QStringLiteral("1698") };
+    if (refusals.contains(error.nativeErrorCode()))
+        return (again ? QStringLiteral("still refuses the login: ")
+                      : QStringLiteral("refused the login: "))
+            + text;
+    return (again ? QStringLiteral("is still not reachable: ")
+                  : QStringLiteral("is not reachable: "))
+        + text;
 }
 } // namespace
 
@@ -133,8 +144,8 @@ bool PluginHost::start(QString *error)
         dbManager->setInfoDB(openCentral(config.infoDb, QStringLiteral("YXA.InfoDB")));
         if (!dbManager->isInfoDB()) {
             qCWarning(lcHost).nospace().noquote()
-                << "yxa-host: information database \"" << config.infoDb.database
-                << "\" is not reachable: " << serverText(dbManager->getInfoDB())
+                << "yxa-host: information database \"" << config.infoDb.database << "\" "
+                << whyNotOpen(dbManager->getInfoDB(), false)
                 << "; the plug-ins start once it answers (next try in " << config.infoDBRetry
                 << " s)";
             infoRetryTimer.setInterval(config.infoDBRetry * 1000);
@@ -156,9 +167,9 @@ void PluginHost::retryInfoDatabase()
     dbManager->setInfoDB(dbManager->getInfoDB());
     if (!dbManager->isInfoDB()) {
         qCWarning(lcHost).nospace().noquote()
-            << "yxa-host: information database \"" << config.infoDb.database
-            << "\" is still not reachable: " << serverText(dbManager->getInfoDB())
-            << " (next try in " << config.infoDBRetry << " s)";
+            << "yxa-host: information database \"" << config.infoDb.database << "\" "
+            << whyNotOpen(dbManager->getInfoDB(), true) << " (next try in " << config.infoDBRetry
+            << " s)";
         return;
     }
     infoRetryTimer.stop();
