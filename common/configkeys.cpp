@@ -23,19 +23,19 @@ const std::vector<ConfigKey> kKeys = {
     { "host.ini", "Host", "plugins", K::List, "mailing,tablora", 0, 0, kRestart },
     { "host.ini", "Host", "debugLevel", K::Integer, "0", 0, 255, 0 },
     { "host.ini", "Host", "closeInfoDB", K::Boolean, "false", 0, 0, kRestart },
-    { "host.ini", "Host", "infoDBRetry", K::Integer, "30", 1, kNoLimit, 0 },
+    { "host.ini", "Host", "infoDBRetry", K::Integer, "30", 1, 86400, 0 },
     { "host.ini", "Host", "maxConnections", K::Integer, "32", 2, kNoLimit, kRestart },
-    { "host.ini", "Host", "leaseSeconds", K::Integer, "60", 10, kNoLimit, kRestart },
+    { "host.ini", "Host", "leaseSeconds", K::Integer, "60", 10, 86400, kRestart },
     { "host.ini", "Host", "metricsListen", K::Address, "127.0.0.1:9464", 0, 0, kRestart },
 
-    { "yxa.ini", "MailingPlugin", "interval", K::Integer, "10", 0, kNoLimit, 0 },
-    { "yxa.ini", "MailingPlugin", "checkInterval", K::Integer, "3600", 0, kNoLimit, 0 },
+    { "yxa.ini", "MailingPlugin", "interval", K::Integer, "10", 0, 86400, 0 },
+    { "yxa.ini", "MailingPlugin", "checkInterval", K::Integer, "3600", 0, 604800, 0 },
     { "yxa.ini", "MailingPlugin", "checkSchemasLimit", K::Integer, "1000", 1, kNoLimit, 0 },
     { "yxa.ini", "MailingPlugin", "apiUrl", K::HttpUrl, "https://mandrillapp.com", 0, 0, 0 },
     { "yxa.ini", "MailingPlugin", "apiKey", K::Text, "", 0, 0, kSecret },
     { "yxa.ini", "MailingPlugin", "requestTimeout", K::Number, "60", 0.001, 86400, 0 },
     { "yxa.ini", "MailingPlugin", "mailsPerPass", K::Integer, "1", 1, kNoLimit, 0 },
-    { "yxa.ini", "MailingPlugin", "passSeconds", K::Integer, "30", 1, kNoLimit, 0 },
+    { "yxa.ini", "MailingPlugin", "passSeconds", K::Integer, "30", 1, 86400, 0 },
 };
 } // namespace
 

@@ -19,7 +19,7 @@ namespace {
 const unsigned long kThreadStopWaitMs = 10000;
 
 // A value that does not parse counts as missing, as the host's check of
-// yxa.ini reports it.
+// yxa.ini reports it. Every name read here has its line in ConfigKeys.
 uint settingValue(const EnviroSettings &settings, const char *name)
 {
     const ConfigKey *key = ConfigKeys::find(
@@ -166,9 +166,8 @@ void MailingPlugin::reloadSettings()
     readSettings();
     if (debugLevel)
         qCInfo(lcMailing,
-            "MailingPlugin::reloadSettings() - interval %u ms, checkInterval %d ms, mailsPerPass "
-            "%u, "
-            "passSeconds %u, apiUrl %s, debug level %u for %d workers",
+            "MailingPlugin::reloadSettings() - interval %u ms, checkInterval %d ms, "
+            "mailsPerPass %u, passSeconds %u, apiUrl %s, debug level %u for %d workers",
             workerInterval, schemaTimer.interval(), mailsPerPass, passSeconds,
             qUtf8Printable(apiSettings.apiUrl.toString()), unsigned(debugLevel),
             int(workers.size()) + (singleWorker ? 1 : 0));

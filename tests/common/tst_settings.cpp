@@ -296,13 +296,13 @@ private slots:
                                          << "key debugLevel stands outside a group"
                                          << "Host/debugLevel"
                                          << "0";
-        QTest::newRow("word for a number")
-            << "yxa.ini"
-            << "[MailingPlugin]\ninterval=five\n"
-            << "[MailingPlugin] interval=five is refused (a whole number of at least 0 expected); "
-               "the default 10 is used"
-            << "MailingPlugin/interval"
-            << "10";
+        QTest::newRow("word for a number") << "yxa.ini"
+                                           << "[MailingPlugin]\ninterval=five\n"
+                                           << "[MailingPlugin] interval=five is refused (a whole "
+                                              "number from 0 to 86400 expected); "
+                                              "the default 10 is used"
+                                           << "MailingPlugin/interval"
+                                           << "10";
         QTest::newRow("below the minimum") << "host.ini"
                                            << "[Host]\nmaxConnections=1\n"
                                            << "[Host] maxConnections=1 is refused (a whole number "

@@ -290,8 +290,8 @@ private slots:
             << kex + plugins << "[MailingPlugin]\ninterval=five\n"
             << false << 1
             << QStringList { "error: ", "1 error(s)",
-                   "[MailingPlugin] interval=five is refused (a whole number of at least "
-                   "0 expected); "
+                   "[MailingPlugin] interval=five is refused (a whole number from 0 to 86400 "
+                   "expected); "
                    "the default 10 is used",
                    "[MailingPlugin] interval = 10 (default)" };
         QTest::newRow("yxa.ini missing")
