@@ -6,8 +6,10 @@
 #include "defaultsender.h"
 #include "jsonguard.h"
 #include "mailrepository.h"
+#include "metricsregistry.h"
 #include "rptengine.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -188,6 +190,7 @@ void TabloraWorker::timerTick()
 void TabloraWorker::runTick()
 {
     qCDebug(lcCatering) << "TabloraWorker - Getting data from DB.";
+    MetricsRegistry::count("yxa_catering_ticks_total");
     // One moment for the whole tick: a tick that crosses midnight must not
     // add meals for one day and send orders for another.
     const QDateTime at = now();
@@ -529,11 +532,15 @@ void TabloraWorker::sendGroup(const QVector<OrderRecord> &group)
         return;
     }
     bool ok = true;
+    int mails = 0;
     for (const SupplierMailRecord &entry : qAsConst(supplierMails)) {
-        if (entry.supplierID == first.supplierID && !createMail(entry.mail, group)) {
+        if (entry.supplierID != first.supplierID)
+            continue;
+        if (!createMail(entry.mail, group)) {
             ok = false;
             break;
         }
+        ++mails;
     }
     if (ok)
         ok = setSent(group);
@@ -554,6 +561,8 @@ void TabloraWorker::sendGroup(const QVector<OrderRecord> &group)
             db.lastError().text().toUtf8().constData());
         ok = false;
     }
+    if (ok)
+        MetricsRegistry::count("yxa_order_mails_queued_total", {}, mails);
     if (!ok) {
         db.rollback();
         qCWarning(lcCatering,
@@ -606,7 +615,11 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
     openReport();
     QTemporaryFile pdf;
     if (pdf.open() && report) {
+        QElapsedTimer renderClock;
+        renderClock.start();
         report->printPDF(pdf.fileName(), false);
+        MetricsRegistry::observe(
+            "yxa_order_pdf_render_duration_seconds", {}, double(renderClock.nsecsElapsed()) / 1e9);
         qCDebug(lcCatering) << "temp PDF" << pdf.fileName();
     }
 

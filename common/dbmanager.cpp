@@ -1,6 +1,7 @@
 #include "dbmanager.h"
 
 #include "commonlogging.h"
+#include "metricsregistry.h"
 #include "sqlescape.h"
 
 #include <QDateTime>
@@ -474,6 +475,7 @@ void DBManager::setMaxConnections(int count)
 {
     QMutexLocker locker(&budgetMutex);
     maxConnectionCount = qMax(count, 2);
+    MetricsRegistry::gauge("yxa_db_connection_budget", {}, maxConnectionCount);
     budgetFreed.wakeAll();
 }
 
@@ -506,6 +508,7 @@ bool DBManager::acquireConnection(int waitMs)
     }
     ++connectionsUsed;
     connectionsMax = qMax(connectionsMax, connectionsUsed);
+    MetricsRegistry::gauge("yxa_db_connections_in_use", {}, connectionsUsed);
     return true;
 }
 
@@ -514,6 +517,7 @@ void DBManager::releaseConnection()
     QMutexLocker locker(&budgetMutex);
     if (connectionsUsed > 0)
         --connectionsUsed;
+    MetricsRegistry::gauge("yxa_db_connections_in_use", {}, connectionsUsed);
     budgetFreed.wakeOne();
 }
 

@@ -2,6 +2,10 @@
 
 #include "commonlogging.h"
 #include "dbmanager.h"
+#include "metricsregistry.h"
+
+#include <QElapsedTimer>
+#include <QSqlQuery>
 
 #include <QThread>
 
@@ -43,13 +47,26 @@ SchemaScan SchemaScan::runTested(DBManager *manager, unsigned pageSize, int para
                                  const std::function<bool(QSqlDatabase &)> &test,
                                  const std::function<void(const QString &)> &accept)
 {
+    QElapsedTimer clock;
+    clock.start();
     QStringList candidates;
     const SchemaScan scan = run(manager, pageSize, [&](const QString &token) {
         if (!skip(token))
             candidates << token;
     });
-    if (candidates.isEmpty())
+    // No schema counted may as well mean no answer: ask once more.
+    const bool listed = manager && (scan.total > 0 || manager->withInfoDB([](QSqlDatabase &db) {
+        return QSqlQuery(db).exec(QStringLiteral("SELECT 1"));
+    }));
+    MetricsRegistry::gauge("yxa_schema_scan_success", {}, listed ? 1 : 0);
+    const auto observe = [&clock] {
+        MetricsRegistry::observe(
+            "yxa_schema_scan_duration_seconds", {}, double(clock.nsecsElapsed()) / 1e9);
+    };
+    if (candidates.isEmpty()) {
+        observe();
         return scan;
+    }
 
     // Connecting is what a scan waits for: one query for all accounts, then
     // one connection per schema, several at a time.
@@ -105,5 +122,6 @@ SchemaScan SchemaScan::runTested(DBManager *manager, unsigned pageSize, int para
         if (passed[size_t(i)])
             accept(candidates.at(i));
     }
+    observe();
     return scan;
 }

@@ -2,6 +2,9 @@
 
 #include "commonlogging.h"
 #include "dbmanager.h"
+#include "metricsregistry.h"
+
+#include <QDateTime>
 
 #include <QDateTime>
 
@@ -19,6 +22,15 @@ TenantSharing::TenantSharing(const QString &plugin, const QString &threadPrefix,
 {
     connect(&renewTimer, &QTimer::timeout, this, &TenantSharing::renew);
     connect(&orphanTimer, &QTimer::timeout, this, &TenantSharing::adoptOrphans);
+    connect(&metricsTimer, &QTimer::timeout, this, &TenantSharing::publishMetrics);
+    metricsTimer.start(5000);
+}
+
+void TenantSharing::publishMetrics()
+{
+    const MetricsRegistry::Labels labels { { "plugin", plugin.toUtf8() } };
+    MetricsRegistry::gauge("yxa_tenants_served", labels, served ? served().size() : 0);
+    MetricsRegistry::gauge("yxa_tenant_leases_held", labels, leasesHeld);
 }
 
 TenantSharing::~TenantSharing()
@@ -79,6 +91,9 @@ void TenantSharing::renew()
     const QSet<QString> held = tenantLeases->renew(&ok);
     if (!ok)
         return;
+    leasesHeld = held.size();
+    MetricsRegistry::gauge("yxa_lease_renewal_timestamp_seconds", { { "plugin", plugin.toUtf8() } },
+        double(QDateTime::currentSecsSinceEpoch()));
     // Tenants another host took over while this one could not renew in time.
     const QStringList serving = served();
     for (const QString &token : serving) {

@@ -67,6 +67,8 @@ public:
 public slots:
     void renew();
     void adoptOrphans();
+    // Tenants served and leases held, for the host's metrics.
+    void publishMetrics();
 
 private:
     void handOver(int count);
@@ -78,4 +80,6 @@ private:
     std::unique_ptr<TenantLeases> tenantLeases;
     QTimer renewTimer;
     QTimer orphanTimer;
+    QTimer metricsTimer;
+    int leasesHeld = 0;
 };

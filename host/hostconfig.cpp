@@ -1,28 +1,20 @@
 #include "hostconfig.h"
 
-#include "envirosettings.h"
+#include "configcheck.h"
 
 #include <QFileInfo>
+#include <QSettings>
 
 namespace {
-DatabaseConfig readDatabase(EnviroSettings &settings, const QString &group)
+DatabaseConfig readDatabase(const ConfigCheck &check, const QString &group)
 {
     DatabaseConfig config;
-    settings.beginGroup(group);
-    config.host = settings.value(QStringLiteral("host"), config.host).toString();
-    config.port = settings.value(QStringLiteral("port"), config.port).toInt();
-    config.database = settings.value(QStringLiteral("database"), QString()).toString();
-    config.user = settings.value(QStringLiteral("user"), QString()).toString();
-    config.password = settings.value(QStringLiteral("password"), QString()).toString();
-    settings.endGroup();
+    config.host = check.text(group, QStringLiteral("host"));
+    config.port = check.integer(group, QStringLiteral("port"));
+    config.database = check.text(group, QStringLiteral("database"));
+    config.user = check.text(group, QStringLiteral("user"));
+    config.password = check.text(group, QStringLiteral("password"));
     return config;
-}
-
-bool toBool(const QString &text)
-{
-    const QString t = text.trimmed().toLower();
-    return t == QLatin1String("1") || t == QLatin1String("true") || t == QLatin1String("yes")
-        || t == QLatin1String("on");
 }
 } // namespace
 
@@ -37,32 +29,27 @@ bool HostConfig::load(const QString &fileName, QString *error)
         *error = QStringLiteral("config file %1 is not readable").arg(fileName);
         return false;
     }
-    EnviroSettings settings(fileName, QSettings::IniFormat);
-    if (settings.status() != QSettings::NoError) {
+    QSettings probe(fileName, QSettings::IniFormat);
+    if (probe.status() != QSettings::NoError) {
         *error = QStringLiteral("config file %1 cannot be parsed").arg(fileName);
         return false;
     }
-    infoDb = readDatabase(settings, QStringLiteral("InfoDB"));
-    kexDb = readDatabase(settings, QStringLiteral("KexDB"));
-    settings.beginGroup(QStringLiteral("Host"));
-    const QString pluginList = settings.value(QStringLiteral("plugins"), QStringLiteral("mailing,tablora"))
-                                   .toStringList()
-                                   .join(QLatin1Char(','));
+    reading = std::make_shared<ConfigCheck>(QStringLiteral("host.ini"), fileName);
+    const ConfigCheck &check = *reading;
+    infoDb = readDatabase(check, QStringLiteral("InfoDB"));
+    kexDb = readDatabase(check, QStringLiteral("KexDB"));
+    const QString host = QStringLiteral("Host");
     plugins.clear();
-    for (const QString &name : pluginList.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    for (const QString &name :
+        check.text(host, QStringLiteral("plugins")).split(QLatin1Char(','), Qt::SkipEmptyParts)) {
         if (!name.trimmed().isEmpty())
             plugins << name.trimmed();
     }
-    bool ok = false;
-    const int level = settings.value(QStringLiteral("debugLevel"), 0).toString().toInt(&ok);
-    debugLevel = ok ? level : 0;
-    const int retry = settings.value(QStringLiteral("infoDBRetry"), 30).toString().toInt(&ok);
-    infoDBRetry = ok && retry > 0 ? retry : 30;
-    const int connectionBudget = settings.value(QStringLiteral("maxConnections"), 32).toString().toInt(&ok);
-    maxConnections = ok && connectionBudget >= 2 ? connectionBudget : 32;
-    const int lease = settings.value(QStringLiteral("leaseSeconds"), 60).toString().toInt(&ok);
-    leaseSeconds = ok && lease >= 10 ? lease : 60;
-    closeInfoDB = toBool(settings.value(QStringLiteral("closeInfoDB"), QStringLiteral("false")).toString());
-    settings.endGroup();
+    debugLevel = check.integer(host, QStringLiteral("debugLevel"));
+    infoDBRetry = check.integer(host, QStringLiteral("infoDBRetry"));
+    maxConnections = check.integer(host, QStringLiteral("maxConnections"));
+    leaseSeconds = check.integer(host, QStringLiteral("leaseSeconds"));
+    closeInfoDB = check.boolean(host, QStringLiteral("closeInfoDB"));
+    metricsListen = check.text(host, QStringLiteral("metricsListen"));
     return true;
 }

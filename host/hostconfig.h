@@ -3,6 +3,10 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class ConfigCheck;
+
 // What yxa-host reads from its ini file (environment variables override
 // every key, e.g. INFODB_HOST or KEXDB_PASSWORD).
 struct DatabaseConfig
@@ -30,7 +34,12 @@ struct HostConfig
     // Seconds between attempts to reach an information database that does
     // not answer at start.
     int infoDBRetry = 30;
+    // host:port of the metrics and health listener; empty: none.
+    QString metricsListen = QStringLiteral("127.0.0.1:9464");
+    // The file as read: its problems and the values in effect.
+    std::shared_ptr<const ConfigCheck> reading;
 
     // False with a one-line reason when the file is missing or unreadable.
+    // Values that do not parse keep their defaults; reading names them.
     bool load(const QString &fileName, QString *error);
 };

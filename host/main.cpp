@@ -1,32 +1,21 @@
 // yxa-host: a small stand-in for the host server. It loads the plug-ins the way
 // the real host does and runs them until a signal or --run-for ends it.
 
+#include "configcommand.h"
 #include "hostconfig.h"
-#include "pluginhost.h"
 #include "queueinspector.h"
+#include "hostservice.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
-int signalPipe[2] = { -1, -1 };
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
-}
-
 void logToStderr(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     const char *level = "debug";
@@ -133,6 +122,12 @@ int main(int argc, char *argv[])
                                          QStringLiteral("N"));
     const QCommandLineOption runForOption(QStringLiteral("run-for"), QStringLiteral("Stop after this many seconds."),
                                           QStringLiteral("SECONDS"));
+    const QCommandLineOption checkOption(QStringLiteral("check-config"),
+        QStringLiteral("Check host.ini and yxa.ini, print the settings in effect "
+                       "and exit (1 on errors)."));
+    const QCommandLineOption connectOption(QStringLiteral("connect"),
+        QStringLiteral("With --check-config: also log into the databases."));
+
     const QCommandLineOption statusOption(QStringLiteral("status"),
         QStringLiteral("Print every tenant's mail queue and which host serves it, then exit."));
     const QCommandLineOption jsonOption(QStringLiteral("json"), QStringLiteral("With --status: JSON instead of a table."));
@@ -144,8 +139,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption failedSinceOption(QStringLiteral("failed-since"),
         QStringLiteral("With --requeue: only mails that failed within this time (90s, 30m, 2h, 7d)."),
         QStringLiteral("DURATION"));
-    parser.addOptions({ configOption, pluginsOption, debugOption, runForOption, statusOption, jsonOption,
-        requeueOption, midOption, failedSinceOption });
+    parser.addOptions({ configOption, pluginsOption, debugOption, runForOption, checkOption, connectOption,
+        statusOption, jsonOption, requeueOption, midOption, failedSinceOption });
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help")))
@@ -153,14 +148,23 @@ int main(int argc, char *argv[])
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first()), 2);
 
+    const QString pluginDir
+        = parser.isSet(pluginsOption) ? parser.value(pluginsOption) : defaultPluginDir();
+    if (parser.isSet(connectOption) && !parser.isSet(checkOption))
+        return fail(QStringLiteral("--connect goes with --check-config"), 2);
+    if (parser.isSet(checkOption))
+        return ConfigCommand::run(
+            parser.value(configOption), pluginDir, parser.isSet(connectOption));
+
     HostConfig config;
     QString error;
     if (!config.load(parser.value(configOption), &error))
         return fail(error);
+    int debugOverride = -1;
     if (parser.isSet(debugOption)) {
         bool ok = false;
-        config.debugLevel = parser.value(debugOption).toInt(&ok);
-        if (!ok || config.debugLevel < 0 || config.debugLevel > 255)
+        debugOverride = parser.value(debugOption).toInt(&ok);
+        if (!ok || debugOverride < 0 || debugOverride > 255)
             return fail(QStringLiteral("--debug-level takes a number from 0 to 255"), 2);
     }
     if (parser.isSet(statusOption) || parser.isSet(requeueOption))
@@ -172,25 +176,8 @@ int main(int argc, char *argv[])
         if (!ok || runFor <= 0)
             return fail(QStringLiteral("--run-for takes a positive number of seconds"), 2);
     }
-    const QString pluginDir = parser.isSet(pluginsOption) ? parser.value(pluginsOption) : defaultPluginDir();
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return fail(QStringLiteral("cannot create the signal pipe"));
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&app] {
-        char byte = 0;
-        [[maybe_unused]] const ssize_t got = ::read(signalPipe[0], &byte, 1);
-        qInfo("yxa-host: signal received, stopping");
-        app.quit();
-    });
-    struct sigaction action {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
-    PluginHost host(config, pluginDir);
+    HostService host(parser.value(configOption), config, pluginDir, debugOverride);
     if (!host.start(&error))
         return fail(error);
     if (runFor > 0)

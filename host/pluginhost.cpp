@@ -2,15 +2,19 @@
 
 #include "databasemanagerinterface.h"
 #include "dbmanager.h"
+#include "metricsregistry.h"
+#include "reloadinterface.h"
 #include "serverinterface.h"
 #include "verinfointerface.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QPluginLoader>
 #include <QSqlError>
+#include <QSqlQuery>
 
 Q_LOGGING_CATEGORY(lcHost, "yxa.host")
 
@@ -25,6 +29,63 @@ PluginHost::PluginHost(HostConfig hostConfig, QString dir, QObject *parent)
         if (dbManager)
             dbManager->removeUnusedConnections();
     });
+    infoCheckTimer.setInterval(10000);
+    connect(&infoCheckTimer, &QTimer::timeout, this, &PluginHost::checkInfoDatabase);
+}
+
+namespace {
+// Why the database did not open, in the server's own words ("Access denied
+// for user ..."): a refused login is no network fault and says so.
+QString whyNotOpen(const QSqlDatabase &db, bool again)
+{
+    const QSqlError error = db.lastError();
+    const QString text = error.databaseText().trimmed().isEmpty() ? error.text().trimmed()
+                                                                  : error.databaseText().trimmed();
+    // ER_DBACCESS_DENIED_ERROR, ER_ACCESS_DENIED_ERROR, ER_ACCESS_DENIED_NO_PASSWORD_ERROR
+    static const QStringList refusals { QStringLiteral("1044"), QStringLiteral("1045"),
+        QStringLiteral("1698") };
+    if (refusals.contains(error.nativeErrorCode()))
+        return (again ? QStringLiteral("still refuses the login: ")
+                      : QStringLiteral("refused the login: "))
+            + text;
+    return (again ? QStringLiteral("is still not reachable: ")
+                  : QStringLiteral("is not reachable: "))
+        + text;
+}
+} // namespace
+
+void PluginHost::checkInfoDatabase()
+{
+    if (!dbManager || !config.infoDb.isSet())
+        return;
+    const bool answered = dbManager->withInfoDB([](QSqlDatabase &db) {
+        QSqlQuery query(db);
+        return query.exec(QStringLiteral("SELECT 1"));
+    });
+    MetricsRegistry::gauge("yxa_info_db_up", {}, answered ? 1 : 0);
+    if (answered)
+        MetricsRegistry::gauge(
+            "yxa_info_db_answer_timestamp_seconds", {}, double(QDateTime::currentSecsSinceEpoch()));
+}
+
+void PluginHost::applyReload(const HostConfig &next)
+{
+    config.debugLevel = next.debugLevel;
+    config.infoDBRetry = next.infoDBRetry;
+    if (infoRetryTimer.interval() != config.infoDBRetry * 1000)
+        infoRetryTimer.setInterval(config.infoDBRetry * 1000);
+    if (!dbManager)
+        return;
+    dbManager->setDebugLevel(static_cast<unsigned char>(config.debugLevel));
+    for (LoadedPlugin &plugin : plugins) {
+        if (!plugin.server)
+            continue;
+        plugin.server->setDebugLevel(static_cast<unsigned char>(config.debugLevel));
+        // Before the late start a plug-in reads its settings when it starts.
+        if (auto *reloadable = qobject_cast<ReloadInterface *>(plugin.instance);
+            reloadable && plugin.started)
+            reloadable->reloadSettings();
+    }
 }
 
 PluginHost::~PluginHost()
@@ -83,9 +144,10 @@ bool PluginHost::start(QString *error)
         dbManager->setInfoDB(openCentral(config.infoDb, QStringLiteral("YXA.InfoDB")));
         if (!dbManager->isInfoDB()) {
             qCWarning(lcHost).nospace().noquote()
-                << "yxa-host: information database \"" << config.infoDb.database
-                << "\" is not reachable; the plug-ins start once it answers (next try in "
-                << config.infoDBRetry << " s)";
+                << "yxa-host: information database \"" << config.infoDb.database << "\" "
+                << whyNotOpen(dbManager->getInfoDB(), false)
+                << "; the plug-ins start once it answers (next try in " << config.infoDBRetry
+                << " s)";
             infoRetryTimer.setInterval(config.infoDBRetry * 1000);
             connect(&infoRetryTimer, &QTimer::timeout, this, &PluginHost::retryInfoDatabase,
                 Qt::UniqueConnection);
@@ -104,9 +166,10 @@ void PluginHost::retryInfoDatabase()
     // opens the database and records whether it answered.
     dbManager->setInfoDB(dbManager->getInfoDB());
     if (!dbManager->isInfoDB()) {
-        qCWarning(lcHost).nospace().noquote() << "yxa-host: information database \"" << config.infoDb.database
-                                    << "\" is still not reachable (next try in " << config.infoDBRetry
-                                    << " s)";
+        qCWarning(lcHost).nospace().noquote()
+            << "yxa-host: information database \"" << config.infoDb.database << "\" "
+            << whyNotOpen(dbManager->getInfoDB(), true) << " (next try in " << config.infoDBRetry
+            << " s)";
         return;
     }
     infoRetryTimer.stop();
@@ -156,6 +219,10 @@ bool PluginHost::startPlugins(QString *error)
         QStringList parts;
         for (auto it = info.cbegin(); it != info.cend(); ++it)
             parts << it.key() + QLatin1Char('=') + it.value();
+        MetricsRegistry::gauge("yxa_plugin_info",
+            { { "plugin", plugin.name.toUtf8() },
+                { "version", info.value(QStringLiteral("VER")).toUtf8() } },
+            1);
         qCInfo(lcHost).noquote() << "yxa-host: plug-in" << plugin.name
                                  << (plugin.started ? "started" : "did NOT start") << "-"
                                  << parts.join(QLatin1String(", "));
@@ -170,6 +237,10 @@ bool PluginHost::startPlugins(QString *error)
         return false;
     }
     cleanupTimer.start();
+    checkInfoDatabase();
+    infoCheckTimer.start();
+    running = true;
+    emit started();
     return true;
 }
 
@@ -177,6 +248,8 @@ void PluginHost::shutdown()
 {
     cleanupTimer.stop();
     infoRetryTimer.stop();
+    infoCheckTimer.stop();
+    running = false;
     // Stop everything first, then destroy in reverse order of loading.
     for (LoadedPlugin &plugin : plugins) {
         if (plugin.server && plugin.started)

@@ -38,6 +38,16 @@ public:
     void shutdown();
 
     DBManager *manager() const { return dbManager.get(); }
+    bool pluginsStarted() const { return running; }
+
+    // Settings that can change at run time, after a reload: the debug level
+    // reaches the manager and every plug-in, then each plug-in that follows
+    // changes (ReloadInterface) reads its own settings again.
+    void applyReload(const HostConfig &next);
+
+signals:
+    // The plug-ins run (also after a late start on the information database).
+    void started();
 
 private:
     struct LoadedPlugin
@@ -53,6 +63,8 @@ private:
     bool loadPlugin(const QString &name, QString *error);
     bool startPlugins(QString *error);
     void retryInfoDatabase();
+    // Asks the information database for a sign of life, for the health check.
+    void checkInfoDatabase();
 
     HostConfig config;
     QString pluginDir;
@@ -60,5 +72,7 @@ private:
     std::vector<LoadedPlugin> plugins;
     QTimer cleanupTimer;
     QTimer infoRetryTimer;
+    QTimer infoCheckTimer;
+    bool running = false;
     QSqlDatabase kexDb;
 };

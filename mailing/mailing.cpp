@@ -411,6 +411,7 @@ bool Mailing::sendNext()
         outMid = entry.value(QStringLiteral("mid")).toUInt();
         updateInFlight();
         ++burstSent;
+        metrics.handedOut(outMid);
         emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
             entry.value(QStringLiteral("to")).toString(),
             entry.value(QStringLiteral("subject")).toString(),
@@ -537,6 +538,7 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                              << "is already final, status ignored:" << status;
         return;
     }
+    metrics.reported(mid, sender(), status);
     // Between passes a budgeted connection is closed; the outcome needs it.
     if (budget)
         dbConnect();

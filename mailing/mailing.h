@@ -2,9 +2,11 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+
+#include "mailmetrics.h"
 #include <QHash>
-#include <QMap>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QSet>
 #include <QSqlDatabase>
@@ -135,6 +137,7 @@ private:
     bool burstTimerWasRunning = false;
     uint burstSent = 0;
     QElapsedTimer burstClock;
+    MailMetrics metrics;
     // The row that is out at the transport.
     bool outstanding = false;
     uint outMid = 0;

@@ -3,6 +3,7 @@
 #include "schemascan.h"
 
 #include "buildstamp.h"
+#include "configcheck.h"
 #include "datadirhelper.h"
 #include "dbmanager.h"
 #include "envirosettings.h"
@@ -21,7 +22,18 @@ namespace {
 const unsigned long kThreadStopWaitMs = 10000;
 // How long a stopping host waits for the reports of mail in flight.
 const int kDrainWaitMs = 10000;
+
+// A value that does not parse counts as missing, as the host's check of
+// yxa.ini reports it. Every name read here has its line in ConfigKeys.
+uint settingValue(const EnviroSettings &settings, const char *name)
+{
+    const ConfigKey *key = ConfigKeys::find(
+        QStringLiteral("yxa.ini"), QStringLiteral("MailingPlugin"), QLatin1String(name));
+    const QString fallback = QLatin1String(key->defaultValue);
+    const QString value = settings.value(QLatin1String(name), fallback).toString();
+    return (ConfigCheck::parses(*key, value) ? value : fallback).trimmed().toUInt();
 }
+} // namespace
 
 MailingPlugin::MailingPlugin(QObject *parent)
     : QObject(parent)
@@ -31,20 +43,8 @@ MailingPlugin::MailingPlugin(QObject *parent)
         QSettings::IniFormat, this);
     settings->beginGroup(QStringLiteral("MailingPlugin"));
 
-    workerInterval = settings->value(QStringLiteral("interval"), 10).toUInt() * 1000;
-    if (workerInterval < 5000)
-        workerInterval = 5000;
-    uint checkInterval = settings->value(QStringLiteral("checkInterval"), 3600).toUInt();
-    if (checkInterval < 10)
-        checkInterval = 10;
-    schemaTimer.setInterval(int(checkInterval * 1000));
+    readSettings();
     connect(&schemaTimer, &QTimer::timeout, this, &MailingPlugin::checkSchemas);
-
-    apiSettings = MandrillApiSettings::fromSettings(*settings);
-    // One mail per pass unless the operator allows bursts; a burst may hold
-    // its tenant's connection and thread turn for passSeconds at most.
-    mailsPerPass = qMax(1u, settings->value(QStringLiteral("mailsPerPass"), 1).toUInt());
-    passSeconds = qMax(1u, settings->value(QStringLiteral("passSeconds"), 30).toUInt());
 
     firstScanTimer.setSingleShot(true);
     firstScanTimer.setInterval(1000);
@@ -158,6 +158,44 @@ void MailingPlugin::setDebugLevel(unsigned char level)
     settings->setDebugLevel(level);
 }
 
+void MailingPlugin::readSettings()
+{
+    workerInterval = qMax(5000u, settingValue(*settings, "interval") * 1000);
+    const uint checkInterval = qMax(10u, settingValue(*settings, "checkInterval"));
+    if (schemaTimer.interval() != int(checkInterval * 1000))
+        schemaTimer.setInterval(int(checkInterval * 1000));
+    apiSettings = MandrillApiSettings::fromSettings(*settings);
+    // One mail per pass unless the operator allows bursts; a burst may hold
+    // its tenant's connection and thread turn for passSeconds at most.
+    mailsPerPass = settingValue(*settings, "mailsPerPass");
+    passSeconds = settingValue(*settings, "passSeconds");
+}
+
+void MailingPlugin::reloadSettings()
+{
+    settings->sync();
+    readSettings();
+    if (debugLevel)
+        qCInfo(lcMailing,
+            "MailingPlugin::reloadSettings() - interval %u ms, checkInterval %d ms, "
+            "mailsPerPass %u, passSeconds %u, apiUrl %s, debug level %u for %d workers",
+            workerInterval, schemaTimer.interval(), mailsPerPass, passSeconds,
+            qUtf8Printable(apiSettings.apiUrl.toString()), unsigned(debugLevel),
+            int(workers.size()) + (singleWorker ? 1 : 0));
+    QList<MailingPluginWorker *> running = workers.values();
+    if (singleWorker)
+        running << singleWorker;
+    for (MailingPluginWorker *worker : qAsConst(running)) {
+        QMetaObject::invokeMethod(
+            worker,
+            [worker, level = debugLevel, interval = workerInterval, api = apiSettings,
+                mails = mailsPerPass, seconds = passSeconds] {
+                worker->applyHostSettings(level, interval, api, mails, seconds);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
 void MailingPlugin::stop()
 {
     if (debugLevel)
@@ -183,7 +221,7 @@ void MailingPlugin::checkSchemas()
 {
     if (debugLevel)
         qCDebug(lcMailing) << "MailingPlugin::checkSchemas()";
-    const unsigned limit = settings->value(QStringLiteral("checkSchemasLimit"), 1000).toUInt();
+    const unsigned limit = settingValue(*settings, "checkSchemasLimit");
     sharing->setUp(dbManager);
     const unsigned char level = debugLevel;
     const SchemaScan scan = SchemaScan::runTested(

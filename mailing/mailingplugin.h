@@ -2,6 +2,7 @@
 
 #include "databasemanagerinterface.h"
 #include "mandrillapisettings.h"
+#include "reloadinterface.h"
 #include "serverinterface.h"
 #include "verinfointerface.h"
 
@@ -36,11 +37,12 @@ class TenantSharing;
 class MailingPlugin : public QObject,
                       public ServerInterface,
                       public DatabaseManagerInterface,
-                      public VerInfoInterface
+                      public VerInfoInterface,
+                      public ReloadInterface
 {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID "com.velkor.yxa.ServerInterface" FILE "mailingplugin.json")
-    Q_INTERFACES(ServerInterface DatabaseManagerInterface VerInfoInterface)
+    Q_INTERFACES(ServerInterface DatabaseManagerInterface VerInfoInterface ReloadInterface)
 
 public:
     explicit MailingPlugin(QObject *parent = nullptr);
@@ -54,6 +56,9 @@ public:
     void pause() override;
     void resume() override;
     void setDebugLevel(unsigned char level) override;
+    // Reads yxa.ini again; intervals, API and pass settings and the debug
+    // level reach the running workers.
+    void reloadSettings() override;
 
     // What the ini file gave, and seams for tests and embedders: the worker
     // poll interval is taken as it is (no 5 s floor) when set here.
@@ -75,6 +80,7 @@ private slots:
     void checkSchemas();
 
 private:
+    void readSettings();
     void endThread(QThread *thread);
     // Gives a tested tenant a worker when this host may serve it.
     void serveTenant(const QString &token);

@@ -274,6 +274,27 @@ void MailingPluginWorker::setPassDefaults(uint mails, uint seconds)
     defaultPassSeconds = seconds;
 }
 
+void MailingPluginWorker::applyHostSettings(
+    unsigned char level, uint intervalMs, const MandrillApiSettings &api, uint mails, uint seconds)
+{
+    debugLevel = level;
+    apiSettings = api;
+    setPassDefaults(mails, seconds);
+    const bool newInterval = intervalMs != timeInterval;
+    timeInterval = intervalMs;
+    if (!mailing)
+        return;
+    mailing->setDebugLevel(level);
+    mandrillClient->setDebugLevel(level);
+    mandrillClient->setApiSettings(api);
+    smtpClient->setDebugLevel(level);
+    if (newInterval)
+        mailing->timerStart(timeInterval);
+    // The tenant's own pass limits win over the new defaults: read them again.
+    loadSettings();
+    mailing->releaseIfIdle();
+}
+
 void MailingPluginWorker::applyPassLimits(uint mails, uint seconds)
 {
     if (!mailing)

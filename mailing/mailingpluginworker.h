@@ -66,6 +66,10 @@ public:
     // The host's defaults for a pass (see Mailing::setPassLimits): used until
     // and unless the tenant's `vars` name "mailsPerPass" or "passSeconds".
     void setPassDefaults(uint mailsPerPass, uint passSeconds);
+    // The host's settings after a reload, in the worker's thread: they reach
+    // a running worker's processor and transports at once.
+    void applyHostSettings(unsigned char level, uint intervalMs, const MandrillApiSettings &api,
+        uint mailsPerPass, uint passSeconds);
 
     // Multi-tenant mode on a shared host (see Mailing::setHostLimits): the
     // connection counts against the host's budget, passes run only while the

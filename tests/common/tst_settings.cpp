@@ -1,4 +1,5 @@
 #include "buildstamp.h"
+#include "configcheck.h"
 #include "datadirhelper.h"
 #include "envirosettings.h"
 #include "kexdbsettings.h"
@@ -256,6 +257,245 @@ private slots:
         QFETCH(QString, time);
         QFETCH(QString, stamp);
         QCOMPARE(BuildStamp::fromCompilerTexts(date, time), stamp);
+    }
+
+    void configCheck_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("inEffect");
+        QTest::newRow("clean") << "host.ini"
+                               << "[Host]\ndebugLevel=2\nplugins=mailing,tablora\n"
+                               << ""
+                               << "Host/plugins"
+                               << "mailing,tablora";
+        QTest::newRow("misspelt key") << "host.ini"
+                                      << "[InfoDB]\npasword=x\n"
+                                      << "unknown key [InfoDB] pasword: did you mean password?"
+                                      << "InfoDB/password"
+                                      << "";
+        QTest::newRow("wrong capital") << "yxa.ini"
+                                       << "[MailingPlugin]\nApiKey=k\n"
+                                       << "unknown key [MailingPlugin] ApiKey: did you mean apiKey?"
+                                       << "MailingPlugin/apiKey"
+                                       << "";
+        QTest::newRow("far from all") << "host.ini"
+                                      << "[Host]\ncolour=blue\n"
+                                      << "unknown key [Host] colour is ignored"
+                                      << "Host/debugLevel"
+                                      << "0";
+        QTest::newRow("misspelt group") << "host.ini"
+                                        << "[Hots]\ndebugLevel=1\n"
+                                        << "unknown group [Hots]: did you mean [Host]?"
+                                        << "Host/debugLevel"
+                                        << "0";
+        QTest::newRow("outside a group") << "host.ini"
+                                         << "debugLevel=1\n"
+                                         << "key debugLevel stands outside a group"
+                                         << "Host/debugLevel"
+                                         << "0";
+        QTest::newRow("word for a number") << "yxa.ini"
+                                           << "[MailingPlugin]\ninterval=five\n"
+                                           << "[MailingPlugin] interval=five is refused (a whole "
+                                              "number from 0 to 86400 expected); "
+                                              "the default 10 is used"
+                                           << "MailingPlugin/interval"
+                                           << "10";
+        QTest::newRow("below the minimum") << "host.ini"
+                                           << "[Host]\nmaxConnections=1\n"
+                                           << "[Host] maxConnections=1 is refused (a whole number "
+                                              "of at least 2 expected); the default 32 is used"
+                                           << "Host/maxConnections"
+                                           << "32";
+        QTest::newRow("port out of range")
+            << "host.ini"
+            << "[KexDB]\nport=70000\n"
+            << "[KexDB] port=70000 is refused (a whole number from 1 to 65535"
+            << "KexDB/port"
+            << "3306";
+        QTest::newRow("not a boolean") << "host.ini"
+                                       << "[Host]\ncloseInfoDB=maybe\n"
+                                       << "closeInfoDB=maybe is refused (true or false expected)"
+                                       << "Host/closeInfoDB"
+                                       << "false";
+        QTest::newRow("boolean word") << "host.ini"
+                                      << "[Host]\ncloseInfoDB=Yes\n"
+                                      << ""
+                                      << "Host/closeInfoDB"
+                                      << "Yes";
+        QTest::newRow("not a URL")
+            << "yxa.ini"
+            << "[MailingPlugin]\napiUrl=ftp://relay\n"
+            << "apiUrl=ftp://relay is refused (an http(s) URL with a host expected)"
+            << "MailingPlugin/apiUrl"
+            << "https://mandrillapp.com";
+        QTest::newRow("timeout fraction") << "yxa.ini"
+                                          << "[MailingPlugin]\nrequestTimeout=0.5\n"
+                                          << ""
+                                          << "MailingPlugin/requestTimeout"
+                                          << "0.5";
+        QTest::newRow("listener off") << "host.ini"
+                                      << "[Host]\nmetricsListen=\n"
+                                      << ""
+                                      << "Host/metricsListen"
+                                      << "";
+        QTest::newRow("listener without port")
+            << "host.ini"
+            << "[Host]\nmetricsListen=localhost\n"
+            << "metricsListen=localhost is refused (host:port (or empty)"
+            << "Host/metricsListen"
+            << "127.0.0.1:9464";
+    }
+
+    void configCheck()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, text);
+        QFETCH(QString, problem);
+        QFETCH(QString, key);
+        QFETCH(QString, inEffect);
+        QTemporaryDir dir;
+        QFile file(dir.filePath(kind));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+        file.close();
+        const ConfigCheck check(kind, file.fileName());
+        QVERIFY(check.exists());
+        QStringList texts;
+        for (const ConfigCheck::Problem &found : check.problems())
+            texts << found.text;
+        if (problem.isEmpty()) {
+            QVERIFY2(texts.isEmpty(), qPrintable(texts.join(QLatin1Char('\n'))));
+        } else {
+            QCOMPARE(texts.size(), 1);
+            QVERIFY2(texts.first().startsWith(file.fileName() + QStringLiteral(": ")),
+                qPrintable(texts.first()));
+            QVERIFY2(texts.first().contains(problem), qPrintable(texts.first()));
+            // Names the host does not know are ignored: a warning, not an error.
+            const bool unknownName = problem.startsWith(QStringLiteral("unknown"))
+                || problem.startsWith(QStringLiteral("key "));
+            QCOMPARE(check.errorCount(), unknownName ? 0 : 1);
+        }
+        QCOMPARE(check.text(key.section(QLatin1Char('/'), 0, 0), key.section(QLatin1Char('/'), 1)),
+            inEffect);
+    }
+
+    void configEnvironmentAndSecrets()
+    {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("host.ini")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[InfoDB]\npassword=s3cret-in-file\n");
+        file.close();
+        qputenv("KEXDB_PASSWORD", "s3cret-from-env");
+        qputenv("HOST_DEBUGLEVEL", "two");
+        qputenv("INFODB_PASSWORD", "loses-to-the-file");
+        const ConfigCheck check(QStringLiteral("host.ini"), file.fileName());
+        qunsetenv("KEXDB_PASSWORD");
+        qunsetenv("HOST_DEBUGLEVEL");
+        qunsetenv("INFODB_PASSWORD");
+        QCOMPARE(check.text(QStringLiteral("InfoDB"), QStringLiteral("password")),
+            QStringLiteral("s3cret-in-file"));
+        QCOMPARE(check.text(QStringLiteral("KexDB"), QStringLiteral("password")),
+            QStringLiteral("s3cret-from-env"));
+        // A variable that does not parse is refused like a file value.
+        QCOMPARE(check.integer(QStringLiteral("Host"), QStringLiteral("debugLevel")), 0);
+        QCOMPARE(check.problems().size(), 1);
+        QVERIFY(check.problems().first().text.contains(
+            QStringLiteral("[Host] debugLevel=two is refused")));
+        const QString lines = check.effectiveLines().join(QLatin1Char('\n'));
+        QVERIFY(lines.contains(QStringLiteral("[InfoDB] password = (set) (file)")));
+        QVERIFY(lines.contains(
+            QStringLiteral("[KexDB] password = (set) (environment KEXDB_PASSWORD)")));
+        QVERIFY(lines.contains(QStringLiteral("[Host] leaseSeconds = 60 (default)")));
+        QVERIFY(!lines.contains(QStringLiteral("s3cret")));
+    }
+
+    void configChanges_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QStringList>("changes");
+        QTest::newRow("nothing") << "[Host]\ndebugLevel=1\n"
+                                 << "[Host]\ndebugLevel=1\n"
+                                 << QStringList();
+        QTest::newRow("run-time value")
+            << "[Host]\ndebugLevel=0\n"
+            << "[Host]\ndebugLevel=2\ninfoDBRetry=5\n"
+            << QStringList { "[Host] debugLevel: 0 -> 2", "[Host] infoDBRetry: 30 -> 5" };
+        QTest::newRow("needs a restart")
+            << "[InfoDB]\nport=3306\n"
+            << "[InfoDB]\nport=3307\n"
+            << QStringList { "[InfoDB] port: 3306 -> 3307 (needs a restart to take effect)" };
+        QTest::newRow("secret") << "[KexDB]\npassword=old-one\n"
+                                << "[KexDB]\npassword=new-one\n"
+                                << QStringList {
+                                       "[KexDB] password changed (needs a restart to take effect)"
+                                   };
+        QTest::newRow("back to default")
+            << "[Host]\nplugins=mailing\n"
+            << ""
+            << QStringList { "[Host] plugins: mailing -> mailing,tablora (needs a "
+                             "restart to take effect)" };
+    }
+
+    void configChanges()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QStringList, changes);
+        QTemporaryDir dir;
+        const auto write = [&](const QString &name, const QString &text) {
+            QFile file(dir.filePath(name));
+            file.open(QIODevice::WriteOnly);
+            file.write(text.toUtf8());
+            return file.fileName();
+        };
+        const ConfigCheck first(QStringLiteral("host.ini"), write(QStringLiteral("a.ini"), before));
+        const ConfigCheck second(QStringLiteral("host.ini"), write(QStringLiteral("b.ini"), after));
+        QCOMPARE(second.changesSince(first), changes);
+    }
+
+    void nearestKey_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("nearest");
+        QTest::newRow("one letter missing") << "pasword"
+                                            << "password";
+        QTest::newRow("swapped letters") << "itnerval"
+                                         << "interval";
+        QTest::newRow("case only") << "MAILSPERPASS"
+                                   << "mailsPerPass";
+        QTest::newRow("two slips in a long word") << "chekIntervall"
+                                                  << "checkInterval";
+        QTest::newRow("nothing close") << "colour"
+                                       << "";
+        QTest::newRow("short word, far") << "x"
+                                         << "";
+    }
+
+    void nearestKey()
+    {
+        QFETCH(QString, word);
+        QFETCH(QString, nearest);
+        const QStringList known { "password", "interval", "checkInterval", "mailsPerPass",
+            "passSeconds", "apiKey" };
+        QCOMPARE(ConfigKeys::nearest(word, known), nearest);
+    }
+
+    void everyKeyDefaultParses()
+    {
+        // A default that its own check refused would be replaced by itself.
+        for (const ConfigKey &key : ConfigKeys::all()) {
+            const bool emptyAllowed
+                = key.kind == ConfigKey::Kind::Text || key.kind == ConfigKey::Kind::Address;
+            if (QByteArray(key.defaultValue).isEmpty() && emptyAllowed)
+                continue;
+            QVERIFY2(
+                ConfigCheck::parses(key, QLatin1String(key.defaultValue)), qPrintable(key.path()));
+        }
     }
 };
 

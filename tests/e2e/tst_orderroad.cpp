@@ -8,7 +8,12 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QUrl>
+#include <QUrlQuery>
 
 // The road of one order through the whole system: the catering plug-in finds
 // the due orders, prints the PDF and queues the mail; the mailing plug-in
@@ -19,6 +24,59 @@ class OrderRoadTest : public QObject
     Q_OBJECT
 
     std::unique_ptr<SystemRun> run;
+    // A real Prometheus server scraping the host's /metrics every second.
+    QProcess prometheus;
+    int prometheusPort = 0;
+    qint64 startedAt = 0;
+
+    static int freePort()
+    {
+        QTcpServer server;
+        return server.listen(QHostAddress::LocalHost, 0) ? server.serverPort() : 0;
+    }
+
+    static QByteArray httpGet(int port, const QByteArray &target)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        if (!socket.waitForConnected(5000))
+            return QByteArray();
+        socket.write("GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        QByteArray data;
+        while (socket.waitForReadyRead(10000))
+            data += socket.readAll();
+        const int headerEnd = data.indexOf("\r\n\r\n");
+        return headerEnd < 0 ? QByteArray() : data.mid(headerEnd + 4);
+    }
+
+    QString startPrometheus(int metricsPort)
+    {
+        const QString binary = QStandardPaths::findExecutable(QStringLiteral("prometheus"));
+        if (binary.isEmpty())
+            return QStringLiteral("no prometheus binary (Debian package prometheus)");
+        const QString dir = run->workDir() + QStringLiteral("/prometheus");
+        QDir().mkpath(dir);
+        QFile config(dir + QStringLiteral("/prometheus.yml"));
+        if (!config.open(QIODevice::WriteOnly))
+            return QStringLiteral("cannot write the Prometheus configuration");
+        config.write(QStringLiteral(
+            "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\nscrape_configs:\n"
+            "  - job_name: yxa\n    static_configs:\n      - targets: ['127.0.0.1:%1']\n")
+                         .arg(metricsPort)
+                         .toUtf8());
+        config.close();
+        prometheusPort = freePort();
+        prometheus.setProcessChannelMode(QProcess::MergedChannels);
+        prometheus.setStandardOutputFile(dir + QStringLiteral("/prometheus.log"));
+        prometheus.start(binary,
+            { QStringLiteral("--config.file=") + config.fileName(),
+                QStringLiteral("--storage.tsdb.path=") + dir + QStringLiteral("/data"),
+                QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(prometheusPort) });
+        if (!prometheus.waitForStarted(10000))
+            return QStringLiteral("prometheus does not start");
+        startedAt = QDateTime::currentSecsSinceEpoch();
+        return QString();
+    }
 
     static QSqlDatabase tenant(const QString &name)
     {
@@ -93,10 +151,27 @@ private slots:
                                      QStringLiteral("INSERT INTO vars (name, value) VALUES ('smtpHost', '127.0.0.1'), "
                                                     "('smtpPort', '%1'), ('smtpType', '0'), ('smtpMethod', '0')")
                                          .arg(run->smtpPort())));
-        QVERIFY2(run->startHost(QStringLiteral("e2e_info"), QStringLiteral("e2e_kex"), &error), qPrintable(error));
+        const int metricsPort = freePort();
+        const QString noPrometheus = startPrometheus(metricsPort);
+        if (!noPrometheus.isEmpty())
+            qWarning("%s: the scrape is not tested", qPrintable(noPrometheus));
+        QVERIFY2(run->addHost(QStringLiteral("e2e_info"), QStringLiteral("e2e_kex"),
+                     { { QStringLiteral("metricsListen"),
+                         QStringLiteral("127.0.0.1:%1").arg(metricsPort) } },
+                     &error)
+                == 0,
+            qPrintable(error));
     }
 
-    void cleanupTestCase() { run.reset(); }
+    void cleanupTestCase()
+    {
+        if (prometheus.state() != QProcess::NotRunning) {
+            prometheus.terminate();
+            if (!prometheus.waitForFinished(10000))
+                prometheus.kill();
+        }
+        run.reset();
+    }
 
     void everythingIsDelivered()
     {
@@ -118,6 +193,41 @@ private slots:
         // Give a second delivery every chance to happen before counting.
         QTest::qWait(12000);
         run->stopHost();
+    }
+
+    void prometheusSawTheMailsCounterRise()
+    {
+        if (prometheus.state() != QProcess::Running)
+            QSKIP("no Prometheus server runs");
+        // Before the first mail the series does not exist yet: it counts as 0.
+        QUrlQuery query;
+        query.addQueryItem(QStringLiteral("query"),
+            QStringLiteral("sum(yxa_mails_total{status=\"S\"}) or vector(0)"));
+        query.addQueryItem(QStringLiteral("start"), QString::number(startedAt));
+        query.addQueryItem(
+            QStringLiteral("end"), QString::number(QDateTime::currentSecsSinceEpoch()));
+        query.addQueryItem(QStringLiteral("step"), QStringLiteral("1"));
+        const QByteArray target
+            = "/api/v1/query_range?" + query.query(QUrl::FullyEncoded).replace("+", "%2B").toUtf8();
+        const QJsonObject answer
+            = QJsonDocument::fromJson(httpGet(prometheusPort, target)).object();
+        QCOMPARE(answer.value(QStringLiteral("status")).toString(), QStringLiteral("success"));
+        const QJsonArray series = answer.value(QStringLiteral("data"))
+                                      .toObject()
+                                      .value(QStringLiteral("result"))
+                                      .toArray();
+        QCOMPARE(series.size(), 1);
+        QVector<double> values;
+        for (const QJsonValue &point :
+            series.first().toObject().value(QStringLiteral("values")).toArray())
+            values << point.toArray().at(1).toString().toDouble();
+        QVERIFY(!values.isEmpty());
+        // 0 while the host started, at least the three API mails and one
+        // order later.
+        const int firstZero = int(values.indexOf(0.0));
+        QVERIFY2(firstZero >= 0, qPrintable(QString::fromUtf8(QJsonDocument(series).toJson())));
+        const double highest = *std::max_element(values.cbegin() + firstZero, values.cend());
+        QVERIFY2(highest >= 4, qPrintable(QString::fromUtf8(QJsonDocument(series).toJson())));
     }
 
     void orderRowsAndSlots()

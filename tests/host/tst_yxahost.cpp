@@ -5,8 +5,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <csignal>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // The stand-in host binary: configuration, exit codes, and a real run against
 // an information database with both plug-ins.
@@ -25,13 +36,20 @@ class YxaHostTest : public QObject
         QString out;
     };
 
-    Result run(const QStringList &args, int timeoutMs = 60000)
+    QProcessEnvironment hostEnvironment()
     {
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("YXA_DATA_DIR"), dir.filePath(QStringLiteral("etc")));
         env.insert(QStringLiteral("YXA_LOG_DIR"), dir.filePath(QStringLiteral("log")));
-        process.setProcessEnvironment(env);
+        // Several hosts run on this machine at once: no listener unless asked.
+        env.insert(QStringLiteral("HOST_METRICSLISTEN"), QString());
+        return env;
+    }
+
+    Result run(const QStringList &args, int timeoutMs = 60000)
+    {
+        QProcess process;
+        process.setProcessEnvironment(hostEnvironment());
         process.start(hostBinary(), args);
         Result result;
         if (!process.waitForFinished(timeoutMs)) {
@@ -45,6 +63,120 @@ class YxaHostTest : public QObject
         result.out = QString::fromUtf8(process.readAllStandardOutput());
         return result;
     }
+
+    // yxa.ini in the data directory the host is given; a null text removes it.
+    void writeYxaIni(const QString &text)
+    {
+        QDir().mkpath(dir.filePath(QStringLiteral("etc")));
+        const QString path = dir.filePath(QStringLiteral("etc/yxa.ini"));
+        QFile::remove(path);
+        if (text.isNull())
+            return;
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text.toUtf8());
+    }
+
+    static int readPort(const QString &fileName)
+    {
+        QFile file(fileName);
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toInt() : 0;
+    }
+
+    static int freePort()
+    {
+        QTcpServer server;
+        if (!server.listen(QHostAddress::LocalHost, 0))
+            return 0;
+        return server.serverPort();
+    }
+
+    struct HttpReply
+    {
+        int status = 0;
+        QByteArray body;
+    };
+
+    static HttpReply httpGet(int port, const QByteArray &path)
+    {
+        HttpReply reply;
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, quint16(port));
+        if (!socket.waitForConnected(5000))
+            return reply;
+        socket.write("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+        QByteArray data;
+        while (socket.waitForReadyRead(5000))
+            data += socket.readAll();
+        data += socket.readAll();
+        const int headerEnd = data.indexOf("\r\n\r\n");
+        if (!data.startsWith("HTTP/1.1 ") || headerEnd < 0)
+            return reply;
+        reply.status = data.mid(9, 3).toInt();
+        reply.body = data.mid(headerEnd + 4);
+        return reply;
+    }
+
+    static QString promtoolComplaint(const QByteArray &exposition)
+    {
+        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        if (promtool.isEmpty())
+            return QStringLiteral("promtool (Debian package prometheus) is not installed");
+        QProcess process;
+        process.start(promtool, { QStringLiteral("check"), QStringLiteral("metrics") });
+        process.waitForStarted();
+        process.write(exposition);
+        process.closeWriteChannel();
+        process.waitForFinished(30000);
+        const QString said
+            = QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())
+                  .trimmed();
+        if (process.exitCode() != 0 || !said.isEmpty())
+            return QStringLiteral("promtool: ") + said;
+        return QString();
+    }
+
+    // A datagram socket in the place of systemd's NOTIFY_SOCKET.
+    struct NotifySocket
+    {
+        int fd = -1;
+        QString path;
+        QStringList messages;
+
+        bool open(const QString &socketPath)
+        {
+            path = socketPath;
+            fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+            sockaddr_un address {};
+            address.sun_family = AF_UNIX;
+            const QByteArray bytes = QFile::encodeName(path);
+            if (fd < 0 || size_t(bytes.size()) >= sizeof address.sun_path)
+                return false;
+            std::memcpy(address.sun_path, bytes.constData(), size_t(bytes.size()));
+            return ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+        }
+        void drain()
+        {
+            char buffer[4096];
+            ssize_t got = 0;
+            while ((got = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+                messages << QString::fromUtf8(buffer, int(got));
+        }
+        int count(const QString &line)
+        {
+            drain();
+            int n = 0;
+            for (const QString &message : qAsConst(messages))
+                n += message.split(QLatin1Char('\n')).contains(line) ? 1 : 0;
+            return n;
+        }
+        ~NotifySocket()
+        {
+            if (fd >= 0)
+                ::close(fd);
+            QFile::remove(path);
+        }
+    };
 
     QString writeConfig(const QString &name, const QString &text)
     {
@@ -120,6 +252,355 @@ private slots:
         QVERIFY(result.err.contains(QStringLiteral("yxa-host: stopped")));
         // Secrets stay out of the log.
         QVERIFY(!result.err.contains(MariaDbFixture::rootPassword()));
+        // The settings in effect are there, the password masked, and so is
+        // the word that yxa.ini is missing.
+        QVERIFY2(result.err.contains(
+                     QStringLiteral("yxa-host: setting [InfoDB] password = (set) (file)")),
+            qPrintable(result.err));
+        QVERIFY(
+            result.err.contains(QStringLiteral("yxa-host: setting [Host] debugLevel = 1 (file)")));
+        QVERIFY(result.err.contains(
+            QStringLiteral("yxa-host: setting [MailingPlugin] interval = 10 (default)")));
+        QVERIFY(result.err.contains(
+            QStringLiteral("/etc/yxa.ini does not exist: the mailing plug-in runs on "
+                           "defaults and the environment")));
+        QVERIFY(result.err.contains(QStringLiteral("with the API key built into the plug-in")));
+    }
+
+    void checkConfig_data()
+    {
+        QTest::addColumn<QString>("hostIni");
+        QTest::addColumn<QString>("yxaIni");
+        QTest::addColumn<bool>("connect");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("said");
+        const QString kex = databaseSection(QStringLiteral("KexDB"), QStringLiteral("mysql"));
+        const QString plugins = QStringLiteral("[Host]\nplugins=mailing\n");
+        QTest::newRow("clean") << kex + plugins << "[MailingPlugin]\ninterval=20\napiKey=k-123\n"
+                               << false << 0
+                               << QStringList { "configuration OK",
+                                      "[KexDB] password = (set) (file)",
+                                      "[MailingPlugin] interval = 20 (file)",
+                                      "[MailingPlugin] apiKey = (set) (file)" };
+        QTest::newRow("misspelt key is a warning")
+            << kex + plugins + "[InfoDB]\npasword=x\n"
+            << "" << false << 0
+            << QStringList { "warning: ", "unknown key [InfoDB] pasword: did you mean password?",
+                   "configuration OK" };
+        QTest::newRow("value that does not parse")
+            << kex + plugins << "[MailingPlugin]\ninterval=five\n"
+            << false << 1
+            << QStringList { "error: ", "1 error(s)",
+                   "[MailingPlugin] interval=five is refused (a whole number from 0 to 86400 "
+                   "expected); "
+                   "the default 10 is used",
+                   "[MailingPlugin] interval = 10 (default)" };
+        QTest::newRow("yxa.ini missing")
+            << kex + plugins << QString() << false << 0
+            << QStringList { "warning: ", "yxa.ini does not exist",
+                   "the API key built into the plug-in", "configuration OK" };
+        QTest::newRow("no database")
+            << plugins << "" << false << 1 << QStringList { "no database configured" };
+        QTest::newRow("unknown plug-in")
+            << kex + "[Host]\nplugins=mailing,mailer\n"
+            << "" << false << 1 << QStringList { "unknown plug-in 'mailer'" };
+        // Nothing listens on port 1: only --connect would notice.
+        QTest::newRow("connects to nothing unasked") << "[KexDB]\nport=1\ndatabase=x\n"
+                + plugins << "" << false << 0 << QStringList { "configuration OK" };
+        QTest::newRow("connect") << kex + plugins << "" << true << 0
+                                 << QStringList { "[KexDB] mysql: connected", "configuration OK" };
+        QTest::newRow("connect, login refused")
+            << QString(kex).replace(MariaDbFixture::rootPassword(), QStringLiteral("wrong-one"))
+                + plugins
+            << "" << true << 1
+            << QStringList { "error: [KexDB] mysql on 127.0.0.1", "Access denied for user 'root'" };
+    }
+
+    void checkConfig()
+    {
+        QFETCH(QString, hostIni);
+        QFETCH(QString, yxaIni);
+        QFETCH(bool, connect);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, said);
+        if (connect)
+            YXA_REQUIRE_MARIADB();
+        writeYxaIni(yxaIni);
+        QStringList args { QStringLiteral("--check-config"), QStringLiteral("--config"),
+            writeConfig(QStringLiteral("check.ini"), hostIni) };
+        if (connect)
+            args << QStringLiteral("--connect");
+        const Result result = run(args);
+        writeYxaIni(QString());
+        QVERIFY2(result.exitCode == exitCode, qPrintable(result.out + result.err));
+        for (const QString &text : said)
+            QVERIFY2(result.out.contains(text),
+                qPrintable(text + QStringLiteral(" not in:\n") + result.out));
+        QVERIFY(!result.out.contains(MariaDbFixture::rootPassword()));
+        QVERIFY(!result.out.contains(QStringLiteral("k-123")));
+    }
+
+    void refusedLoginShowsServerText()
+    {
+        YXA_REQUIRE_MARIADB();
+        const QString config = writeConfig(QStringLiteral("denied.ini"),
+            databaseSection(QStringLiteral("InfoDB"), QStringLiteral("mysql"))
+                    .replace(MariaDbFixture::rootPassword(), QStringLiteral("not-the-password"))
+                + QStringLiteral("[Host]\nplugins=mailing\ninfoDBRetry=1\n"));
+        const Result result = run({ QStringLiteral("--config"), config, QStringLiteral("--run-for"),
+            QStringLiteral("2") });
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY2(result.err.contains(QStringLiteral(
+                     "information database \"mysql\" refused the login: Access denied "
+                     "for user 'root'")),
+            qPrintable(result.err));
+        // Tried again after a second, and still no network fault.
+        QVERIFY2(result.err.contains(QStringLiteral(
+                     "information database \"mysql\" still refuses the login: Access denied")),
+            qPrintable(result.err));
+        QVERIFY(!result.err.contains(QStringLiteral("not reachable")));
+        QVERIFY(!result.err.contains(QStringLiteral("not-the-password")));
+    }
+
+    void metricsAndHealth()
+    {
+        YXA_REQUIRE_MARIADB();
+        QString error;
+        const QString info = QStringLiteral("hz_info");
+        QVERIFY2(MariaDbFixture::createDatabase(
+                     info, info, QStringLiteral("pw-hz"), { QStringLiteral("info.sql") }, &error),
+            qPrintable(error));
+        QVERIFY2(MariaDbFixture::createTenant(info, QStringLiteral("hz1"), QStringLiteral("hz_t1"),
+                     1, { QStringLiteral("tenant.sql") }, &error),
+            qPrintable(error));
+        QSqlDatabase tenant
+            = MariaDbFixture::connection(QStringLiteral("hz.t1"), QStringLiteral("hz_t1"),
+                QStringLiteral("hz_t1"), MariaDbFixture::tenantPassword(QStringLiteral("hz_t1")));
+        QVERIFY(tenant.open());
+        QVERIFY(MariaDbFixture::exec(tenant,
+            QStringLiteral("INSERT INTO emails (`from`, `to`, subject, body, created) "
+                           "VALUES ('a@example.org', 'b@example.org', 'hi', 'x', 1)")));
+
+        // The API is played by the fake; the host serves metrics on a free port.
+        QProcess api;
+        const QString portFile = dir.filePath(QStringLiteral("api.port"));
+        api.start(QStringLiteral("/usr/bin/python3"),
+            { qEnvironmentVariable("YXA_SOURCE_DIR")
+                    + QStringLiteral("/tests/support/fake-mandrill.py"),
+                QStringLiteral("--record"), dir.filePath(QStringLiteral("api.jsonl")),
+                QStringLiteral("--port-file"), portFile, QStringLiteral("--max-seconds"),
+                QStringLiteral("120") });
+        QVERIFY(api.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readPort(portFile) > 0, 10000);
+        const int apiPort = readPort(portFile);
+        const int port = freePort();
+        QVERIFY(port > 0);
+        const QString config = writeConfig(QStringLiteral("hz.ini"),
+            QStringLiteral(
+                "[InfoDB]\nhost=127.0.0.1\nport=%1\ndatabase=%2\nuser=%2\npassword=pw-hz\n"
+                "[Host]\nplugins=mailing\nleaseSeconds=10\nmetricsListen=127.0.0.1:%3\n")
+                .arg(MariaDbFixture::port())
+                .arg(info)
+                .arg(port));
+        writeYxaIni(QStringLiteral("[MailingPlugin]\ninterval=5\napiUrl=http://127.0.0.1:%1\n")
+                        .arg(apiPort));
+        QProcess host;
+        QProcessEnvironment env = hostEnvironment();
+        env.remove(QStringLiteral("HOST_METRICSLISTEN"));
+        host.setProcessEnvironment(env);
+        host.start(hostBinary(), { QStringLiteral("--config"), config });
+        QVERIFY(host.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(httpGet(port, "/healthz").status, 200, 20000);
+        QCOMPARE(httpGet(port, "/healthz").body, QByteArray("{\"status\":\"ok\"}\n"));
+
+        // The queued mail goes out through the API and is counted.
+        const QByteArray sentSeries = "yxa_mails_total{status=\"S\",transport=\"api\"} 1\n";
+        QTRY_VERIFY_WITH_TIMEOUT(httpGet(port, "/metrics").body.contains(sentSeries), 30000);
+        const QByteArray metrics = httpGet(port, "/metrics").body;
+        QVERIFY2(promtoolComplaint(metrics).isEmpty(), qPrintable(promtoolComplaint(metrics)));
+        for (const QByteArray &line :
+            { QByteArray("yxa_db_connection_budget 32\n"), QByteArray("yxa_info_db_up 1\n"),
+                QByteArray("yxa_mail_send_duration_seconds_count{transport=\"api\"} 1\n"),
+                QByteArray("yxa_plugin_info{plugin=\"mailing\",version=\"1.1.2\"} 1\n"),
+                QByteArray("yxa_schema_scan_success 1\n"),
+                QByteArray("yxa_build_info{qt_version=") })
+            QVERIFY2(metrics.contains(line), metrics.constData());
+        QVERIFY(!metrics.contains("hz1"));
+        QCOMPARE(httpGet(port, "/nothing").status, 404);
+
+        // The information database stops answering this host's user.
+        QSqlDatabase root = MariaDbFixture::rootConnection();
+        QVERIFY(MariaDbFixture::exec(root, QStringLiteral("DROP USER 'hz_info'@'%'")));
+        QSqlQuery sessions(root);
+        QVERIFY(sessions.exec(QStringLiteral(
+            "SELECT id FROM information_schema.processlist WHERE user = 'hz_info'")));
+        QStringList ids;
+        while (sessions.next())
+            ids << sessions.value(0).toString();
+        for (const QString &id : qAsConst(ids))
+            MariaDbFixture::exec(root, QStringLiteral("KILL ") + id);
+        QTRY_COMPARE_WITH_TIMEOUT(httpGet(port, "/healthz").status, 503, 30000);
+        const QJsonObject reason = QJsonDocument::fromJson(httpGet(port, "/healthz").body).object();
+        QCOMPARE(reason.value(QStringLiteral("status")).toString(), QStringLiteral("unhealthy"));
+        QVERIFY(reason.value(QStringLiteral("reasons"))
+                    .toVariant()
+                    .toStringList()
+                    .contains(QStringLiteral("the information database does not answer")));
+        QVERIFY(httpGet(port, "/metrics").body.contains("yxa_info_db_up 0\n"));
+
+        // And it is back.
+        QVERIFY(MariaDbFixture::exec(
+            root, QStringLiteral("CREATE USER 'hz_info'@'%' IDENTIFIED BY 'pw-hz'")));
+        QVERIFY(MariaDbFixture::exec(
+            root, QStringLiteral("GRANT ALL PRIVILEGES ON hz_info.* TO 'hz_info'@'%'")));
+        QTRY_COMPARE_WITH_TIMEOUT(httpGet(port, "/healthz").status, 200, 30000);
+
+        host.terminate();
+        QVERIFY(host.waitForFinished(20000));
+        QCOMPARE(host.exitCode(), 0);
+        api.kill();
+        api.waitForFinished();
+        writeYxaIni(QString());
+        tenant.close();
+    }
+
+    void metricsPortInUseIsOneWarning()
+    {
+        QTcpServer squatter;
+        QVERIFY(squatter.listen(QHostAddress::LocalHost, 0));
+        const QString config = writeConfig(QStringLiteral("busy.ini"),
+            databaseSection(QStringLiteral("KexDB"), QStringLiteral("host_kex"))
+                + QStringLiteral("[Host]\nplugins=mailing\nmetricsListen=127.0.0.1:%1\n")
+                      .arg(squatter.serverPort()));
+        QProcess process;
+        QProcessEnvironment env = hostEnvironment();
+        env.remove(QStringLiteral("HOST_METRICSLISTEN"));
+        process.setProcessEnvironment(env);
+        process.start(hostBinary(),
+            { QStringLiteral("--config"), config, QStringLiteral("--run-for"),
+                QStringLiteral("2") });
+        QVERIFY(process.waitForFinished(30000));
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(err.count(QStringLiteral("metrics and health are not served on 127.0.0.1:%1")
+                               .arg(squatter.serverPort())),
+            1);
+        QVERIFY2(err.contains(QStringLiteral("plug-in mailing started")), qPrintable(err));
+    }
+
+    void systemdNotifications()
+    {
+        NotifySocket notify;
+        QVERIFY(notify.open(dir.filePath(QStringLiteral("notify.sock"))));
+        const QString config = writeConfig(QStringLiteral("notify.ini"),
+            databaseSection(QStringLiteral("KexDB"), QStringLiteral("host_kex"))
+                + QStringLiteral("[Host]\nplugins=mailing\n"));
+        QProcess process;
+        QProcessEnvironment env = hostEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), notify.path);
+        env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+        process.setProcessEnvironment(env);
+        process.start(hostBinary(), { QStringLiteral("--config"), config });
+        QVERIFY(process.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(notify.count(QStringLiteral("READY=1")), 1, 20000);
+        // Pings every 200 ms from the event loop.
+        QTRY_VERIFY_WITH_TIMEOUT(notify.count(QStringLiteral("WATCHDOG=1")) >= 3, 5000);
+        QCOMPARE(notify.count(QStringLiteral("STOPPING=1")), 0);
+
+        ::kill(pid_t(process.processId()), SIGHUP);
+        QTRY_COMPARE_WITH_TIMEOUT(notify.count(QStringLiteral("READY=1")), 2, 10000);
+        QCOMPARE(notify.count(QStringLiteral("RELOADING=1")), 1);
+        QCOMPARE(process.state(), QProcess::Running);
+
+        process.terminate();
+        QVERIFY(process.waitForFinished(20000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(notify.count(QStringLiteral("STOPPING=1")), 1);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(
+            err.contains(QStringLiteral("yxa-host: reload: no setting changed")), qPrintable(err));
+    }
+
+    void sighupReloadsWithoutLosingMailOrLease()
+    {
+        YXA_REQUIRE_MARIADB();
+        QString error;
+        const QString info = QStringLiteral("hup_info");
+        QVERIFY2(MariaDbFixture::createInfoDatabase(info, &error), qPrintable(error));
+        QVERIFY2(MariaDbFixture::createTenant(info, QStringLiteral("hup1"),
+                     QStringLiteral("hup_t1"), 1, { QStringLiteral("tenant.sql") }, &error),
+            qPrintable(error));
+        QSqlDatabase tenant
+            = MariaDbFixture::connection(QStringLiteral("hup.t1"), QStringLiteral("hup_t1"),
+                QStringLiteral("hup_t1"), MariaDbFixture::tenantPassword(QStringLiteral("hup_t1")));
+        QVERIFY(tenant.open());
+        const QString insert
+            = QStringLiteral("INSERT INTO emails (`from`, `to`, subject, body, created) VALUES "
+                             "('a@example.org', 'b@example.org', '%1', 'x', 1)");
+        QVERIFY(MariaDbFixture::exec(tenant, insert.arg(QStringLiteral("before"))));
+        QProcess api;
+        const QString portFile = dir.filePath(QStringLiteral("hup-api.port"));
+        api.start(QStringLiteral("/usr/bin/python3"),
+            { qEnvironmentVariable("YXA_SOURCE_DIR")
+                    + QStringLiteral("/tests/support/fake-mandrill.py"),
+                QStringLiteral("--record"), dir.filePath(QStringLiteral("hup-api.jsonl")),
+                QStringLiteral("--port-file"), portFile, QStringLiteral("--max-seconds"),
+                QStringLiteral("120") });
+        QVERIFY(api.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(readPort(portFile) > 0, 10000);
+        const QString apiUrl = QStringLiteral("http://127.0.0.1:%1").arg(readPort(portFile));
+
+        const QString hostText = databaseSection(QStringLiteral("InfoDB"), info)
+            + QStringLiteral("[Host]\nplugins=mailing\nleaseSeconds=%1\ndebugLevel=%2\n");
+        const QString config = writeConfig(QStringLiteral("hup.ini"), hostText.arg(10).arg(0));
+        // A pass every ten minutes: only the reload can make the second mail leave soon.
+        writeYxaIni(QStringLiteral("[MailingPlugin]\ninterval=600\napiUrl=%1\n").arg(apiUrl));
+        QProcess host;
+        host.setProcessEnvironment(hostEnvironment());
+        host.start(hostBinary(), { QStringLiteral("--config"), config });
+        QVERIFY(host.waitForStarted());
+
+        QSqlDatabase infoDb = MariaDbFixture::rootConnection(QStringLiteral("hup.info"), info);
+        const QString leaseHolder
+            = QStringLiteral("SELECT holder FROM tenant_leases WHERE token = 'hup1' AND plugin "
+                             "= 'mailing' AND expires > UNIX_TIMESTAMP()");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !MariaDbFixture::scalar(infoDb, leaseHolder).toString().isEmpty(), 20000);
+        const QString holder = MariaDbFixture::scalar(infoDb, leaseHolder).toString();
+        QVERIFY(MariaDbFixture::exec(tenant, insert.arg(QStringLiteral("after"))));
+
+        writeConfig(QStringLiteral("hup.ini"), hostText.arg(20).arg(1));
+        writeYxaIni(
+            QStringLiteral("[MailingPlugin]\ninterval=5\napiUrl=%1\nintervall=7\n").arg(apiUrl));
+        ::kill(pid_t(host.processId()), SIGHUP);
+
+        const QString sentBoth
+            = QStringLiteral("SELECT COUNT(*) FROM emails WHERE status = 'S' AND done IS NOT NULL");
+        QTRY_COMPARE_WITH_TIMEOUT(MariaDbFixture::scalar(tenant, sentBoth).toInt(), 2, 30000);
+        QCOMPARE(host.state(), QProcess::Running);
+        // Still this host's tenant, under the same lease.
+        QCOMPARE(MariaDbFixture::scalar(infoDb, leaseHolder).toString(), holder);
+
+        host.terminate();
+        QVERIFY(host.waitForFinished(20000));
+        QCOMPARE(host.exitCode(), 0);
+        const QString err = QString::fromUtf8(host.readAllStandardError());
+        for (const QString &line : { QStringLiteral("yxa-host: reload: [Host] debugLevel: 0 -> 1"),
+                 QStringLiteral("yxa-host: reload: [Host] leaseSeconds: 10 -> 20 (needs a restart "
+                                "to take effect)"),
+                 QStringLiteral("yxa-host: reload: [MailingPlugin] interval: 600 -> 5"),
+                 QStringLiteral("unknown key [MailingPlugin] intervall: did you mean interval?"),
+                 // Written only at debug level 1: the plug-in took the new level.
+                 QStringLiteral("MailingPlugin::reloadSettings() - interval 5000 ms") })
+            QVERIFY2(err.contains(line), qPrintable(line + QStringLiteral(" not in:\n") + err));
+        QCOMPARE(
+            MariaDbFixture::scalar(tenant, QStringLiteral("SELECT COUNT(*) FROM emails")).toInt(),
+            2);
+        api.kill();
+        api.waitForFinished();
+        writeYxaIni(QString());
+        tenant.close();
+        infoDb.close();
     }
 
     void waitsForInformationDatabase()
@@ -132,9 +613,7 @@ private slots:
             databaseSection(QStringLiteral("InfoDB"), info)
                 + QStringLiteral("[Host]\nplugins=mailing\ndebugLevel=1\ninfoDBRetry=1\n"));
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("YXA_DATA_DIR"), dir.filePath(QStringLiteral("etc")));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(hostEnvironment());
         process.start(hostBinary(), { QStringLiteral("--config"), config, QStringLiteral("--run-for"), QStringLiteral("60") });
         QVERIFY(process.waitForStarted());
         QString err;
@@ -167,9 +646,7 @@ private slots:
                                            databaseSection(QStringLiteral("KexDB"), QStringLiteral("host_kex"))
                                                + QStringLiteral("[Host]\nplugins=mailing\n"));
         QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("YXA_DATA_DIR"), dir.filePath(QStringLiteral("etc")));
-        process.setProcessEnvironment(env);
+        process.setProcessEnvironment(hostEnvironment());
         process.start(hostBinary(), { QStringLiteral("--config"), config });
         QVERIFY(process.waitForStarted());
         QByteArray err;

@@ -201,7 +201,32 @@ private slots:
         QTest::addColumn<uint>("passSeconds");
         QTest::newRow("one mail per pass by default") << "" << 1u << 30u;
         QTest::newRow("bursts allowed") << "mailsPerPass=500\npassSeconds=45\n" << 500u << 45u;
-        QTest::newRow("zero and nonsense count as 1") << "mailsPerPass=0\npassSeconds=soon\n" << 1u << 1u;
+        // Zero is below the minimum and a word no number: both are refused
+        // for their defaults, as the host's check of yxa.ini reports them.
+        QTest::newRow("zero and nonsense give the defaults") << "mailsPerPass=0\npassSeconds=soon\n"
+                                                             << 1u << 30u;
+    }
+
+    void reloadSettingsReadsTheFileAgain()
+    {
+        writeIni(
+            QStringLiteral("[MailingPlugin]\ninterval=20\ncheckInterval=600\nmailsPerPass=1\n"));
+        MailingPlugin plugin;
+        QCOMPARE(plugin.getWorkerInterval(), 20000u);
+        QFile file(plugin.settingsFileName());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[MailingPlugin]\ninterval=7\ncheckInterval=120\nmailsPerPass=50\n"
+                   "apiUrl=http://relay.local:9000\napiKey=NewKey\n");
+        file.close();
+        plugin.reloadSettings();
+        QCOMPARE(plugin.getWorkerInterval(), 7000u);
+        QCOMPARE(plugin.getSchemaTimerInterval(), 120000);
+        QCOMPARE(plugin.getMailsPerPass(), 50u);
+        QCOMPARE(
+            plugin.getApiSettings().apiUrl.toString(), QStringLiteral("http://relay.local:9000"));
+        QCOMPARE(plugin.getApiSettings().apiKey, QStringLiteral("NewKey"));
+        // A reload never starts the scans of a plug-in that was not started.
+        QVERIFY(!plugin.isSchemaTimerActive());
     }
 
     void passDefaultsFromIni()
