@@ -6,7 +6,6 @@
 #include "rptdsinline.h"
 #include "rptdsplugin.h"
 #include "rptfieldobject.h"
-#include "rptnumberwords.h"
 #include "rptreportprocessor.h"
 #include "rptscriptengine.h"
 #include "rptsql.h"
@@ -590,11 +589,6 @@ QImage RptEngine::sectionValueImage(const QString &token, int recNo)
     return image;
 }
 
-QString RptEngine::getVariableValue(const QString &text, bool quote)
-{
-    return RptExpressionEvaluator::substitute(text, quote, valueOf());
-}
-
 QString RptEngine::getFormattedValue(const QString &value, const QString &formatString)
 {
     return RptExpressionEvaluator::formatNumber(value, formatString);
@@ -863,11 +857,6 @@ QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGr
 
 // ---- Scripts ----------------------------------------------------------------
 
-QString RptEngine::numberToWords(double value, const QString &language)
-{
-    return RptNumberWords::double2Money(value, language);
-}
-
 void RptEngine::processGlobalScript()
 {
     qScriptRegisterSequenceMetaType<PageList>(m_scriptEngine);
@@ -953,55 +942,26 @@ void RptEngine::exportTo()
     m_processor->exportTo(sender());
 }
 
-void RptEngine::setPrinter(QPrinter *printer)
-{
-    if (m_printer == printer)
-        return;
-    if (m_ownsPrinter)
-        delete m_printer;
-    m_printer = printer;
-    m_ownsPrinter = false;
-}
-
 QPrinter *RptEngine::printer()
 {
-    if (!m_printer) {
+    if (!m_printer)
         m_printer = new QPrinter(m_resolution);
-        m_ownsPrinter = true;
-    }
     return m_printer;
-}
-
-void RptEngine::setPainter(QPainter *painter)
-{
-    if (m_painter == painter)
-        return;
-    if (m_ownsPainter)
-        delete m_painter;
-    m_painter = painter;
-    m_ownsPainter = false;
 }
 
 QPainter *RptEngine::painter()
 {
-    if (!m_painter) {
+    if (!m_painter)
         m_painter = new QPainter;
-        m_ownsPainter = true;
-    }
     return m_painter;
 }
 
 void RptEngine::releasePrinterAndPainter()
 {
-    if (m_ownsPainter) {
-        if (m_painter->isActive())
-            m_painter->end();
-        delete m_painter;
-    }
+    if (m_painter && m_painter->isActive())
+        m_painter->end();
+    delete m_painter;
     m_painter = nullptr;
-    m_ownsPainter = false;
-    if (m_ownsPrinter)
-        delete m_printer;
+    delete m_printer;
     m_printer = nullptr;
-    m_ownsPrinter = false;
 }

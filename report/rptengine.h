@@ -168,7 +168,6 @@ public:
     QImage sectionFieldImage(const QString &token, int recNo = -1);
     QImage sectionValueImage(const QString &token, int recNo = -1);
     QVariant getInternalVariable(const QString &name, const QString &formatString);
-    QString getVariableValue(const QString &text, bool quote);
     static QString getFormattedValue(const QString &value, const QString &formatString);
     bool isFieldVisible(RptFieldObject *field);
     QVariant processHighligthing(RptFieldObject *field, RptName::HiType type);
@@ -187,8 +186,6 @@ public:
         const QString &program, bool showInGroup = false, int groupLevel = 0);
 
     // ---- Scripts ----------------------------------------------------------
-    // The script function NumberToWords: value written out in the language.
-    static QString numberToWords(double value, const QString &language);
     // The engine of the global script; a new one with every loaded template.
     RptScriptEngine *scriptEngine() const { return m_scriptEngine; }
     void processGlobalScript();
@@ -205,14 +202,10 @@ public:
     void setPageSettings(QPrinter *printer, int reportPage);
     RptReportProcessor *processor() const { return m_processor; }
 
-    void setResolution(QPrinter::PrinterMode resolution) { m_resolution = resolution; }
     QPrinter::PrinterMode resolution() const { return m_resolution; }
-    // The printer and painter are created on first use; ones set here are
-    // used but not deleted by the engine.
-    void setPrinter(QPrinter *printer);
+    // The printer and painter are created on first use.
     QPrinter *printer();
     bool hasPrinter() const { return m_printer != nullptr; }
-    void setPainter(QPainter *painter);
     QPainter *painter();
     bool hasPainter() const { return m_painter != nullptr; }
     void releasePrinterAndPainter();
@@ -314,9 +307,7 @@ private:
 
     QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;
     QPrinter *m_printer = nullptr;
-    bool m_ownsPrinter = false;
     QPainter *m_painter = nullptr;
-    bool m_ownsPainter = false;
     QPixmap m_backgroundImage;
     float m_backgroundOpacity = 1.0f;
 };

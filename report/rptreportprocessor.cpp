@@ -740,8 +740,6 @@ void RptReportProcessor::exportTo(QObject *action)
         filter = QStringLiteral("PDF Files (*.pdf)");
     else if (name == QLatin1String("actExpToHtml"))
         filter = QStringLiteral("HTML Files (*.html)");
-    else if (name == QLatin1String("actExpToXlsx"))
-        filter = QStringLiteral("XLSX Files (*.xlsx)");
     else
         return;
     const QString fileName = QFileDialog::getSaveFileName(nullptr, tr("Save File"), QString(), filter);
@@ -756,7 +754,6 @@ void RptReportProcessor::exportTo(QObject *action)
         m_engine->printPDF(fileName, false);
     else if (name == QLatin1String("actExpToHtml"))
         m_engine->printHTML(fileName, true);
-    // The spreadsheet export produces no file.
     if (printer) {
         printer->setOutputFileName(outputFile);
         printer->setOutputFormat(format);
