@@ -37,8 +37,8 @@ RptEngine::RptEngine(QObject *parent)
 {
     qRegisterMetaType<DataSetInfo>("DataSetInfo");
     qRegisterMetaType<PageList>("PageList");
-    m_scriptEngine = new RptScriptEngine(this);
-    m_evaluator.reset(new RptExpressionEvaluator(this));
+    m_scriptEngine = new RptScriptEngine(this, &m_values);
+    m_evaluator.reset(new RptExpressionEvaluator(this, &m_values));
     m_processor = new RptReportProcessor(this);
 }
 
@@ -90,8 +90,8 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
     m_loadError = RptLoadError();
     if (error)
         *error = m_loadError;
-    clearListOfPair();
-    clearGroupLists();
+    m_values.clear();
+    m_values.clearGroupLists();
     resetScriptEngine();
     m_xmlDoc = doc;
     return makeReportObjectStructure();
@@ -99,8 +99,8 @@ bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
 
 bool RptEngine::loadReport(const QDomDocument &doc)
 {
-    clearListOfPair();
-    clearGroupLists();
+    m_values.clear();
+    m_values.clearGroupLists();
     m_loadError = RptLoadError();
     resetScriptEngine();
     m_xmlDoc = doc;
@@ -113,7 +113,7 @@ bool RptEngine::loadReport(const QDomDocument &doc)
 void RptEngine::resetScriptEngine()
 {
     delete m_scriptEngine;
-    m_scriptEngine = new RptScriptEngine(this);
+    m_scriptEngine = new RptScriptEngine(this, &m_values);
 }
 
 bool RptEngine::makeReportObjectStructure()
@@ -405,9 +405,9 @@ void RptEngine::openDataSource(int reportPage)
 
 void RptEngine::beginRun()
 {
-    clearListOfPair();
-    clearGroupLists();
-    m_rowList.clear();
+    m_values.clear();
+    m_values.clearGroupLists();
+    m_values.rowList().clear();
     m_highlightRules.clear();
     makeReportObjectStructure();
     for (const RptSqlConnection &c : m_userSqlConnections) {
@@ -415,29 +415,15 @@ void RptEngine::beginRun()
             page->userSqlConnection = c;
     }
     m_dataSetInfo.clear();
-    m_curPage = 0;
-    m_recNo = 0;
-    m_lineCounter = 0;
-    m_pageNo = 1;
-}
-
-QList<int> &RptEngine::groupIdxList(int level)
-{
-    if (level >= 0 && level < 3)
-        return m_groupIdx[level];
-    m_noGroup.clear();
-    return m_noGroup;
-}
-
-void RptEngine::clearGroupLists()
-{
-    for (QList<int> &l : m_groupIdx)
-        l.clear();
+    m_state.curPage = 0;
+    m_state.recNo = 0;
+    m_state.lineCounter = 0;
+    m_state.pageNo = 1;
 }
 
 RptPageObject *RptEngine::currentPage() const
 {
-    return pageList.value(m_curPage, nullptr);
+    return pageList.value(m_state.curPage, nullptr);
 }
 
 // ---- Evaluation -------------------------------------------------------------
@@ -465,19 +451,13 @@ QVariant RptEngine::getInternalVariable(const QString &name, const QString &form
     if (name == QLatin1String("<Time>"))
         return QTime::currentTime().toString(Qt::TextDate);
     if (name == QLatin1String("<Page>"))
-        return m_pageNo;
+        return m_state.pageNo;
     if (name == QLatin1String("<TotalPages>"))
-        return m_totalPages;
+        return m_state.totalPages;
     if (name == QLatin1String("<LineNo>"))
-        return m_groupIdx[0].isEmpty() ? m_recNo + 1 : m_lineCounter;
-    if (name == QLatin1String("<LineCount>")) {
-        int highest = -1;
-        for (const AggregateValues &v : m_listOfPair) {
-            if (v.reportPage == m_curPage)
-                highest = qMax(highest, v.lnNo);
-        }
-        return highest < 0 ? 1 : highest + 1;
-    }
+        return m_values.inGroup() ? m_state.lineCounter : m_state.recNo + 1;
+    if (name == QLatin1String("<LineCount>"))
+        return m_values.lineCount(m_state.curPage);
     return QVariant();
 }
 
@@ -527,14 +507,7 @@ QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool 
             const QString val = sectionValue(token, -1);
             QString name = token;
             name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-            syncPairIndex();
-            PairKey key { m_recNo, m_curPage, name };
-            if (!m_pairKeys.contains(key)) {
-                m_pairsByName[name].append(m_listOfPair.size());
-                m_listOfPair.append(AggregateValues { name, QVariant(val), m_recNo, m_curPage });
-                m_pairKeys.insert(std::move(key));
-                m_pairIndexed = m_listOfPair.size();
-            }
+            m_values.collect(name, val, m_state.recNo, m_state.curPage);
             return val;
         };
     }
@@ -547,7 +520,7 @@ QString RptEngine::sectionValue(const QString &token, int recNo)
     QString name = token;
     name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
     if (recNo < 0)
-        recNo = m_recNo;
+        recNo = m_state.recNo;
     if (RptPageObject *page = currentPage()) {
         RptDsAbstract *sources[] = { page->sqlSource(), page->otherSource() };
         for (RptDsAbstract *source : sources) {
@@ -564,7 +537,7 @@ QString RptEngine::sectionValue(const QString &token, int recNo)
         }
     }
     QVariant value;
-    emit setValue(recNo, name, value, m_curPage);
+    emit setValue(recNo, name, value, m_state.curPage);
     return value.toString();
 }
 
@@ -577,7 +550,7 @@ QImage RptEngine::sectionFieldImage(const QString &token, int recNo)
     name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
     if (!page->sqlSource()->objectName().isEmpty())
         name.remove(page->sqlSource()->objectName() + QLatin1Char('.'));
-    return page->sqlSource()->getFieldImage(name, recNo < 0 ? m_recNo : recNo);
+    return page->sqlSource()->getFieldImage(name, recNo < 0 ? m_state.recNo : recNo);
 }
 
 QImage RptEngine::sectionValueImage(const QString &token, int recNo)
@@ -585,7 +558,7 @@ QImage RptEngine::sectionValueImage(const QString &token, int recNo)
     QString name = token;
     name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
     QImage image;
-    emit setValueImage(recNo < 0 ? m_recNo : recNo, name, image, m_curPage);
+    emit setValueImage(recNo < 0 ? m_state.recNo : recNo, name, image, m_state.curPage);
     return image;
 }
 
@@ -778,76 +751,9 @@ void RptEngine::fillListOfValue(RptBandObject *band)
 
 QVariant RptEngine::aggregate(int kind, const QString &name, bool showInGroup, int groupLevel) const
 {
-    const QList<int> *group
-        = (groupLevel >= 0 && groupLevel < 3) ? &m_groupIdx[groupLevel] : nullptr;
-    const bool inGroup = group && !group->isEmpty() && showInGroup;
-    bool any = false;
-    int count = 0;
-    double sum = 0;
-    double highest = 0;
-    double lowest = 0;
-    syncPairIndex();
-    const auto entries = m_pairsByName.constFind(name);
-    if (entries == m_pairsByName.constEnd())
+    if (kind < RptCollectedValues::Sum || kind > RptCollectedValues::Min)
         return 0;
-    for (const int i : entries.value()) {
-        const AggregateValues &v = m_listOfPair.at(i);
-        any = true;
-        const bool counted = inGroup ? group->contains(v.lnNo) : !v.paramValue.toString().isEmpty();
-        if (!counted)
-            continue;
-        const double x = v.paramValue.toString().toDouble();
-        if (count == 0) {
-            highest = lowest = x;
-        } else {
-            highest = qMax(highest, x);
-            lowest = qMin(lowest, x);
-        }
-        ++count;
-        sum += x;
-    }
-    if (!any)
-        return 0;
-    switch (kind) {
-    case 0:
-        return sum;
-    case 1:
-        return count ? sum / count : 0.0;
-    case 2:
-        return count;
-    case 3:
-        return highest;
-    case 4:
-        return lowest;
-    default:
-        return 0;
-    }
-}
-
-void RptEngine::clearListOfPair()
-{
-    m_listOfPair.clear();
-    m_pairKeys.clear();
-    m_pairsByName.clear();
-    m_pairIndexed = 0;
-    m_pairIndexStale = false;
-}
-
-void RptEngine::syncPairIndex() const
-{
-    // Collecting only appends; the list is indexed anew only after someone
-    // outside took it for writing, or when it shrank.
-    if (m_pairIndexStale || m_pairIndexed > m_listOfPair.size()) {
-        m_pairKeys.clear();
-        m_pairsByName.clear();
-        m_pairIndexed = 0;
-        m_pairIndexStale = false;
-    }
-    for (; m_pairIndexed < m_listOfPair.size(); ++m_pairIndexed) {
-        const AggregateValues &v = m_listOfPair.at(m_pairIndexed);
-        m_pairKeys.insert(PairKey { v.lnNo, v.reportPage, v.paramName });
-        m_pairsByName[v.paramName].append(m_pairIndexed);
-    }
+    return m_values.aggregate(RptCollectedValues::Aggregate(kind), name, showInGroup, groupLevel);
 }
 
 QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGroup, int groupLevel)

@@ -36,10 +36,12 @@
 #include "aggregatevalues.h"
 #include "datasetinfo.h"
 #include "rowdata.h"
+#include "rptcollectedvalues.h"
 #include "rptexpressionevaluator.h"
 #include "rptloaderror.h"
 #include "rptname.h"
 #include "rptpageobject.h"
+#include "rptrunstate.h"
 #include "rptsqlconnection.h"
 
 #include <QDomDocument>
@@ -124,38 +126,34 @@ public:
     void beginRun();
 
     // ---- Evaluation context (driven by the layout) ------------------------
-    int curPage() const { return m_curPage; }
-    void setCurPage(int page) { m_curPage = page; }
-    int recNo() const { return m_recNo; }
-    void setRecNo(int recNo) { m_recNo = recNo; }
-    int lineCounter() const { return m_lineCounter; }
-    void setLineCounter(int n) { m_lineCounter = n; }
-    int pageNo() const { return m_pageNo; }
-    void setPageNo(int n) { m_pageNo = n; }
-    int totalPages() const { return m_totalPages; }
-    void setTotalPages(int n) { m_totalPages = n; }
-    int fromPage() const { return m_fromPage; }
-    int toPage() const { return m_toPage; }
+    int curPage() const { return m_state.curPage; }
+    void setCurPage(int page) { m_state.curPage = page; }
+    int recNo() const { return m_state.recNo; }
+    void setRecNo(int recNo) { m_state.recNo = recNo; }
+    int lineCounter() const { return m_state.lineCounter; }
+    void setLineCounter(int n) { m_state.lineCounter = n; }
+    int pageNo() const { return m_state.pageNo; }
+    void setPageNo(int n) { m_state.pageNo = n; }
+    int totalPages() const { return m_state.totalPages; }
+    void setTotalPages(int n) { m_state.totalPages = n; }
+    int fromPage() const { return m_state.fromPage; }
+    int toPage() const { return m_state.toPage; }
     void setPageRange(int from, int to)
     {
-        m_fromPage = from;
-        m_toPage = to;
+        m_state.fromPage = from;
+        m_state.toPage = to;
     }
-    RptName::OutputMode mode() const { return m_mode; }
-    void setMode(RptName::OutputMode mode) { m_mode = mode; }
+    RptName::OutputMode mode() const { return m_state.mode; }
+    void setMode(RptName::OutputMode mode) { m_state.mode = mode; }
 
     // Whoever takes the list to change it may change anything in it, so the
     // engine's indexes of it are rebuilt before their next use.
-    QList<AggregateValues> &listOfPair()
-    {
-        m_pairIndexStale = true;
-        return m_listOfPair;
-    }
-    const QList<AggregateValues> &listOfPair() const { return m_listOfPair; }
+    QList<AggregateValues> &listOfPair() { return m_values.listOfPair(); }
+    const QList<AggregateValues> &listOfPair() const { return m_values.listOfPair(); }
     // Level 0..2; any other level yields an always-empty list.
-    QList<int> &groupIdxList(int level);
-    QList<RowData> &rowList() { return m_rowList; }
-    void clearGroupLists();
+    QList<int> &groupIdxList(int level) { return m_values.groupIdxList(level); }
+    QList<RowData> &rowList() { return m_values.rowList(); }
+    void clearGroupLists() { m_values.clearGroupLists(); }
 
     // ---- Field evaluation -------------------------------------------------
     // keepFormulas leaves "<...>" formulas unevaluated (rich text); collect
@@ -236,9 +234,6 @@ private:
     RptPageObject *currentPage() const;
     RptExpressionEvaluator::ValueOf valueOf();
     void resetScriptEngine();
-    // Brings the indexes of m_listOfPair up to date with the list.
-    void syncPairIndex() const;
-    void clearListOfPair();
 
     // A field's highlighting text cut into its condition and the rule of
     // each aspect, once per distinct text. The line number and the page
@@ -258,48 +253,14 @@ private:
     QVariant highlightAspect(
         const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type);
     QHash<QString, HighlightRules> m_highlightRules;
-
-    // One collected value's identity: a variable is collected once per row
-    // and page.
-    struct PairKey
-    {
-        int lnNo;
-        int reportPage;
-        QString paramName;
-        bool operator==(const PairKey &o) const
-        {
-            return lnNo == o.lnNo && reportPage == o.reportPage && paramName == o.paramName;
-        }
-    };
-    friend uint qHash(const PairKey &key, uint seed)
-    {
-        return qHash(key.paramName, seed) ^ uint(key.lnNo) ^ (uint(key.reportPage) << 20);
-    }
     QDomDocument m_xmlDoc;
     QString m_globalScript;
     RptLoadError m_loadError;
     QList<DataSetInfo> m_dataSetInfo;
     QList<RptSqlConnection> m_userSqlConnections;
 
-    int m_curPage = 0;
-    int m_recNo = 0;
-    int m_lineCounter = 0;
-    int m_pageNo = 1;
-    int m_totalPages = 0;
-    int m_fromPage = 0;
-    int m_toPage = 0;
-    RptName::OutputMode m_mode = RptName::PrinterMode;
-
-    QList<AggregateValues> m_listOfPair;
-    // Kept beside m_listOfPair for its first m_pairIndexed entries: the keys
-    // present, and each variable's entries in list order.
-    mutable QSet<PairKey> m_pairKeys;
-    mutable QHash<QString, QVector<int>> m_pairsByName;
-    mutable int m_pairIndexed = 0;
-    mutable bool m_pairIndexStale = false;
-    QList<int> m_groupIdx[3];
-    QList<int> m_noGroup;
-    QList<RowData> m_rowList;
+    RptRunState m_state;
+    RptCollectedValues m_values;
 
     RptScriptEngine *m_scriptEngine = nullptr;
     std::unique_ptr<RptExpressionEvaluator> m_evaluator;

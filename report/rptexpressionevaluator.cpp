@@ -547,9 +547,10 @@ constexpr int kMaxResults = 4096;
 
 } // namespace
 
-RptExpressionEvaluator::RptExpressionEvaluator(QObject *owner)
+RptExpressionEvaluator::RptExpressionEvaluator(QObject *owner, const RptCollectedValues *values)
     : m_owner(owner)
-    , m_shared(new RptScriptEngine(owner))
+    , m_values(values)
+    , m_shared(new RptScriptEngine(owner, values))
 {
 }
 
@@ -899,7 +900,7 @@ QScriptValue RptExpressionEvaluator::run(const Compiled &expression, const QVect
     } else {
         // Whatever it may do to the global object, built-in objects or the
         // engine's wrapper, it does in an engine of its own.
-        RptScriptEngine fresh(m_owner);
+        RptScriptEngine fresh(m_owner, m_values);
         QScriptValue global = fresh.globalObject();
         global.setProperty(QStringLiteral("showInGroup"), showInGroup);
         global.setProperty(QStringLiteral("groupLevel"), groupLevel);
