@@ -351,7 +351,7 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
     field->setRecNo(m_engine->recNo());
     field->setReportPage(m_engine->curPage());
     if (draw)
-        field->updateHighlightingParam();
+        m_engine->applyHighlighting(field);
     if (!field->parentCrossTab)
         emit m_engine->setField(*field);
     if (!m_engine->isFieldVisible(field))

@@ -3,15 +3,12 @@
 #include "reportlogging.h"
 #include "rptbandobject.h"
 #include "rptcolor.h"
-#include "rptdsinline.h"
-#include "rptdsplugin.h"
 #include "rptfieldobject.h"
 #include "rptreportprocessor.h"
 #include "rptscriptengine.h"
 #include "rptsql.h"
 
 #include <QDate>
-#include <QFile>
 #include <QHash>
 #include <QLocale>
 #include <QPainter>
@@ -33,7 +30,9 @@ RptEngine *createRptEngine()
 
 RptEngine::RptEngine(QObject *parent)
     : QObject(parent)
-    , m_xmlDoc(QStringLiteral("Reports"))
+    , m_template(this)
+    , pageList(m_template.pages())
+    , m_dataSets(m_template.pages())
 {
     qRegisterMetaType<DataSetInfo>("DataSetInfo");
     qRegisterMetaType<PageList>("PageList");
@@ -55,56 +54,20 @@ RptEngine::~RptEngine()
 
 bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
 {
-    RptLoadError details;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        details.hasError = true;
-        details.message = file.errorString();
-        qCWarning(lcReport).noquote()
-            << QStringLiteral("RptEngine::loadReport(\"%1\")").arg(fileName) << details.message;
-        m_loadError = details;
-        if (error)
-            *error = details;
+    if (!m_template.load(fileName, error))
         return false;
-    }
-    // Parse into a document of its own: a broken file must not take the
-    // loaded template away from the next print run.
-    QDomDocument doc;
-    QString message;
-    int line = 0;
-    int column = 0;
-    const bool parsed = doc.setContent(&file, &message, &line, &column);
-    file.close();
-    if (!parsed) {
-        details.hasError = true;
-        details.line = line;
-        details.column = column;
-        details.message = message;
-        qCWarning(lcReport).noquote()
-            << "Report file not found" << fileName << line << column << message;
-        m_loadError = details;
-        if (error)
-            *error = details;
-        return false;
-    }
-    m_loadError = RptLoadError();
-    if (error)
-        *error = m_loadError;
     m_values.clear();
     m_values.clearGroupLists();
     resetScriptEngine();
-    m_xmlDoc = doc;
-    return makeReportObjectStructure();
+    return true;
 }
 
 bool RptEngine::loadReport(const QDomDocument &doc)
 {
     m_values.clear();
     m_values.clearGroupLists();
-    m_loadError = RptLoadError();
     resetScriptEngine();
-    m_xmlDoc = doc;
-    makeReportObjectStructure();
+    m_template.load(doc);
     return true;
 }
 
@@ -118,159 +81,54 @@ void RptEngine::resetScriptEngine()
 
 bool RptEngine::makeReportObjectStructure()
 {
-    clearObject();
-    m_globalScript.clear();
-    const QDomElement root = m_xmlDoc.documentElement();
-    for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
-        if (e.tagName() == QLatin1String("Report")) {
-            auto *page = new RptPageObject(this);
-            page->setProperty(this, e);
-            pageList.append(page);
-        } else if (e.tagName() == QLatin1String("Script")) {
-            const QDomNode first = e.firstChild();
-            if (first.isCDATASection())
-                m_globalScript = first.toCDATASection().data();
-        }
-    }
-    return true;
+    return m_template.build();
 }
 
 void RptEngine::clearObject()
 {
-    qDeleteAll(pageList);
-    pageList.clear();
+    m_template.clear();
 }
 
 Qt::Alignment RptEngine::getAligment(const QDomElement &e)
 {
-    Qt::Alignment a;
-    const QString h = e.attribute(QStringLiteral("aligmentH"));
-    if (h == QLatin1String("hJustify"))
-        a |= Qt::AlignJustify;
-    else if (h == QLatin1String("hCenter"))
-        a |= Qt::AlignHCenter;
-    else if (h == QLatin1String("hLeft"))
-        a |= Qt::AlignLeft;
-    else if (h == QLatin1String("hRight"))
-        a |= Qt::AlignRight;
-    const QString v = e.attribute(QStringLiteral("aligmentV"));
-    if (v == QLatin1String("vCenter"))
-        a |= Qt::AlignVCenter;
-    else if (v == QLatin1String("vBottom"))
-        a |= Qt::AlignBottom;
-    else if (v == QLatin1String("vTop"))
-        a |= Qt::AlignTop;
-    return a;
+    return RptTemplate::getAligment(e);
 }
 
 Qt::PenStyle RptEngine::getPenStyle(const QString &style)
 {
-    if (style == QLatin1String("dashed"))
-        return Qt::DashLine;
-    if (style == QLatin1String("dotted"))
-        return Qt::DotLine;
-    if (style == QLatin1String("dot-dash"))
-        return Qt::DashDotLine;
-    if (style == QLatin1String("dot-dot-dash"))
-        return Qt::DashDotDotLine;
-    return Qt::SolidLine;
+    return RptTemplate::getPenStyle(style);
 }
 
 RptName::FieldType RptEngine::getFieldType(const QDomElement &e)
 {
-    const QString type = e.attribute(QStringLiteral("type"), QStringLiteral("label"));
-    struct Named
-    {
-        const char *name;
-        RptName::FieldType type;
-    };
-    static const Named first[] = {
-        { "barcode", RptName::Barcode },
-        { "reactangle", RptName::Reactangle },
-        { "roundedReactangle", RptName::RoundedReactangle },
-        { "circle", RptName::Circle },
-        { "triangle", RptName::Triangle },
-        { "rhombus", RptName::Rhombus },
-        { "textRich", RptName::TextRich },
-        { "label", RptName::Label },
-        { "labelImage", RptName::LabelImage },
-    };
-    for (const Named &n : first) {
-        if (type == QLatin1String(n.name))
-            return n.type;
-    }
-    if (type == QLatin1String("image"))
-        return RptName::Image;
-    if (e.hasAttribute(QStringLiteral("picture"))
-        && e.attribute(QStringLiteral("picture")) != QLatin1String("text"))
-        return RptName::Image;
-    static const Named second[] = {
-        { "diagram", RptName::Diagram },
-        { "line", RptName::Line },
-        { "DatabaseImage", RptName::DatabaseImage },
-        { "crossTab", RptName::CrossTab },
-    };
-    for (const Named &n : second) {
-        if (type == QLatin1String(n.name))
-            return n.type;
-    }
-    return RptName::Label;
+    return RptTemplate::getFieldType(e);
 }
 
 QString RptEngine::getFieldTypeName(RptName::FieldType type)
 {
-    static const char *const names[] = { "label", "labelImage", "textRich", "image", "diagram",
-        "reactangle", "roundedReactangle", "circle", "triangle", "rhombus", "line", "barcode",
-        "DatabaseImage", "crossTab" };
-    if (type < 0 || type > RptName::CrossTab)
-        return QStringLiteral("label");
-    return QLatin1String(names[type]);
+    return RptTemplate::getFieldTypeName(type);
 }
 
 // ---- Data sets and sources ----------------------------------------------------
 
 bool RptEngine::setRecCount(int reportPage, int dataSetNo, int recCount)
 {
-    bool matched = false;
-    for (DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetNo == dataSetNo) {
-            info.recCount = recCount;
-            matched = true;
-        }
-    }
-    return matched;
+    return m_dataSets.setRecCount(reportPage, dataSetNo, recCount);
 }
 
 bool RptEngine::setRecCount(int reportPage, const QString &dataSetName, int recCount)
 {
-    bool matched = false;
-    for (DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetName == dataSetName) {
-            info.recCount = recCount;
-            matched = true;
-        }
-    }
-    return matched;
+    return m_dataSets.setRecCount(reportPage, dataSetName, recCount);
 }
 
 int RptEngine::getRecCount(int reportPage, int dataSetNo) const
 {
-    int count = 0;
-    for (const DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetNo == dataSetNo)
-            count = info.recCount;
-    }
-    return count;
+    return m_dataSets.getRecCount(reportPage, dataSetNo);
 }
 
 int RptEngine::getRecCount(int reportPage, const QString &dataSetName) const
 {
-    int count = 0;
-    for (const DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetName == dataSetName)
-            count = info.recCount;
-    }
-    return count;
+    return m_dataSets.getRecCount(reportPage, dataSetName);
 }
 
 void RptEngine::setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
@@ -295,112 +153,29 @@ void RptEngine::setUserSqlConnection(int reportPage, const QString &dsName, cons
     setUserSqlConnection(reportPage, c);
 }
 
-// The engine keeps the caller's connections itself: every print run rebuilds
-// the pages, and a connection kept only on a page would be lost with it.
 void RptEngine::setUserSqlConnection(int reportPage, const RptSqlConnection &connection)
 {
-    RptSqlConnection c = connection;
-    c.reportPage = reportPage;
-    bool replaced = false;
-    for (RptSqlConnection &existing : m_userSqlConnections) {
-        if (existing.reportPage == reportPage) {
-            existing = c;
-            replaced = true;
-        }
-    }
-    if (!replaced)
-        m_userSqlConnections.append(c);
-    if (RptPageObject *page = pageList.value(reportPage, nullptr))
-        page->userSqlConnection = c;
+    m_dataSets.setUserSqlConnection(reportPage, connection);
 }
 
 bool RptEngine::getUserSqlConnection(int reportPage, RptSqlConnection &connection) const
 {
-    if (RptPageObject *page = pageList.value(reportPage, nullptr)) {
-        connection = page->userSqlConnection;
-        return true;
-    }
-    for (const RptSqlConnection &c : m_userSqlConnections) {
-        if (c.reportPage == reportPage) {
-            connection = c;
-            return true;
-        }
-    }
-    return false;
+    return m_dataSets.getUserSqlConnection(reportPage, connection);
 }
 
 void RptEngine::activateUserSqlConnection(int reportPage, bool on)
 {
-    for (RptSqlConnection &c : m_userSqlConnections) {
-        if (c.reportPage == reportPage)
-            c.active = on;
-    }
-    if (RptPageObject *page = pageList.value(reportPage, nullptr))
-        page->userSqlConnection.active = on;
+    m_dataSets.activateUserSqlConnection(reportPage, on);
 }
 
 void RptEngine::announceDataSets(int reportPage)
 {
-    RptPageObject *page = pageList.value(reportPage, nullptr);
-    if (!page)
-        return;
-    const int highest = page->bandsCountByType(RptName::MasterData);
-    for (int n = 1; n <= highest; ++n) {
-        const RptBandObject *band = page->getBand(RptName::MasterData, n);
-        // Master data bands numbered with gaps: a missing number has no band
-        // to ask for, so nothing is announced for it.
-        if (!band)
-            continue;
-        DataSetInfo info;
-        info.dataSetName = band->dataSourceName;
-        info.reportPage = reportPage;
-        info.dataSetNo = n;
-        emit setDSInfo(info);
-        m_dataSetInfo.append(info);
-    }
+    m_dataSets.announce(reportPage, [this](DataSetInfo &info) { emit setDSInfo(info); });
 }
 
 void RptEngine::openDataSource(int reportPage)
 {
-    RptPageObject *page = pageList.value(reportPage, nullptr);
-    if (!page)
-        return;
-    auto registerSql = [this, reportPage](const QString &name, int count) {
-        if (!setRecCount(reportPage, name, count) && !setRecCount(reportPage, 1, count))
-            m_dataSetInfo.append(DataSetInfo { name, reportPage, 1, count });
-    };
-    if (page->userSqlConnection.active) {
-        auto *sql = new RptSql;
-        sql->setConnection(page->userSqlConnection);
-        sql->setObjectName(page->userSqlConnection.dsName);
-        page->setSqlSource(sql);
-        if (sql->openQuery())
-            registerSql(sql->DSName(), sql->getRecordCount());
-        return;
-    }
-    const QDomElement pageElement = page->element();
-    for (QDomElement e = pageElement.firstChildElement(QStringLiteral("DataSource")); !e.isNull();
-         e = e.nextSiblingElement(QStringLiteral("DataSource"))) {
-        const QString type = e.attribute(QStringLiteral("type"));
-        if (type == QLatin1String("SQL")) {
-            auto *sql = new RptSql;
-            sql->loadXML(e);
-            page->setSqlSource(sql);
-            if (sql->openQuery())
-                registerSql(sql->DSName(), sql->getRecordCount());
-        } else if (type == QLatin1String("INLINE")) {
-            RptDsAbstract *source = nullptr;
-            if (e.attribute(QStringLiteral("plugin")).isEmpty())
-                source = new RptDsInline;
-            else
-                source = new RptDsPlugin;
-            source->loadXML(e);
-            const int count = source->getRecordCount();
-            if (!setRecCount(reportPage, source->DSName(), count))
-                m_dataSetInfo.append(DataSetInfo { source->DSName(), reportPage, 1, count });
-            page->setOtherSource(source);
-        }
-    }
+    m_dataSets.open(reportPage);
 }
 
 void RptEngine::beginRun()
@@ -410,11 +185,8 @@ void RptEngine::beginRun()
     m_values.rowList().clear();
     m_highlightRules.clear();
     makeReportObjectStructure();
-    for (const RptSqlConnection &c : m_userSqlConnections) {
-        if (RptPageObject *page = pageList.value(c.reportPage, nullptr))
-            page->userSqlConnection = c;
-    }
-    m_dataSetInfo.clear();
+    m_dataSets.applyUserSqlConnections();
+    m_dataSets.clearInfo();
     m_state.curPage = 0;
     m_state.recNo = 0;
     m_state.lineCounter = 0;
@@ -773,7 +545,7 @@ void RptEngine::processGlobalScript()
         }
     }
     RptExpressionEvaluator::runScript(
-        m_scriptEngine, stringPreprocessing(m_globalScript, QString()), valueOf());
+        m_scriptEngine, stringPreprocessing(m_template.globalScript(), QString()), valueOf());
 }
 
 namespace {

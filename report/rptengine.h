@@ -24,7 +24,7 @@
 //   setRecNo / setLineCounter / setPageNo / setTotalPages   the context
 //   sectionField(band, value, keepFormulas, collect, format)
 //                                      the text of a field at recNo
-//   isFieldVisible(field), field->updateHighlightingParam(),
+//   isFieldVisible(field), applyHighlighting(field),
 //   fillListOfValue(band), listOfPair(), groupIdxList(level), rowList()
 //   processGlobalScript(), callBeforeData(field), callAfterData(field, text)
 //   sectionValueImage / sectionFieldImage for image fields
@@ -37,12 +37,14 @@
 #include "datasetinfo.h"
 #include "rowdata.h"
 #include "rptcollectedvalues.h"
+#include "rptdatasets.h"
 #include "rptexpressionevaluator.h"
 #include "rptloaderror.h"
 #include "rptname.h"
 #include "rptpageobject.h"
 #include "rptrunstate.h"
 #include "rptsqlconnection.h"
+#include "rpttemplate.h"
 
 #include <QDomDocument>
 #include <QHash>
@@ -75,6 +77,9 @@ class RptEngine : public QObject
     Q_OBJECT
     Q_PROPERTY(PageList pageList READ getPageList WRITE setPageList)
 
+    // Before pageList, which is the template's list.
+    RptTemplate m_template;
+
 public:
     explicit RptEngine(QObject *parent = nullptr);
     ~RptEngine() override;
@@ -85,13 +90,13 @@ public:
     // and, when given, to *error.
     bool loadReport(const QString &fileName, RptLoadError *error = nullptr);
     bool loadReport(const QDomDocument &doc);
-    const RptLoadError &lastLoadError() const { return m_loadError; }
+    const RptLoadError &lastLoadError() const { return m_template.lastLoadError(); }
     bool makeReportObjectStructure();
     void clearObject();
-    QDomDocument xmlDoc() const { return m_xmlDoc; }
+    QDomDocument xmlDoc() const { return m_template.xmlDoc(); }
     PageList getPageList() const { return pageList; }
     void setPageList(const PageList &pages) { pageList = pages; }
-    QString globalScript() const { return m_globalScript; }
+    QString globalScript() const { return m_template.globalScript(); }
 
     static Qt::Alignment getAligment(const QDomElement &e);
     static Qt::PenStyle getPenStyle(const QString &style);
@@ -103,7 +108,7 @@ public:
     bool setRecCount(int reportPage, const QString &dataSetName, int recCount);
     int getRecCount(int reportPage, int dataSetNo) const;
     int getRecCount(int reportPage, const QString &dataSetName) const;
-    QList<DataSetInfo> &dataSetInfoList() { return m_dataSetInfo; }
+    QList<DataSetInfo> &dataSetInfoList() { return m_dataSets.infoList(); }
 
     void setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
         const QString &dbName, const QString &dbHost, const QString &dbUser,
@@ -212,7 +217,7 @@ public:
     void setBackgroundImageOpacity(float opacity) { m_backgroundOpacity = opacity; }
     float backgroundImageOpacity() const { return m_backgroundOpacity; }
 
-    PageList pageList;
+    PageList &pageList;
 
 public slots:
     void printPreview(QPrinter *printer);
@@ -253,11 +258,7 @@ private:
     QVariant highlightAspect(
         const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type);
     QHash<QString, HighlightRules> m_highlightRules;
-    QDomDocument m_xmlDoc;
-    QString m_globalScript;
-    RptLoadError m_loadError;
-    QList<DataSetInfo> m_dataSetInfo;
-    QList<RptSqlConnection> m_userSqlConnections;
+    RptDataSets m_dataSets;
 
     RptRunState m_state;
     RptCollectedValues m_values;

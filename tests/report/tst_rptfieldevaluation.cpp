@@ -606,7 +606,7 @@ private slots:
         QStringList seen;
         for (int i = 0; i < 4; ++i) {
             engine.setRecNo(i);
-            f->updateHighlightingParam();
+            engine.applyHighlighting(f);
             seen << colorToString(f->backgroundColor);
             QCOMPARE(f->fontColor, QColor(0, 0, 0));
         }
@@ -617,15 +617,15 @@ private slots:
         engine.groupIdxList(0) << 0;
         engine.setRecNo(0);
         engine.setLineCounter(2);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->backgroundColor), QStringLiteral("rgba(235,235,235,255)"));
         // A text changed by the caller between rows takes effect.
         f->highlighting = QStringLiteral("<LineNo> % 2 == 1;fontColor=?rgba(1,2,3,255);");
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->backgroundColor), QStringLiteral("rgba(255,255,255,255)"));
         QCOMPARE(colorToString(f->fontColor), QStringLiteral("rgba(0,0,0,255)"));
         engine.setLineCounter(3);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->fontColor), QStringLiteral("rgba(1,2,3,255)"));
     }
 
@@ -693,7 +693,7 @@ private slots:
         caller.columns.insert(QStringLiteral("quant"), { quant });
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->backgroundColor), background);
         QCOMPARE(colorToString(f->fontColor), font);
         QCOMPARE(f->font.weight() > 57, bold);
@@ -712,7 +712,7 @@ private slots:
                 { QStringLiteral("highlighting=\"1 == 2;backgroundColor=?rgba(1,2,3,255);\"") })));
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QVERIFY(!f->backgroundColor.isValid());
         QVERIFY(!f->fontColor.isValid());
     }
@@ -817,7 +817,7 @@ private slots:
         for (int i = 0; i < 200; ++i) {
             engine.sectionField(band(engine), QStringLiteral("<1 + %1>").arg(i), false);
             engine.isFieldVisible(fieldAt(engine, 0));
-            fieldAt(engine, 0)->updateHighlightingParam();
+            engine.applyHighlighting(fieldAt(engine, 0));
         }
         QCOMPARE(engine.findChildren<QScriptEngine *>().size(), engines);
         QVERIFY(engines <= 2);
