@@ -42,6 +42,7 @@
 #include "rptloaderror.h"
 #include "rptname.h"
 #include "rptpageobject.h"
+#include "rptrunhost.h"
 #include "rptrunstate.h"
 #include "rptsqlconnection.h"
 #include "rpttemplate.h"
@@ -64,6 +65,7 @@
 
 class QPainter;
 class RptBandObject;
+class RptFieldEvaluator;
 class RptFieldObject;
 class RptReportProcessor;
 class RptScriptEngine;
@@ -72,7 +74,7 @@ namespace QtCharts {
 class QChart;
 }
 
-class RptEngine : public QObject
+class RptEngine : public QObject, private RptRunHost
 {
     Q_OBJECT
     Q_PROPERTY(PageList pageList READ getPageList WRITE setPageList)
@@ -190,7 +192,7 @@ public:
 
     // ---- Scripts ----------------------------------------------------------
     // The engine of the global script; a new one with every loaded template.
-    RptScriptEngine *scriptEngine() const { return m_scriptEngine; }
+    RptScriptEngine *scriptEngine() const;
     void processGlobalScript();
     // The field's "...BeforeData" hook; false when the field became invisible.
     bool callBeforeData(RptFieldObject *field);
@@ -236,35 +238,23 @@ signals:
     void previewDestroyed();
 
 private:
-    RptPageObject *currentPage() const;
-    RptExpressionEvaluator::ValueOf valueOf();
     void resetScriptEngine();
 
-    // A field's highlighting text cut into its condition and the rule of
-    // each aspect, once per distinct text. The line number and the page
-    // numbers in the condition are bound as values, so the condition is the
-    // same program on every row; a condition where they could not stand as
-    // values alone (next to a name or in a data variable, or with the date
-    // or time in it) gets them as text on every call instead.
-    struct HighlightRules
-    {
-        QString condition;
-        bool textual = false;
-        bool has[6] = {};
-        // The rule without "aspect=", a colour's value already opened by a quote.
-        QString rule[6];
-    };
-    HighlightRules highlightRules(const QString &text);
-    QVariant highlightAspect(
-        const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type);
-    QHash<QString, HighlightRules> m_highlightRules;
-    RptDataSets m_dataSets;
+    // The run host: today's signals, in today's order.
+    void prepareRun() override;
+    void announceDataSet(DataSetInfo &info) override;
+    void announcePage(int page) override;
+    void askValue(int recNo, const QString &name, QVariant &value, int reportPage) override;
+    void askValueImage(int recNo, const QString &name, QImage &image, int reportPage) override;
+    void askField(RptFieldObject &field) override;
+    void askChart(RptFieldObject &field, QtCharts::QChart &chart) override;
+    void previewClosed() override;
 
+    RptDataSets m_dataSets;
     RptRunState m_state;
     RptCollectedValues m_values;
 
-    RptScriptEngine *m_scriptEngine = nullptr;
-    std::unique_ptr<RptExpressionEvaluator> m_evaluator;
+    std::unique_ptr<RptFieldEvaluator> m_fields;
     RptReportProcessor *m_processor = nullptr;
 
     QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;
