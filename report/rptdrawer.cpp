@@ -1,9 +1,12 @@
 #include "rptdrawer.h"
 
 #include "rptbandobject.h"
-#include "rptengine.h"
+#include "rptfieldevaluator.h"
 #include "rptfieldobject.h"
 #include "rptpageobject.h"
+#include "rptrunhost.h"
+#include "rptrunstate.h"
+#include "rpttemplate.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -28,6 +31,15 @@
 namespace {
 
 const QColor kOpaqueWhite(255, 255, 255, 255);
+
+// Templates give line widths in screen pixels; the printer draws at high
+// resolution, where one of them takes this many device pixels.
+constexpr int kPenWidthScale = 5;
+
+// The page border stands this far (device pixels) inside the paper's top
+// left and bottom right corners.
+constexpr int kBorderInsetTopLeft = 92;
+constexpr int kBorderInsetBottomRight = 100;
 
 // A colour that paints nothing: a missing attribute (invalid) or alpha 0,
 // which templates write to switch a background off.
@@ -198,8 +210,10 @@ int nextTag(const QString &html, int from)
 
 } // namespace
 
-RptDrawer::RptDrawer(RptEngine *engine)
-    : m_engine(engine)
+RptDrawer::RptDrawer(const RptRunState &state, RptFieldEvaluator &fields, RptRunHost &host)
+    : m_state(state)
+    , m_fields(fields)
+    , m_host(host)
 {
 }
 
@@ -246,10 +260,10 @@ void RptDrawer::setPageSettings(QPrinter *printer, RptPageObject *page)
     m_marginsBottom = page->marginsBottom;
     m_orientation = page->orientation;
     if (page->watermark) {
-        m_engine->setBackgroundImage(page->watermarkPixmap);
-        m_engine->setBackgroundImageOpacity(page->watermarkOpacity);
+        m_background = page->watermarkPixmap;
+        m_backgroundOpacity = page->watermarkOpacity;
     } else {
-        m_engine->setBackgroundImage(QPixmap());
+        m_background = QPixmap();
     }
 
     if (printer->printerState() != QPrinter::Active) {
@@ -271,12 +285,14 @@ void RptDrawer::setPageSettings(QPrinter *printer, RptPageObject *page)
     // pages after a break carry it too.
     m_border = page->border;
     m_borderColor = page->borderColor;
-    m_borderWidth = page->borderWidth * 5;
-    m_borderStyle = RptEngine::getPenStyle(page->borderStyle);
+    m_borderWidth = page->borderWidth * kPenWidthScale;
+    m_borderStyle = RptTemplate::getPenStyle(page->borderStyle);
     const QRect paper = printer->paperRect(QPrinter::DevicePixel).toRect();
     const QRect printable = printer->pageRect(QPrinter::DevicePixel).toRect();
     const QPoint origin = printable.topLeft() - paper.topLeft();
-    m_borderRect = QRect(QPoint(92, 92) - origin, QPoint(paper.width() - 100, paper.height() - 100) - origin);
+    m_borderRect = QRect(QPoint(kBorderInsetTopLeft, kBorderInsetTopLeft) - origin,
+        QPoint(paper.width() - kBorderInsetBottomRight, paper.height() - kBorderInsetBottomRight)
+            - origin);
 
     if (painting() && m_orientation != m_appliedOrientation) {
         m_painter->resetTransform();
@@ -305,9 +321,9 @@ void RptDrawer::drawBackground(bool draw)
     if (!draw || !painting())
         return;
     m_painter->setBackgroundMode(Qt::TransparentMode);
-    const QPixmap background = m_engine->backgroundImage();
+    const QPixmap background = m_background;
     if (!background.isNull()) {
-        m_painter->setOpacity(m_engine->backgroundImageOpacity());
+        m_painter->setOpacity(m_backgroundOpacity);
         const int w = int(m_pageWidth * m_kW - 2 * m_marginsLeft * m_kW);
         const int h = int(m_pageHeight * m_kH - 2 * m_marginsTop * m_kH);
         m_painter->drawPixmap(QRect(0, 0, w, h), background);
@@ -348,17 +364,17 @@ int RptDrawer::textFlags(const RptFieldObject *field) const
 
 void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
 {
-    field->setRecNo(m_engine->recNo());
-    field->setReportPage(m_engine->curPage());
+    field->setRecNo(m_state.recNo);
+    field->setReportPage(m_state.curPage);
     if (draw)
-        m_engine->applyHighlighting(field);
+        m_fields.applyHighlighting(field);
     if (!field->parentCrossTab)
-        emit m_engine->setField(*field);
-    if (!m_engine->isFieldVisible(field))
+        m_host.askField(*field);
+    if (!m_fields.isFieldVisible(field))
         return;
     if (field->fieldType == RptName::CrossTab)
         return;
-    if (draw && !m_engine->callBeforeData(field))
+    if (draw && !m_fields.callBeforeData(field))
         return;
 
     const QRect r = fieldRect(field, bandTop);
@@ -380,10 +396,10 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
             htmlImage(field, bandTop, fieldPicture(field));
             break;
         case RptName::LabelImage:
-            htmlImage(field, bandTop, m_engine->sectionValueImage(field->value));
+            htmlImage(field, bandTop, m_fields.sectionValueImage(field->value, -1));
             break;
         case RptName::DatabaseImage:
-            htmlImage(field, bandTop, m_engine->sectionFieldImage(field->value));
+            htmlImage(field, bandTop, m_fields.sectionFieldImage(field->value, -1));
             break;
         default:
             break;
@@ -394,8 +410,8 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
         return;
 
     QPen pen = m_painter->pen();
-    pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
-    pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
+    pen.setWidth(field->borderWidth * kPenWidthScale);
+    pen.setStyle(RptTemplate::getPenStyle(field->borderStyle));
 
     if (isBoxType(field->fieldType))
         drawBox(field, r, pen);
@@ -409,10 +425,10 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
         drawShape(field, r, pen);
         break;
     case RptName::LabelImage:
-        drawImageInRect(m_engine->sectionValueImage(field->value), r, field->aligment);
+        drawImageInRect(m_fields.sectionValueImage(field->value, -1), r, field->aligment);
         break;
     case RptName::DatabaseImage:
-        drawImageInRect(m_engine->sectionFieldImage(field->value), r, field->aligment);
+        drawImageInRect(m_fields.sectionFieldImage(field->value, -1), r, field->aligment);
         break;
     case RptName::Image:
         drawPicture(field, r);
@@ -569,7 +585,8 @@ void RptDrawer::drawRichText(RptFieldObject *field, const QRect &r)
     // From the end, so the positions of earlier fragments stay valid.
     for (int i = pieces.size() - 1; i >= 0; --i) {
         const Piece &p = pieces.at(i);
-        const QString value = m_engine->sectionField(field->parent, p.text, true, false, field->formatString);
+        const QString value
+            = m_fields.sectionField(field->parent, p.text, true, false, field->formatString);
         QTextCursor cursor(&doc);
         cursor.setPosition(p.pos);
         cursor.setPosition(p.pos + p.length, QTextCursor::KeepAnchor);
@@ -605,7 +622,8 @@ QString RptDrawer::richTextHtml(RptFieldObject *field)
             const QString run = src.mid(i, runEnd - i);
             const QString text = decodeEntities(run);
             if (text.contains(richVariable())) {
-                const QString value = m_engine->sectionField(field->parent, text, true, false, field->formatString);
+                const QString value
+                    = m_fields.sectionField(field->parent, text, true, false, field->formatString);
                 QString body;
                 if (!bodyPart(value, &body)) {
                     out += escapeHtmlText(value);
@@ -663,8 +681,7 @@ void RptDrawer::drawChart(RptFieldObject *field, const QRect &r)
     const QVariantMap &a = field->chartAttributes;
     chart->setTitle(a.value(QStringLiteral("caption")).toString());
     chart->legend()->setVisible(a.value(QStringLiteral("showLegend"), QStringLiteral("1")).toInt() != 0);
-    emit m_engine->setChart(*field, *chart);
-    emit m_engine->setValueDiagram(*field, *chart);
+    m_host.askChart(*field, *chart);
     if (chart->series().isEmpty())
         return;
     // Laid out at about screen scale (one template unit is close to a pixel
@@ -680,8 +697,9 @@ QString RptDrawer::labelText(RptFieldObject *field)
     RptBandObject *band = field->parent;
     // Master data rows collect their values for the aggregates.
     const bool collect = band && band->type == RptName::MasterData && !field->parentCrossTab;
-    const QString text = m_engine->sectionField(band, field->value, false, collect, field->formatString);
-    return m_engine->callAfterData(field, text);
+    const QString text
+        = m_fields.sectionField(band, field->value, false, collect, field->formatString);
+    return m_fields.callAfterData(field, text);
 }
 
 void RptDrawer::drawLabel(RptFieldObject *field, const QRect &r, bool draw)
@@ -867,16 +885,16 @@ void RptDrawer::measureLabel(RptFieldObject *field, const QRect &r, const QStrin
 
 void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
 {
-    field->setRecNo(m_engine->recNo());
-    field->setReportPage(m_engine->curPage());
-    if (!m_engine->isFieldVisible(field) || !painting())
+    field->setRecNo(m_state.recNo);
+    field->setReportPage(m_state.curPage);
+    if (!m_fields.isFieldVisible(field) || !painting())
         return;
     const QPoint start(int(field->lineStartX * m_kW), int((bandTop + field->lineStartY) * m_kH));
     const QPoint end(int(field->lineEndX * m_kW), int((bandTop + field->lineEndY) * m_kH));
     const QColor colour = outlineColor(field);
     QPen pen = m_painter->pen();
-    pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
-    pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
+    pen.setWidth(field->borderWidth * kPenWidthScale);
+    pen.setStyle(RptTemplate::getPenStyle(field->borderStyle));
     pen.setColor(colour);
     m_painter->save();
     m_painter->setPen(pen);

@@ -19,9 +19,11 @@ class QPainter;
 class QPrinter;
 class QTextLayout;
 class RptBandObject;
-class RptEngine;
+class RptFieldEvaluator;
 class RptFieldObject;
 class RptPageObject;
+class RptRunHost;
+struct RptRunState;
 
 // Puts one field of a laid-out band row on the device: the painter in
 // printer and PDF mode, the HTML text in HTML mode. Owns the page geometry
@@ -34,7 +36,8 @@ class RptPageObject;
 class RptDrawer
 {
 public:
-    explicit RptDrawer(RptEngine *engine);
+    // All must outlive the drawer.
+    RptDrawer(const RptRunState &state, RptFieldEvaluator &fields, RptRunHost &host);
     ~RptDrawer();
     RptDrawer(const RptDrawer &) = delete;
     RptDrawer &operator=(const RptDrawer &) = delete;
@@ -111,7 +114,9 @@ private:
     void htmlImage(RptFieldObject *field, int bandTop, const QImage &image);
     QString htmlStyle(const RptFieldObject *field, int bandTop) const;
 
-    RptEngine *m_engine;
+    const RptRunState &m_state;
+    RptFieldEvaluator &m_fields;
+    RptRunHost &m_host;
     QPainter *m_painter = nullptr;
     QPrinter *m_printer = nullptr;
     RptName::OutputMode m_mode = RptName::PrinterMode;
@@ -132,6 +137,7 @@ private:
     int m_borderWidth = 1;
     Qt::PenStyle m_borderStyle = Qt::SolidLine;
 
+    // The watermark of the report page being processed.
     QPixmap m_background;
     float m_backgroundOpacity = 1.0f;
 

@@ -4,10 +4,9 @@
 #include "rptbandobject.h"
 #include "rptfieldevaluator.h"
 #include "rptfieldobject.h"
+#include "rptpreview.h"
 #include "rptreportprocessor.h"
 #include "rptscriptengine.h"
-
-#include <QPainter>
 
 RptEngine *createRptEngine()
 {
@@ -23,7 +22,9 @@ RptEngine::RptEngine(QObject *parent)
     qRegisterMetaType<DataSetInfo>("DataSetInfo");
     qRegisterMetaType<PageList>("PageList");
     m_fields.reset(new RptFieldEvaluator(this, m_template, m_state, m_values, *this));
-    m_processor = new RptReportProcessor(this);
+    m_processor
+        = new RptReportProcessor(this, m_template, m_dataSets, m_state, m_values, *m_fields, *this);
+    m_preview = new RptPreview(*m_processor, m_state, *this, this);
 }
 
 RptEngine::~RptEngine()
@@ -32,7 +33,6 @@ RptEngine::~RptEngine()
     delete m_processor;
     m_processor = nullptr;
     clearObject();
-    releasePrinterAndPainter();
 }
 
 // ---- Loading ------------------------------------------------------------------
@@ -329,7 +329,7 @@ void RptEngine::printHTML(const QString &fileName, bool open)
 
 void RptEngine::printExec(bool maximum, bool direct, const QString &printerName)
 {
-    m_processor->printExec(maximum, direct, printerName);
+    m_preview->exec(maximum, direct, printerName);
 }
 
 void RptEngine::setPageSettings(QPrinter *printer, int reportPage)
@@ -344,29 +344,35 @@ void RptEngine::printPreview(QPrinter *printer)
 
 void RptEngine::exportTo()
 {
-    m_processor->exportTo(sender());
+    m_preview->exportTo(sender());
 }
 
 QPrinter *RptEngine::printer()
 {
-    if (!m_printer)
-        m_printer = new QPrinter(m_resolution);
-    return m_printer;
+    return m_processor->printer();
+}
+
+bool RptEngine::hasPrinter() const
+{
+    return m_processor->hasPrinter();
 }
 
 QPainter *RptEngine::painter()
 {
-    if (!m_painter)
-        m_painter = new QPainter;
-    return m_painter;
+    return m_processor->painter();
+}
+
+bool RptEngine::hasPainter() const
+{
+    return m_processor->hasPainter();
 }
 
 void RptEngine::releasePrinterAndPainter()
 {
-    if (m_painter && m_painter->isActive())
-        m_painter->end();
-    delete m_painter;
-    m_painter = nullptr;
-    delete m_printer;
-    m_printer = nullptr;
+    m_processor->releasePrinterAndPainter();
+}
+
+QPrinter::PrinterMode RptEngine::resolution() const
+{
+    return m_processor->resolution();
 }

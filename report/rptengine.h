@@ -4,20 +4,32 @@
 //
 // Division of the engine, calls going one way only:
 //
-//   reading  ->  model  <-  layout  ->  drawing
+//   RptEngine (this façade, the run host)
+//     -> RptReportProcessor -> RptDrawer          layout and drawing
+//     -> RptFieldEvaluator  -> RptExpressionEvaluator, RptScriptEngine
+//     -> RptDataSets, RptCollectedValues, RptRunState
+//     -> RptTemplate        -> model (RptPageObject > RptBandObject >
+//                              RptFieldObject > cross-tab)
+//   RptPreview: the preview dialog and its exports.
 //
-// * Reading (this class, RptPageObject/RptBandObject/RptFieldObject::setProperty,
-//   the data sources RptSql/RptDsInline/RptDsPlugin) turns a template into
-//   the object model and opens each page's data.
-// * Evaluation (RptExpressionEvaluator, asked by this class with the values
-//   of the current evaluation context) turns a field's value text into its
-//   printed text; RptScriptEngine runs the formulas and the global script.
-// * Layout and drawing (RptReportProcessor, RptDrawer and the rptcrosstab*
-//   files) walk pages and bands, drive the evaluation context and put fields
-//   on a device, on paper or as HTML. The print operations below only
-//   delegate to RptReportProcessor.
+// * RptTemplate reads a template into the model; the model's setProperty
+//   functions read their own elements. The model includes nothing above it.
+// * RptDataSets keeps the data sets, their record counts and the caller's
+//   SQL connections, and opens each page's sources (RptSql, RptDsInline,
+//   RptDsPlugin).
+// * RptRunState is where a run stands (page, record, line counter, page
+//   numbers, page range, mode); RptCollectedValues holds the values the
+//   aggregates add up and the group lists.
+// * RptFieldEvaluator turns a field's value text into its printed text,
+//   decides printing conditions and highlighting and runs the global script
+//   and the field hooks.
+// * RptReportProcessor and RptDrawer walk pages and bands and put fields on
+//   a device, on paper or as HTML. What only the caller knows (values,
+//   images, fields, charts) and what the caller is told (data sets, pages)
+//   goes through RptRunHost, which this class implements by emitting its
+//   signals. The print operations below only delegate.
 //
-// What the layout calls, per print run (printPreview):
+// What the layout does, per print run (printPreview):
 //   beginRun()                         clear collected values, rebuild the model
 //   setCurPage(i); announceDataSets(i); openDataSource(i)   per report page
 //   getRecCount(page, bandNo | name)   rows of a master data band
@@ -28,6 +40,8 @@
 //   fillListOfValue(band), listOfPair(), groupIdxList(level), rowList()
 //   processGlobalScript(), callBeforeData(field), callAfterData(field, text)
 //   sectionValueImage / sectionFieldImage for image fields
+// The members of the same names below reach the same state, so a caller or
+// a test can drive one step by hand.
 //
 // An engine and everything it evaluates belong to the thread that uses it;
 // all collected values and group lists are per engine, so engines in
@@ -67,6 +81,7 @@ class QPainter;
 class RptBandObject;
 class RptFieldEvaluator;
 class RptFieldObject;
+class RptPreview;
 class RptReportProcessor;
 class RptScriptEngine;
 
@@ -207,12 +222,12 @@ public:
     void setPageSettings(QPrinter *printer, int reportPage);
     RptReportProcessor *processor() const { return m_processor; }
 
-    QPrinter::PrinterMode resolution() const { return m_resolution; }
+    QPrinter::PrinterMode resolution() const;
     // The printer and painter are created on first use.
     QPrinter *printer();
-    bool hasPrinter() const { return m_printer != nullptr; }
+    bool hasPrinter() const;
     QPainter *painter();
-    bool hasPainter() const { return m_painter != nullptr; }
+    bool hasPainter() const;
     void releasePrinterAndPainter();
     void setBackgroundImage(const QPixmap &image) { m_backgroundImage = image; }
     QPixmap backgroundImage() const { return m_backgroundImage; }
@@ -256,10 +271,8 @@ private:
 
     std::unique_ptr<RptFieldEvaluator> m_fields;
     RptReportProcessor *m_processor = nullptr;
+    RptPreview *m_preview = nullptr;
 
-    QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;
-    QPrinter *m_printer = nullptr;
-    QPainter *m_painter = nullptr;
     QPixmap m_backgroundImage;
     float m_backgroundOpacity = 1.0f;
 };
