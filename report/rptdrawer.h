@@ -1,6 +1,8 @@
 #pragma once
 
+#include "rpthtmlwriter.h"
 #include "rptname.h"
+#include "rpttextlayoutcache.h"
 
 #include <QFont>
 #include <QHash>
@@ -69,10 +71,17 @@ public:
     int pageWidth() const { return m_pageWidth; }
 
     // The HTML text built in HTML mode (elements only, no document frame).
-    const QString &html() const { return m_html; }
+    const QString &html() const { return m_htmlOut.html(); }
 
     // Device rectangle of a field in a band row at bandTop.
     QRect fieldRect(const RptFieldObject *field, int bandTop) const;
+
+    // Side colours only switch a side on or off. Templates switch a side
+    // off with white, opaque or transparent; a template that says nothing
+    // about a side (no attribute) keeps its frame.
+    static bool isSideOn(const QColor &c);
+    // Sides, shapes and lines without a border colour are drawn black.
+    static QColor outlineColor(const RptFieldObject *field);
 
 private:
     bool painting() const;
@@ -89,30 +98,6 @@ private:
     QString labelText(RptFieldObject *field);
     QImage fieldPicture(RptFieldObject *field);
     int textFlags(const RptFieldObject *field) const;
-
-    // A label's text laid out as QPainter::drawText lays it out in a box of
-    // that size, kept for the run: a value that repeats (quantities, the
-    // footer, branch names) in the same font is shaped and broken into
-    // lines once. Only what needs none of drawText's special cases
-    // (mnemonics, tabs, line breaks, clipping, justification, decorations)
-    // is kept; everything else goes through drawText.
-    struct TextLayout
-    {
-        QFont font;
-        int width = 0;
-        int height = 0;
-        int flags = 0;
-        Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
-        std::shared_ptr<QTextLayout> layout;
-        // Where each line is drawn, from the box's top left corner.
-        QVector<QPointF> lineOffsets;
-    };
-    const TextLayout *textLayout(const QString &text, const QSize &box, int flags);
-    bool drawLaidOutText(const QRect &box, int flags, const QString &text);
-
-    void htmlLabel(RptFieldObject *field, int bandTop, const QString &text);
-    void htmlImage(RptFieldObject *field, int bandTop, const QImage &image);
-    QString htmlStyle(const RptFieldObject *field, int bandTop) const;
 
     const RptRunState &m_state;
     RptFieldEvaluator &m_fields;
@@ -144,11 +129,6 @@ private:
     // Pictures decoded once per run, so each page draws (and the PDF
     // embeds) the same image.
     QHash<const RptFieldObject *, QImage> m_pictures;
-    // Text layouts by text, in two generations: when the newer one is full
-    // it becomes the older one, so values in use stay and one-off values go.
-    QHash<QString, QVector<TextLayout>> m_layouts;
-    QHash<QString, QVector<TextLayout>> m_olderLayouts;
-    QSet<uint> m_seenTexts;
-    TextLayout m_oneOff;
-    QString m_html;
+    RptTextLayoutCache m_textLayouts;
+    RptHtmlWriter m_htmlOut;
 };
