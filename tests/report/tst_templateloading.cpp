@@ -703,4 +703,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(TemplateLoadingTest)
-#include "tst_rpttemplateloading.moc"
+#include "tst_templateloading.moc"

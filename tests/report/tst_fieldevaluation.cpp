@@ -663,14 +663,14 @@ private slots:
             << "rgba(1,1,1,255)" << false << true << false << false;
         // The line number is 1 here; where it cannot stand as a value of its
         // own it is written into the condition.
-        QTest::newRow("line number beside data") << "[quant] == <LineNo> + 2;bold=?1:0;" << 3 << bg << fc
-                                                 << true << true << false << false;
+        QTest::newRow("line number beside data") << "[quant] == <LineNo> + 2;bold=?1:0;" << 3 << bg
+                                                 << fc << true << true << false << false;
         QTest::newRow("line number glued to a digit")
             << "<LineNo>0 == 10;bold=?1:0;" << 3 << bg << fc << true << true << false << false;
-        QTest::newRow("line number in a string")
-            << "'<LineNo>' + [quant] == '13';bold=?1:0;" << 3 << bg << fc << true << true << false << false;
-        QTest::newRow("line number and date") << "'<Date>' != '' && <LineNo> == 1;bold=?1:0;" << 3 << bg
-                                              << fc << true << true << false << false;
+        QTest::newRow("line number in a string") << "'<LineNo>' + [quant] == '13';bold=?1:0;" << 3
+                                                 << bg << fc << true << true << false << false;
+        QTest::newRow("line number and date") << "'<Date>' != '' && <LineNo> == 1;bold=?1:0;" << 3
+                                              << bg << fc << true << true << false << false;
     }
     void highlightingAspects()
     {
@@ -825,4 +825,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(FieldEvaluationTest)
-#include "tst_rptfieldevaluation.moc"
+#include "tst_fieldevaluation.moc"

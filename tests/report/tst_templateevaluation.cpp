@@ -224,4 +224,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(TemplateEvaluationTest)
-#include "tst_rpttemplateevaluation.moc"
+#include "tst_templateevaluation.moc"
