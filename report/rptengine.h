@@ -229,6 +229,8 @@ public:
     QPainter *painter();
     bool hasPainter() const;
     void releasePrinterAndPainter();
+    // Each printed page draws its own page's watermark; an image set here
+    // is only kept for the caller, as it always was.
     void setBackgroundImage(const QPixmap &image) { m_backgroundImage = image; }
     QPixmap backgroundImage() const { return m_backgroundImage; }
     void setBackgroundImageOpacity(float opacity) { m_backgroundOpacity = opacity; }
