@@ -1,6 +1,7 @@
 #include "tabloraworker.h"
 
 #include "cateringlogging.h"
+#include "cateringrepository.h"
 #include "datasetinfo.h"
 #include "dbmanager.h"
 #include "defaultsender.h"
@@ -226,100 +227,28 @@ void TabloraWorker::runTick()
 
 bool TabloraWorker::getSender()
 {
-    QSqlQuery query(db);
-    const bool ok = query.exec(
-        QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='globalEmail'"));
-    if (query.lastError().isValid())
-        qCCritical(lcCatering, "TabloraWorker - getSender ERROR: [%s]: %s",
-            nativeCode(query).constData(), errorText(query).constData());
-    if (ok)
-        sender = query.next() ? query.value(QStringLiteral("value")).toString()
-                              : DefaultSender::address();
-    if (sender.isEmpty())
-        sender = DefaultSender::address();
-    return ok;
+    return CateringRepository(db).loadSender(sender);
 }
 
 bool TabloraWorker::getCompanyName()
 {
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT v.name, v.value FROM vars v WHERE v.name='LCNSN'"))) {
-        qCCritical(lcCatering, "TabloraWorker - getCompanyName ERROR: [%s]: %s",
-            nativeCode(query).constData(), errorText(query).constData());
-        return false;
-    }
-    if (!query.next()) {
-        companyName.clear();
-        return true;
-    }
-    // The licence name is stored in a URL-safe Base64 variant with '@' as fill.
-    QByteArray coded = query.value(QStringLiteral("value")).toByteArray();
-    coded.replace('-', '+');
-    coded.replace('_', '/');
-    coded.replace('@', '=');
-    QByteArray decoded = QByteArray::fromBase64(coded);
-    const int nul = decoded.indexOf('\0');
-    if (nul >= 0)
-        decoded.truncate(nul);
-    companyName = QString::fromUtf8(decoded);
-    return true;
+    return CateringRepository(db).loadCompanyName(companyName);
 }
 
 bool TabloraWorker::getSupplierMails()
 {
-    supplierMails.clear();
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT m.supplierID, m.mail FROM cat_suppliermails m"))) {
-        qCCritical(lcCatering, "TabloraWorker - getSupplierMails ERROR: [%s]: %s",
-            nativeCode(query).constData(), errorText(query).constData());
-        return false;
-    }
-    // Qt 5 builds the whole record for every by-name lookup: resolve the
-    // columns once per query.
-    const QSqlRecord columns = query.record();
-    const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
-    const int iMail = columns.indexOf(QStringLiteral("mail"));
-    while (query.next()) {
-        SupplierMailRecord record;
-        record.supplierID = query.value(iSupplier).toUInt();
-        record.mail = query.value(iMail).toString();
-        supplierMails.append(record);
-    }
-    return true;
+    return CateringRepository(db).loadSupplierMails(supplierMails);
 }
 
 bool TabloraWorker::getBranchMails()
 {
-    branchMails.clear();
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT m.bid, m.mail FROM cat_branchmails m"))) {
-        qCCritical(lcCatering, "TabloraWorker - getBranchMails ERROR: [%s]: %s",
-            nativeCode(query).constData(), errorText(query).constData());
-        return false;
-    }
-    const QSqlRecord columns = query.record();
-    const int iBid = columns.indexOf(QStringLiteral("bid"));
-    const int iMail = columns.indexOf(QStringLiteral("mail"));
-    while (query.next()) {
-        BranchMailRecord record;
-        record.bid = query.value(iBid).toInt();
-        record.mail = query.value(iMail).toString();
-        branchMails.append(record);
-    }
-    return true;
+    return CateringRepository(db).loadBranchMails(branchMails);
 }
 
 bool TabloraWorker::getBid2NameMap()
 {
-    bid2nameMap.clear();
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral("SELECT bid, name FROM branches"))) {
-        qCWarning(lcCatering) << "Failed to execute query in getBid2NameMap:"
-                              << query.lastError().text();
+    if (!CateringRepository(db).loadBranchNames(bid2nameMap))
         return false;
-    }
-    while (query.next())
-        bid2nameMap.insert(query.value(0).toInt(), query.value(1).toString());
     qCDebug(lcCatering) << "TabloraWorker::getBid2NameMap() ::: Loaded" << bid2nameMap.size()
                         << "branches into bid2nameMap.";
     return true;
@@ -327,44 +256,12 @@ bool TabloraWorker::getBid2NameMap()
 
 QSet<QDate> TabloraWorker::loadHolidays(bool *ok)
 {
-    QSet<QDate> holidays;
-    QSqlQuery query(db);
-    const bool read = query.exec(QStringLiteral("SELECT date FROM holidays WHERE freeDay = 1"));
-    if (ok)
-        *ok = read;
-    if (!read) {
-        qCWarning(lcCatering) << "Chyba pri načítaní sviatkov: " << query.lastError().text();
-        return holidays;
-    }
-    while (query.next())
-        holidays.insert(QDate::fromJulianDay(query.value(0).toInt()));
-    return holidays;
+    return CateringRepository(db).loadHolidays(ok);
 }
 
 QHash<uint, bool> TabloraWorker::loadSupplierSkipDays(bool *ok)
 {
-    QHash<uint, bool> skip;
-    QSqlQuery query(db);
-    const bool read
-        = query.prepare(QStringLiteral("SELECT value FROM vars WHERE name = 'tabl_skipFreeDays'"))
-        && query.exec();
-    // A missing or malformed setting is a valid answer (no supplier skips
-    // free days); only a failed read is a failure.
-    if (ok)
-        *ok = read;
-    if (!read || !query.next()) {
-        qCWarning(lcCatering) << "Nepodarilo sa načítať tabl_skipFreeDays z tabuľky vars!";
-        return skip;
-    }
-    const QJsonDocument doc = JsonGuard::parse(query.value(0).toByteArray());
-    if (!doc.isObject()) {
-        qCWarning(lcCatering) << "Neplatný JSON formát pre tabl_skipFreeDays!";
-        return skip;
-    }
-    const QJsonObject object = doc.object();
-    for (auto it = object.constBegin(); it != object.constEnd(); ++it)
-        skip.insert(it.key().toUInt(), it.value().toBool(false));
-    return skip;
+    return CateringRepository(db).loadSupplierSkipDays(ok);
 }
 
 bool TabloraWorker::loadSupplierTimes()
@@ -376,33 +273,14 @@ bool TabloraWorker::loadSupplierTimes(const QDateTime &at)
 {
     supplierTimes.clear();
     slotRule = SendSlotRule();
+    CateringRepository repository(db);
     bool holidaysRead = false;
     bool skipRead = false;
-    const QSet<QDate> holidays = loadHolidays(&holidaysRead);
-    const QHash<uint, bool> skip = loadSupplierSkipDays(&skipRead);
-
-    QSqlQuery query(db);
-    if (!query.exec(QStringLiteral(
-            "SELECT m.proMailDelayID, m.supplierID, m.sendtime, m.daysto FROM cat_promailsdelay m "
-            "ORDER BY supplierID, daysto DESC, sendtime, proMailDelayID"))) {
-        qCCritical(lcCatering, "TabloraWorker - loadSupplierTimes ERROR: [%s]: %s",
-            nativeCode(query).constData(), errorText(query).constData());
-        return false;
-    }
-    const QSqlRecord columns = query.record();
-    const int iSlot = columns.indexOf(QStringLiteral("proMailDelayID"));
-    const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
-    const int iDaysTo = columns.indexOf(QStringLiteral("daysto"));
-    const int iSendTime = columns.indexOf(QStringLiteral("sendtime"));
+    const QSet<QDate> holidays = repository.loadHolidays(&holidaysRead);
+    const QHash<uint, bool> skip = repository.loadSupplierSkipDays(&skipRead);
     QVector<SupplierTimeRecord> stored;
-    while (query.next()) {
-        SupplierTimeRecord record;
-        record.proMailDelayID = query.value(iSlot).toInt();
-        record.supplierID = query.value(iSupplier).toInt();
-        record.daysto = query.value(iDaysTo).toInt();
-        record.sendtime = query.value(iSendTime).toTime();
-        stored.append(record);
-    }
+    if (!repository.loadSendSlots(stored))
+        return false;
     slotRule = SendSlotRule(stored, skip, holidays, at);
     supplierTimes = slotRule.orderedSlots();
     return holidaysRead && skipRead;
@@ -416,71 +294,18 @@ bool TabloraWorker::getOrders()
 bool TabloraWorker::getOrders(const QDateTime &at)
 {
     orders.clear();
-    const QDate today = at.date();
     // Slots loaded at another moment (or not at all) would be judged
     // against the wrong day.
     if (slotRule.moment() != at)
         slotRule = SendSlotRule(supplierTimes, {}, {}, at);
-
-    QSqlQuery query(db);
-    const bool ok = query.exec(
-        QStringLiteral("SELECT o.orderableID, p.supplierID, o.segmentID, o.date, o.bid, f.name, "
-                       "IFNULL(SUM(r.quantity),0) quantity, "
-                       "s.name segmentName, p.name supplierName, o.sent FROM cat_orderables o "
-                       "LEFT JOIN cat_orders r ON r.orderableID=o.orderableID "
-                       "LEFT JOIN cat_segments s ON o.segmentID=s.segmentID "
-                       "LEFT JOIN cat_foods f ON f.foodID=o.foodID "
-                       "LEFT JOIN cat_suppliers p ON f.supplierID=p.supplierID "
-                       "WHERE ((DATE('%1') < o.date) || (DATE('%1') = o.date && CURTIME() < "
-                       "s.`start`)) && o.locked=1 "
-                       "GROUP BY o.orderableID")
-            .arg(today.toString(QStringLiteral("yyyy-MM-dd"))));
-    if (query.lastError().isValid())
-        qCCritical(lcCatering, "TabloraWorker - getOrders ERROR: [%s]: %s",
-            nativeCode(query).constData(), errorText(query).constData());
-    if (!ok)
-        return false;
-
-    // Qt 5 builds the whole record for every by-name lookup: resolve the
-    // columns once per query and read them by index.
-    const QSqlRecord columns = query.record();
-    const int iOrderable = columns.indexOf(QStringLiteral("orderableID"));
-    const int iSupplier = columns.indexOf(QStringLiteral("supplierID"));
-    const int iSegment = columns.indexOf(QStringLiteral("segmentID"));
-    const int iDate = columns.indexOf(QStringLiteral("date"));
-    const int iBid = columns.indexOf(QStringLiteral("bid"));
-    const int iName = columns.indexOf(QStringLiteral("name"));
-    const int iQuantity = columns.indexOf(QStringLiteral("quantity"));
-    const int iSegmentName = columns.indexOf(QStringLiteral("segmentName"));
-    const int iSupplierName = columns.indexOf(QStringLiteral("supplierName"));
-    const int iSent = columns.indexOf(QStringLiteral("sent"));
-
-    while (query.next()) {
-        const uint supplierID = query.value(iSupplier).toUInt();
-        const QDate date = query.value(iDate).toDate();
-        const qint32 slot
-            = slotRule.dueSlot(static_cast<qint32>(supplierID), date, query.value(iSent).toInt());
-        if (slot == -1)
-            continue;
-        const int quantity = query.value(iQuantity).toInt();
-        if (quantity <= 0)
-            continue;
-
-        OrderRecord record;
-        record.orderableID = query.value(iOrderable).toUInt();
-        record.supplierID = supplierID;
-        record.segmentID = query.value(iSegment).toUInt();
-        record.date = date;
-        record.bid = query.value(iBid).toInt();
-        record.name = query.value(iName).toString();
-        record.quantity = quantity;
-        record.segmentName = query.value(iSegmentName).toString();
-        record.supplierName = query.value(iSupplierName).toString();
+    return CateringRepository(db).loadOrderables(at.date(), orders, [this](OrderRecord &record) {
+        const qint32 slot = slotRule.dueSlot(
+            static_cast<qint32>(record.supplierID), record.date, record.sentBefore.toInt());
+        if (slot == -1 || record.quantity <= 0)
+            return false;
         record.proMailDelayID = slot;
-        record.sentBefore = query.value(iSent);
-        orders.append(record);
-    }
-    return true;
+        return true;
+    });
 }
 
 void TabloraWorker::processOrders()

@@ -21,7 +21,7 @@ RptBandObject::~RptBandObject()
     qDeleteAll(fields);
 }
 
-void RptBandObject::setProperty(RptEngine *engine, const QDomElement &e)
+void RptBandObject::setProperty(const QDomElement &e)
 {
     name = e.attribute(QStringLiteral("name"));
     realHeight = e.attribute(QStringLiteral("height")).toInt();
@@ -41,7 +41,7 @@ void RptBandObject::setProperty(RptEngine *engine, const QDomElement &e)
     for (QDomElement f = e.firstChildElement(); !f.isNull(); f = f.nextSiblingElement()) {
         auto *field = new RptFieldObject;
         addField(field);
-        field->setProperty(engine, f);
+        field->setProperty(f);
     }
 }
 

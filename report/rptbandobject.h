@@ -6,7 +6,6 @@
 #include <QList>
 #include <QString>
 
-class RptEngine;
 class RptFieldObject;
 class RptPageObject;
 
@@ -20,7 +19,7 @@ public:
     RptBandObject(const RptBandObject &) = delete;
     RptBandObject &operator=(const RptBandObject &) = delete;
 
-    void setProperty(RptEngine *engine, const QDomElement &e);
+    void setProperty(const QDomElement &e);
     void addField(RptFieldObject *field);
     RptBandObject *clone() const;
 

@@ -12,11 +12,6 @@ double cellNumber(const RptFieldObject *cell)
 }
 } // namespace
 
-void RptCrossTabMatrix::build(RptCrossTabObject *tab)
-{
-    tab->buildMatrix();
-}
-
 void RptCrossTabMatrix::fillCells(RptCrossTabObject *tab)
 {
     const int cols = tab->colCount();
@@ -71,11 +66,6 @@ void RptCrossTabMatrix::fillCells(RptCrossTabObject *tab)
             cell->defaultFontColor = cell->fontColor;
         }
     }
-}
-
-bool RptCrossTabMatrix::isBuilt(const RptCrossTabObject *tab)
-{
-    return tab->isMatrixBuilt();
 }
 
 int RptCrossTabMatrix::cellRow(const RptCrossTabObject *tab, const RptFieldObject *cell)

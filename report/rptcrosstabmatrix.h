@@ -19,14 +19,10 @@ class RptCrossTabMatrix
 public:
     enum Role { Data, Header, Subtotal, Total };
 
-    // Replaces the cells of the cross-tab with a fresh grid (none when
-    // colCount or rowCount is 0); same as RptCrossTabObject::buildMatrix.
-    static void build(RptCrossTabObject *tab);
     // The cells of a fresh grid, for buildMatrix (which has removed the old
     // ones). Cells are labels named "f<col><row>", shifted by the owner
     // field's left edge.
     static void fillCells(RptCrossTabObject *tab);
-    static bool isBuilt(const RptCrossTabObject *tab);
 
     static int cellRow(const RptCrossTabObject *tab, const RptFieldObject *cell);
     static int cellCol(const RptCrossTabObject *tab, const RptFieldObject *cell);

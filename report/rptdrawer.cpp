@@ -2,9 +2,14 @@
 
 #include "rptbandobject.h"
 #include "rptbarcode.h"
-#include "rptengine.h"
+#include "rptfieldevaluator.h"
 #include "rptfieldobject.h"
+#include "rpthtmlwriter.h"
 #include "rptpageobject.h"
+#include "rptrunhost.h"
+#include "rptrunstate.h"
+#include "rpttemplate.h"
+#include "rpttextlayoutcache.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -30,25 +35,16 @@ namespace {
 
 const QColor kOpaqueWhite(255, 255, 255, 255);
 
+// The page border stands this far (device pixels) inside the paper's top
+// left and bottom right corners.
+constexpr int kBorderInsetTopLeft = 92;
+constexpr int kBorderInsetBottomRight = 100;
+
 // A colour that paints nothing: a missing attribute (invalid) or alpha 0,
 // which templates write to switch a background off.
 bool isOff(const QColor &c)
 {
     return !c.isValid() || c.alpha() == 0;
-}
-
-// Side colours only switch a side on or off. Templates switch a side off
-// with white, opaque or transparent; a template that says nothing about a
-// side (no attribute) keeps its frame.
-bool isSideOn(const QColor &c)
-{
-    return !c.isValid() || (c.alpha() != 0 && c != kOpaqueWhite);
-}
-
-// Sides, shapes and lines without a border colour are drawn black.
-QColor outlineColor(const RptFieldObject *field)
-{
-    return field->borderColor.isValid() ? field->borderColor : QColor(Qt::black);
 }
 
 bool isBoxType(RptName::FieldType t)
@@ -68,35 +64,6 @@ bool isBoxType(RptName::FieldType t)
     default:
         return true;
     }
-}
-
-// whenInvalid stands in for a missing attribute: what the painter uses then.
-QString cssColor(const QColor &c, const char *whenInvalid)
-{
-    if (!c.isValid())
-        return QLatin1String(whenInvalid);
-    if (c.alpha() == 0)
-        return QStringLiteral("transparent");
-    if (c.alpha() == 255)
-        return c.name();
-    return QStringLiteral("rgba(%1,%2,%3,%4)")
-        .arg(c.red())
-        .arg(c.green())
-        .arg(c.blue())
-        .arg(QString::number(c.alphaF(), 'f', 3));
-}
-
-// A side as the painter draws it: in the field's border colour when on.
-QString sideCss(const RptFieldObject *field, const QColor &side)
-{
-    return isSideOn(side) ? cssColor(outlineColor(field), "#000000") : QStringLiteral("transparent");
-}
-
-QString escapeHtmlText(const QString &text)
-{
-    QString s = text.toHtmlEscaped();
-    s.replace(QLatin1Char('\n'), QLatin1String("<br>"));
-    return s;
 }
 
 // Text of a rich-text fragment that the engine has to evaluate.
@@ -199,12 +166,24 @@ int nextTag(const QString &html, int from)
 
 } // namespace
 
-RptDrawer::RptDrawer(RptEngine *engine)
-    : m_engine(engine)
+RptDrawer::RptDrawer(const RptRunState &state, RptFieldEvaluator &fields, RptRunHost &host)
+    : m_state(state)
+    , m_fields(fields)
+    , m_host(host)
 {
 }
 
 RptDrawer::~RptDrawer() = default;
+
+bool RptDrawer::isSideOn(const QColor &c)
+{
+    return !c.isValid() || (c.alpha() != 0 && c != kOpaqueWhite);
+}
+
+QColor RptDrawer::outlineColor(const RptFieldObject *field)
+{
+    return field->borderColor.isValid() ? field->borderColor : QColor(Qt::black);
+}
 
 void RptDrawer::beginRun(QPainter *painter, QPrinter *printer, RptName::OutputMode mode)
 {
@@ -213,20 +192,14 @@ void RptDrawer::beginRun(QPainter *painter, QPrinter *printer, RptName::OutputMo
     m_mode = mode;
     m_appliedOrientation = -1;
     m_pictures.clear();
-    m_layouts.clear();
-    m_olderLayouts.clear();
-    m_seenTexts.clear();
-    m_oneOff = TextLayout();
-    m_html.clear();
+    m_textLayouts.clear();
+    m_htmlOut.clear();
 }
 
 void RptDrawer::endRun()
 {
     m_pictures.clear();
-    m_layouts.clear();
-    m_olderLayouts.clear();
-    m_seenTexts.clear();
-    m_oneOff = TextLayout();
+    m_textLayouts.clear();
 }
 
 bool RptDrawer::painting() const
@@ -247,10 +220,10 @@ void RptDrawer::setPageSettings(QPrinter *printer, RptPageObject *page)
     m_marginsBottom = page->marginsBottom;
     m_orientation = page->orientation;
     if (page->watermark) {
-        m_engine->setBackgroundImage(page->watermarkPixmap);
-        m_engine->setBackgroundImageOpacity(page->watermarkOpacity);
+        m_background = page->watermarkPixmap;
+        m_backgroundOpacity = page->watermarkOpacity;
     } else {
-        m_engine->setBackgroundImage(QPixmap());
+        m_background = QPixmap();
     }
 
     if (printer->printerState() != QPrinter::Active) {
@@ -272,12 +245,14 @@ void RptDrawer::setPageSettings(QPrinter *printer, RptPageObject *page)
     // pages after a break carry it too.
     m_border = page->border;
     m_borderColor = page->borderColor;
-    m_borderWidth = page->borderWidth * 5;
-    m_borderStyle = RptEngine::getPenStyle(page->borderStyle);
+    m_borderWidth = page->borderWidth * kPenWidthScale;
+    m_borderStyle = RptTemplate::getPenStyle(page->borderStyle);
     const QRect paper = printer->paperRect(QPrinter::DevicePixel).toRect();
     const QRect printable = printer->pageRect(QPrinter::DevicePixel).toRect();
     const QPoint origin = printable.topLeft() - paper.topLeft();
-    m_borderRect = QRect(QPoint(92, 92) - origin, QPoint(paper.width() - 100, paper.height() - 100) - origin);
+    m_borderRect = QRect(QPoint(kBorderInsetTopLeft, kBorderInsetTopLeft) - origin,
+        QPoint(paper.width() - kBorderInsetBottomRight, paper.height() - kBorderInsetBottomRight)
+            - origin);
 
     if (painting() && m_orientation != m_appliedOrientation) {
         m_painter->resetTransform();
@@ -306,9 +281,9 @@ void RptDrawer::drawBackground(bool draw)
     if (!draw || !painting())
         return;
     m_painter->setBackgroundMode(Qt::TransparentMode);
-    const QPixmap background = m_engine->backgroundImage();
+    const QPixmap background = m_background;
     if (!background.isNull()) {
-        m_painter->setOpacity(m_engine->backgroundImageOpacity());
+        m_painter->setOpacity(m_backgroundOpacity);
         const int w = int(m_pageWidth * m_kW - 2 * m_marginsLeft * m_kW);
         const int h = int(m_pageHeight * m_kH - 2 * m_marginsTop * m_kH);
         m_painter->drawPixmap(QRect(0, 0, w, h), background);
@@ -349,17 +324,17 @@ int RptDrawer::textFlags(const RptFieldObject *field) const
 
 void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
 {
-    field->setRecNo(m_engine->recNo());
-    field->setReportPage(m_engine->curPage());
+    field->setRecNo(m_state.recNo);
+    field->setReportPage(m_state.curPage);
     if (draw)
-        field->updateHighlightingParam();
+        m_fields.applyHighlighting(field);
     if (!field->parentCrossTab)
-        emit m_engine->setField(*field);
-    if (!m_engine->isFieldVisible(field))
+        m_host.askField(*field);
+    if (!m_fields.isFieldVisible(field))
         return;
     if (field->fieldType == RptName::CrossTab)
         return;
-    if (draw && !m_engine->callBeforeData(field))
+    if (draw && !m_fields.callBeforeData(field))
         return;
 
     const QRect r = fieldRect(field, bandTop);
@@ -372,19 +347,19 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
     if (m_mode == RptName::HtmlMode) {
         switch (field->fieldType) {
         case RptName::Label:
-            htmlLabel(field, bandTop, escapeHtmlText(labelText(field)));
+            m_htmlOut.label(field, bandTop, RptHtmlWriter::escape(labelText(field)));
             break;
         case RptName::TextRich:
-            htmlLabel(field, bandTop, richTextHtml(field));
+            m_htmlOut.label(field, bandTop, richTextHtml(field));
             break;
         case RptName::Image:
-            htmlImage(field, bandTop, fieldPicture(field));
+            m_htmlOut.image(field, bandTop, fieldPicture(field));
             break;
         case RptName::LabelImage:
-            htmlImage(field, bandTop, m_engine->sectionValueImage(field->value));
+            m_htmlOut.image(field, bandTop, m_fields.sectionValueImage(field->value, -1));
             break;
         case RptName::DatabaseImage:
-            htmlImage(field, bandTop, m_engine->sectionFieldImage(field->value));
+            m_htmlOut.image(field, bandTop, m_fields.sectionFieldImage(field->value, -1));
             break;
         default:
             break;
@@ -395,8 +370,8 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
         return;
 
     QPen pen = m_painter->pen();
-    pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
-    pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
+    pen.setWidth(field->borderWidth * m_fieldPenScale);
+    pen.setStyle(RptTemplate::getPenStyle(field->borderStyle));
 
     if (isBoxType(field->fieldType))
         drawBox(field, r, pen);
@@ -410,10 +385,10 @@ void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
         drawShape(field, r, pen);
         break;
     case RptName::LabelImage:
-        drawImageInRect(m_engine->sectionValueImage(field->value), r, field->aligment);
+        drawImageInRect(m_fields.sectionValueImage(field->value, -1), r, field->aligment);
         break;
     case RptName::DatabaseImage:
-        drawImageInRect(m_engine->sectionFieldImage(field->value), r, field->aligment);
+        drawImageInRect(m_fields.sectionFieldImage(field->value, -1), r, field->aligment);
         break;
     case RptName::Image:
         drawPicture(field, r);
@@ -572,7 +547,8 @@ void RptDrawer::drawRichText(RptFieldObject *field, const QRect &r)
     // From the end, so the positions of earlier fragments stay valid.
     for (int i = pieces.size() - 1; i >= 0; --i) {
         const Piece &p = pieces.at(i);
-        const QString value = m_engine->sectionField(field->parent, p.text, true, false, field->formatString);
+        const QString value
+            = m_fields.sectionField(field->parent, p.text, true, false, field->formatString);
         QTextCursor cursor(&doc);
         cursor.setPosition(p.pos);
         cursor.setPosition(p.pos + p.length, QTextCursor::KeepAnchor);
@@ -608,10 +584,11 @@ QString RptDrawer::richTextHtml(RptFieldObject *field)
             const QString run = src.mid(i, runEnd - i);
             const QString text = decodeEntities(run);
             if (text.contains(richVariable())) {
-                const QString value = m_engine->sectionField(field->parent, text, true, false, field->formatString);
+                const QString value
+                    = m_fields.sectionField(field->parent, text, true, false, field->formatString);
                 QString body;
                 if (!bodyPart(value, &body)) {
-                    out += escapeHtmlText(value);
+                    out += RptHtmlWriter::escape(value);
                 } else {
                     const QLatin1String start("<!--StartFragment-->");
                     const QLatin1String end("<!--EndFragment-->");
@@ -666,8 +643,7 @@ void RptDrawer::drawChart(RptFieldObject *field, const QRect &r)
     const QVariantMap &a = field->chartAttributes;
     chart->setTitle(a.value(QStringLiteral("caption")).toString());
     chart->legend()->setVisible(a.value(QStringLiteral("showLegend"), QStringLiteral("1")).toInt() != 0);
-    emit m_engine->setChart(*field, *chart);
-    emit m_engine->setValueDiagram(*field, *chart);
+    m_host.askChart(*field, *chart);
     if (chart->series().isEmpty())
         return;
     // Laid out at about screen scale (one template unit is close to a pixel
@@ -683,8 +659,9 @@ QString RptDrawer::labelText(RptFieldObject *field)
     RptBandObject *band = field->parent;
     // Master data rows collect their values for the aggregates.
     const bool collect = band && band->type == RptName::MasterData && !field->parentCrossTab;
-    const QString text = m_engine->sectionField(band, field->value, false, collect, field->formatString);
-    return m_engine->callAfterData(field, text);
+    const QString text
+        = m_fields.sectionField(band, field->value, false, collect, field->formatString);
+    return m_fields.callAfterData(field, text);
 }
 
 void RptDrawer::drawLabel(RptFieldObject *field, const QRect &r, bool draw)
@@ -698,7 +675,7 @@ void RptDrawer::drawLabel(RptFieldObject *field, const QRect &r, bool draw)
     const int flags = textFlags(field);
     const QRect box(QPoint(r.x(), r.y()), QPoint(r.x() + r.width() - 1, r.y() + r.height() - 1));
     if (field->rotate == 0) {
-        if (!drawLaidOutText(box, flags, text))
+        if (!m_textLayouts.draw(m_painter, box, flags, text))
             m_painter->drawText(box, flags, text);
         return;
     }
@@ -721,129 +698,6 @@ void RptDrawer::drawLabel(RptFieldObject *field, const QRect &r, bool draw)
     }
     m_painter->drawText(local, flags, text);
     m_painter->restore();
-}
-
-const RptDrawer::TextLayout *RptDrawer::textLayout(const QString &text, const QSize &box, int flags)
-{
-    const QFont font = m_painter->font();
-    const Qt::LayoutDirection direction = m_painter->layoutDirection();
-    auto matches = [&](const TextLayout &t) {
-        return t.width == box.width() && t.height == box.height() && t.flags == flags
-            && t.direction == direction && t.font == font;
-    };
-    auto found = m_layouts.find(text);
-    if (found != m_layouts.end()) {
-        for (const TextLayout &t : qAsConst(*found)) {
-            if (matches(t))
-                return &t;
-        }
-    }
-    const auto older = m_olderLayouts.constFind(text);
-    if (older != m_olderLayouts.constEnd()) {
-        for (const TextLayout &t : *older) {
-            if (matches(t)) {
-                if (found == m_layouts.end())
-                    found = m_layouts.insert(text, QVector<TextLayout>());
-                found->append(t);
-                return &found->last();
-            }
-        }
-    }
-
-    // As qt_format_text in qpainter.cpp lays out one paragraph: lines at
-    // whole units apart by the font's leading, the block placed in the box
-    // by the vertical alignment, each line by the horizontal one.
-    TextLayout t;
-    t.font = font;
-    t.width = box.width();
-    t.height = box.height();
-    t.flags = flags;
-    t.direction = direction;
-    t.layout = std::make_shared<QTextLayout>(text, font);
-    t.layout->setCacheEnabled(true);
-    QTextOption option = t.layout->textOption();
-    option.setTextDirection(m_painter->layoutDirection());
-    option.setAlignment(Qt::AlignLeft);
-    t.layout->setTextOption(option);
-    const qreal lineWidth = (flags & Qt::TextWordWrap) ? qMax<qreal>(0, box.width()) : 0x01000000;
-    const qreal leading = QFontMetricsF(font).leading();
-    qreal height = -leading;
-    t.layout->beginLayout();
-    for (;;) {
-        QTextLine line = t.layout->createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(lineWidth);
-        height += leading;
-        height = std::ceil(height);
-        line.setPosition(QPointF(0., height));
-        height += line.ascent() + line.descent();
-    }
-    t.layout->endLayout();
-    qreal yoff = 0;
-    if (flags & Qt::AlignBottom)
-        yoff = box.height() - height;
-    else if (flags & Qt::AlignVCenter)
-        yoff = (box.height() - height) / 2;
-    for (int i = 0; i < t.layout->lineCount(); ++i) {
-        const qreal advance = t.layout->lineAt(i).horizontalAdvance();
-        qreal xoff = 0;
-        if (flags & Qt::AlignRight)
-            xoff = box.width() - advance;
-        else if (flags & Qt::AlignHCenter)
-            xoff = (box.width() - advance) / 2;
-        t.lineOffsets.append(QPointF(xoff, yoff));
-    }
-
-    // A text is kept from its second appearance on: most rows hold values
-    // of their own, and keeping those would only cost.
-    if (found == m_layouts.end()) {
-        const uint seen = qHash(text);
-        if (!m_seenTexts.contains(seen)) {
-            if (m_seenTexts.size() >= 4096)
-                m_seenTexts.clear();
-            m_seenTexts.insert(seen);
-            m_oneOff = t;
-            return &m_oneOff;
-        }
-    }
-    if (m_layouts.size() >= 512) {
-        m_olderLayouts.swap(m_layouts);
-        m_layouts.clear();
-        found = m_layouts.end();
-    }
-    if (found == m_layouts.end())
-        found = m_layouts.insert(text, QVector<TextLayout>());
-    found->append(t);
-    return &found->last();
-}
-
-bool RptDrawer::drawLaidOutText(const QRect &box, int flags, const QString &text)
-{
-    const int plain = Qt::AlignLeft | Qt::AlignRight | Qt::AlignHCenter | Qt::AlignTop
-        | Qt::AlignBottom | Qt::AlignVCenter | Qt::TextDontClip | Qt::TextWordWrap;
-    if ((flags & ~plain) || !(flags & Qt::TextDontClip) || text.isEmpty()
-        || m_painter->pen().style() == Qt::NoPen)
-        return false;
-    // Right-to-left lines take the width of their leading blanks off a
-    // right alignment; those stay with drawText.
-    const Qt::LayoutDirection direction = m_painter->layoutDirection();
-    if (direction == Qt::RightToLeft || (direction == Qt::LayoutDirectionAuto && text.isRightToLeft()))
-        return false;
-    const QFont &font = m_painter->font();
-    if (font.underline() || font.strikeOut() || font.overline())
-        return false;
-    for (const QChar c : text) {
-        const ushort u = c.unicode();
-        if (u == '\n' || u == '\r' || u == '\t' || u == 0x9c)
-            return false;
-    }
-    const TextLayout *t = textLayout(text, box.size(), flags);
-    for (int i = 0; i < t->layout->lineCount(); ++i) {
-        const QPointF &offset = t->lineOffsets.at(i);
-        t->layout->lineAt(i).draw(m_painter, QPointF(box.x() + offset.x(), box.y() + offset.y()));
-    }
-    return true;
 }
 
 void RptDrawer::measureLabel(RptFieldObject *field, const QRect &r, const QString &text)
@@ -870,16 +724,16 @@ void RptDrawer::measureLabel(RptFieldObject *field, const QRect &r, const QStrin
 
 void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
 {
-    field->setRecNo(m_engine->recNo());
-    field->setReportPage(m_engine->curPage());
-    if (!m_engine->isFieldVisible(field) || !painting())
+    field->setRecNo(m_state.recNo);
+    field->setReportPage(m_state.curPage);
+    if (!m_fields.isFieldVisible(field) || !painting())
         return;
     const QPoint start(int(field->lineStartX * m_kW), int((bandTop + field->lineStartY) * m_kH));
     const QPoint end(int(field->lineEndX * m_kW), int((bandTop + field->lineEndY) * m_kH));
     const QColor colour = outlineColor(field);
     QPen pen = m_painter->pen();
-    pen.setWidth(field->borderWidth * (m_engine->resolution() == QPrinter::ScreenResolution ? 1 : 5));
-    pen.setStyle(RptEngine::getPenStyle(field->borderStyle));
+    pen.setWidth(field->borderWidth * m_fieldPenScale);
+    pen.setStyle(RptTemplate::getPenStyle(field->borderStyle));
     pen.setColor(colour);
     m_painter->save();
     m_painter->setPen(pen);
@@ -910,60 +764,4 @@ void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
         }
     }
     m_painter->restore();
-}
-
-QString RptDrawer::htmlStyle(const RptFieldObject *field, int bandTop) const
-{
-    QString align = QStringLiteral("left");
-    if (field->aligment & Qt::AlignRight)
-        align = QStringLiteral("right");
-    else if (field->aligment & Qt::AlignHCenter)
-        align = QStringLiteral("center");
-    else if (field->aligment & Qt::AlignJustify)
-        align = QStringLiteral("justify");
-    QString style = QStringLiteral("style='color:%1;background:%2;border-left: solid thin %3;"
-                                   "border-right: solid thin %4;border-top: solid thin %5;"
-                                   "border-bottom: solid thin %6;text-align:%7;font-size:%8px;"
-                                   "position: absolute; left: %9px;")
-                        .arg(cssColor(field->fontColor, "#000000"), cssColor(field->backgroundColor, "transparent"),
-                             sideCss(field, field->borderLeft), sideCss(field, field->borderRight),
-                             sideCss(field, field->borderTop), sideCss(field, field->borderBottom),
-                             align, QString::number(field->font.pointSize() + 5),
-                             QString::number(field->rect.left()));
-    style += QStringLiteral("top: %1px;width: %2px;height: %3px;")
-                 .arg(bandTop + field->rect.top())
-                 .arg(field->rect.width())
-                 .arg(field->rect.height());
-    if (field->font.bold())
-        style += QLatin1String("font-weight: bold;");
-    if (field->font.italic())
-        style += QLatin1String("font-style: italic;");
-    style += QLatin1Char('\'');
-    return style;
-}
-
-void RptDrawer::htmlLabel(RptFieldObject *field, int bandTop, const QString &text)
-{
-    m_html += QLatin1String("<div ") + htmlStyle(field, bandTop) + QLatin1Char('>') + text
-        + QLatin1String("</div>\n");
-}
-
-void RptDrawer::htmlImage(RptFieldObject *field, int bandTop, const QImage &image)
-{
-    if (image.isNull())
-        return;
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    m_html += QStringLiteral("<div style='position: absolute; left: %1px;top: %2px;width: %3px;height: %4px;'>")
-                  .arg(field->rect.left())
-                  .arg(bandTop + field->rect.top())
-                  .arg(field->rect.width())
-                  .arg(field->rect.height());
-    m_html += QStringLiteral("<img width=%1 height=%2 src=\"data:image/png;base64,")
-                  .arg(field->rect.width())
-                  .arg(field->rect.height());
-    m_html += QString::fromLatin1(png.toBase64());
-    m_html += QLatin1String("\" /></div>\n");
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "rpthtmlwriter.h"
 #include "rptname.h"
+#include "rpttextlayoutcache.h"
 
 #include <QFont>
 #include <QHash>
@@ -19,9 +21,11 @@ class QPainter;
 class QPrinter;
 class QTextLayout;
 class RptBandObject;
-class RptEngine;
+class RptFieldEvaluator;
 class RptFieldObject;
 class RptPageObject;
+class RptRunHost;
+struct RptRunState;
 
 // Puts one field of a laid-out band row on the device: the painter in
 // printer and PDF mode, the HTML text in HTML mode. Owns the page geometry
@@ -34,13 +38,20 @@ class RptPageObject;
 class RptDrawer
 {
 public:
-    explicit RptDrawer(RptEngine *engine);
+    // Templates give line widths in screen pixels; the printer draws at high
+    // resolution, where one of them takes this many device pixels.
+    static constexpr int kPenWidthScale = 5;
+
+    // All must outlive the drawer.
+    RptDrawer(const RptRunState &state, RptFieldEvaluator &fields, RptRunHost &host);
     ~RptDrawer();
     RptDrawer(const RptDrawer &) = delete;
     RptDrawer &operator=(const RptDrawer &) = delete;
 
     // Start of a print run; painter may be inactive (counting, HTML).
     void beginRun(QPainter *painter, QPrinter *printer, RptName::OutputMode mode);
+    // Field borders one device pixel per unit of width (pages drawn as images).
+    void setScreenResolution(bool screen) { m_fieldPenScale = screen ? 1 : kPenWidthScale; }
     void endRun();
 
     // Page geometry, paper, margins, orientation and scale factors of a
@@ -66,10 +77,17 @@ public:
     int pageWidth() const { return m_pageWidth; }
 
     // The HTML text built in HTML mode (elements only, no document frame).
-    const QString &html() const { return m_html; }
+    const QString &html() const { return m_htmlOut.html(); }
 
     // Device rectangle of a field in a band row at bandTop.
     QRect fieldRect(const RptFieldObject *field, int bandTop) const;
+
+    // Side colours only switch a side on or off. Templates switch a side
+    // off with white, opaque or transparent; a template that says nothing
+    // about a side (no attribute) keeps its frame.
+    static bool isSideOn(const QColor &c);
+    // Sides, shapes and lines without a border colour are drawn black.
+    static QColor outlineColor(const RptFieldObject *field);
 
 private:
     bool painting() const;
@@ -87,31 +105,9 @@ private:
     QImage fieldPicture(RptFieldObject *field);
     int textFlags(const RptFieldObject *field) const;
 
-    // A label's text laid out as QPainter::drawText lays it out in a box of
-    // that size, kept for the run: a value that repeats (quantities, the
-    // footer, branch names) in the same font is shaped and broken into
-    // lines once. Only what needs none of drawText's special cases
-    // (mnemonics, tabs, line breaks, clipping, justification, decorations)
-    // is kept; everything else goes through drawText.
-    struct TextLayout
-    {
-        QFont font;
-        int width = 0;
-        int height = 0;
-        int flags = 0;
-        Qt::LayoutDirection direction = Qt::LayoutDirectionAuto;
-        std::shared_ptr<QTextLayout> layout;
-        // Where each line is drawn, from the box's top left corner.
-        QVector<QPointF> lineOffsets;
-    };
-    const TextLayout *textLayout(const QString &text, const QSize &box, int flags);
-    bool drawLaidOutText(const QRect &box, int flags, const QString &text);
-
-    void htmlLabel(RptFieldObject *field, int bandTop, const QString &text);
-    void htmlImage(RptFieldObject *field, int bandTop, const QImage &image);
-    QString htmlStyle(const RptFieldObject *field, int bandTop) const;
-
-    RptEngine *m_engine;
+    const RptRunState &m_state;
+    RptFieldEvaluator &m_fields;
+    RptRunHost &m_host;
     QPainter *m_painter = nullptr;
     QPrinter *m_printer = nullptr;
     RptName::OutputMode m_mode = RptName::PrinterMode;
@@ -130,19 +126,16 @@ private:
     bool m_border = false;
     QColor m_borderColor;
     int m_borderWidth = 1;
+    int m_fieldPenScale = kPenWidthScale;
     Qt::PenStyle m_borderStyle = Qt::SolidLine;
 
+    // The watermark of the report page being processed.
     QPixmap m_background;
     float m_backgroundOpacity = 1.0f;
 
     // Pictures decoded once per run, so each page draws (and the PDF
     // embeds) the same image.
     QHash<const RptFieldObject *, QImage> m_pictures;
-    // Text layouts by text, in two generations: when the newer one is full
-    // it becomes the older one, so values in use stay and one-off values go.
-    QHash<QString, QVector<TextLayout>> m_layouts;
-    QHash<QString, QVector<TextLayout>> m_olderLayouts;
-    QSet<uint> m_seenTexts;
-    TextLayout m_oneOff;
-    QString m_html;
+    RptTextLayoutCache m_textLayouts;
+    RptHtmlWriter m_htmlOut;
 };

@@ -2,30 +2,11 @@
 
 #include "reportlogging.h"
 #include "rptbandobject.h"
-#include "rptcolor.h"
-#include "rptdsinline.h"
-#include "rptdsplugin.h"
+#include "rptfieldevaluator.h"
 #include "rptfieldobject.h"
-#include "rptnumberwords.h"
+#include "rptpreview.h"
 #include "rptreportprocessor.h"
 #include "rptscriptengine.h"
-#include "rptsql.h"
-
-#include <QDate>
-#include <QFile>
-#include <QHash>
-#include <QLocale>
-#include <QPainter>
-#include <QScriptContext>
-#include <QTime>
-#include <QVector>
-
-namespace {
-
-const char *const kHiNames[]
-    = { "bold", "italic", "underline", "strikeout", "fontColor", "backgroundColor" };
-
-} // namespace
 
 RptEngine *createRptEngine()
 {
@@ -34,13 +15,16 @@ RptEngine *createRptEngine()
 
 RptEngine::RptEngine(QObject *parent)
     : QObject(parent)
-    , m_xmlDoc(QStringLiteral("Reports"))
+    , m_template(this)
+    , pageList(m_template.pages())
+    , m_dataSets(m_template.pages())
 {
     qRegisterMetaType<DataSetInfo>("DataSetInfo");
     qRegisterMetaType<PageList>("PageList");
-    m_scriptEngine = new RptScriptEngine(this);
-    m_evaluator.reset(new RptExpressionEvaluator(this));
-    m_processor = new RptReportProcessor(this);
+    m_fields.reset(new RptFieldEvaluator(this, m_template, m_state, m_values, *this));
+    m_processor
+        = new RptReportProcessor(this, m_template, m_dataSets, m_state, m_values, *m_fields, *this);
+    m_preview = new RptPreview(*m_processor, m_state, *this, this);
 }
 
 RptEngine::~RptEngine()
@@ -49,229 +33,84 @@ RptEngine::~RptEngine()
     delete m_processor;
     m_processor = nullptr;
     clearObject();
-    releasePrinterAndPainter();
 }
 
 // ---- Loading ------------------------------------------------------------------
 
 bool RptEngine::loadReport(const QString &fileName, RptLoadError *error)
 {
-    RptLoadError details;
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        details.hasError = true;
-        details.message = file.errorString();
-        qCWarning(lcReport).noquote()
-            << QStringLiteral("RptEngine::loadReport(\"%1\")").arg(fileName) << details.message;
-        m_loadError = details;
-        if (error)
-            *error = details;
+    if (!m_template.load(fileName, error))
         return false;
-    }
-    // Parse into a document of its own: a broken file must not take the
-    // loaded template away from the next print run.
-    QDomDocument doc;
-    QString message;
-    int line = 0;
-    int column = 0;
-    const bool parsed = doc.setContent(&file, &message, &line, &column);
-    file.close();
-    if (!parsed) {
-        details.hasError = true;
-        details.line = line;
-        details.column = column;
-        details.message = message;
-        qCWarning(lcReport).noquote()
-            << "Report file not found" << fileName << line << column << message;
-        m_loadError = details;
-        if (error)
-            *error = details;
-        return false;
-    }
-    m_loadError = RptLoadError();
-    if (error)
-        *error = m_loadError;
-    clearListOfPair();
-    clearGroupLists();
+    m_values.clear();
+    m_values.clearGroupLists();
     resetScriptEngine();
-    m_xmlDoc = doc;
-    return makeReportObjectStructure();
+    return true;
 }
 
 bool RptEngine::loadReport(const QDomDocument &doc)
 {
-    clearListOfPair();
-    clearGroupLists();
-    m_loadError = RptLoadError();
+    m_values.clear();
+    m_values.clearGroupLists();
     resetScriptEngine();
-    m_xmlDoc = doc;
-    makeReportObjectStructure();
+    m_template.load(doc);
     return true;
 }
 
-// The previous template's functions, hooks and globals must not act on the
-// next one, so each template starts with an engine of its own.
 void RptEngine::resetScriptEngine()
 {
-    delete m_scriptEngine;
-    m_scriptEngine = new RptScriptEngine(this);
+    m_fields->resetScriptEngine();
 }
 
 bool RptEngine::makeReportObjectStructure()
 {
-    clearObject();
-    m_globalScript.clear();
-    const QDomElement root = m_xmlDoc.documentElement();
-    for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
-        if (e.tagName() == QLatin1String("Report")) {
-            auto *page = new RptPageObject(this);
-            page->setProperty(this, e);
-            pageList.append(page);
-        } else if (e.tagName() == QLatin1String("Script")) {
-            const QDomNode first = e.firstChild();
-            if (first.isCDATASection())
-                m_globalScript = first.toCDATASection().data();
-        }
-    }
-    return true;
+    return m_template.build();
 }
 
 void RptEngine::clearObject()
 {
-    qDeleteAll(pageList);
-    pageList.clear();
+    m_template.clear();
 }
 
 Qt::Alignment RptEngine::getAligment(const QDomElement &e)
 {
-    Qt::Alignment a;
-    const QString h = e.attribute(QStringLiteral("aligmentH"));
-    if (h == QLatin1String("hJustify"))
-        a |= Qt::AlignJustify;
-    else if (h == QLatin1String("hCenter"))
-        a |= Qt::AlignHCenter;
-    else if (h == QLatin1String("hLeft"))
-        a |= Qt::AlignLeft;
-    else if (h == QLatin1String("hRight"))
-        a |= Qt::AlignRight;
-    const QString v = e.attribute(QStringLiteral("aligmentV"));
-    if (v == QLatin1String("vCenter"))
-        a |= Qt::AlignVCenter;
-    else if (v == QLatin1String("vBottom"))
-        a |= Qt::AlignBottom;
-    else if (v == QLatin1String("vTop"))
-        a |= Qt::AlignTop;
-    return a;
+    return RptTemplate::getAligment(e);
 }
 
 Qt::PenStyle RptEngine::getPenStyle(const QString &style)
 {
-    if (style == QLatin1String("dashed"))
-        return Qt::DashLine;
-    if (style == QLatin1String("dotted"))
-        return Qt::DotLine;
-    if (style == QLatin1String("dot-dash"))
-        return Qt::DashDotLine;
-    if (style == QLatin1String("dot-dot-dash"))
-        return Qt::DashDotDotLine;
-    return Qt::SolidLine;
+    return RptTemplate::getPenStyle(style);
 }
 
 RptName::FieldType RptEngine::getFieldType(const QDomElement &e)
 {
-    const QString type = e.attribute(QStringLiteral("type"), QStringLiteral("label"));
-    struct Named
-    {
-        const char *name;
-        RptName::FieldType type;
-    };
-    static const Named first[] = {
-        { "barcode", RptName::Barcode },
-        { "reactangle", RptName::Reactangle },
-        { "roundedReactangle", RptName::RoundedReactangle },
-        { "circle", RptName::Circle },
-        { "triangle", RptName::Triangle },
-        { "rhombus", RptName::Rhombus },
-        { "textRich", RptName::TextRich },
-        { "label", RptName::Label },
-        { "labelImage", RptName::LabelImage },
-    };
-    for (const Named &n : first) {
-        if (type == QLatin1String(n.name))
-            return n.type;
-    }
-    if (type == QLatin1String("image"))
-        return RptName::Image;
-    if (e.hasAttribute(QStringLiteral("picture"))
-        && e.attribute(QStringLiteral("picture")) != QLatin1String("text"))
-        return RptName::Image;
-    static const Named second[] = {
-        { "diagram", RptName::Diagram },
-        { "line", RptName::Line },
-        { "DatabaseImage", RptName::DatabaseImage },
-        { "crossTab", RptName::CrossTab },
-    };
-    for (const Named &n : second) {
-        if (type == QLatin1String(n.name))
-            return n.type;
-    }
-    return RptName::Label;
+    return RptTemplate::getFieldType(e);
 }
 
 QString RptEngine::getFieldTypeName(RptName::FieldType type)
 {
-    static const char *const names[] = { "label", "labelImage", "textRich", "image", "diagram",
-        "reactangle", "roundedReactangle", "circle", "triangle", "rhombus", "line", "barcode",
-        "DatabaseImage", "crossTab" };
-    if (type < 0 || type > RptName::CrossTab)
-        return QStringLiteral("label");
-    return QLatin1String(names[type]);
+    return RptTemplate::getFieldTypeName(type);
 }
 
 // ---- Data sets and sources ----------------------------------------------------
 
 bool RptEngine::setRecCount(int reportPage, int dataSetNo, int recCount)
 {
-    bool matched = false;
-    for (DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetNo == dataSetNo) {
-            info.recCount = recCount;
-            matched = true;
-        }
-    }
-    return matched;
+    return m_dataSets.setRecCount(reportPage, dataSetNo, recCount);
 }
 
 bool RptEngine::setRecCount(int reportPage, const QString &dataSetName, int recCount)
 {
-    bool matched = false;
-    for (DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetName == dataSetName) {
-            info.recCount = recCount;
-            matched = true;
-        }
-    }
-    return matched;
+    return m_dataSets.setRecCount(reportPage, dataSetName, recCount);
 }
 
 int RptEngine::getRecCount(int reportPage, int dataSetNo) const
 {
-    int count = 0;
-    for (const DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetNo == dataSetNo)
-            count = info.recCount;
-    }
-    return count;
+    return m_dataSets.getRecCount(reportPage, dataSetNo);
 }
 
 int RptEngine::getRecCount(int reportPage, const QString &dataSetName) const
 {
-    int count = 0;
-    for (const DataSetInfo &info : m_dataSetInfo) {
-        if (info.reportPage == reportPage && info.dataSetName == dataSetName)
-            count = info.recCount;
-    }
-    return count;
+    return m_dataSets.getRecCount(reportPage, dataSetName);
 }
 
 void RptEngine::setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
@@ -296,149 +135,44 @@ void RptEngine::setUserSqlConnection(int reportPage, const QString &dsName, cons
     setUserSqlConnection(reportPage, c);
 }
 
-// The engine keeps the caller's connections itself: every print run rebuilds
-// the pages, and a connection kept only on a page would be lost with it.
 void RptEngine::setUserSqlConnection(int reportPage, const RptSqlConnection &connection)
 {
-    RptSqlConnection c = connection;
-    c.reportPage = reportPage;
-    bool replaced = false;
-    for (RptSqlConnection &existing : m_userSqlConnections) {
-        if (existing.reportPage == reportPage) {
-            existing = c;
-            replaced = true;
-        }
-    }
-    if (!replaced)
-        m_userSqlConnections.append(c);
-    if (RptPageObject *page = pageList.value(reportPage, nullptr))
-        page->userSqlConnection = c;
+    m_dataSets.setUserSqlConnection(reportPage, connection);
 }
 
 bool RptEngine::getUserSqlConnection(int reportPage, RptSqlConnection &connection) const
 {
-    if (RptPageObject *page = pageList.value(reportPage, nullptr)) {
-        connection = page->userSqlConnection;
-        return true;
-    }
-    for (const RptSqlConnection &c : m_userSqlConnections) {
-        if (c.reportPage == reportPage) {
-            connection = c;
-            return true;
-        }
-    }
-    return false;
+    return m_dataSets.getUserSqlConnection(reportPage, connection);
 }
 
 void RptEngine::activateUserSqlConnection(int reportPage, bool on)
 {
-    for (RptSqlConnection &c : m_userSqlConnections) {
-        if (c.reportPage == reportPage)
-            c.active = on;
-    }
-    if (RptPageObject *page = pageList.value(reportPage, nullptr))
-        page->userSqlConnection.active = on;
+    m_dataSets.activateUserSqlConnection(reportPage, on);
 }
 
 void RptEngine::announceDataSets(int reportPage)
 {
-    RptPageObject *page = pageList.value(reportPage, nullptr);
-    if (!page)
-        return;
-    const int highest = page->bandsCountByType(RptName::MasterData);
-    for (int n = 1; n <= highest; ++n) {
-        const RptBandObject *band = page->getBand(RptName::MasterData, n);
-        // Master data bands numbered with gaps: a missing number has no band
-        // to ask for, so nothing is announced for it.
-        if (!band)
-            continue;
-        DataSetInfo info;
-        info.dataSetName = band->dataSourceName;
-        info.reportPage = reportPage;
-        info.dataSetNo = n;
-        emit setDSInfo(info);
-        m_dataSetInfo.append(info);
-    }
+    m_dataSets.announce(reportPage, [this](DataSetInfo &info) { emit setDSInfo(info); });
 }
 
 void RptEngine::openDataSource(int reportPage)
 {
-    RptPageObject *page = pageList.value(reportPage, nullptr);
-    if (!page)
-        return;
-    auto registerSql = [this, reportPage](const QString &name, int count) {
-        if (!setRecCount(reportPage, name, count) && !setRecCount(reportPage, 1, count))
-            m_dataSetInfo.append(DataSetInfo { name, reportPage, 1, count });
-    };
-    if (page->userSqlConnection.active) {
-        auto *sql = new RptSql;
-        sql->setConnection(page->userSqlConnection);
-        sql->setObjectName(page->userSqlConnection.dsName);
-        page->setSqlSource(sql);
-        if (sql->openQuery())
-            registerSql(sql->DSName(), sql->getRecordCount());
-        return;
-    }
-    const QDomElement pageElement = page->element();
-    for (QDomElement e = pageElement.firstChildElement(QStringLiteral("DataSource")); !e.isNull();
-         e = e.nextSiblingElement(QStringLiteral("DataSource"))) {
-        const QString type = e.attribute(QStringLiteral("type"));
-        if (type == QLatin1String("SQL")) {
-            auto *sql = new RptSql;
-            sql->loadXML(e);
-            page->setSqlSource(sql);
-            if (sql->openQuery())
-                registerSql(sql->DSName(), sql->getRecordCount());
-        } else if (type == QLatin1String("INLINE")) {
-            RptDsAbstract *source = nullptr;
-            if (e.attribute(QStringLiteral("plugin")).isEmpty())
-                source = new RptDsInline;
-            else
-                source = new RptDsPlugin;
-            source->loadXML(e);
-            const int count = source->getRecordCount();
-            if (!setRecCount(reportPage, source->DSName(), count))
-                m_dataSetInfo.append(DataSetInfo { source->DSName(), reportPage, 1, count });
-            page->setOtherSource(source);
-        }
-    }
+    m_dataSets.open(reportPage);
 }
 
 void RptEngine::beginRun()
 {
-    clearListOfPair();
-    clearGroupLists();
-    m_rowList.clear();
-    m_highlightRules.clear();
+    m_values.clear();
+    m_values.clearGroupLists();
+    m_values.rowList().clear();
+    m_fields->forgetHighlighting();
     makeReportObjectStructure();
-    for (const RptSqlConnection &c : m_userSqlConnections) {
-        if (RptPageObject *page = pageList.value(c.reportPage, nullptr))
-            page->userSqlConnection = c;
-    }
-    m_dataSetInfo.clear();
-    m_curPage = 0;
-    m_recNo = 0;
-    m_lineCounter = 0;
-    m_pageNo = 1;
-}
-
-QList<int> &RptEngine::groupIdxList(int level)
-{
-    if (level >= 0 && level < 3)
-        return m_groupIdx[level];
-    m_noGroup.clear();
-    return m_noGroup;
-}
-
-void RptEngine::clearGroupLists()
-{
-    for (QList<int> &l : m_groupIdx)
-        l.clear();
-}
-
-RptPageObject *RptEngine::currentPage() const
-{
-    return pageList.value(m_curPage, nullptr);
+    m_dataSets.applyUserSqlConnections();
+    m_dataSets.clearInfo();
+    m_state.curPage = 0;
+    m_state.recNo = 0;
+    m_state.lineCounter = 0;
+    m_state.pageNo = 1;
 }
 
 // ---- Evaluation -------------------------------------------------------------
@@ -450,149 +184,33 @@ QStringList RptEngine::splitStringOnVariable(const QString &text)
 
 QVariant RptEngine::getInternalVariable(const QString &name, const QString &formatString)
 {
-    if (name == QLatin1String("<Date>")) {
-        const QDate today = QDate::currentDate();
-        QString text;
-        if (formatString.isEmpty())
-            text = QLocale().toString(today, QLocale::ShortFormat);
-        else if (formatString.startsWith(QLatin1Char('D')))
-            text = today.toString(formatString.mid(1));
-        else
-            text = today.toString(formatString);
-        if (!text.isEmpty())
-            text[0] = text.at(0).toUpper();
-        return text;
-    }
-    if (name == QLatin1String("<Time>"))
-        return QTime::currentTime().toString(Qt::TextDate);
-    if (name == QLatin1String("<Page>"))
-        return m_pageNo;
-    if (name == QLatin1String("<TotalPages>"))
-        return m_totalPages;
-    if (name == QLatin1String("<LineNo>"))
-        return m_groupIdx[0].isEmpty() ? m_recNo + 1 : m_lineCounter;
-    if (name == QLatin1String("<LineCount>")) {
-        int highest = -1;
-        for (const AggregateValues &v : m_listOfPair) {
-            if (v.reportPage == m_curPage)
-                highest = qMax(highest, v.lnNo);
-        }
-        return highest < 0 ? 1 : highest + 1;
-    }
-    return QVariant();
+    return m_fields->getInternalVariable(name, formatString);
 }
-
-namespace {
-QString replaceInternalVariables(RptEngine *engine, QString text, const QString &formatString)
-{
-    static const char *const names[]
-        = { "<Date>", "<Time>", "<Page>", "<TotalPages>", "<LineNo>", "<LineCount>" };
-    for (const char *n : names) {
-        const QString name = QLatin1String(n);
-        if (text.contains(name))
-            text.replace(name, engine->getInternalVariable(name, formatString).toString());
-    }
-    return text;
-}
-} // namespace
 
 QString RptEngine::stringPreprocessing(const QString &value, const QString &formatString)
 {
-    // Internal variables start with '<' and aggregate calls have a '(':
-    // most field texts (a data variable, plain text) have neither.
-    bool plain = true;
-    for (const QChar c : value) {
-        if (c == QLatin1Char('<') || c == QLatin1Char('(')) {
-            plain = false;
-            break;
-        }
-    }
-    if (plain)
-        return value;
-    return RptExpressionEvaluator::rewriteAggregates(
-        replaceInternalVariables(this, value, formatString));
-}
-
-RptExpressionEvaluator::ValueOf RptEngine::valueOf()
-{
-    return [this](const QString &token) { return sectionValue(token, -1); };
+    return m_fields->stringPreprocessing(value, formatString);
 }
 
 QString RptEngine::sectionField(RptBandObject *band, const QString &value, bool keepFormulas,
     bool collect, const QString &formatString)
 {
-    const QString text = stringPreprocessing(value, formatString);
-    RptExpressionEvaluator::ValueOf lookUp = valueOf();
-    if (collect) {
-        lookUp = [this](const QString &token) {
-            const QString val = sectionValue(token, -1);
-            QString name = token;
-            name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-            syncPairIndex();
-            PairKey key { m_recNo, m_curPage, name };
-            if (!m_pairKeys.contains(key)) {
-                m_pairsByName[name].append(m_listOfPair.size());
-                m_listOfPair.append(AggregateValues { name, QVariant(val), m_recNo, m_curPage });
-                m_pairKeys.insert(std::move(key));
-                m_pairIndexed = m_listOfPair.size();
-            }
-            return val;
-        };
-    }
-    return m_evaluator->evaluateField(text, keepFormulas, band ? band->showInGroup : false,
-        band ? band->groupLevel : 0, formatString, lookUp);
+    return m_fields->sectionField(band, value, keepFormulas, collect, formatString);
 }
 
 QString RptEngine::sectionValue(const QString &token, int recNo)
 {
-    QString name = token;
-    name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-    if (recNo < 0)
-        recNo = m_recNo;
-    if (RptPageObject *page = currentPage()) {
-        RptDsAbstract *sources[] = { page->sqlSource(), page->otherSource() };
-        for (RptDsAbstract *source : sources) {
-            if (!source)
-                continue;
-            const QString dsName = source->DSName();
-            if (!name.contains(dsName))
-                continue;
-            // A source without a name takes every variable of its page as
-            // it stands; only a real name is stripped from the variable.
-            if (!dsName.isEmpty())
-                name.remove(dsName + QLatin1Char('.'));
-            return source->getFieldValue(name, recNo);
-        }
-    }
-    QVariant value;
-    emit setValue(recNo, name, value, m_curPage);
-    return value.toString();
+    return m_fields->sectionValue(token, recNo);
 }
 
 QImage RptEngine::sectionFieldImage(const QString &token, int recNo)
 {
-    RptPageObject *page = currentPage();
-    if (!page || !page->sqlSource())
-        return QImage();
-    QString name = token;
-    name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-    if (!page->sqlSource()->objectName().isEmpty())
-        name.remove(page->sqlSource()->objectName() + QLatin1Char('.'));
-    return page->sqlSource()->getFieldImage(name, recNo < 0 ? m_recNo : recNo);
+    return m_fields->sectionFieldImage(token, recNo);
 }
 
 QImage RptEngine::sectionValueImage(const QString &token, int recNo)
 {
-    QString name = token;
-    name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-    QImage image;
-    emit setValueImage(recNo < 0 ? m_recNo : recNo, name, image, m_curPage);
-    return image;
-}
-
-QString RptEngine::getVariableValue(const QString &text, bool quote)
-{
-    return RptExpressionEvaluator::substitute(text, quote, valueOf());
+    return m_fields->sectionValueImage(token, recNo);
 }
 
 QString RptEngine::getFormattedValue(const QString &value, const QString &formatString)
@@ -602,323 +220,99 @@ QString RptEngine::getFormattedValue(const QString &value, const QString &format
 
 bool RptEngine::isFieldVisible(RptFieldObject *field)
 {
-    if (!field)
-        return false;
-    const QString printing = field->printing;
-    if (printing.size() < 2)
-        return printing.toInt() != 0;
-    return m_evaluator->evaluateWithData(printing, valueOf()).toBool();
-}
-
-namespace {
-
-// Internal variables bound as values in highlighting conditions stand there
-// as data variables whose name starts with this private-use character.
-constexpr QChar kInternalMark(0xE002);
-
-const char *const kNumberVariables[] = { "<Page>", "<TotalPages>", "<LineNo>", "<LineCount>" };
-
-bool isNameChar(QChar c)
-{
-    const ushort u = c.unicode();
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '_'
-        || u == '$' || u == '.' || u == '[' || u == ']' || u == '\\' || u >= 0x80;
-}
-
-// The condition with each number variable as a data variable of its own,
-// or a null text when one of them cannot be a value there: glued to a name
-// or a number, inside a data variable, or changing how data variables read.
-QString bindNumberVariables(const QString &condition)
-{
-    if (condition.contains(kInternalMark))
-        return QString();
-    QString bound = condition;
-    QString probe = condition;
-    for (const char *n : kNumberVariables) {
-        const QString name = QLatin1String(n);
-        for (int at = bound.indexOf(name); at >= 0; at = bound.indexOf(name, at + 1)) {
-            const int after = at + name.size();
-            if ((at > 0 && isNameChar(bound.at(at - 1)))
-                || (after < bound.size() && isNameChar(bound.at(after))))
-                return QString();
-        }
-        bound.replace(name, QLatin1Char('[') + kInternalMark + name + QLatin1Char(']'));
-        probe.replace(name, QLatin1String("1"));
-    }
-    QStringList data;
-    for (const QString &token : RptExpressionEvaluator::variables(bound)) {
-        if (token.size() < 2 || token.at(1) != kInternalMark)
-            data.append(token);
-    }
-    return data == RptExpressionEvaluator::variables(probe) ? bound : QString();
-}
-
-} // namespace
-
-RptEngine::HighlightRules RptEngine::highlightRules(const QString &text)
-{
-    const auto found = m_highlightRules.constFind(text);
-    if (found != m_highlightRules.constEnd())
-        return *found;
-    HighlightRules rules;
-    const QStringList parts = text.split(QLatin1Char(';'));
-    // The first rule that names an aspect decides it.
-    for (int i = 1; i < parts.size(); ++i) {
-        const QString &part = parts.at(i);
-        if (part.isEmpty())
-            continue;
-        for (int k = 0; k < 6; ++k) {
-            const QString aspect = QLatin1String(kHiNames[k]);
-            if (rules.has[k] || !part.contains(aspect))
-                continue;
-            QString rule = part;
-            rule.remove(aspect + QLatin1Char('='));
-            if (k == RptName::FntColor || k == RptName::BgColor) {
-                const int q = rule.indexOf(QLatin1Char('?'));
-                if (q >= 0)
-                    rule.insert(q + 1, QLatin1Char('\''));
-            }
-            rules.has[k] = true;
-            rules.rule[k] = rule;
-        }
-    }
-    const QString condition = parts.first();
-    const bool dateOrTime
-        = condition.contains(QLatin1String("<Date>")) || condition.contains(QLatin1String("<Time>"));
-    rules.condition = dateOrTime ? QString() : bindNumberVariables(condition);
-    if (rules.condition.isNull()) {
-        rules.condition = condition;
-        rules.textual = true;
-    }
-    // Templates have a handful of highlighting texts; fields changed by the
-    // caller on every row must not grow the table without end.
-    if (m_highlightRules.size() >= 256)
-        m_highlightRules.clear();
-    m_highlightRules.insert(text, rules);
-    return rules;
-}
-
-QVariant RptEngine::highlightAspect(
-    const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type)
-{
-    const bool colour = type == RptName::FntColor || type == RptName::BgColor;
-    if (!rules.has[type]) {
-        switch (type) {
-        case RptName::FntBold:
-            return field->font.weight() > 57 ? 1 : 0;
-        case RptName::FntItalic:
-            return field->font.italic() ? 1 : 0;
-        case RptName::FntUnderline:
-            return field->font.underline() ? 1 : 0;
-        case RptName::FntStrikeout:
-            return field->font.strikeOut() ? 1 : 0;
-        default:
-            break;
-        }
-    }
-    // An invalid default colour (attribute missing) stays invalid: its text
-    // is empty, not the opaque black an invalid QColor would write.
-    QString defaultText;
-    if (colour) {
-        const QColor c
-            = type == RptName::FntColor ? field->defaultFontColor : field->defaultBackgroundColor;
-        if (c.isValid())
-            defaultText = colorToString(c);
-        if (!rules.has[type])
-            return defaultText;
-    }
-    // The order templates shade on "<LineNo>", so the condition gets the
-    // internal variables as field values do.
-    const QString condition = rules.textual
-        ? replaceInternalVariables(this, rules.condition, QString())
-        : rules.condition;
-    const RptExpressionEvaluator::ValueOf lookUp = [this](const QString &token) {
-        if (token.size() > 2 && token.at(1) == kInternalMark)
-            return getInternalVariable(token.mid(2, token.size() - 3), QString()).toString();
-        return sectionValue(token, -1);
-    };
-    if (!colour)
-        return m_evaluator->evaluateWithData(condition + rules.rule[type], lookUp).toInt32();
-    const QString code = condition + rules.rule[type] + QLatin1String("':'") + defaultText
-        + QLatin1Char('\'');
-    return m_evaluator->evaluateWithData(code, lookUp).toString();
+    return m_fields->isFieldVisible(field);
 }
 
 QVariant RptEngine::processHighligthing(RptFieldObject *field, RptName::HiType type)
 {
-    return highlightAspect(highlightRules(field->highlighting), field, type);
+    return m_fields->processHighlighting(field, type);
 }
 
 void RptEngine::applyHighlighting(RptFieldObject *field)
 {
-    const HighlightRules rules = highlightRules(field->highlighting);
-    auto on = [&](RptName::HiType type) {
-        return highlightAspect(rules, field, type).toInt() != 0;
-    };
-    // What no rule names keeps its state; a colour then is the template's
-    // colour as its text reads back.
-    auto colour = [&](RptName::HiType type, const QColor &unchanged) {
-        if (rules.has[type])
-            return colorFromString(highlightAspect(rules, field, type).toString());
-        return unchanged.isValid()
-            ? QColor(unchanged.red(), unchanged.green(), unchanged.blue(), unchanged.alpha())
-            : QColor();
-    };
-    field->font.setWeight(on(RptName::FntBold) ? 75 : 50);
-    field->font.setItalic(on(RptName::FntItalic));
-    field->font.setUnderline(on(RptName::FntUnderline));
-    field->font.setStrikeOut(on(RptName::FntStrikeout));
-    field->backgroundColor = colour(RptName::BgColor, field->defaultBackgroundColor);
-    field->fontColor = colour(RptName::FntColor, field->defaultFontColor);
+    m_fields->applyHighlighting(field);
 }
 
 void RptEngine::fillListOfValue(RptBandObject *band)
 {
-    if (!band)
-        return;
-    for (RptFieldObject *field : qAsConst(band->fields)) {
-        if (field->fieldType == RptName::Label && isFieldVisible(field))
-            sectionField(band, field->value, false, true, QString());
-    }
+    m_fields->fillListOfValue(band);
 }
 
 QVariant RptEngine::aggregate(int kind, const QString &name, bool showInGroup, int groupLevel) const
 {
-    const QList<int> *group
-        = (groupLevel >= 0 && groupLevel < 3) ? &m_groupIdx[groupLevel] : nullptr;
-    const bool inGroup = group && !group->isEmpty() && showInGroup;
-    bool any = false;
-    int count = 0;
-    double sum = 0;
-    double highest = 0;
-    double lowest = 0;
-    syncPairIndex();
-    const auto entries = m_pairsByName.constFind(name);
-    if (entries == m_pairsByName.constEnd())
+    if (kind < RptCollectedValues::Sum || kind > RptCollectedValues::Min)
         return 0;
-    for (const int i : entries.value()) {
-        const AggregateValues &v = m_listOfPair.at(i);
-        any = true;
-        const bool counted = inGroup ? group->contains(v.lnNo) : !v.paramValue.toString().isEmpty();
-        if (!counted)
-            continue;
-        const double x = v.paramValue.toString().toDouble();
-        if (count == 0) {
-            highest = lowest = x;
-        } else {
-            highest = qMax(highest, x);
-            lowest = qMin(lowest, x);
-        }
-        ++count;
-        sum += x;
-    }
-    if (!any)
-        return 0;
-    switch (kind) {
-    case 0:
-        return sum;
-    case 1:
-        return count ? sum / count : 0.0;
-    case 2:
-        return count;
-    case 3:
-        return highest;
-    case 4:
-        return lowest;
-    default:
-        return 0;
-    }
-}
-
-void RptEngine::clearListOfPair()
-{
-    m_listOfPair.clear();
-    m_pairKeys.clear();
-    m_pairsByName.clear();
-    m_pairIndexed = 0;
-    m_pairIndexStale = false;
-}
-
-void RptEngine::syncPairIndex() const
-{
-    // Collecting only appends; the list is indexed anew only after someone
-    // outside took it for writing, or when it shrank.
-    if (m_pairIndexStale || m_pairIndexed > m_listOfPair.size()) {
-        m_pairKeys.clear();
-        m_pairsByName.clear();
-        m_pairIndexed = 0;
-        m_pairIndexStale = false;
-    }
-    for (; m_pairIndexed < m_listOfPair.size(); ++m_pairIndexed) {
-        const AggregateValues &v = m_listOfPair.at(m_pairIndexed);
-        m_pairKeys.insert(PairKey { v.lnNo, v.reportPage, v.paramName });
-        m_pairsByName[v.paramName].append(m_pairIndexed);
-    }
+    return m_values.aggregate(RptCollectedValues::Aggregate(kind), name, showInGroup, groupLevel);
 }
 
 QScriptValue RptEngine::evaluateExpression(const QString &program, bool showInGroup, int groupLevel)
 {
-    return m_evaluator->evaluate(program, showInGroup, groupLevel);
+    return m_fields->evaluateExpression(program, showInGroup, groupLevel);
 }
 
 // ---- Scripts ----------------------------------------------------------------
 
-QString RptEngine::numberToWords(double value, const QString &language)
+RptScriptEngine *RptEngine::scriptEngine() const
 {
-    return RptNumberWords::double2Money(value, language);
+    return m_fields->scriptEngine();
 }
 
 void RptEngine::processGlobalScript()
 {
-    qScriptRegisterSequenceMetaType<PageList>(m_scriptEngine);
-    for (RptPageObject *page : qAsConst(pageList)) {
-        for (RptBandObject *band : qAsConst(page->bands)) {
-            for (RptFieldObject *field : qAsConst(band->fields))
-                m_scriptEngine->addObject(field);
-        }
-    }
-    RptExpressionEvaluator::runScript(
-        m_scriptEngine, stringPreprocessing(m_globalScript, QString()), valueOf());
+    m_fields->processGlobalScript();
 }
-
-namespace {
-QScriptValue callHook(RptScriptEngine *engine, QScriptValue fn, const QScriptValueList &args)
-{
-    const QScriptValue result = fn.call(QScriptValue(), args);
-    if (engine->hasUncaughtException()) {
-        qCDebug(lcReport).noquote()
-            << "uncaught exception at line" << engine->uncaughtExceptionLineNumber() << ":"
-            << result.toString();
-        engine->clearExceptions();
-    }
-    return result;
-}
-} // namespace
 
 bool RptEngine::callBeforeData(RptFieldObject *field)
 {
-    if (!field || field->objectName().isEmpty())
-        return field && field->visible;
-    QScriptValue fn = m_scriptEngine->globalObject().property(
-        field->objectName() + QLatin1String("BeforeData"));
-    if (fn.isValid() && fn.isFunction())
-        callHook(m_scriptEngine, fn, QScriptValueList());
-    return field->visible;
+    return m_fields->callBeforeData(field);
 }
 
 QString RptEngine::callAfterData(RptFieldObject *field, const QString &text)
 {
-    if (!field || field->objectName().isEmpty())
-        return text;
-    QScriptValue fn
-        = m_scriptEngine->globalObject().property(field->objectName() + QLatin1String("AfterData"));
-    if (!fn.isValid() || !fn.isFunction())
-        return text;
-    const QScriptValue result
-        = callHook(m_scriptEngine, fn, QScriptValueList() << QScriptValue(text));
-    if (result.isUndefined() || !result.isValid())
-        return text;
-    return result.toString();
+    return m_fields->callAfterData(field, text);
+}
+
+// ---- Run host ---------------------------------------------------------------
+
+void RptEngine::prepareRun()
+{
+    beginRun();
+}
+
+void RptEngine::announceDataSet(DataSetInfo &info)
+{
+    emit setDSInfo(info);
+}
+
+void RptEngine::announcePage(int page)
+{
+    emit newPage(page);
+}
+
+void RptEngine::askValue(int recNo, const QString &name, QVariant &value, int reportPage)
+{
+    emit setValue(recNo, name, value, reportPage);
+}
+
+void RptEngine::askValueImage(int recNo, const QString &name, QImage &image, int reportPage)
+{
+    emit setValueImage(recNo, name, image, reportPage);
+}
+
+void RptEngine::askField(RptFieldObject &field)
+{
+    emit setField(field);
+}
+
+void RptEngine::askChart(RptFieldObject &field, QtCharts::QChart &chart)
+{
+    emit setChart(field, chart);
+    emit setValueDiagram(field, chart);
+}
+
+void RptEngine::previewClosed()
+{
+    emit previewDestroyed();
 }
 
 // ---- Output ------------------------------------------------------------------
@@ -935,7 +329,7 @@ void RptEngine::printHTML(const QString &fileName, bool open)
 
 void RptEngine::printExec(bool maximum, bool direct, const QString &printerName)
 {
-    m_processor->printExec(maximum, direct, printerName);
+    m_preview->exec(maximum, direct, printerName);
 }
 
 void RptEngine::setPageSettings(QPrinter *printer, int reportPage)
@@ -950,58 +344,45 @@ void RptEngine::printPreview(QPrinter *printer)
 
 void RptEngine::exportTo()
 {
-    m_processor->exportTo(sender());
-}
-
-void RptEngine::setPrinter(QPrinter *printer)
-{
-    if (m_printer == printer)
-        return;
-    if (m_ownsPrinter)
-        delete m_printer;
-    m_printer = printer;
-    m_ownsPrinter = false;
+    m_preview->exportTo(sender());
 }
 
 QPrinter *RptEngine::printer()
 {
-    if (!m_printer) {
-        m_printer = new QPrinter(m_resolution);
-        m_ownsPrinter = true;
-    }
-    return m_printer;
+    return m_processor->printer();
 }
 
-void RptEngine::setPainter(QPainter *painter)
+bool RptEngine::hasPrinter() const
 {
-    if (m_painter == painter)
-        return;
-    if (m_ownsPainter)
-        delete m_painter;
-    m_painter = painter;
-    m_ownsPainter = false;
+    return m_processor->hasPrinter();
 }
 
 QPainter *RptEngine::painter()
 {
-    if (!m_painter) {
-        m_painter = new QPainter;
-        m_ownsPainter = true;
-    }
-    return m_painter;
+    return m_processor->painter();
+}
+
+bool RptEngine::hasPainter() const
+{
+    return m_processor->hasPainter();
 }
 
 void RptEngine::releasePrinterAndPainter()
 {
-    if (m_ownsPainter) {
-        if (m_painter->isActive())
-            m_painter->end();
-        delete m_painter;
-    }
-    m_painter = nullptr;
-    m_ownsPainter = false;
-    if (m_ownsPrinter)
-        delete m_printer;
-    m_printer = nullptr;
-    m_ownsPrinter = false;
+    m_processor->releasePrinterAndPainter();
+}
+
+void RptEngine::setPainter(QPainter *painter)
+{
+    m_processor->setPainter(painter);
+}
+
+void RptEngine::setResolution(QPrinter::PrinterMode mode)
+{
+    m_processor->setResolution(mode);
+}
+
+QPrinter::PrinterMode RptEngine::resolution() const
+{
+    return m_processor->resolution();
 }

@@ -4,30 +4,44 @@
 //
 // Division of the engine, calls going one way only:
 //
-//   reading  ->  model  <-  layout  ->  drawing
+//   RptEngine (this façade, the run host)
+//     -> RptReportProcessor -> RptDrawer          layout and drawing
+//     -> RptFieldEvaluator  -> RptExpressionEvaluator, RptScriptEngine
+//     -> RptDataSets, RptCollectedValues, RptRunState
+//     -> RptTemplate        -> model (RptPageObject > RptBandObject >
+//                              RptFieldObject > cross-tab)
+//   RptPreview: the preview dialog and its exports.
 //
-// * Reading (this class, RptPageObject/RptBandObject/RptFieldObject::setProperty,
-//   the data sources RptSql/RptDsInline/RptDsPlugin) turns a template into
-//   the object model and opens each page's data.
-// * Evaluation (RptExpressionEvaluator, asked by this class with the values
-//   of the current evaluation context) turns a field's value text into its
-//   printed text; RptScriptEngine runs the formulas and the global script.
-// * Layout and drawing (RptReportProcessor, RptDrawer and the rptcrosstab*
-//   files) walk pages and bands, drive the evaluation context and put fields
-//   on a device, on paper or as HTML. The print operations below only
-//   delegate to RptReportProcessor.
+// * RptTemplate reads a template into the model; the model's setProperty
+//   functions read their own elements. The model includes nothing above it.
+// * RptDataSets keeps the data sets, their record counts and the caller's
+//   SQL connections, and opens each page's sources (RptSql, RptDsInline,
+//   RptDsPlugin).
+// * RptRunState is where a run stands (page, record, line counter, page
+//   numbers, page range, mode); RptCollectedValues holds the values the
+//   aggregates add up and the group lists.
+// * RptFieldEvaluator turns a field's value text into its printed text,
+//   decides printing conditions and highlighting and runs the global script
+//   and the field hooks.
+// * RptReportProcessor and RptDrawer walk pages and bands and put fields on
+//   a device, on paper or as HTML. What only the caller knows (values,
+//   images, fields, charts) and what the caller is told (data sets, pages)
+//   goes through RptRunHost, which this class implements by emitting its
+//   signals. The print operations below only delegate.
 //
-// What the layout calls, per print run (printPreview):
+// What the layout does, per print run (printPreview):
 //   beginRun()                         clear collected values, rebuild the model
 //   setCurPage(i); announceDataSets(i); openDataSource(i)   per report page
 //   getRecCount(page, bandNo | name)   rows of a master data band
 //   setRecNo / setLineCounter / setPageNo / setTotalPages   the context
 //   sectionField(band, value, keepFormulas, collect, format)
 //                                      the text of a field at recNo
-//   isFieldVisible(field), field->updateHighlightingParam(),
+//   isFieldVisible(field), applyHighlighting(field),
 //   fillListOfValue(band), listOfPair(), groupIdxList(level), rowList()
 //   processGlobalScript(), callBeforeData(field), callAfterData(field, text)
 //   sectionValueImage / sectionFieldImage for image fields
+// The members of the same names below reach the same state, so a caller or
+// a test can drive one step by hand.
 //
 // An engine and everything it evaluates belong to the thread that uses it;
 // all collected values and group lists are per engine, so engines in
@@ -36,11 +50,16 @@
 #include "aggregatevalues.h"
 #include "datasetinfo.h"
 #include "rowdata.h"
+#include "rptcollectedvalues.h"
+#include "rptdatasets.h"
 #include "rptexpressionevaluator.h"
 #include "rptloaderror.h"
 #include "rptname.h"
 #include "rptpageobject.h"
+#include "rptrunhost.h"
+#include "rptrunstate.h"
 #include "rptsqlconnection.h"
+#include "rpttemplate.h"
 
 #include <QDomDocument>
 #include <QHash>
@@ -60,7 +79,9 @@
 
 class QPainter;
 class RptBandObject;
+class RptFieldEvaluator;
 class RptFieldObject;
+class RptPreview;
 class RptReportProcessor;
 class RptScriptEngine;
 
@@ -68,10 +89,13 @@ namespace QtCharts {
 class QChart;
 }
 
-class RptEngine : public QObject
+class RptEngine : public QObject, private RptRunHost
 {
     Q_OBJECT
     Q_PROPERTY(PageList pageList READ getPageList WRITE setPageList)
+
+    // Before pageList, which is the template's list.
+    RptTemplate m_template;
 
 public:
     explicit RptEngine(QObject *parent = nullptr);
@@ -83,13 +107,13 @@ public:
     // and, when given, to *error.
     bool loadReport(const QString &fileName, RptLoadError *error = nullptr);
     bool loadReport(const QDomDocument &doc);
-    const RptLoadError &lastLoadError() const { return m_loadError; }
+    const RptLoadError &lastLoadError() const { return m_template.lastLoadError(); }
     bool makeReportObjectStructure();
     void clearObject();
-    QDomDocument xmlDoc() const { return m_xmlDoc; }
+    QDomDocument xmlDoc() const { return m_template.xmlDoc(); }
     PageList getPageList() const { return pageList; }
     void setPageList(const PageList &pages) { pageList = pages; }
-    QString globalScript() const { return m_globalScript; }
+    QString globalScript() const { return m_template.globalScript(); }
 
     static Qt::Alignment getAligment(const QDomElement &e);
     static Qt::PenStyle getPenStyle(const QString &style);
@@ -101,7 +125,7 @@ public:
     bool setRecCount(int reportPage, const QString &dataSetName, int recCount);
     int getRecCount(int reportPage, int dataSetNo) const;
     int getRecCount(int reportPage, const QString &dataSetName) const;
-    QList<DataSetInfo> &dataSetInfoList() { return m_dataSetInfo; }
+    QList<DataSetInfo> &dataSetInfoList() { return m_dataSets.infoList(); }
 
     void setUserSqlConnection(int reportPage, const QString &dsName, const QString &dbType,
         const QString &dbName, const QString &dbHost, const QString &dbUser,
@@ -124,38 +148,34 @@ public:
     void beginRun();
 
     // ---- Evaluation context (driven by the layout) ------------------------
-    int curPage() const { return m_curPage; }
-    void setCurPage(int page) { m_curPage = page; }
-    int recNo() const { return m_recNo; }
-    void setRecNo(int recNo) { m_recNo = recNo; }
-    int lineCounter() const { return m_lineCounter; }
-    void setLineCounter(int n) { m_lineCounter = n; }
-    int pageNo() const { return m_pageNo; }
-    void setPageNo(int n) { m_pageNo = n; }
-    int totalPages() const { return m_totalPages; }
-    void setTotalPages(int n) { m_totalPages = n; }
-    int fromPage() const { return m_fromPage; }
-    int toPage() const { return m_toPage; }
+    int curPage() const { return m_state.curPage; }
+    void setCurPage(int page) { m_state.curPage = page; }
+    int recNo() const { return m_state.recNo; }
+    void setRecNo(int recNo) { m_state.recNo = recNo; }
+    int lineCounter() const { return m_state.lineCounter; }
+    void setLineCounter(int n) { m_state.lineCounter = n; }
+    int pageNo() const { return m_state.pageNo; }
+    void setPageNo(int n) { m_state.pageNo = n; }
+    int totalPages() const { return m_state.totalPages; }
+    void setTotalPages(int n) { m_state.totalPages = n; }
+    int fromPage() const { return m_state.fromPage; }
+    int toPage() const { return m_state.toPage; }
     void setPageRange(int from, int to)
     {
-        m_fromPage = from;
-        m_toPage = to;
+        m_state.fromPage = from;
+        m_state.toPage = to;
     }
-    RptName::OutputMode mode() const { return m_mode; }
-    void setMode(RptName::OutputMode mode) { m_mode = mode; }
+    RptName::OutputMode mode() const { return m_state.mode; }
+    void setMode(RptName::OutputMode mode) { m_state.mode = mode; }
 
     // Whoever takes the list to change it may change anything in it, so the
     // engine's indexes of it are rebuilt before their next use.
-    QList<AggregateValues> &listOfPair()
-    {
-        m_pairIndexStale = true;
-        return m_listOfPair;
-    }
-    const QList<AggregateValues> &listOfPair() const { return m_listOfPair; }
+    QList<AggregateValues> &listOfPair() { return m_values.listOfPair(); }
+    const QList<AggregateValues> &listOfPair() const { return m_values.listOfPair(); }
     // Level 0..2; any other level yields an always-empty list.
-    QList<int> &groupIdxList(int level);
-    QList<RowData> &rowList() { return m_rowList; }
-    void clearGroupLists();
+    QList<int> &groupIdxList(int level) { return m_values.groupIdxList(level); }
+    QList<RowData> &rowList() { return m_values.rowList(); }
+    void clearGroupLists() { m_values.clearGroupLists(); }
 
     // ---- Field evaluation -------------------------------------------------
     // keepFormulas leaves "<...>" formulas unevaluated (rich text); collect
@@ -168,7 +188,6 @@ public:
     QImage sectionFieldImage(const QString &token, int recNo = -1);
     QImage sectionValueImage(const QString &token, int recNo = -1);
     QVariant getInternalVariable(const QString &name, const QString &formatString);
-    QString getVariableValue(const QString &text, bool quote);
     static QString getFormattedValue(const QString &value, const QString &formatString);
     bool isFieldVisible(RptFieldObject *field);
     QVariant processHighligthing(RptFieldObject *field, RptName::HiType type);
@@ -187,10 +206,8 @@ public:
         const QString &program, bool showInGroup = false, int groupLevel = 0);
 
     // ---- Scripts ----------------------------------------------------------
-    // The script function NumberToWords: value written out in the language.
-    static QString numberToWords(double value, const QString &language);
     // The engine of the global script; a new one with every loaded template.
-    RptScriptEngine *scriptEngine() const { return m_scriptEngine; }
+    RptScriptEngine *scriptEngine() const;
     void processGlobalScript();
     // The field's "...BeforeData" hook; false when the field became invisible.
     bool callBeforeData(RptFieldObject *field);
@@ -205,23 +222,25 @@ public:
     void setPageSettings(QPrinter *printer, int reportPage);
     RptReportProcessor *processor() const { return m_processor; }
 
-    void setResolution(QPrinter::PrinterMode resolution) { m_resolution = resolution; }
-    QPrinter::PrinterMode resolution() const { return m_resolution; }
-    // The printer and painter are created on first use; ones set here are
-    // used but not deleted by the engine.
-    void setPrinter(QPrinter *printer);
+    QPrinter::PrinterMode resolution() const;
+    // The printer and painter are created on first use.
     QPrinter *printer();
-    bool hasPrinter() const { return m_printer != nullptr; }
-    void setPainter(QPainter *painter);
+    bool hasPrinter() const;
     QPainter *painter();
-    bool hasPainter() const { return m_painter != nullptr; }
+    bool hasPainter() const;
     void releasePrinterAndPainter();
+    // Draws the following runs with the caller's painter (pages as images),
+    // at the given resolution; nullptr gives the runs their own again.
+    void setPainter(QPainter *painter);
+    void setResolution(QPrinter::PrinterMode mode);
+    // Each printed page draws its own page's watermark; an image set here
+    // is only kept for the caller, as it always was.
     void setBackgroundImage(const QPixmap &image) { m_backgroundImage = image; }
     QPixmap backgroundImage() const { return m_backgroundImage; }
     void setBackgroundImageOpacity(float opacity) { m_backgroundOpacity = opacity; }
     float backgroundImageOpacity() const { return m_backgroundOpacity; }
 
-    PageList pageList;
+    PageList &pageList;
 
 public slots:
     void printPreview(QPrinter *printer);
@@ -240,83 +259,26 @@ signals:
     void previewDestroyed();
 
 private:
-    RptPageObject *currentPage() const;
-    RptExpressionEvaluator::ValueOf valueOf();
     void resetScriptEngine();
-    // Brings the indexes of m_listOfPair up to date with the list.
-    void syncPairIndex() const;
-    void clearListOfPair();
 
-    // A field's highlighting text cut into its condition and the rule of
-    // each aspect, once per distinct text. The line number and the page
-    // numbers in the condition are bound as values, so the condition is the
-    // same program on every row; a condition where they could not stand as
-    // values alone (next to a name or in a data variable, or with the date
-    // or time in it) gets them as text on every call instead.
-    struct HighlightRules
-    {
-        QString condition;
-        bool textual = false;
-        bool has[6] = {};
-        // The rule without "aspect=", a colour's value already opened by a quote.
-        QString rule[6];
-    };
-    HighlightRules highlightRules(const QString &text);
-    QVariant highlightAspect(
-        const HighlightRules &rules, const RptFieldObject *field, RptName::HiType type);
-    QHash<QString, HighlightRules> m_highlightRules;
+    // The run host: today's signals, in today's order.
+    void prepareRun() override;
+    void announceDataSet(DataSetInfo &info) override;
+    void announcePage(int page) override;
+    void askValue(int recNo, const QString &name, QVariant &value, int reportPage) override;
+    void askValueImage(int recNo, const QString &name, QImage &image, int reportPage) override;
+    void askField(RptFieldObject &field) override;
+    void askChart(RptFieldObject &field, QtCharts::QChart &chart) override;
+    void previewClosed() override;
 
-    // One collected value's identity: a variable is collected once per row
-    // and page.
-    struct PairKey
-    {
-        int lnNo;
-        int reportPage;
-        QString paramName;
-        bool operator==(const PairKey &o) const
-        {
-            return lnNo == o.lnNo && reportPage == o.reportPage && paramName == o.paramName;
-        }
-    };
-    friend uint qHash(const PairKey &key, uint seed)
-    {
-        return qHash(key.paramName, seed) ^ uint(key.lnNo) ^ (uint(key.reportPage) << 20);
-    }
-    QDomDocument m_xmlDoc;
-    QString m_globalScript;
-    RptLoadError m_loadError;
-    QList<DataSetInfo> m_dataSetInfo;
-    QList<RptSqlConnection> m_userSqlConnections;
+    RptDataSets m_dataSets;
+    RptRunState m_state;
+    RptCollectedValues m_values;
 
-    int m_curPage = 0;
-    int m_recNo = 0;
-    int m_lineCounter = 0;
-    int m_pageNo = 1;
-    int m_totalPages = 0;
-    int m_fromPage = 0;
-    int m_toPage = 0;
-    RptName::OutputMode m_mode = RptName::PrinterMode;
-
-    QList<AggregateValues> m_listOfPair;
-    // Kept beside m_listOfPair for its first m_pairIndexed entries: the keys
-    // present, and each variable's entries in list order.
-    mutable QSet<PairKey> m_pairKeys;
-    mutable QHash<QString, QVector<int>> m_pairsByName;
-    mutable int m_pairIndexed = 0;
-    mutable bool m_pairIndexStale = false;
-    QList<int> m_groupIdx[3];
-    QList<int> m_noGroup;
-    QList<RowData> m_rowList;
-
-    RptScriptEngine *m_scriptEngine = nullptr;
-    std::unique_ptr<RptExpressionEvaluator> m_evaluator;
+    std::unique_ptr<RptFieldEvaluator> m_fields;
     RptReportProcessor *m_processor = nullptr;
+    RptPreview *m_preview = nullptr;
 
-    QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;
-    QPrinter *m_printer = nullptr;
-    bool m_ownsPrinter = false;
-    QPainter *m_painter = nullptr;
-    bool m_ownsPainter = false;
     QPixmap m_backgroundImage;
     float m_backgroundOpacity = 1.0f;
 };

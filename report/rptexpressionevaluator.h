@@ -12,8 +12,8 @@
 // lets its compiled form be reused.
 //
 // The evaluator knows nothing of pages or data sources: it asks its caller
-// for a variable's value through ValueOf, and reaches the engine only as the
-// parent of the script engines it creates (the script function SUM needs it).
+// for a variable's value through ValueOf; the script engines it creates
+// expose their owner to scripts and add up the collected values for SUM.
 
 #include <QHash>
 #include <QScriptProgram>
@@ -28,6 +28,7 @@
 
 class QObject;
 class QScriptEngine;
+class RptCollectedValues;
 class RptScriptEngine;
 
 class RptExpressionEvaluator
@@ -36,8 +37,9 @@ public:
     // A data variable's value text, given its token ("[name]").
     using ValueOf = std::function<QString(const QString &token)>;
 
-    // owner becomes the parent of the script engines (the report engine).
-    explicit RptExpressionEvaluator(QObject *owner);
+    // owner becomes the parent of the script engines (the report engine);
+    // values, when given, must outlive the evaluator.
+    explicit RptExpressionEvaluator(QObject *owner, const RptCollectedValues *values = nullptr);
     ~RptExpressionEvaluator();
     RptExpressionEvaluator(const RptExpressionEvaluator &) = delete;
     RptExpressionEvaluator &operator=(const RptExpressionEvaluator &) = delete;
@@ -112,6 +114,7 @@ private:
     Compiled compile(const QString &program);
 
     QObject *m_owner;
+    const RptCollectedValues *m_values;
     std::unique_ptr<RptScriptEngine> m_shared;
     QHash<QString, Compiled> m_compiled;
     QHash<QString, Prepared> m_prepared[3];

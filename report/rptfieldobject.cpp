@@ -3,8 +3,8 @@
 #include "rptbandobject.h"
 #include "rptcolor.h"
 #include "rptcrosstabobject.h"
-#include "rptengine.h"
 #include "rptpageobject.h"
+#include "rpttemplate.h"
 
 #include <QApplication>
 
@@ -36,9 +36,8 @@ RptFieldObject::~RptFieldObject()
     delete crossTab;
 }
 
-void RptFieldObject::setProperty(RptEngine *engine, const QDomElement &e)
+void RptFieldObject::setProperty(const QDomElement &e)
 {
-    Q_UNUSED(engine)
     setObjectName(e.attribute(QStringLiteral("name")));
     value = e.attribute(QStringLiteral("value"));
     rect = QRect(e.attribute(QStringLiteral("left")).toInt(),
@@ -55,7 +54,7 @@ void RptFieldObject::setProperty(RptEngine *engine, const QDomElement &e)
     borderStyle = e.attribute(QStringLiteral("borderStyle"), QStringLiteral("solid"));
     borderColor = colorFromString(e.attribute(QStringLiteral("borderColor")));
     rotate = e.attribute(QStringLiteral("rotate"), QStringLiteral("0")).toInt();
-    aligment = RptEngine::getAligment(e);
+    aligment = RptTemplate::getAligment(e);
     autoHeight = boolAttr(e, QStringLiteral("autoHeight"), QStringLiteral("0"));
     textWrap = boolAttr(e, QStringLiteral("textWrap"), QStringLiteral("1"));
 
@@ -90,7 +89,7 @@ void RptFieldObject::setProperty(RptEngine *engine, const QDomElement &e)
     lineEndY = e.attribute(QStringLiteral("lineEndY")).toInt();
     arrowStart = boolAttr(e, QStringLiteral("arrowStart"), QStringLiteral("0"));
     arrowEnd = boolAttr(e, QStringLiteral("arrowEnd"), QStringLiteral("0"));
-    fieldType = RptEngine::getFieldType(e);
+    fieldType = RptTemplate::getFieldType(e);
 
     chartAttributes.clear();
     chartSeries.clear();
@@ -172,19 +171,4 @@ RptFieldObject *RptFieldObject::clone() const
         f->crossTab->owner = f;
     }
     return f;
-}
-
-RptEngine *RptFieldObject::engine() const
-{
-    if (!parent || !parent->parent)
-        return nullptr;
-    return parent->parent->rpt;
-}
-
-void RptFieldObject::updateHighlightingParam()
-{
-    RptEngine *rpt = engine();
-    if (!rpt)
-        return;
-    rpt->applyHighlighting(this);
 }

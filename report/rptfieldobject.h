@@ -14,10 +14,9 @@
 
 class RptBandObject;
 class RptCrossTabObject;
-class RptEngine;
 
 // One field of a band: its geometry in quarter-millimetres relative to the
-// band, its value text (evaluated by RptEngine::sectionField), and how it is
+// band, its value text (evaluated by the engine's sectionField), and how it is
 // drawn. Scripts see it under its object name with the properties below.
 // The layout may change any member during a run; every run rebuilds the
 // model from the template, so such changes never reach the next run.
@@ -39,13 +38,8 @@ public:
     ~RptFieldObject() override;
 
     using QObject::setProperty;
-    void setProperty(RptEngine *engine, const QDomElement &e);
+    void setProperty(const QDomElement &e);
     RptFieldObject *clone() const;
-
-    // Evaluates the six highlighting aspects through the owning engine and
-    // applies them; needs the field to sit in a band of a page of an engine.
-    void updateHighlightingParam();
-    RptEngine *engine() const;
 
     QString getValue() const { return value; }
     void setValue(const QString &text) { value = text; }

@@ -21,9 +21,8 @@ RptPageObject::~RptPageObject()
     delete m_otherSource;
 }
 
-void RptPageObject::setProperty(RptEngine *engine, const QDomElement &e)
+void RptPageObject::setProperty(const QDomElement &e)
 {
-    rpt = engine;
     m_element = e;
     pageNo = e.attribute(QStringLiteral("pageNo")).toInt();
     orientation = e.attribute(QStringLiteral("orientation")).toInt();
@@ -51,7 +50,7 @@ void RptPageObject::setProperty(RptEngine *engine, const QDomElement &e)
          b = b.nextSiblingElement(QStringLiteral("ReportBand"))) {
         auto *band = new RptBandObject;
         addBand(band);
-        band->setProperty(engine, b);
+        band->setProperty(b);
     }
 }
 
@@ -79,7 +78,6 @@ RptPageObject *RptPageObject::clone() const
     p->watermark = watermark;
     p->watermarkOpacity = watermarkOpacity;
     p->watermarkPixmap = watermarkPixmap;
-    p->rpt = rpt;
     p->visible = visible;
     p->userSqlConnection = userSqlConnection;
     p->m_totalPages = m_totalPages;

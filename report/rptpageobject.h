@@ -12,7 +12,6 @@
 
 class RptBandObject;
 class RptDsAbstract;
-class RptEngine;
 class RptFieldObject;
 class RptSql;
 
@@ -27,7 +26,7 @@ public:
     ~RptPageObject() override;
 
     using QObject::setProperty;
-    void setProperty(RptEngine *engine, const QDomElement &e);
+    void setProperty(const QDomElement &e);
     void addBand(RptBandObject *band);
     RptPageObject *clone() const;
 
@@ -70,7 +69,6 @@ public:
     float watermarkOpacity = 1.0f;
     QPixmap watermarkPixmap;
     QList<RptBandObject *> bands;
-    RptEngine *rpt = nullptr;
     bool visible = true;
     RptSqlConnection userSqlConnection;
 

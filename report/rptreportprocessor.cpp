@@ -2,27 +2,23 @@
 
 #include "reportlogging.h"
 #include "rptbandobject.h"
+#include "rptcollectedvalues.h"
 #include "rptcrosstabobject.h"
+#include "rptdatasets.h"
 #include "rptdrawer.h"
-#include "rptengine.h"
+#include "rptfieldevaluator.h"
 #include "rptfieldobject.h"
 #include "rptpageobject.h"
+#include "rptrunhost.h"
+#include "rptrunstate.h"
+#include "rpttemplate.h"
 
-#include <QAction>
-#include <QApplication>
 #include <QDesktopServices>
-#include <QDesktopWidget>
 #include <QFile>
-#include <QFileDialog>
 #include <QFont>
 #include <QHash>
 #include <QPainter>
-#include <QPrintPreviewDialog>
-#include <QPrintPreviewWidget>
 #include <QPrinter>
-#include <QPrinterInfo>
-#include <QScreen>
-#include <QToolBar>
 #include <QUrl>
 #include <QVector>
 
@@ -83,19 +79,71 @@ int compareKeys(const SortKey &a, const SortKey &b)
 
 } // namespace
 
-RptReportProcessor::RptReportProcessor(RptEngine *engine)
-    : QObject(engine)
-    , m_engine(engine)
-    , m_drawer(new RptDrawer(engine))
+RptReportProcessor::RptReportProcessor(QObject *parent, RptTemplate &reportTemplate,
+    RptDataSets &dataSets, RptRunState &state, RptCollectedValues &values,
+    RptFieldEvaluator &fields, RptRunHost &host)
+    : QObject(parent)
+    , m_template(reportTemplate)
+    , m_dataSets(dataSets)
+    , m_state(state)
+    , m_values(values)
+    , m_fields(fields)
+    , m_host(host)
+    , m_drawer(new RptDrawer(state, fields, host))
 {
     installFontSubstitutes();
 }
 
-RptReportProcessor::~RptReportProcessor() = default;
+RptReportProcessor::~RptReportProcessor()
+{
+    releasePrinterAndPainter();
+}
+
+QPrinter *RptReportProcessor::printer()
+{
+    if (!m_ownPrinter)
+        m_ownPrinter = new QPrinter(resolution());
+    return m_ownPrinter;
+}
+
+QPainter *RptReportProcessor::painter()
+{
+    if (!m_painter) {
+        m_painter = new QPainter;
+        m_ownsPainter = true;
+    }
+    return m_painter;
+}
+
+void RptReportProcessor::setPainter(QPainter *painter)
+{
+    if (painter == m_painter)
+        return;
+    if (m_ownsPainter) {
+        if (m_painter && m_painter->isActive())
+            m_painter->end();
+        delete m_painter;
+    }
+    m_painter = painter;
+    m_ownsPainter = painter == nullptr;
+}
+
+void RptReportProcessor::releasePrinterAndPainter()
+{
+    if (m_ownsPainter) {
+        if (m_painter && m_painter->isActive())
+            m_painter->end();
+        delete m_painter;
+    }
+    m_painter = nullptr;
+    m_ownsPainter = true;
+    delete m_ownPrinter;
+    m_ownPrinter = nullptr;
+}
 
 RptBandObject *RptReportProcessor::band(int type, int bandNo, int groupLevel) const
 {
-    RptPageObject *page = m_engine->pageList.value(m_engine->curPage(), nullptr);
+    RptPageObject *page = m_template.pages().value(m_state.curPage, nullptr);
     return page ? page->getBand(RptName::BandType(type), bandNo, groupLevel) : nullptr;
 }
 
@@ -110,21 +158,22 @@ int RptReportProcessor::recordCount(RptBandObject *masterData, int bandNo) const
     if (!masterData)
         return 0;
     if (!masterData->dataSourceName.isEmpty())
-        return m_engine->getRecCount(m_engine->curPage(), masterData->dataSourceName);
-    return m_engine->getRecCount(m_engine->curPage(), bandNo);
+        return m_dataSets.getRecCount(m_state.curPage, masterData->dataSourceName);
+    return m_dataSets.getRecCount(m_state.curPage, bandNo);
 }
 
 // ---- Print run ----------------------------------------------------------------
 
 void RptReportProcessor::printPreview(QPrinter *printer)
 {
-    if (m_engine->pageList.isEmpty() || !printer)
+    if (m_template.pages().isEmpty() || !printer)
         return;
     m_printer = printer;
-    const RptName::OutputMode mode = m_engine->mode();
-    QPainter *painter = m_engine->painter();
+    const RptName::OutputMode mode = m_state.mode;
+    QPainter *painter = this->painter();
+    m_drawer->setScreenResolution(m_resolution == QPrinter::ScreenResolution);
     m_drawer->beginRun(painter, printer, mode);
-    m_drawer->setPageSettings(printer, m_engine->pageList.first());
+    m_drawer->setPageSettings(printer, m_template.pages().first());
     bool begun = false;
     if (mode != RptName::HtmlMode && !painter->isActive()) {
         begun = painter->begin(printer);
@@ -135,23 +184,24 @@ void RptReportProcessor::printPreview(QPrinter *printer)
         }
     }
     m_lastRunPainted = painter->isActive();
-    m_engine->setPageRange(printer->fromPage(), printer->toPage());
+    m_state.fromPage = printer->fromPage();
+    m_state.toPage = printer->toPage();
 
-    m_engine->beginRun();
+    m_host.prepareRun();
 
     // Counting pass: the layout of every page, visible or not.
-    m_engine->setPageNo(1);
+    m_state.pageNo = 1;
     int reached = 0;
-    for (int i = 0; i < m_engine->pageList.size(); ++i) {
-        RptPageObject *page = m_engine->pageList.at(i);
-        m_engine->setCurPage(i);
-        m_engine->announceDataSets(i);
-        m_engine->openDataSource(i);
-        m_engine->clearGroupLists();
-        m_engine->setRecNo(0);
+    for (int i = 0; i < m_template.pages().size(); ++i) {
+        RptPageObject *page = m_template.pages().at(i);
+        m_state.curPage = i;
+        m_dataSets.announce(i, [this](DataSetInfo &info) { m_host.announceDataSet(info); });
+        m_dataSets.open(i);
+        m_values.clearGroupLists();
+        m_state.recNo = 0;
         int curPage = i;
         processReport(printer, false, curPage, i == 0);
-        m_engine->setTotalPages(m_engine->pageNo());
+        m_state.totalPages = m_state.pageNo;
         prepareCrossTabs(i);
         // Each part of a cross-tab after its first takes a page of its own;
         // a cross-tab without cells (no columns) prints nothing and adds none.
@@ -160,30 +210,30 @@ void RptReportProcessor::printPreview(QPrinter *printer)
             if (field->crossTab && !field->crossTab->fields.isEmpty())
                 extra += field->crossTab->parts() - 1;
         }
-        const int pages = m_engine->pageNo() + extra - reached;
+        const int pages = m_state.pageNo + extra - reached;
         page->setTotalPages(static_cast<unsigned short>(qMax(0, pages)));
-        reached = m_engine->pageNo();
+        reached = m_state.pageNo;
     }
     int total = 0;
-    for (RptPageObject *page : qAsConst(m_engine->pageList)) {
+    for (RptPageObject *page : qAsConst(m_template.pages())) {
         if (page->isVisible())
             total += page->totalPages();
     }
-    m_engine->setTotalPages(total);
+    m_state.totalPages = total;
 
     // Drawing pass.
     if (painter->isActive())
         painter->resetTransform();
     m_drawer->resetOrientation();
-    m_engine->processGlobalScript();
-    m_engine->setPageNo(1);
+    m_fields.processGlobalScript();
+    m_state.pageNo = 1;
     bool first = true;
-    for (int i = 0; i < m_engine->pageList.size(); ++i) {
-        if (!m_engine->pageList.at(i)->isVisible())
+    for (int i = 0; i < m_template.pages().size(); ++i) {
+        if (!m_template.pages().at(i)->isVisible())
             continue;
-        m_engine->clearGroupLists();
-        m_engine->setRecNo(0);
-        m_engine->setCurPage(i);
+        m_values.clearGroupLists();
+        m_state.recNo = 0;
+        m_state.curPage = i;
         int curPage = i;
         processReport(printer, true, curPage, first);
         first = false;
@@ -197,12 +247,12 @@ void RptReportProcessor::printPreview(QPrinter *printer)
 
 void RptReportProcessor::prepareCrossTabs(int reportPage)
 {
-    RptPageObject *page = m_engine->pageList.value(reportPage, nullptr);
+    RptPageObject *page = m_template.pages().value(reportPage, nullptr);
     if (!page)
         return;
     for (RptFieldObject *field : page->crossTabs()) {
         // The caller sets the row count (and may change parameters) here.
-        emit m_engine->setField(*field);
+        m_host.askField(*field);
         if (field->crossTab && !field->crossTab->isMatrixBuilt())
             field->crossTab->buildMatrix();
     }
@@ -227,11 +277,11 @@ void RptReportProcessor::reportCutCrossTabs(RptPageObject *page)
 
 void RptReportProcessor::processReport(QPrinter *printer, bool draw, int &curPage, bool first)
 {
-    RptPageObject *page = m_engine->pageList.value(curPage, nullptr);
+    RptPageObject *page = m_template.pages().value(curPage, nullptr);
     if (!page)
         return;
     m_draw = draw;
-    QPainter *painter = m_engine->painter();
+    QPainter *painter = this->painter();
     const bool active = painter->isActive();
     if (active) {
         painter->resetTransform();
@@ -250,7 +300,7 @@ void RptReportProcessor::processReport(QPrinter *printer, bool draw, int &curPag
         // The footer goes on before the title: a title that breaks the page
         // (a cross-tab in it) must leave this page with its footer.
         processPFooter(draw);
-        if (m_engine->pageNo() == 1)
+        if (m_state.pageNo == 1)
             processRTitle(y, draw);
     } else {
         newPage(printer, y, draw, true);
@@ -268,30 +318,30 @@ bool RptReportProcessor::allowPrintPage(bool draw, int page) const
 {
     if (!draw)
         return false;
-    if (page < m_engine->fromPage())
+    if (page < m_state.fromPage)
         return false;
-    return m_engine->toPage() == 0 || page <= m_engine->toPage();
+    return m_state.toPage == 0 || page <= m_state.toPage;
 }
 
 bool RptReportProcessor::allowNewPage(bool draw, int page) const
 {
     if (!draw)
         return false;
-    if (m_engine->pageNo() < m_engine->fromPage() || page < m_engine->fromPage())
+    if (m_state.pageNo < m_state.fromPage || page < m_state.fromPage)
         return false;
-    return m_engine->toPage() == 0 || page <= m_engine->toPage();
+    return m_state.toPage == 0 || page <= m_state.toPage;
 }
 
 void RptReportProcessor::newPage(QPrinter *printer, int &y, bool draw, bool withTitle)
 {
-    const bool html = m_engine->mode() == RptName::HtmlMode;
-    if (!html && allowNewPage(draw, m_engine->pageNo() + 1) && printer) {
+    const bool html = m_state.mode == RptName::HtmlMode;
+    if (!html && allowNewPage(draw, m_state.pageNo + 1) && printer) {
         printer->newPage();
         m_drawer->drawBackground(draw);
     }
-    m_engine->setPageNo(m_engine->pageNo() + 1);
+    m_state.pageNo = m_state.pageNo + 1;
     if (draw)
-        emit m_engine->newPage(m_engine->pageNo());
+        m_host.announcePage(m_state.pageNo);
     // HTML is one continuous sheet.
     if (!html)
         y = 0;
@@ -303,12 +353,12 @@ void RptReportProcessor::newPage(QPrinter *printer, int &y, bool draw, bool with
 
 void RptReportProcessor::processPHeader(int &y, bool draw)
 {
-    if (m_engine->mode() == RptName::HtmlMode)
+    if (m_state.mode == RptName::HtmlMode)
         return;
     RptBandObject *b = band(RptName::PageHeader);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, y, true);
     y += b->realHeight;
 }
@@ -318,19 +368,19 @@ void RptReportProcessor::processRTitle(int &y, bool draw)
     RptBandObject *b = band(RptName::ReportTitle);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, y, true);
     y += b->realHeight;
 }
 
 void RptReportProcessor::processPFooter(bool draw)
 {
-    if (m_engine->mode() == RptName::HtmlMode)
+    if (m_state.mode == RptName::HtmlMode)
         return;
     RptBandObject *b = band(RptName::PageFooter);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, m_drawer->usableHeight() - b->realHeight, true);
 }
 
@@ -340,7 +390,7 @@ void RptReportProcessor::processMHeader(int &y, int bandNo, bool draw, int &curP
     RptBandObject *b = band(RptName::MasterHeader, bandNo);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, y, true);
     y += b->realHeight;
 }
@@ -353,7 +403,7 @@ void RptReportProcessor::processMFooter(QPrinter *printer, int &y, int bandNo, b
         return;
     if (m_drawer->usableHeight() - b->realHeight < y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, y, true);
     y += b->realHeight;
 }
@@ -366,7 +416,7 @@ void RptReportProcessor::processRSummary(QPrinter *printer, int &y, bool draw, i
         return;
     if (m_drawer->usableHeight() < b->realHeight + y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, y, true);
     y += b->realHeight;
 }
@@ -376,7 +426,7 @@ void RptReportProcessor::processGroupBand(QPrinter *printer, RptBandObject *b, i
     const int room = m_drawer->usableHeight() - bandHeight(RptName::PageFooter) - bandHeight(RptName::MasterFooter, bandNo);
     if (room < b->realHeight + y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_engine->pageNo()))
+    if (allowPrintPage(draw, m_state.pageNo))
         drawBandRow(b, y, true);
     y += b->realHeight;
 }
@@ -384,8 +434,8 @@ void RptReportProcessor::processGroupBand(QPrinter *printer, RptBandObject *b, i
 void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw, int &curPage)
 {
     for (int n = 1; n <= 5; ++n) {
-        m_engine->setRecNo(0);
-        m_engine->setLineCounter(0);
+        m_state.recNo = 0;
+        m_state.lineCounter = 0;
         RptBandObject *groupHeader = band(RptName::DataGroupHeader, n);
         RptBandObject *groupFooter[3] = {band(RptName::DataGroupFooter, n, 0), band(RptName::DataGroupFooter, n, 1),
                                          band(RptName::DataGroupFooter, n, 2)};
@@ -398,15 +448,15 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             const QStringList parts = masterData->groupingField.split(QLatin1Char(','));
             for (int k = 0; k < parts.size() && k < 3; ++k)
                 expressions.append(parts.at(k).trimmed());
-            m_engine->fillListOfValue(masterData);
+            m_fields.fillListOfValue(masterData);
             const int count = recordCount(masterData, n);
             // Every record is collected; a record count no larger than the
             // report page's index must not drop the page's groups.
             if (count > 0) {
                 for (int j = 0; j < count; ++j) {
-                    m_engine->setRecNo(j);
+                    m_state.recNo = j;
                     for (const QString &e : qAsConst(expressions))
-                        m_engine->sectionField(masterData, e, false, true);
+                        m_fields.sectionField(masterData, e, false, true, QString());
                 }
             }
         }
@@ -417,17 +467,17 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             processMFooter(printer, y, n, draw, curPage);
             continue;
         }
-        if (m_engine->listOfPair().isEmpty())
+        if (m_values.listOfPair().isEmpty())
             continue;
 
         // Each record's grouping values, sorted.
-        QList<RowData> &rows = m_engine->rowList();
+        QList<RowData> &rows = m_values.rowList();
         rows.clear();
         QHash<int, int> indexOfRecord;
         for (int k = 0; k < expressions.size(); ++k) {
             QString name = expressions.at(k);
             name.remove(QLatin1Char('[')).remove(QLatin1Char(']'));
-            for (const AggregateValues &v : qAsConst(m_engine->listOfPair())) {
+            for (const AggregateValues &v : qAsConst(m_values.listOfPair())) {
                 if (v.reportPage != curPage || v.paramName != name)
                     continue;
                 auto it = indexOfRecord.constFind(v.lnNo);
@@ -489,7 +539,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
                 any = any || ended[k];
             }
             for (int k = 0; k < 3; ++k)
-                m_engine->groupIdxList(k).append(row.recNo);
+                m_values.groupIdxList(k).append(row.recNo);
             current.append(row.recNo);
             if (!any)
                 continue;
@@ -497,7 +547,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             if (headerDue) {
                 if (masterData->startNewPage && !firstGroup)
                     newPage(printer, y, draw, false);
-                m_engine->setRecNo(row.recNo);
+                m_state.recNo = row.recNo;
                 if (groupHeader)
                     processGroupBand(printer, groupHeader, y, draw, n);
             }
@@ -508,7 +558,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             processMasterData(printer, y, draw, curPage, n, current);
             if (masterFooter && masterFooter->showInGroup)
                 processMFooter(printer, y, n, draw, curPage);
-            m_engine->setRecNo(row.recNo);
+            m_state.recNo = row.recNo;
             for (int k = 2; k >= 0; --k) {
                 if (groupFooter[k] && ended[k])
                     processGroupBand(printer, groupFooter[k], y, draw, n);
@@ -516,9 +566,9 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             for (int k = 0; k < 3; ++k) {
                 if (!ended[k])
                     continue;
-                m_engine->groupIdxList(k).clear();
+                m_values.groupIdxList(k).clear();
                 if (k == 0 && masterData->startNewNumeration)
-                    m_engine->setLineCounter(0);
+                    m_state.lineCounter = 0;
             }
             current.clear();
             headerDue = ended[0];
@@ -540,20 +590,20 @@ void RptReportProcessor::processMasterData(QPrinter *printer, int &y, bool draw,
     const int count = recordCount(masterData, bandNo);
     if (count < 1)
         return;
-    const bool html = m_engine->mode() == RptName::HtmlMode;
+    const bool html = m_state.mode == RptName::HtmlMode;
     auto printRow = [&](int i) {
-        m_engine->setRecNo(i);
-        m_engine->setLineCounter(m_engine->lineCounter() + 1);
+        m_state.recNo = i;
+        ++m_state.lineCounter;
         drawBandRow(masterData, y, false);
         const int rowHeight = masterData->height;
         if (!html && m_drawer->usableHeight() - footers < rowHeight + y) {
             newPage(printer, y, draw, false);
             processMHeader(y, bandNo, draw, curPage);
         }
-        if (allowPrintPage(draw, m_engine->pageNo()))
+        if (allowPrintPage(draw, m_state.pageNo))
             drawBandRow(masterData, y, true);
         else
-            m_engine->fillListOfValue(masterData);
+            m_fields.fillListOfValue(masterData);
         y += rowHeight;
     };
     if (rows.isEmpty()) {
@@ -595,7 +645,7 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
 {
     // The field itself: the caller sees it, and its printing condition holds.
     m_drawer->drawField(field, bandTop, true);
-    if (!m_engine->isFieldVisible(field) || !field->crossTab)
+    if (!m_fields.isFieldVisible(field) || !field->crossTab)
         return;
     RptCrossTabObject *tab = field->crossTab;
     if (!tab->isMatrixBuilt())
@@ -627,7 +677,7 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
                 if (!m_y)
                     break;
                 // The next record goes on where this one stops.
-                if (limited && m_engine->pageNo() >= m_engine->totalPages())
+                if (limited && m_state.pageNo >= m_state.totalPages)
                     break;
                 newPage(m_printer, *m_y, m_draw, false);
                 top = *m_y;
@@ -641,8 +691,8 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
         else if (tab->isTotalField(cell))
             cell->value = tab->total(cell);
         else
-            emit m_engine->setField(*cell);
-        if (allowPrintPage(m_draw, m_engine->pageNo()))
+            m_host.askField(*cell);
+        if (allowPrintPage(m_draw, m_state.pageNo))
             m_drawer->drawField(cell, top, true);
         tab->setProcessedCount(i + 1);
     }
@@ -652,11 +702,11 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
 
 void RptReportProcessor::printPDF(const QString &fileName, bool open)
 {
-    m_engine->setMode(RptName::PdfMode);
-    QPrinter *printer = m_engine->printer();
+    m_state.mode = RptName::PdfMode;
+    QPrinter *printer = this->printer();
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(fileName);
-    m_engine->painter();
+    this->painter();
     printPreview(printer);
     if (open)
         QDesktopServices::openUrl(QUrl(QStringLiteral("file:") + fileName));
@@ -664,17 +714,17 @@ void RptReportProcessor::printPDF(const QString &fileName, bool open)
 
 void RptReportProcessor::printHTML(const QString &fileName, bool open)
 {
-    m_engine->setMode(RptName::HtmlMode);
+    m_state.mode = RptName::HtmlMode;
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         qCWarning(lcReport).noquote() << QStringLiteral("RptReportProcessor::printHTML(\"%1\")").arg(fileName)
                                       << file.errorString();
         return;
     }
-    QPrinter *printer = m_engine->printer();
+    QPrinter *printer = this->printer();
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(QString());
-    m_engine->painter();
+    this->painter();
     printPreview(printer);
     QString html = QStringLiteral("<HTML><HEAD><meta charset=\"UTF-8\"></HEAD><BODY>");
     html += m_drawer->html();
@@ -685,81 +735,7 @@ void RptReportProcessor::printHTML(const QString &fileName, bool open)
         QDesktopServices::openUrl(QUrl(QStringLiteral("file:") + fileName));
 }
 
-void RptReportProcessor::printExec(bool maximum, bool direct, const QString &printerName)
-{
-    m_engine->setMode(RptName::PrinterMode);
-    QPrinter *printer = m_engine->printer();
-    printer->setPrinterName(printerName);
-    if (!printer->isValid())
-        printer->setPrinterName(QPrinterInfo::defaultPrinterName());
-    m_engine->painter();
-    if (direct) {
-        printPreview(printer);
-        return;
-    }
-    auto *dialog = new QPrintPreviewDialog(printer);
-    dialog->setAttribute(Qt::WA_DeleteOnClose);
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        dialog->setGeometry(QRect(QPoint(5, 30), QPoint(area.right() - 6, area.bottom() - 6)));
-    }
-    connect(dialog, &QPrintPreviewDialog::paintRequested, m_engine, &RptEngine::printPreview);
-    if (QToolBar *bar = dialog->findChild<QToolBar *>()) {
-        auto *pdf = new QAction(QIcon(QStringLiteral(":/pdf.png")), tr("Save as PDF"), dialog);
-        pdf->setObjectName(QStringLiteral("actExpToPdf"));
-        auto *html = new QAction(QIcon(QStringLiteral(":/html.png")), tr("Save as HTML"), dialog);
-        html->setObjectName(QStringLiteral("actExpToHtml"));
-        connect(pdf, &QAction::triggered, m_engine, &RptEngine::exportTo);
-        connect(html, &QAction::triggered, m_engine, &RptEngine::exportTo);
-        bar->addAction(pdf);
-        bar->addAction(html);
-    }
-    if (maximum) {
-        if (QPrintPreviewWidget *preview = dialog->findChild<QPrintPreviewWidget *>())
-            preview->fitToWidth();
-    }
-    connect(dialog, &QObject::destroyed, m_engine, [this] {
-        emit m_engine->previewDestroyed();
-        m_engine->releasePrinterAndPainter();
-    });
-    dialog->exec();
-}
-
 void RptReportProcessor::setPageSettings(QPrinter *printer, int reportPage)
 {
-    m_drawer->setPageSettings(printer, m_engine->pageList.value(reportPage, nullptr));
-}
-
-void RptReportProcessor::exportTo(QObject *action)
-{
-    if (!action)
-        return;
-    const QString name = action->objectName();
-    QString filter;
-    if (name == QLatin1String("actExpToPdf"))
-        filter = QStringLiteral("PDF Files (*.pdf)");
-    else if (name == QLatin1String("actExpToHtml"))
-        filter = QStringLiteral("HTML Files (*.html)");
-    else if (name == QLatin1String("actExpToXlsx"))
-        filter = QStringLiteral("XLSX Files (*.xlsx)");
-    else
-        return;
-    const QString fileName = QFileDialog::getSaveFileName(nullptr, tr("Save File"), QString(), filter);
-    if (fileName.isEmpty())
-        return;
-    // The preview paints on the same printer: give it back as it was.
-    QPrinter *printer = m_engine->hasPrinter() ? m_engine->printer() : nullptr;
-    const QPrinter::OutputFormat format = printer ? printer->outputFormat() : QPrinter::NativeFormat;
-    const QString outputFile = printer ? printer->outputFileName() : QString();
-    const RptName::OutputMode mode = m_engine->mode();
-    if (name == QLatin1String("actExpToPdf"))
-        m_engine->printPDF(fileName, false);
-    else if (name == QLatin1String("actExpToHtml"))
-        m_engine->printHTML(fileName, true);
-    // The spreadsheet export produces no file.
-    if (printer) {
-        printer->setOutputFileName(outputFile);
-        printer->setOutputFormat(format);
-    }
-    m_engine->setMode(mode);
+    m_drawer->setPageSettings(printer, m_template.pages().value(reportPage, nullptr));
 }

@@ -2,22 +2,29 @@
 
 #include <QList>
 #include <QObject>
+#include <QPrinter>
 #include <QString>
 
 #include <memory>
 
-class QPrinter;
+class QPainter;
 class RptBandObject;
+class RptCollectedValues;
+class RptDataSets;
 class RptDrawer;
-class RptEngine;
+class RptFieldEvaluator;
 class RptFieldObject;
 class RptPageObject;
+class RptRunHost;
+class RptTemplate;
+struct RptRunState;
 
 // Lays a loaded report out over pages and draws it (PDF, HTML, printer,
-// preview). RptEngine creates one per engine (as its child) and delegates its
-// print operations here; the processor drives the engine's evaluation
-// context and calls its evaluation API (see rptengine.h), and hands each
-// field of a placed band row to RptDrawer.
+// preview). The engine creates one (as its child) and delegates its print
+// operations here; the processor moves the run state forward, asks the
+// field evaluator for values and the run host for what only the caller
+// knows, and hands each field of a placed band row to RptDrawer. It owns
+// the printer and the painter of its runs.
 //
 // A print run has two passes over the same layout: the counting pass (draw
 // false) finds the page breaks and the page count, the drawing pass puts the
@@ -28,17 +35,29 @@ class RptReportProcessor : public QObject
     Q_OBJECT
 
 public:
-    explicit RptReportProcessor(RptEngine *engine);
+    // All but parent must outlive the processor.
+    RptReportProcessor(QObject *parent, RptTemplate &reportTemplate, RptDataSets &dataSets,
+        RptRunState &state, RptCollectedValues &values, RptFieldEvaluator &fields,
+        RptRunHost &host);
     ~RptReportProcessor() override;
 
     void printPreview(QPrinter *printer);
     void printPDF(const QString &fileName, bool open);
     void printHTML(const QString &fileName, bool open);
-    void printExec(bool maximum, bool direct, const QString &printerName);
     void setPageSettings(QPrinter *printer, int reportPage);
-    // action is the QAction (or other object) whose object name selects the
-    // export format.
-    void exportTo(QObject *action);
+
+    // Created on first use, kept until released.
+    QPrinter *printer();
+    bool hasPrinter() const { return m_ownPrinter != nullptr; }
+    QPainter *painter();
+    bool hasPainter() const { return m_painter != nullptr; }
+    // A painter of the caller's for the following runs (a page drawn into an
+    // image); nullptr gives the runs their own painter again.
+    void setPainter(QPainter *painter);
+    void releasePrinterAndPainter();
+    // Screen resolution draws borders one device pixel per unit of width.
+    void setResolution(QPrinter::PrinterMode mode) { m_resolution = mode; }
+    QPrinter::PrinterMode resolution() const { return m_resolution; }
 
     // Whether the last PDF run could paint (its file could be written).
     bool lastRunPainted() const { return m_lastRunPainted; }
@@ -71,8 +90,18 @@ private:
     // Logs the cross-tabs of a drawn page whose rows did not all print.
     void reportCutCrossTabs(RptPageObject *page);
 
-    RptEngine *m_engine;
+    RptTemplate &m_template;
+    RptDataSets &m_dataSets;
+    RptRunState &m_state;
+    RptCollectedValues &m_values;
+    RptFieldEvaluator &m_fields;
+    RptRunHost &m_host;
     std::unique_ptr<RptDrawer> m_drawer;
+    QPrinter *m_ownPrinter = nullptr;
+    QPainter *m_painter = nullptr;
+    bool m_ownsPainter = true;
+    QPrinter::PrinterMode m_resolution = QPrinter::HighResolution;
+    // The printer of the run in progress.
     QPrinter *m_printer = nullptr;
     // The running position of the layout (the y of processReport), which a
     // cross-tab moves when it breaks the page under a band row.

@@ -1,7 +1,7 @@
 #include "rptscriptengine.h"
 
 #include "reportlogging.h"
-#include "rptengine.h"
+#include "rptcollectedvalues.h"
 #include "rptnumberwords.h"
 #include "rptpageobject.h"
 
@@ -30,14 +30,18 @@ QScriptValue lookUp(QScriptContext *ctx, const QString &name)
 
 QScriptValue fnSum(QScriptContext *ctx, QScriptEngine *engine)
 {
-    auto *rpt = qobject_cast<RptEngine *>(engine->parent());
-    if (!rpt)
+    auto *script = qobject_cast<RptScriptEngine *>(engine);
+    const RptCollectedValues *values = script ? script->collectedValues() : nullptr;
+    if (!values)
         return QScriptValue(0);
     const int kind = ctx->argument(0).toString().toInt();
+    if (kind < RptCollectedValues::Sum || kind > RptCollectedValues::Min)
+        return QScriptValue(0);
     const QString name = ctx->argument(1).toString().remove(QLatin1Char('\''));
     const bool showInGroup = lookUp(ctx, QStringLiteral("showInGroup")).toBool();
     const int groupLevel = lookUp(ctx, QStringLiteral("groupLevel")).toInt32();
-    const QVariant result = rpt->aggregate(kind, name, showInGroup, groupLevel);
+    const QVariant result
+        = values->aggregate(RptCollectedValues::Aggregate(kind), name, showInGroup, groupLevel);
     if (result.type() == QVariant::Int)
         return QScriptValue(result.toInt());
     return QScriptValue(result.toDouble());
@@ -106,8 +110,9 @@ QScriptValue fnColor(QScriptContext *ctx, QScriptEngine *engine)
 
 } // namespace
 
-RptScriptEngine::RptScriptEngine(QObject *parent)
+RptScriptEngine::RptScriptEngine(QObject *parent, const RptCollectedValues *values)
     : QScriptEngine(parent)
+    , m_values(values)
 {
     struct Fn
     {
@@ -143,7 +148,7 @@ void RptScriptEngine::addObject(QObject *object)
     if (!object)
         return;
     const QString name
-        = qobject_cast<RptEngine *>(object) ? QStringLiteral("RptEngine") : object->objectName();
+        = object->inherits("RptEngine") ? QStringLiteral("RptEngine") : object->objectName();
     if (name.isEmpty())
         return;
     globalObject().setProperty(name, newQObject(object));

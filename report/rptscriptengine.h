@@ -3,6 +3,8 @@
 #include <QScriptEngine>
 #include <QScriptProgram>
 
+class RptCollectedValues;
+
 // The script engine of reports: the report functions (SUM, Replace, ToUpper,
 // ToLower, NumberToWords, Frac, Floor, Ceil, Round, debug, QColor) live in its
 // global object, and the owning RptEngine is exposed as "RptEngine".
@@ -11,7 +13,11 @@ class RptScriptEngine : public QScriptEngine
     Q_OBJECT
 
 public:
-    explicit RptScriptEngine(QObject *parent = nullptr);
+    // SUM adds up what values collected (0 without them); values must
+    // outlive the engine.
+    explicit RptScriptEngine(QObject *parent = nullptr, const RptCollectedValues *values = nullptr);
+
+    const RptCollectedValues *collectedValues() const { return m_values; }
 
     // Exposes object as a global: "RptEngine" for the engine, else under
     // its object name.
@@ -26,4 +32,6 @@ public:
 
 private:
     QScriptValue logUncaught(const QScriptValue &result, const QString &program);
+
+    const RptCollectedValues *m_values;
 };

@@ -38,7 +38,6 @@ bool RptPageRenderer::render(const QString &output, QString *error)
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setResolution(m_dpi);
-    m_engine->setPrinter(&printer);
     m_engine->setMode(RptName::PdfMode);
     // Border pens are one device pixel wide at screen resolutions, five at
     // a printer's.
@@ -129,7 +128,7 @@ bool RptPageRenderer::render(const QString &output, QString *error)
         m_files.append(file);
         total = m_engine->totalPages();
     }
-    m_engine->setPrinter(nullptr);
+    m_engine->setResolution(QPrinter::HighResolution);
     // Pages of an earlier, longer render would pass for this one's.
     for (int page = m_files.size() + 1; ok && QFile::exists(pageFileName(output, page)); ++page)
         QFile::remove(pageFileName(output, page));

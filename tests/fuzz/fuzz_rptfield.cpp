@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         engine->isFieldVisible(field);
         for (int type = RptName::FntBold; type <= RptName::BgColor; ++type)
             engine->processHighligthing(field, RptName::HiType(type));
-        field->updateHighlightingParam();
+        engine->applyHighlighting(field);
     }
     RptEngine::splitStringOnVariable(value);
     RptEngine::getFormattedValue(caller->data, format);

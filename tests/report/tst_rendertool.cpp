@@ -1,8 +1,8 @@
 // The rptrender tool: a grouped template with a JSON data file, the small
 // templates of the layout fixtures, the catering order template, and the
 // tool's error exits.
+#include "layouttestutil.h"
 #include "testmain.h"
-#include "tst_rptlayoututil.h"
 
 #include <QDomDocument>
 #include <QElapsedTimer>
@@ -56,14 +56,16 @@ QString writeOrderData(const QString &file, int rows, const QStringList &branche
     for (int i = 0; i < rows; ++i) {
         QJsonObject r;
         r.insert(QStringLiteral("branchName"), branches.at(i % branches.size()));
-        r.insert(QStringLiteral("name"), QStringLiteral("Jedlo %1").arg(i, 2, 10, QLatin1Char('0')));
+        r.insert(
+            QStringLiteral("name"), QStringLiteral("Jedlo %1").arg(i, 2, 10, QLatin1Char('0')));
         r.insert(QStringLiteral("quant"), 1 + i % 9);
         records.append(r);
     }
     QJsonObject root;
     root.insert(QStringLiteral("records"), records);
     root.insert(QStringLiteral("values"),
-                QJsonObject {{QStringLiteral("header"), QStringLiteral("Záväzná objednávka – Firma s.r.o.")}});
+        QJsonObject {
+            { QStringLiteral("header"), QStringLiteral("Záväzná objednávka – Firma s.r.o.") } });
     QFile f(file);
     if (!f.open(QIODevice::WriteOnly))
         return QString();
@@ -84,23 +86,22 @@ private slots:
     void groupedTemplateWithDataFile()
     {
         const QString out = m_dir.filePath(QStringLiteral("grouped.pdf"));
-        const Result r = render({fixture(QStringLiteral("grouped.xml")), out, QStringLiteral("--data"),
-                                 fixture(QStringLiteral("grouped.json"))});
+        const Result r = render({ fixture(QStringLiteral("grouped.xml")), out,
+            QStringLiteral("--data"), fixture(QStringLiteral("grouped.json")) });
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.err, QString());
-        const QStringList expected {"Orders <by> branch & day",
-                                    "Branch Bratislava", "Goulash 5", "Pie 13", "Branch total 18",
-                                    "Branch Košice", "Salad 11", "Branch total 11",
-                                    "Branch Nitra", "Soup 3", "Dumplings 7", "Branch total 10",
-                                    "Grand total 39", "Page 1 of 1"};
+        const QStringList expected { "Orders <by> branch & day", "Branch Bratislava", "Goulash 5",
+            "Pie 13", "Branch total 18", "Branch Košice", "Salad 11", "Branch total 11",
+            "Branch Nitra", "Soup 3", "Dumplings 7", "Branch total 10", "Grand total 39",
+            "Page 1 of 1" };
         QCOMPARE(textLines(pdfText(out)).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
     }
 
     void groupedTemplateToHtml()
     {
         const QString out = m_dir.filePath(QStringLiteral("grouped.html"));
-        const Result r = render({QStringLiteral("--data"), fixture(QStringLiteral("grouped.json")),
-                                 fixture(QStringLiteral("grouped.xml")), out});
+        const Result r = render({ QStringLiteral("--data"), fixture(QStringLiteral("grouped.json")),
+            fixture(QStringLiteral("grouped.xml")), out });
         QCOMPARE(r.exitCode, 0);
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
@@ -123,18 +124,30 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("present");
         QTest::addColumn<QStringList>("absent");
-        QTest::newRow("group values") << "grouped.xml" << "groupvalues.json" << "groups.pdf"
-                                      << "Branch 2|Soup 1|Pie 8|Branch total 9|Branch 10|Goulash 2|Branch total 2|"
-                                         "Branch 1a|Salad 4|Branch total 4|Grand total 15"
-                                      << QStringList();
-        QTest::newRow("auto-height rows") << "autoheight.xml" << "autoheight.json" << "auto.pdf"
-                                          << "Auto-height rows|One line. first|Two lines of text" << QStringList();
-        QTest::newRow("rich text to PDF") << "richtext.xml" << "richtext.json" << "rich.pdf"
-                                          << "Dish: <img src=x onerror=alert(1)>, 3 portions|Dish: Underlined, 5 portions"
-                                          << QStringList();
-        QTest::newRow("rich text to HTML") << "richtext.xml" << "richtext.json" << "rich.html"
-                                           << "<b>&lt;img src=x onerror=alert(1)&gt;</b>, <i>3 portions</i>"
-                                           << QStringList {"<img", "onclick", "<script"};
+        QTest::newRow("group values")
+            << "grouped.xml"
+            << "groupvalues.json"
+            << "groups.pdf"
+            << "Branch 2|Soup 1|Pie 8|Branch total 9|Branch 10|Goulash 2|Branch total 2|"
+               "Branch 1a|Salad 4|Branch total 4|Grand total 15"
+            << QStringList();
+        QTest::newRow("auto-height rows")
+            << "autoheight.xml"
+            << "autoheight.json"
+            << "auto.pdf"
+            << "Auto-height rows|One line. first|Two lines of text" << QStringList();
+        QTest::newRow("rich text to PDF")
+            << "richtext.xml"
+            << "richtext.json"
+            << "rich.pdf"
+            << "Dish: <img src=x onerror=alert(1)>, 3 portions|Dish: Underlined, 5 portions"
+            << QStringList();
+        QTest::newRow("rich text to HTML")
+            << "richtext.xml"
+            << "richtext.json"
+            << "rich.html"
+            << "<b>&lt;img src=x onerror=alert(1)&gt;</b>, <i>3 portions</i>"
+            << QStringList { "<img", "onclick", "<script" };
     }
     void smallTemplates()
     {
@@ -144,7 +157,8 @@ private slots:
         QFETCH(QString, present);
         QFETCH(QStringList, absent);
         const QString out = m_dir.filePath(output);
-        const Result r = render({fixture(templateFile), out, QStringLiteral("--data"), fixture(dataFile)});
+        const Result r
+            = render({ fixture(templateFile), out, QStringLiteral("--data"), fixture(dataFile) });
         QCOMPARE(r.exitCode, 0);
         QString text;
         if (output.endsWith(QLatin1String(".html"))) {
@@ -170,7 +184,10 @@ private slots:
                     "datasets": {"": 2}})");
         f.close();
         const QString out = m_dir.filePath(QStringLiteral("two.pdf"));
-        QCOMPARE(render({fixture(QStringLiteral("grouped.xml")), out, QStringLiteral("--data"), data}).exitCode, 0);
+        QCOMPARE(
+            render({ fixture(QStringLiteral("grouped.xml")), out, QStringLiteral("--data"), data })
+                .exitCode,
+            0);
         const QString text = pdfText(out);
         QVERIFY(text.contains(QLatin1String("second")));
         QVERIFY(!text.contains(QLatin1String("third")));
@@ -183,13 +200,18 @@ private slots:
         QTest::addColumn<int>("exitCode");
         const QString grouped = fixture(QStringLiteral("grouped.xml"));
         const QString out = QStringLiteral("/tmp/rptrender-test-never.pdf");
-        QTest::newRow("missing template") << QStringList {fixture(QStringLiteral("missing.xml")), out} << 1;
-        QTest::newRow("broken template") << QStringList {fixture(QStringLiteral("broken.xml")), out} << 1;
-        QTest::newRow("missing data") << QStringList {grouped, out, "--data", fixture(QStringLiteral("none.json"))} << 1;
-        QTest::newRow("invalid data") << QStringList {grouped, out, "--data", fixture(QStringLiteral("invalid.json"))} << 1;
-        QTest::newRow("data not an object") << QStringList {grouped, out, "--data", fixture(QStringLiteral("array.json"))}
-                                            << 1;
-        QTest::newRow("unwritable output") << QStringList {grouped, QStringLiteral("/nonexistent-dir/x.pdf")} << 1;
+        QTest::newRow("missing template")
+            << QStringList { fixture(QStringLiteral("missing.xml")), out } << 1;
+        QTest::newRow("broken template")
+            << QStringList { fixture(QStringLiteral("broken.xml")), out } << 1;
+        QTest::newRow("missing data")
+            << QStringList { grouped, out, "--data", fixture(QStringLiteral("none.json")) } << 1;
+        QTest::newRow("invalid data")
+            << QStringList { grouped, out, "--data", fixture(QStringLiteral("invalid.json")) } << 1;
+        QTest::newRow("data not an object")
+            << QStringList { grouped, out, "--data", fixture(QStringLiteral("array.json")) } << 1;
+        QTest::newRow("unwritable output")
+            << QStringList { grouped, QStringLiteral("/nonexistent-dir/x.pdf") } << 1;
         QTest::newRow("no arguments") << QStringList() << 2;
         QTest::newRow("one argument") << QStringList {grouped} << 2;
         QTest::newRow("three arguments") << QStringList {grouped, out, out} << 2;
@@ -216,7 +238,8 @@ private slots:
         QFETCH(int, exitCode);
         const Result r = render(args);
         QCOMPARE(r.exitCode, exitCode);
-        QVERIFY2(r.err.endsWith(QLatin1Char('\n')) && r.err.count(QLatin1Char('\n')) == 1, qPrintable(r.err));
+        QVERIFY2(r.err.endsWith(QLatin1Char('\n')) && r.err.count(QLatin1Char('\n')) == 1,
+            qPrintable(r.err));
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/rptrender-test-never.pdf")) || exitCode == 2);
         QVERIFY(!QFile::exists(QStringLiteral("/tmp/rptrender-test-never.docx")));
     }
@@ -224,10 +247,12 @@ private slots:
     // The catering order: 60 rows in 4 branches.
     void orderTemplateWithSixtyRows()
     {
-        const QStringList branches {"Žilina", "Bratislava", "Nitra", "Košice"};
-        const QString data = writeOrderData(m_dir.filePath(QStringLiteral("order.json")), 60, branches);
+        const QStringList branches { "Žilina", "Bratislava", "Nitra", "Košice" };
+        const QString data
+            = writeOrderData(m_dir.filePath(QStringLiteral("order.json")), 60, branches);
         const QString out = m_dir.filePath(QStringLiteral("order.pdf"));
-        const Result r = render({QStringLiteral(RPT_ORDER_TEMPLATE), out, QStringLiteral("--data"), data});
+        const Result r
+            = render({ QStringLiteral(RPT_ORDER_TEMPLATE), out, QStringLiteral("--data"), data });
         QCOMPARE(r.exitCode, 0);
         const int pages = pdfPages(out);
         QVERIFY(pages >= 2);
@@ -255,7 +280,8 @@ private slots:
             at = heading + 1;
             const int branch = branches.indexOf(b);
             for (int i = branch; i < 60; i += 4) {
-                const QString row = QStringLiteral("Jedlo %1 %2").arg(i, 2, 10, QLatin1Char('0')).arg(1 + i % 9);
+                const QString row
+                    = QStringLiteral("Jedlo %1 %2").arg(i, 2, 10, QLatin1Char('0')).arg(1 + i % 9);
                 const int pos = all.indexOf(row, at);
                 QVERIFY2(pos >= at, qPrintable(row));
                 at = pos + 1;
@@ -519,10 +545,13 @@ private slots:
 
     void orderTemplateToHtml()
     {
-        const QStringList branches {"Žilina", "Bratislava", "Nitra", "Košice"};
-        const QString data = writeOrderData(m_dir.filePath(QStringLiteral("order-html.json")), 60, branches);
+        const QStringList branches { "Žilina", "Bratislava", "Nitra", "Košice" };
+        const QString data
+            = writeOrderData(m_dir.filePath(QStringLiteral("order-html.json")), 60, branches);
         const QString out = m_dir.filePath(QStringLiteral("order.html"));
-        QCOMPARE(render({QStringLiteral(RPT_ORDER_TEMPLATE), out, QStringLiteral("--data"), data}).exitCode, 0);
+        QCOMPARE(render({ QStringLiteral(RPT_ORDER_TEMPLATE), out, QStringLiteral("--data"), data })
+                     .exitCode,
+            0);
         QFile f(out);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QString html = QString::fromUtf8(f.readAll());
@@ -547,4 +576,4 @@ private slots:
 
 YXA_TEST_CLASS(RenderToolTest)
 
-#include "tst_rptrender.moc"
+#include "tst_rendertool.moc"

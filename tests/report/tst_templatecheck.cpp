@@ -6,7 +6,7 @@
 #include "rptengine.h"
 #include "rpttemplatecheck.h"
 #include "testmain.h"
-#include "tst_rptlayoututil.h"
+#include "layouttestutil.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -527,4 +527,4 @@ private slots:
 
 YXA_TEST_CLASS(TemplateCheckTest)
 
-#include "tst_rpttemplatecheck.moc"
+#include "tst_templatecheck.moc"

@@ -120,4 +120,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(EngineInThreadTest)
-#include "tst_rptenginethreads.moc"
+#include "tst_enginesinthreads.moc"

@@ -1,11 +1,11 @@
 // Cross-tab fields: the matrix with header, subtotal and total rows, the
 // totals, the page breaks across parts and the extra pages in the count.
+#include "layouttestutil.h"
 #include "rptcrosstabmatrix.h"
 #include "rptcrosstabobject.h"
 #include "rptfieldobject.h"
 #include "rptpageobject.h"
 #include "testmain.h"
-#include "tst_rptlayoututil.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,15 +16,17 @@ namespace {
 
 // A cross-tab of 80 units with rows of 20 (4 visible rows), two data
 // columns and the total column.
-QString crossTabField(int colCount, const QString &name = QStringLiteral("tab"), bool headerAndSubtotal = true)
+QString crossTabField(
+    int colCount, const QString &name = QStringLiteral("tab"), bool headerAndSubtotal = true)
 {
-    return QStringLiteral("<TContainerField name=\"%2\" type=\"crossTab\" left=\"0\" top=\"0\" width=\"600\" "
-                          "height=\"80\" fontFamily=\"Arial\" fontSize=\"9\" fontColor=\"rgba(0,0,0,255)\" "
-                          "backgroundColor=\"rgba(255,255,255,0)\" colCount=\"%1\" rowHeight=\"20\" "
-                          "headerIsVisible=\"%3\" subtotalIsVisible=\"%3\" totalByRowVisible=\"1\" "
-                          "totalByColVisible=\"1\">"
-                          "<Column caption=\"Soups\" width=\"0\"/><Column caption=\"Mains\" width=\"0\"/>"
-                          "<Column caption=\"Sum\" width=\"0\"/></TContainerField>")
+    return QStringLiteral(
+        "<TContainerField name=\"%2\" type=\"crossTab\" left=\"0\" top=\"0\" width=\"600\" "
+        "height=\"80\" fontFamily=\"Arial\" fontSize=\"9\" fontColor=\"rgba(0,0,0,255)\" "
+        "backgroundColor=\"rgba(255,255,255,0)\" colCount=\"%1\" rowHeight=\"20\" "
+        "headerIsVisible=\"%3\" subtotalIsVisible=\"%3\" totalByRowVisible=\"1\" "
+        "totalByColVisible=\"1\">"
+        "<Column caption=\"Soups\" width=\"0\"/><Column caption=\"Mains\" width=\"0\"/>"
+        "<Column caption=\"Sum\" width=\"0\"/></TContainerField>")
         .arg(colCount)
         .arg(name)
         .arg(headerAndSubtotal ? 1 : 0);
@@ -33,9 +35,9 @@ QString crossTabField(int colCount, const QString &name = QStringLiteral("tab"),
 QString crossTabReport(int colCount, const QString &summary = QString())
 {
     return reports(a4Page(band(QStringLiteral("ReportTitle"), 100, crossTabField(colCount))
-                          + (summary.isEmpty() ? QString() : band(QStringLiteral("ReportSummary"), 100, summary))
-                          + band(QStringLiteral("PageFooter"), 50,
-                                 label(QStringLiteral("page <Page>/<TotalPages>"), 0, 10, 300, 25))));
+        + (summary.isEmpty() ? QString() : band(QStringLiteral("ReportSummary"), 100, summary))
+        + band(QStringLiteral("PageFooter"), 50,
+            label(QStringLiteral("page <Page>/<TotalPages>"), 0, 10, 300, 25))));
 }
 
 // Announces 10 data rows and fills data row r with r + 1 and 100 (r + 1),
@@ -45,17 +47,20 @@ class CrossTabCaller : public QObject
 public:
     explicit CrossTabCaller(RptEngine *engine)
     {
-        connect(engine, &RptEngine::setField, this, [this](RptFieldObject &f) {
-            if (f.fieldType == RptName::CrossTab && f.crossTab) {
-                f.crossTab->setRowCount(10);
-                ++announced;
-            } else if (f.parentCrossTab) {
-                const int data = f.parentCrossTab->fieldRow(&f);
-                const int col = f.parentCrossTab->fieldCol(&f);
-                f.value = QString::number((data + 1) * (col == 0 ? 1 : 100));
-                ++filled;
-            }
-        }, Qt::DirectConnection);
+        connect(
+            engine, &RptEngine::setField, this,
+            [this](RptFieldObject &f) {
+                if (f.fieldType == RptName::CrossTab && f.crossTab) {
+                    f.crossTab->setRowCount(10);
+                    ++announced;
+                } else if (f.parentCrossTab) {
+                    const int data = f.parentCrossTab->fieldRow(&f);
+                    const int col = f.parentCrossTab->fieldCol(&f);
+                    f.value = QString::number((data + 1) * (col == 0 ? 1 : 100));
+                    ++filled;
+                }
+            },
+            Qt::DirectConnection);
     }
     int announced = 0;
     int filled = 0;
@@ -68,7 +73,8 @@ QStringList gridRows(const QString &file, int pages)
     for (int p = 1; p <= pages; ++p) {
         QStringList lines = textLines(pdfText(file, p));
         if (lines.isEmpty() || lines.last() != QStringLiteral("page %1/%2").arg(p).arg(pages))
-            return QStringList {QStringLiteral("page %1: ").arg(p) + lines.join(QLatin1Char('|'))};
+            return QStringList { QStringLiteral("page %1: ").arg(p)
+                + lines.join(QLatin1Char('|')) };
         lines.removeLast();
         rows += lines;
     }
@@ -109,13 +115,11 @@ private slots:
             QCOMPARE(textLines(pdfText(file, p)).size(), (p < 6 ? 4 : 1) + 1);
         // Each page opens with the header and closes with the subtotal of
         // its own rows.
-        const QStringList expected {
-            "Soups Mains Sum", "1 100 101", "2 200 202", "3 300 303",
-            "Soups Mains Sum", "3 300 303", "4 400 404", "7 700 707",
-            "Soups Mains Sum", "5 500 505", "6 600 606", "11 1100 1111",
-            "Soups Mains Sum", "7 700 707", "8 800 808", "15 1500 1515",
-            "Soups Mains Sum", "9 900 909", "10 1000 1010", "19 1900 1919",
-            "55 5500 5555"};
+        const QStringList expected { "Soups Mains Sum", "1 100 101", "2 200 202", "3 300 303",
+            "Soups Mains Sum", "3 300 303", "4 400 404", "7 700 707", "Soups Mains Sum",
+            "5 500 505", "6 600 606", "11 1100 1111", "Soups Mains Sum", "7 700 707", "8 800 808",
+            "15 1500 1515", "Soups Mains Sum", "9 900 909", "10 1000 1010", "19 1900 1919",
+            "55 5500 5555" };
         QCOMPARE(gridRows(file, 6).join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
     }
 
@@ -155,8 +159,8 @@ private slots:
         QCOMPARE(tab->fields.at(0)->objectName(), QStringLiteral("f00"));
         QCOMPARE(tab->fields.at(3 * 16 + 2)->objectName(), QStringLiteral("f216"));
         // Per row: header (H), data row number, subtotal (S), total (T).
-        const QStringList roles {"H", "0", "1", "S", "H", "2", "3", "S", "H", "4", "5", "S",
-                                 "H", "6", "7", "S", "H", "8", "9", "S", "T"};
+        const QStringList roles { "H", "0", "1", "S", "H", "2", "3", "S", "H", "4", "5", "S", "H",
+            "6", "7", "S", "H", "8", "9", "S", "T" };
         for (int r = 0; r < 21; ++r) {
             RptFieldObject *first = tab->fields.at(r * 3);
             QCOMPARE(tab->fieldRow(first, true), r);
@@ -175,7 +179,7 @@ private slots:
         QVERIFY(!tab->isTotalField(tab->fields.at(3 + 1)));
         QVERIFY(!tab->isTotalField(tab->fields.at(2)));
         // The subtotal of the second page adds its two data rows only.
-        for (int r : {5, 6, 9})
+        for (int r : { 5, 6, 9 })
             tab->fields.at(r * 3)->value = QString::number(r);
         QCOMPARE(tab->total(tab->fields.at(7 * 3)), QStringLiteral("11"));
         QCOMPARE(tab->total(tab->fields.at(20 * 3)), QStringLiteral("20"));
@@ -211,8 +215,9 @@ private slots:
     void cellsTakeTheFieldsLook()
     {
         RptEngine engine;
-        QVERIFY(load(engine, crossTabReport(3).replace(QLatin1String("rowHeight="),
-                                                       QLatin1String("borderWidth=\"4\" borderColor=\"rgba(0,0,255,255)\" rowHeight="))));
+        QVERIFY(load(engine,
+            crossTabReport(3).replace(QLatin1String("rowHeight="),
+                QLatin1String("borderWidth=\"4\" borderColor=\"rgba(0,0,255,255)\" rowHeight="))));
         CrossTabCaller caller(&engine);
         const QString file = m_dir.filePath(QStringLiteral("grid.pdf"));
         engine.printPDF(file, false);
@@ -237,10 +242,10 @@ private slots:
         QCOMPARE(caller.filled, 0);
         // No cells, no extra pages.
         QCOMPARE(engine.totalPages(), 1);
-        QCOMPARE(textLines(pdfText(file)), QStringList {"page 1/1"});
+        QCOMPARE(textLines(pdfText(file)), QStringList { "page 1/1" });
     }
 };
 
 YXA_TEST_CLASS(CrossTabTest)
 
-#include "tst_rptcrosstab.moc"
+#include "tst_crosstabs.moc"

@@ -33,9 +33,10 @@ inline QString run(const QString &program, const QStringList &args, int *exitCod
 // The text of a PDF (all pages, or page `page` from 1), layout kept.
 inline QString pdfText(const QString &file, int page = 0)
 {
-    QStringList args {QStringLiteral("-layout")};
+    QStringList args { QStringLiteral("-layout") };
     if (page > 0)
-        args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l") << QString::number(page);
+        args << QStringLiteral("-f") << QString::number(page) << QStringLiteral("-l")
+             << QString::number(page);
     args << file << QStringLiteral("-");
     return run(QStringLiteral("pdftotext"), args);
 }
@@ -43,16 +44,18 @@ inline QString pdfText(const QString &file, int page = 0)
 // The words of page `page` in reading order, as pdftotext separates them.
 inline QStringList pdfWords(const QString &file, int page)
 {
-    const QString bbox = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), QStringLiteral("-f"), QString::number(page),
-                                                          QStringLiteral("-l"), QString::number(page), file,
-                                                          QStringLiteral("-")});
+    const QString bbox = run(QStringLiteral("pdftotext"),
+        { QStringLiteral("-bbox"), QStringLiteral("-f"), QString::number(page),
+            QStringLiteral("-l"), QString::number(page), file, QStringLiteral("-") });
     static const QRegularExpression word(QStringLiteral("<word [^>]*>([^<]*)</word>"));
     QStringList words;
     QRegularExpressionMatchIterator it = word.globalMatch(bbox);
     while (it.hasNext()) {
         QString w = it.next().captured(1);
-        w.replace(QLatin1String("&lt;"), QLatin1String("<")).replace(QLatin1String("&gt;"), QLatin1String(">"));
-        w.replace(QLatin1String("&quot;"), QLatin1String("\"")).replace(QLatin1String("&amp;"), QLatin1String("&"));
+        w.replace(QLatin1String("&lt;"), QLatin1String("<"))
+            .replace(QLatin1String("&gt;"), QLatin1String(">"));
+        w.replace(QLatin1String("&quot;"), QLatin1String("\""))
+            .replace(QLatin1String("&amp;"), QLatin1String("&"));
         words.append(w);
     }
     return words;
@@ -60,7 +63,7 @@ inline QStringList pdfWords(const QString &file, int page)
 
 inline QString pdfInfo(const QString &file, const QString &key)
 {
-    const QString info = run(QStringLiteral("pdfinfo"), {file});
+    const QString info = run(QStringLiteral("pdfinfo"), { file });
     for (const QString &line : info.split(QLatin1Char('\n'))) {
         if (line.startsWith(key + QLatin1Char(':')))
             return line.mid(key.size() + 1).trimmed();
@@ -80,7 +83,8 @@ inline QSize pdfPageSizeMm(const QString &file)
     const QRegularExpressionMatch m = re.match(pdfInfo(file, QStringLiteral("Page size")));
     if (!m.hasMatch())
         return QSize();
-    return QSize(qRound(m.captured(1).toDouble() * 25.4 / 72), qRound(m.captured(2).toDouble() * 25.4 / 72));
+    return QSize(
+        qRound(m.captured(1).toDouble() * 25.4 / 72), qRound(m.captured(2).toDouble() * 25.4 / 72));
 }
 
 // Page `page` rendered at `dpi`.
@@ -88,9 +92,10 @@ inline QImage pdfPageImage(const QString &file, int page, int dpi)
 {
     QTemporaryDir dir;
     const QString base = dir.filePath(QStringLiteral("page"));
-    run(QStringLiteral("pdftoppm"), {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
-                                     QString::number(page), QStringLiteral("-l"), QString::number(page),
-                                     QStringLiteral("-png"), QStringLiteral("-singlefile"), file, base});
+    run(QStringLiteral("pdftoppm"),
+        { QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"), QString::number(page),
+            QStringLiteral("-l"), QString::number(page), QStringLiteral("-png"),
+            QStringLiteral("-singlefile"), file, base });
     return QImage(base + QStringLiteral(".png"));
 }
 
@@ -123,7 +128,7 @@ inline QStringList textLines(const QString &text)
 
 // A plain label: no borders, transparent background.
 inline QString label(const QString &value, int left, int top, int width, int height,
-                     const QString &extra = QString())
+    const QString &extra = QString())
 {
     QDomDocument doc;
     QDomElement e = doc.createElement(QStringLiteral("TContainerField"));
@@ -137,7 +142,7 @@ inline QString label(const QString &value, int left, int top, int width, int hei
     e.setAttribute(QStringLiteral("fontSize"), 10);
     e.setAttribute(QStringLiteral("fontColor"), QStringLiteral("rgba(0,0,0,255)"));
     e.setAttribute(QStringLiteral("backgroundColor"), QStringLiteral("rgba(255,255,255,0)"));
-    for (const char *side : {"borderTop", "borderBottom", "borderLeft", "borderRight"})
+    for (const char *side : { "borderTop", "borderBottom", "borderLeft", "borderRight" })
         e.setAttribute(QLatin1String(side), QStringLiteral("rgba(255,255,255,0)"));
     e.setAttribute(QStringLiteral("aligmentH"), QStringLiteral("hLeft"));
     e.setAttribute(QStringLiteral("aligmentV"), QStringLiteral("vCenter"));
@@ -152,9 +157,11 @@ inline QString label(const QString &value, int left, int top, int width, int hei
     return doc.toString(-1).trimmed();
 }
 
-inline QString band(const QString &type, int height, const QString &fields, const QString &extra = QString())
+inline QString band(
+    const QString &type, int height, const QString &fields, const QString &extra = QString())
 {
-    return QStringLiteral("<ReportBand name=\"%1\" type=\"%1\" height=\"%2\" width=\"800\" %3>%4</ReportBand>")
+    return QStringLiteral(
+        "<ReportBand name=\"%1\" type=\"%1\" height=\"%2\" width=\"800\" %3>%4</ReportBand>")
         .arg(type)
         .arg(height)
         .arg(extra, fields);
@@ -163,8 +170,9 @@ inline QString band(const QString &type, int height, const QString &fields, cons
 // A report page of A4 with margins 20/40/20/20 (left, top, right, bottom).
 inline QString a4Page(const QString &bands, const QString &extra = QString())
 {
-    return QStringLiteral("<Report pageWidth=\"840\" pageHeight=\"1188\" orientation=\"0\" marginsLeft=\"20\" "
-                          "marginsRight=\"20\" marginsTop=\"40\" marginsBottom=\"20\" %1>%2</Report>")
+    return QStringLiteral(
+        "<Report pageWidth=\"840\" pageHeight=\"1188\" orientation=\"0\" marginsLeft=\"20\" "
+        "marginsRight=\"20\" marginsTop=\"40\" marginsBottom=\"20\" %1>%2</Report>")
         .arg(extra, bands);
 }
 

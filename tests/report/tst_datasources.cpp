@@ -546,4 +546,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(DataSourceTest)
-#include "tst_rptdatasources.moc"
+#include "tst_datasources.moc"

@@ -345,4 +345,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(ScriptEngineTest)
-#include "tst_rptscriptengine.moc"
+#include "tst_scripts.moc"

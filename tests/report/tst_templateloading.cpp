@@ -92,7 +92,7 @@ private slots:
         QCOMPARE(p->visible, true);
         QCOMPARE(p->totalPages(), 0);
         QCOMPARE(p->userSqlConnection.active, false);
-        QCOMPARE(p->rpt, &engine);
+        QCOMPARE(p->parent(), &engine);
     }
 
     void pageBuiltInCode()
@@ -703,4 +703,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(TemplateLoadingTest)
-#include "tst_rpttemplateloading.moc"
+#include "tst_templateloading.moc"

@@ -1,12 +1,12 @@
 // Output operations: PDF and HTML files, what happens when they cannot be
 // written, page settings on a printer of one's own, auto-height rows, rich
 // text and images in HTML, charts, and two engines printing at once.
+#include "layouttestutil.h"
 #include "rptfieldobject.h"
 #include "rptpageobject.h"
 #include "rptreportprocessor.h"
 #include "rpttestcaller.h"
 #include "testmain.h"
-#include "tst_rptlayoututil.h"
 
 #include <QAction>
 #include <QApplication>
@@ -40,8 +40,8 @@ QString readAll(const QString &file)
 QString rowsReport(const QString &rowFields, int rowHeight = 30)
 {
     return reports(a4Page(band(QStringLiteral("MasterData"), rowHeight, rowFields)
-                          + band(QStringLiteral("PageFooter"), 50,
-                                 label(QStringLiteral("<Page>/<TotalPages>"), 0, 10, 300, 25))));
+        + band(QStringLiteral("PageFooter"), 50,
+            label(QStringLiteral("<Page>/<TotalPages>"), 0, 10, 300, 25))));
 }
 
 } // namespace
@@ -59,10 +59,12 @@ private slots:
         RptEngine engine;
         QVERIFY(load(engine, rowsReport(label(QStringLiteral("x"), 0, 0, 100, 25))));
         const QString file = QStringLiteral("/nonexistent-dir/out.pdf");
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^QPdfWriter|^QPainter::begin")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^QPdfWriter|^QPainter::begin")));
         QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression(QStringLiteral("^RptReportProcessor::printPreview\\(\"/nonexistent-dir/out.pdf\"\\) "
-                                                               "cannot paint on the printer")));
+            QRegularExpression(QStringLiteral(
+                "^RptReportProcessor::printPreview\\(\"/nonexistent-dir/out.pdf\"\\) "
+                "cannot paint on the printer")));
         engine.printPDF(file, false);
         QVERIFY(!QFile::exists(file));
         QVERIFY(!engine.processor()->lastRunPainted());
@@ -77,7 +79,8 @@ private slots:
     {
         RptEngine engine;
         QVERIFY(load(engine, rowsReport(label(QStringLiteral("x"), 0, 0, 100, 25))));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^RptReportProcessor::printHTML")));
+        QTest::ignoreMessage(
+            QtWarningMsg, QRegularExpression(QStringLiteral("^RptReportProcessor::printHTML")));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
         engine.printHTML(QStringLiteral("/nonexistent-dir/out.html"), false);
@@ -96,8 +99,9 @@ private slots:
         QFETCH(int, orientation);
         QFETCH(QSizeF, paperMm);
         RptEngine engine;
-        QVERIFY(load(engine, reports(a4Page(QString(), QStringLiteral("orientation=\"%1\"").arg(orientation))
-                                         .replace(QLatin1String("orientation=\"0\" "), QString()))));
+        QVERIFY(load(engine,
+            reports(a4Page(QString(), QStringLiteral("orientation=\"%1\"").arg(orientation))
+                        .replace(QLatin1String("orientation=\"0\" "), QString()))));
         QPrinter printer(QPrinter::HighResolution);
         printer.setOutputFormat(QPrinter::PdfFormat);
         engine.setPageSettings(&printer, 0);
@@ -115,17 +119,22 @@ private slots:
     {
         const QString longText = QStringLiteral("word ").repeated(80);
         RptEngine engine;
-        QVERIFY(load(engine, rowsReport(label(QStringLiteral("[t]"), 0, 0, 300, 25, QStringLiteral("autoHeight=\"1\"")))));
+        QVERIFY(load(engine,
+            rowsReport(
+                label(QStringLiteral("[t]"), 0, 0, 300, 25, QStringLiteral("autoHeight=\"1\"")))));
         RptTestCaller caller(&engine);
         caller.recCount = 3;
-        caller.columns.insert(QStringLiteral("t"), {QStringLiteral("short"), longText, QStringLiteral("last")});
+        caller.columns.insert(
+            QStringLiteral("t"), { QStringLiteral("short"), longText, QStringLiteral("last") });
         const QString file = m_dir.filePath(QStringLiteral("auto.html"));
         engine.printHTML(file, false);
         QString html = readAll(file);
-        const QRegularExpression top(QStringLiteral("top: (\\d+)px;height: (\\d+)px;'>(short|word|last)"));
+        const QRegularExpression top(
+            QStringLiteral("top: (\\d+)px;height: (\\d+)px;'>(short|word|last)"));
         QList<int> tops;
         QList<int> heights;
-        QRegularExpressionMatchIterator it = top.globalMatch(html.replace(QRegularExpression(QStringLiteral("width: \\d+px;")), QString()));
+        QRegularExpressionMatchIterator it = top.globalMatch(
+            html.replace(QRegularExpression(QStringLiteral("width: \\d+px;")), QString()));
         while (it.hasNext()) {
             const QRegularExpressionMatch m = it.next();
             tops.append(m.captured(1).toInt());
@@ -148,7 +157,8 @@ private slots:
         const QString autoHeight = QStringLiteral("autoHeight=\"1\"");
         // Three lines of text overflow the 20-unit label, not the 100-unit band.
         QTest::newRow("text within the band")
-            << 100 << label(QStringLiteral("[t] ").repeated(20), 0, 0, 300, 20, autoHeight) << 100 << 100;
+            << 100 << label(QStringLiteral("[t] ").repeated(20), 0, 0, 300, 20, autoHeight) << 100
+            << 100;
         QTest::newRow("tallest of two labels")
             << 30
             << label(QStringLiteral("[t] ").repeated(80), 0, 0, 300, 25, autoHeight)
@@ -165,7 +175,8 @@ private slots:
         QVERIFY(load(engine, rowsReport(fields, bandHeight)));
         RptTestCaller caller(&engine);
         caller.recCount = 2;
-        caller.columns.insert(QStringLiteral("t"), {QStringLiteral("word"), QStringLiteral("next")});
+        caller.columns.insert(
+            QStringLiteral("t"), { QStringLiteral("word"), QStringLiteral("next") });
         const QString file = m_dir.filePath(QStringLiteral("grow.html"));
         engine.printHTML(file, false);
         const QRegularExpression next(QStringLiteral("top: (\\d+)px;[^>]*>next"));
@@ -182,12 +193,13 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("present");
         QTest::addColumn<QStringList>("absent");
-        QTest::newRow("markup as text") << "<img src=x onerror=alert(1)> & co"
-                                        << "<b>Rich &lt;img src=x onerror=alert(1)&gt; &amp; co</b>"
-                                        << QStringList {"<img"};
-        QTest::newRow("body part") << "<html><body><i onclick=\"steal()\">fine</i><script>alert(1)</script>"
-                                      "<a href=\"javascript:steal()\">link</a></body></html>"
-                                   << "fine" << QStringList {"onclick", "<script", "alert", "<html", "steal"};
+        QTest::newRow("markup as text")
+            << "<img src=x onerror=alert(1)> & co"
+            << "<b>Rich &lt;img src=x onerror=alert(1)&gt; &amp; co</b>" << QStringList { "<img" };
+        QTest::newRow("body part")
+            << "<html><body><i onclick=\"steal()\">fine</i><script>alert(1)</script>"
+               "<a href=\"javascript:steal()\">link</a></body></html>"
+            << "fine" << QStringList { "onclick", "<script", "alert", "<html", "steal" };
     }
     void htmlRichTextValuesAreData()
     {
@@ -195,11 +207,13 @@ private slots:
         QFETCH(QString, present);
         QFETCH(QStringList, absent);
         RptEngine engine;
-        QVERIFY(load(engine, rowsReport(QStringLiteral("<TContainerField type=\"textRich\" left=\"100\" top=\"0\" "
-                                                       "width=\"300\" height=\"25\" value=\"&lt;b&gt;Rich [t]&lt;/b&gt;\"/>"))));
+        QVERIFY(load(engine,
+            rowsReport(QStringLiteral(
+                "<TContainerField type=\"textRich\" left=\"100\" top=\"0\" "
+                "width=\"300\" height=\"25\" value=\"&lt;b&gt;Rich [t]&lt;/b&gt;\"/>"))));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("t"), {value});
+        caller.columns.insert(QStringLiteral("t"), { value });
         const QString file = m_dir.filePath(QStringLiteral("hostile.html"));
         engine.printHTML(file, false);
         const QString html = readAll(file);
@@ -212,10 +226,12 @@ private slots:
     void htmlColoursFollowThePainter()
     {
         RptEngine engine;
-        QVERIFY(load(engine, rowsReport(QStringLiteral("<TContainerField type=\"label\" value=\"ghost\" left=\"0\" top=\"0\" "
-                                                       "width=\"300\" height=\"25\" fontColor=\"rgba(0,0,0,0)\" "
-                                                       "borderColor=\"rgba(192,192,192,255)\" "
-                                                       "borderTop=\"rgba(255,255,255,0)\"/>"))));
+        QVERIFY(load(engine,
+            rowsReport(QStringLiteral(
+                "<TContainerField type=\"label\" value=\"ghost\" left=\"0\" top=\"0\" "
+                "width=\"300\" height=\"25\" fontColor=\"rgba(0,0,0,0)\" "
+                "borderColor=\"rgba(192,192,192,255)\" "
+                "borderTop=\"rgba(255,255,255,0)\"/>"))));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
         const QString file = m_dir.filePath(QStringLiteral("colours.html"));
@@ -223,10 +239,11 @@ private slots:
         const QString html = readAll(file);
         // Transparent text stays invisible; sides without an attribute keep
         // their frame in the border colour, a switched-off side has none.
-        QVERIFY2(html.contains(QLatin1String("style='color:transparent;background:transparent;"
-                                             "border-left: solid thin #c0c0c0;border-right: solid thin #c0c0c0;"
-                                             "border-top: solid thin transparent;border-bottom: solid thin #c0c0c0;")),
-                 qPrintable(html));
+        QVERIFY2(html.contains(QLatin1String(
+                     "style='color:transparent;background:transparent;"
+                     "border-left: solid thin #c0c0c0;border-right: solid thin #c0c0c0;"
+                     "border-top: solid thin transparent;border-bottom: solid thin #c0c0c0;")),
+            qPrintable(html));
     }
 
     void htmlImagesAndRichText()
@@ -237,24 +254,27 @@ private slots:
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         image.save(&buffer, "PNG");
-        const QString fields =
-            QStringLiteral("<TContainerField type=\"image\" left=\"10\" top=\"5\" width=\"40\" height=\"30\" "
-                           "picture=\"%1\" imgFormat=\"PNG\"/>")
-                .arg(QString::fromLatin1(png.toBase64()))
-            + QStringLiteral("<TContainerField type=\"textRich\" left=\"100\" top=\"0\" width=\"300\" height=\"25\" "
+        const QString fields = QStringLiteral("<TContainerField type=\"image\" left=\"10\" "
+                                              "top=\"5\" width=\"40\" height=\"30\" "
+                                              "picture=\"%1\" imgFormat=\"PNG\"/>")
+                                   .arg(QString::fromLatin1(png.toBase64()))
+            + QStringLiteral("<TContainerField type=\"textRich\" left=\"100\" top=\"0\" "
+                             "width=\"300\" height=\"25\" "
                              "value=\"&lt;b&gt;Rich [t]&lt;/b&gt;\"/>");
         RptEngine engine;
         QVERIFY(load(engine, rowsReport(fields)));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("t"), {QStringLiteral("text")});
+        caller.columns.insert(QStringLiteral("t"), { QStringLiteral("text") });
         const QString file = m_dir.filePath(QStringLiteral("rich.html"));
         engine.printHTML(file, false);
         const QString html = readAll(file);
-        QVERIFY(html.contains(QLatin1String("<div style='position: absolute; left: 10px;top: 5px;width: 40px;height: 30px;'>"
-                                            "<img width=40 height=30 src=\"data:image/png;base64,")));
+        QVERIFY(html.contains(QLatin1String(
+            "<div style='position: absolute; left: 10px;top: 5px;width: 40px;height: 30px;'>"
+            "<img width=40 height=30 src=\"data:image/png;base64,")));
         const int start = html.indexOf(QLatin1String("base64,")) + 7;
-        const QByteArray data = QByteArray::fromBase64(html.mid(start, html.indexOf(QLatin1Char('"'), start) - start).toLatin1());
+        const QByteArray data = QByteArray::fromBase64(
+            html.mid(start, html.indexOf(QLatin1Char('"'), start) - start).toLatin1());
         const QImage back = QImage::fromData(data, "PNG");
         QCOMPARE(back.size(), QSize(4, 4));
         QCOMPARE(QColor(back.pixel(1, 1)), QColor(Qt::green));
@@ -265,11 +285,14 @@ private slots:
     void richTextInPdfFillsItsVariables()
     {
         RptEngine engine;
-        QVERIFY(load(engine, rowsReport(QStringLiteral("<TContainerField type=\"textRich\" left=\"0\" top=\"0\" width=\"600\" "
-                                                       "height=\"25\" value=\"&lt;p&gt;Dear &lt;i&gt;[who]&lt;/i&gt;, thanks&lt;/p&gt;\"/>"))));
+        QVERIFY(load(engine,
+            rowsReport(QStringLiteral(
+                "<TContainerField type=\"textRich\" left=\"0\" top=\"0\" width=\"600\" "
+                "height=\"25\" value=\"&lt;p&gt;Dear &lt;i&gt;[who]&lt;/i&gt;, "
+                "thanks&lt;/p&gt;\"/>"))));
         RptTestCaller caller(&engine);
         caller.recCount = 1;
-        caller.columns.insert(QStringLiteral("who"), {QStringLiteral("Ďurko")});
+        caller.columns.insert(QStringLiteral("who"), { QStringLiteral("Ďurko") });
         const QString file = m_dir.filePath(QStringLiteral("rich.pdf"));
         engine.printPDF(file, false);
         QCOMPARE(textLines(pdfText(file)).first(), QStringLiteral("Dear Ďurko, thanks"));
@@ -277,29 +300,37 @@ private slots:
 
     void chartFieldsAskTheCallerForSeries()
     {
-        const QString field = QStringLiteral(
-            "<TContainerField name=\"chart\" type=\"diagram\" left=\"0\" top=\"0\" width=\"400\" height=\"300\" "
-            "caption=\"Meals\" showLegend=\"1\" chartType=\"SeriesTypeLine\"><Series caption=\"s\" val=\"[q]\"/>"
-            "</TContainerField>");
+        const QString field
+            = QStringLiteral("<TContainerField name=\"chart\" type=\"diagram\" left=\"0\" "
+                             "top=\"0\" width=\"400\" height=\"300\" "
+                             "caption=\"Meals\" showLegend=\"1\" "
+                             "chartType=\"SeriesTypeLine\"><Series caption=\"s\" val=\"[q]\"/>"
+                             "</TContainerField>");
         RptEngine engine;
         QVERIFY(load(engine, reports(a4Page(band(QStringLiteral("ReportTitle"), 400, field)))));
         int charts = 0;
         QString caption;
         QObject context;
-        connect(&engine, &RptEngine::setChart, &context, [&](RptFieldObject &f, QtCharts::QChart &chart) {
-            ++charts;
-            caption = f.chartAttributes.value(QStringLiteral("caption")).toString();
-            QCOMPARE(f.chartSeries.size(), 1);
-            QCOMPARE(chart.title(), QStringLiteral("Meals"));
-        }, Qt::DirectConnection);
-        connect(&engine, &RptEngine::setValueDiagram, &context, [](RptFieldObject &, QtCharts::QChart &chart) {
-            auto *series = new QtCharts::QLineSeries;
-            series->append(0, 1);
-            series->append(1, 3);
-            series->setPen(QPen(Qt::red, 4));
-            chart.addSeries(series);
-            chart.createDefaultAxes();
-        }, Qt::DirectConnection);
+        connect(
+            &engine, &RptEngine::setChart, &context,
+            [&](RptFieldObject &f, QtCharts::QChart &chart) {
+                ++charts;
+                caption = f.chartAttributes.value(QStringLiteral("caption")).toString();
+                QCOMPARE(f.chartSeries.size(), 1);
+                QCOMPARE(chart.title(), QStringLiteral("Meals"));
+            },
+            Qt::DirectConnection);
+        connect(
+            &engine, &RptEngine::setValueDiagram, &context,
+            [](RptFieldObject &, QtCharts::QChart &chart) {
+                auto *series = new QtCharts::QLineSeries;
+                series->append(0, 1);
+                series->append(1, 3);
+                series->setPen(QPen(Qt::red, 4));
+                chart.addSeries(series);
+                chart.createDefaultAxes();
+            },
+            Qt::DirectConnection);
         const QString file = m_dir.filePath(QStringLiteral("chart.pdf"));
         engine.printPDF(file, false);
         QCOMPARE(charts, 1);
@@ -315,8 +346,9 @@ private slots:
         QStringList actions;
         bool painted = false;
         QObject context;
-        connect(&engine, &RptEngine::setDSInfo, &context, [&painted](DataSetInfo &) { painted = true; },
-                Qt::DirectConnection);
+        connect(
+            &engine, &RptEngine::setDSInfo, &context, [&painted](DataSetInfo &) { painted = true; },
+            Qt::DirectConnection);
         QTimer::singleShot(0, &context, [&actions] {
             QWidget *dialog = QApplication::activeModalWidget();
             if (!dialog)
@@ -329,7 +361,7 @@ private slots:
         });
         engine.printExec(false, false, QStringLiteral("no such printer"));
         actions.sort();
-        QCOMPARE(actions, (QStringList {"actExpToHtml=Save as HTML", "actExpToPdf=Save as PDF"}));
+        QCOMPARE(actions, (QStringList { "actExpToHtml=Save as HTML", "actExpToPdf=Save as PDF" }));
         QVERIFY(painted);
         QCOMPARE(destroyed.count(), 1);
         QVERIFY(!engine.hasPrinter());
@@ -340,7 +372,7 @@ private slots:
     void twoEnginesPrintAtOnce()
     {
         QTemporaryDir dir;
-        std::atomic<int> ok {0};
+        std::atomic<int> ok { 0 };
         auto work = [&](const QString &name, const QString &prefix) {
             RptEngine engine;
             if (!load(engine, rowsReport(label(QStringLiteral("[v] <SUM([v])>"), 0, 0, 400, 25))))
@@ -364,12 +396,14 @@ private slots:
         delete a;
         delete b;
         QCOMPARE(ok.load(), 2);
-        QVERIFY(textLines(pdfText(dir.filePath(QStringLiteral("a.pdf")))).contains(QStringLiteral("1 60")));
-        QVERIFY(textLines(pdfText(dir.filePath(QStringLiteral("b.pdf")))).contains(QStringLiteral("2 120")));
+        QVERIFY(textLines(pdfText(dir.filePath(QStringLiteral("a.pdf"))))
+                    .contains(QStringLiteral("1 60")));
+        QVERIFY(textLines(pdfText(dir.filePath(QStringLiteral("b.pdf"))))
+                    .contains(QStringLiteral("2 120")));
         QVERIFY(!pdfText(dir.filePath(QStringLiteral("a.pdf"))).contains(QLatin1String("2 1")));
     }
 };
 
 YXA_TEST_CLASS(OutputTest)
 
-#include "tst_rptoutput.moc"
+#include "tst_output.moc"

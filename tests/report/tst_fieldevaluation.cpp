@@ -1,6 +1,7 @@
 // Turning a field's value text into printed text: variables, internal
 // variables, aggregates, formats, printing conditions and highlighting.
 #include "rptbandobject.h"
+#include "rptcollectedvalues.h"
 #include "rptcolor.h"
 #include "rptengine.h"
 #include "rptfieldobject.h"
@@ -229,6 +230,103 @@ private slots:
         QCOMPARE(v.paramValue.toString(), QStringLiteral("7"));
         QCOMPARE(v.lnNo, 0);
         QCOMPARE(v.reportPage, 0);
+    }
+
+    // The values as collected, each "name=value@record" on page 0 unless
+    // "/page" follows; the group list of level 1 holds the given records.
+    void collectedValues_data()
+    {
+        QTest::addColumn<QStringList>("collected");
+        QTest::addColumn<QList<int>>("group");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<bool>("showInGroup");
+        QTest::addColumn<QVariant>("result");
+        const QStringList four { "q=1@0", "q=2@1", "q=4@2", "q=8@3" };
+        QTest::newRow("sum") << four << QList<int>() << int(RptCollectedValues::Sum) << false
+                             << QVariant(15.0);
+        QTest::newRow("average") << four << QList<int>() << int(RptCollectedValues::Average)
+                                 << false << QVariant(3.75);
+        QTest::newRow("count") << four << QList<int>() << int(RptCollectedValues::Count) << false
+                               << QVariant(4);
+        QTest::newRow("max") << four << QList<int>() << int(RptCollectedValues::Max) << false
+                             << QVariant(8.0);
+        QTest::newRow("min") << four << QList<int>() << int(RptCollectedValues::Min) << false
+                             << QVariant(1.0);
+        QTest::newRow("group sum") << four << QList<int> { 1, 3 } << int(RptCollectedValues::Sum)
+                                   << true << QVariant(10.0);
+        QTest::newRow("group ignored without showInGroup")
+            << four << QList<int> { 1, 3 } << int(RptCollectedValues::Sum) << false
+            << QVariant(15.0);
+        QTest::newRow("empty values not counted")
+            << QStringList { "q=3@0", "q=@1", "q=5@2" } << QList<int>()
+            << int(RptCollectedValues::Count) << false << QVariant(2);
+        QTest::newRow("empty values counted in a group")
+            << QStringList { "q=3@0", "q=@1", "q=5@2" } << QList<int> { 0, 1 }
+            << int(RptCollectedValues::Count) << true << QVariant(2);
+        QTest::newRow("average of nothing counted")
+            << QStringList { "q=@0" } << QList<int>() << int(RptCollectedValues::Average) << false
+            << QVariant(0.0);
+        QTest::newRow("first value of a record stays")
+            << QStringList { "q=2@0", "q=40@0", "q=3@1" } << QList<int>()
+            << int(RptCollectedValues::Sum) << false << QVariant(5.0);
+        QTest::newRow("same record on another page")
+            << QStringList { "q=2@0", "q=40@0/1" } << QList<int>() << int(RptCollectedValues::Sum)
+            << false << QVariant(42.0);
+        QTest::newRow("other names apart")
+            << QStringList { "q=2@0", "p=40@0" } << QList<int>() << int(RptCollectedValues::Max)
+            << false << QVariant(2.0);
+        QTest::newRow("nothing collected") << QStringList { "p=1@0" } << QList<int>()
+                                           << int(RptCollectedValues::Sum) << false << QVariant(0);
+    }
+    void collectedValues()
+    {
+        QFETCH(QStringList, collected);
+        QFETCH(QList<int>, group);
+        QFETCH(int, kind);
+        QFETCH(bool, showInGroup);
+        QFETCH(QVariant, result);
+        RptCollectedValues values;
+        for (const QString &c : qAsConst(collected)) {
+            const int eq = c.indexOf(QLatin1Char('='));
+            const int at = c.indexOf(QLatin1Char('@'));
+            const int slash = c.indexOf(QLatin1Char('/'));
+            const int page = slash < 0 ? 0 : c.mid(slash + 1).toInt();
+            values.collect(c.left(eq), c.mid(eq + 1, at - eq - 1),
+                c.mid(at + 1, slash < 0 ? -1 : slash - at - 1).toInt(), page);
+        }
+        values.groupIdxList(1) = group;
+        const QVariant got = values.aggregate(
+            RptCollectedValues::Aggregate(kind), QStringLiteral("q"), showInGroup, 1);
+        QCOMPARE(got, result);
+        // The script function reads the same values.
+        RptScriptEngine script(nullptr, &values);
+        script.globalObject().setProperty(QStringLiteral("showInGroup"), showInGroup);
+        script.globalObject().setProperty(QStringLiteral("groupLevel"), 1);
+        QCOMPARE(script.evaluate(QStringLiteral("SUM(%1, 'q')").arg(kind)).toNumber(),
+            result.toDouble());
+    }
+
+    void collectedValuesIndexFollowsTheList()
+    {
+        RptCollectedValues values;
+        values.collect(QStringLiteral("q"), QStringLiteral("2"), 0, 0);
+        values.collect(QStringLiteral("q"), QStringLiteral("3"), 1, 0);
+        QCOMPARE(values.lineCount(0), 2);
+        QCOMPARE(values.lineCount(1), 1);
+        // A change through the list is seen by the next aggregate and the
+        // next collect.
+        values.listOfPair().removeFirst();
+        QCOMPARE(values.aggregate(RptCollectedValues::Sum, QStringLiteral("q"), false, 0),
+            QVariant(3.0));
+        values.collect(QStringLiteral("q"), QStringLiteral("5"), 0, 0);
+        QCOMPARE(values.aggregate(RptCollectedValues::Sum, QStringLiteral("q"), false, 0),
+            QVariant(8.0));
+        values.clear();
+        QCOMPARE(
+            values.aggregate(RptCollectedValues::Sum, QStringLiteral("q"), false, 0), QVariant(0));
+        QCOMPARE(values.groupIdxList(3).size(), 0);
+        values.groupIdxList(3) << 1;
+        QCOMPARE(values.groupIdxList(3).size(), 0);
     }
 
     void aggregatesInGroups()
@@ -508,7 +606,7 @@ private slots:
         QStringList seen;
         for (int i = 0; i < 4; ++i) {
             engine.setRecNo(i);
-            f->updateHighlightingParam();
+            engine.applyHighlighting(f);
             seen << colorToString(f->backgroundColor);
             QCOMPARE(f->fontColor, QColor(0, 0, 0));
         }
@@ -519,15 +617,15 @@ private slots:
         engine.groupIdxList(0) << 0;
         engine.setRecNo(0);
         engine.setLineCounter(2);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->backgroundColor), QStringLiteral("rgba(235,235,235,255)"));
         // A text changed by the caller between rows takes effect.
         f->highlighting = QStringLiteral("<LineNo> % 2 == 1;fontColor=?rgba(1,2,3,255);");
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->backgroundColor), QStringLiteral("rgba(255,255,255,255)"));
         QCOMPARE(colorToString(f->fontColor), QStringLiteral("rgba(0,0,0,255)"));
         engine.setLineCounter(3);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->fontColor), QStringLiteral("rgba(1,2,3,255)"));
     }
 
@@ -565,14 +663,14 @@ private slots:
             << "rgba(1,1,1,255)" << false << true << false << false;
         // The line number is 1 here; where it cannot stand as a value of its
         // own it is written into the condition.
-        QTest::newRow("line number beside data") << "[quant] == <LineNo> + 2;bold=?1:0;" << 3 << bg << fc
-                                                 << true << true << false << false;
+        QTest::newRow("line number beside data") << "[quant] == <LineNo> + 2;bold=?1:0;" << 3 << bg
+                                                 << fc << true << true << false << false;
         QTest::newRow("line number glued to a digit")
             << "<LineNo>0 == 10;bold=?1:0;" << 3 << bg << fc << true << true << false << false;
-        QTest::newRow("line number in a string")
-            << "'<LineNo>' + [quant] == '13';bold=?1:0;" << 3 << bg << fc << true << true << false << false;
-        QTest::newRow("line number and date") << "'<Date>' != '' && <LineNo> == 1;bold=?1:0;" << 3 << bg
-                                              << fc << true << true << false << false;
+        QTest::newRow("line number in a string") << "'<LineNo>' + [quant] == '13';bold=?1:0;" << 3
+                                                 << bg << fc << true << true << false << false;
+        QTest::newRow("line number and date") << "'<Date>' != '' && <LineNo> == 1;bold=?1:0;" << 3
+                                              << bg << fc << true << true << false << false;
     }
     void highlightingAspects()
     {
@@ -595,7 +693,7 @@ private slots:
         caller.columns.insert(QStringLiteral("quant"), { quant });
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QCOMPARE(colorToString(f->backgroundColor), background);
         QCOMPARE(colorToString(f->fontColor), font);
         QCOMPARE(f->font.weight() > 57, bold);
@@ -614,7 +712,7 @@ private slots:
                 { QStringLiteral("highlighting=\"1 == 2;backgroundColor=?rgba(1,2,3,255);\"") })));
         prepareRun(engine);
         RptFieldObject *f = fieldAt(engine, 0);
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         QVERIFY(!f->backgroundColor.isValid());
         QVERIFY(!f->fontColor.isValid());
     }
@@ -719,7 +817,7 @@ private slots:
         for (int i = 0; i < 200; ++i) {
             engine.sectionField(band(engine), QStringLiteral("<1 + %1>").arg(i), false);
             engine.isFieldVisible(fieldAt(engine, 0));
-            fieldAt(engine, 0)->updateHighlightingParam();
+            engine.applyHighlighting(fieldAt(engine, 0));
         }
         QCOMPARE(engine.findChildren<QScriptEngine *>().size(), engines);
         QVERIFY(engines <= 2);
@@ -727,4 +825,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(FieldEvaluationTest)
-#include "tst_rptfieldevaluation.moc"
+#include "tst_fieldevaluation.moc"

@@ -78,9 +78,9 @@ private slots:
         QTest::newRow("true") << "true"
                               << "true";
         QTest::newRow("printing condition, shown") << "'0'==0?1:0"
-                                                    << "1";
+                                                   << "1";
         QTest::newRow("printing condition, hidden") << "'1'==0?1:0"
-                                                     << "0";
+                                                    << "0";
         QTest::newRow("shading") << "8 % 2 == 0?'#eeeeee':'#ffffff'"
                                  << "#eeeeee";
         QTest::newRow("shading, odd line") << "7 % 2 == 0?'#eeeeee':'#ffffff'"
@@ -194,4 +194,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(EvalPerfTest)
-#include "tst_rptevalperf.moc"
+#include "tst_evaluationspeed.moc"

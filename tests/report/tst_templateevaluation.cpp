@@ -35,7 +35,7 @@ void printBand(RptEngine &engine, RptBandObject *band, const QString &suffix,
         Printed p;
         f->setRecNo(engine.recNo());
         f->setReportPage(engine.curPage());
-        f->updateHighlightingParam();
+        engine.applyHighlighting(f);
         p.visible = engine.isFieldVisible(f) && engine.callBeforeData(f);
         if (p.visible) {
             p.text = engine.callAfterData(
@@ -206,7 +206,7 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             engine.setRecNo(i);
             QVERIFY(engine.isFieldVisible(bgColor));
-            bgColor->updateHighlightingParam();
+            engine.applyHighlighting(bgColor);
             shades << colorToString(bgColor->backgroundColor);
             QCOMPARE(engine.sectionField(rows, fund->value, false, true), QString::number(3 - i));
         }
@@ -224,4 +224,4 @@ private slots:
 };
 
 YXA_TEST_CLASS(TemplateEvaluationTest)
-#include "tst_rpttemplateevaluation.moc"
+#include "tst_templateevaluation.moc"

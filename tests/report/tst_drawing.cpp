@@ -1,9 +1,9 @@
 // Drawing fields on the page: paper and margins, fills, borders, images,
 // lines with arrow heads, embedded fonts. Checked on the pixels of pages
 // rendered by pdftoppm and with pdfinfo / pdffonts / pdftotext.
+#include "layouttestutil.h"
 #include "rpttestcaller.h"
 #include "testmain.h"
-#include "tst_rptlayoututil.h"
 
 #include <QBuffer>
 #include <QPainter>
@@ -75,7 +75,8 @@ private slots:
         QFETCH(int, orientation);
         QFETCH(QSize, sizeMm);
         QString xml = titleReport(label(QStringLiteral("Corner"), 0, 0, 300, 30));
-        xml.replace(QLatin1String("orientation=\"0\""), QStringLiteral("orientation=\"%1\"").arg(orientation));
+        xml.replace(QLatin1String("orientation=\"0\""),
+            QStringLiteral("orientation=\"%1\"").arg(orientation));
         RptEngine engine;
         QVERIFY(load(engine, xml));
         const QString file = m_dir.filePath(QStringLiteral("paper%1.pdf").arg(orientation));
@@ -88,8 +89,10 @@ private slots:
             QCOMPARE(qRound(m.top() * 100), 1001);
             QCOMPARE(qRound(m.right() * 100), 501);
             QCOMPARE(qRound(m.bottom() * 100), 501);
-            const QString bbox = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
-            const QRegularExpression word(QStringLiteral("xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>Corner<"));
+            const QString bbox = run(QStringLiteral("pdftotext"),
+                { QStringLiteral("-bbox"), file, QStringLiteral("-") });
+            const QRegularExpression word(
+                QStringLiteral("xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>Corner<"));
             const QRegularExpressionMatch match = word.match(bbox);
             QVERIFY2(match.hasMatch(), qPrintable(bbox));
             const double xMm = match.captured(1).toDouble() * 25.4 / 72;
@@ -102,8 +105,8 @@ private slots:
     void fillsInsideTheRectangle()
     {
         const QImage page = render(titleReport(label(QString(), 100, 100, 200, 100,
-                                                     QStringLiteral("backgroundColor=\"rgba(0,173,239,255)\""))),
-                                   QStringLiteral("fill"));
+                                       QStringLiteral("backgroundColor=\"rgba(0,173,239,255)\""))),
+            QStringLiteral("fill"));
         QVERIFY(!page.isNull());
         QVERIFY(near(at(page, 200, 150), QColor(0, 173, 239)));
         QVERIFY(near(at(page, 102, 102), QColor(0, 173, 239)));
@@ -115,9 +118,11 @@ private slots:
     {
         QTest::addColumn<QString>("attributes");
         QTest::newRow("white background, transparent white sides")
-            << "backgroundColor=\"rgba(255,255,255,255)\" borderColor=\"rgba(0,0,0,255)\" borderWidth=\"10px\"";
+            << "backgroundColor=\"rgba(255,255,255,255)\" borderColor=\"rgba(0,0,0,255)\" "
+               "borderWidth=\"10px\"";
         QTest::newRow("white background, white sides")
-            << "backgroundColor=\"rgba(255,255,255,255)\" borderColor=\"rgba(0,0,0,255)\" borderWidth=\"10px\" "
+            << "backgroundColor=\"rgba(255,255,255,255)\" borderColor=\"rgba(0,0,0,255)\" "
+               "borderWidth=\"10px\" "
                "borderTop=\"rgba(255,255,255,255)\" borderBottom=\"rgba(255,255,255,255)\" "
                "borderLeft=\"rgba(255,255,255,255)\" borderRight=\"rgba(255,255,255,255)\"";
     }
@@ -125,12 +130,13 @@ private slots:
     {
         QFETCH(QString, attributes);
         const QImage page = render(titleReport(label(QString(), 100, 100, 200, 100, attributes)),
-                                   QStringLiteral("white%1").arg(QTest::currentDataTag()[20]));
+            QStringLiteral("white%1").arg(QTest::currentDataTag()[20]));
         QVERIFY(!page.isNull());
         const QRect area(pagePixel(95, 95, kDpi), pagePixel(305, 205, kDpi));
         for (int y = area.top(); y <= area.bottom(); ++y) {
             for (int x = area.left(); x <= area.right(); ++x)
-                QVERIFY2(near(QColor(page.pixel(x, y)), Qt::white, 2), qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+                QVERIFY2(near(QColor(page.pixel(x, y)), Qt::white, 2),
+                    qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
         }
     }
 
@@ -149,11 +155,12 @@ private slots:
         QFETCH(QString, side);
         QFETCH(QPointF, onPoint);
         QFETCH(QPointF, offPoint);
-        const QString attributes = QStringLiteral("%1=\"rgba(0,0,0,255)\" borderColor=\"rgba(192,192,192,255)\" "
-                                                  "borderWidth=\"10px\"")
-                                       .arg(side);
+        const QString attributes
+            = QStringLiteral("%1=\"rgba(0,0,0,255)\" borderColor=\"rgba(192,192,192,255)\" "
+                             "borderWidth=\"10px\"")
+                  .arg(side);
         const QImage page = render(titleReport(label(QString(), 100, 100, 200, 100, attributes)),
-                                   QStringLiteral("side-") + side);
+            QStringLiteral("side-") + side);
         QVERIFY(!page.isNull());
         // Drawn grey (borderColor), not black (the side's colour).
         QVERIFY(near(at(page, onPoint.x(), onPoint.y()), QColor(192, 192, 192), 12));
@@ -167,7 +174,8 @@ private slots:
     {
         const QString field = QStringLiteral(
             "<TContainerField type=\"label\" left=\"100\" top=\"100\" width=\"201\" height=\"100\" "
-            "borderColor=\"rgba(0,0,0,255)\" borderWidth=\"10px\" borderLeft=\"rgba(255,255,255,0)\"/>");
+            "borderColor=\"rgba(0,0,0,255)\" borderWidth=\"10px\" "
+            "borderLeft=\"rgba(255,255,255,0)\"/>");
         const QImage page = render(titleReport(field), QStringLiteral("frame"));
         QVERIFY(!page.isNull());
         QVERIFY(near(at(page, 200, 100), Qt::black, 60));
@@ -192,8 +200,8 @@ private slots:
         QFETCH(QColor, lowerLeft);
         QFETCH(QColor, lowerRight);
         const QString field = QStringLiteral(
-                                  "<TContainerField type=\"image\" left=\"100\" top=\"400\" width=\"101\" height=\"100\" "
-                                  "picture=\"%1\" imgFormat=\"PNG\" ignoreAspectRatio=\"%2\"/>")
+            "<TContainerField type=\"image\" left=\"100\" top=\"400\" width=\"101\" height=\"100\" "
+            "picture=\"%1\" imgFormat=\"PNG\" ignoreAspectRatio=\"%2\"/>")
                                   .arg(twoColourPng())
                                   .arg(ignoreAspect ? 1 : 0);
         const QImage page = render(titleReport(field), QStringLiteral("image%1").arg(ignoreAspect));
@@ -206,9 +214,10 @@ private slots:
 
     void lineWithArrowHeadAtItsEnd()
     {
-        const QString field = QStringLiteral(
-            "<TContainerField type=\"line\" lineStartX=\"100\" lineStartY=\"700\" lineEndX=\"500\" lineEndY=\"700\" "
-            "arrowEnd=\"1\" borderColor=\"rgba(0,0,0,255)\" borderWidth=\"1\"/>");
+        const QString field
+            = QStringLiteral("<TContainerField type=\"line\" lineStartX=\"100\" lineStartY=\"700\" "
+                             "lineEndX=\"500\" lineEndY=\"700\" "
+                             "arrowEnd=\"1\" borderColor=\"rgba(0,0,0,255)\" borderWidth=\"1\"/>");
         const QImage page = render(titleReport(field), QStringLiteral("arrow"));
         QVERIFY(!page.isNull());
         // The line itself.
@@ -229,15 +238,17 @@ private slots:
         QVERIFY(load(engine, titleReport(label(text, 0, 0, 700, 40))));
         const QString file = m_dir.filePath(QStringLiteral("fonts.pdf"));
         engine.printPDF(file, false);
-        QCOMPARE(textLines(pdfText(file)), QStringList {text});
-        const QStringList fonts = run(QStringLiteral("pdffonts"), {file}).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(textLines(pdfText(file)), QStringList { text });
+        const QStringList fonts = run(QStringLiteral("pdffonts"), { file })
+                                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QVERIFY(fonts.size() >= 3);
         for (int i = 2; i < fonts.size(); ++i) {
             QVERIFY2(fonts.at(i).contains(QLatin1String("Liberation")), qPrintable(fonts.at(i)));
-            QVERIFY2(fonts.at(i).contains(QRegularExpression(QStringLiteral("Identity-H\\s+yes"))), qPrintable(fonts.at(i)));
+            QVERIFY2(fonts.at(i).contains(QRegularExpression(QStringLiteral("Identity-H\\s+yes"))),
+                qPrintable(fonts.at(i)));
         }
         int exitCode = -1;
-        run(QStringLiteral("qpdf"), {QStringLiteral("--check"), file}, &exitCode);
+        run(QStringLiteral("qpdf"), { QStringLiteral("--check"), file }, &exitCode);
         QCOMPARE(exitCode, 0);
     }
 
@@ -251,15 +262,17 @@ private slots:
         const QString right = QStringLiteral("aligmentH=\"hRight\" aligmentV=\"vBottom\"");
         const QString narrow = QStringLiteral("aligmentH=\"hCenter\"");
         RptEngine engine;
-        QVERIFY(load(engine, titleReport(label(text, 0, 0, 400, 40) + label(text, 0, 100, 400, 40, underline)
-                                         + label(text, 0, 200, 400, 40) + label(text, 0, 300, 400, 40, underline)
-                                         + label(text, 0, 400, 400, 40, right)
-                                         + label(text, 0, 500, 400, 40, right + underline)
-                                         + label(text, 20, 600, 50, 90, narrow)
-                                         + label(text, 20, 700, 50, 90, narrow + underline))));
+        QVERIFY(load(engine,
+            titleReport(label(text, 0, 0, 400, 40) + label(text, 0, 100, 400, 40, underline)
+                + label(text, 0, 200, 400, 40) + label(text, 0, 300, 400, 40, underline)
+                + label(text, 0, 400, 400, 40, right)
+                + label(text, 0, 500, 400, 40, right + underline)
+                + label(text, 20, 600, 50, 90, narrow)
+                + label(text, 20, 700, 50, 90, narrow + underline))));
         const QString file = m_dir.filePath(QStringLiteral("repeated.pdf"));
         engine.printPDF(file, false);
-        const QString bbox = run(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), file, QStringLiteral("-")});
+        const QString bbox = run(
+            QStringLiteral("pdftotext"), { QStringLiteral("-bbox"), file, QStringLiteral("-") });
         static const QRegularExpression word(
             QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
         QVector<QPointF> at;
@@ -277,8 +290,10 @@ private slots:
                 const int drawn = pair * 6 + w;
                 const int reference = drawn + 3;
                 QCOMPARE(words.at(drawn), words.at(reference));
-                QVERIFY2(qAbs(at.at(drawn).x() - at.at(reference).x()) < 0.01, qPrintable(words.at(drawn)));
-                QVERIFY2(qAbs(at.at(reference).y() - at.at(drawn).y() - step) < 0.07, qPrintable(words.at(drawn)));
+                QVERIFY2(qAbs(at.at(drawn).x() - at.at(reference).x()) < 0.01,
+                    qPrintable(words.at(drawn)));
+                QVERIFY2(qAbs(at.at(reference).y() - at.at(drawn).y() - step) < 0.07,
+                    qPrintable(words.at(drawn)));
             }
         }
         // Right alignment moved the words, and the narrow box broke the line.
@@ -314,13 +329,16 @@ private slots:
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         mark.save(&buffer, "PNG");
-        const QString pageAttributes =
-            QStringLiteral("border=\"1\" borderWidth=\"4\" borderColor=\"rgba(255,0,0,255)\" borderStyle=\"solid\" "
-                           "watermark=\"1\" watermarkOpacity=\"0.5\" watermarkPixmap=\"%1\"")
-                .arg(QString::fromLatin1(png.toBase64()));
-        const QString xml = reports(a4Page(band(QStringLiteral("ReportTitle"), 30, label(QStringLiteral("x"), 0, 0, 100, 25))
-                                           + band(QStringLiteral("MasterData"), 400, label(QStringLiteral("[n]"), 0, 0, 100, 25)),
-                                           pageAttributes));
+        const QString pageAttributes
+            = QStringLiteral("border=\"1\" borderWidth=\"4\" borderColor=\"rgba(255,0,0,255)\" "
+                             "borderStyle=\"solid\" "
+                             "watermark=\"1\" watermarkOpacity=\"0.5\" watermarkPixmap=\"%1\"")
+                  .arg(QString::fromLatin1(png.toBase64()));
+        const QString xml = reports(a4Page(
+            band(QStringLiteral("ReportTitle"), 30, label(QStringLiteral("x"), 0, 0, 100, 25))
+                + band(
+                    QStringLiteral("MasterData"), 400, label(QStringLiteral("[n]"), 0, 0, 100, 25)),
+            pageAttributes));
         RptEngine engine;
         QVERIFY(load(engine, xml));
         RptTestCaller caller(&engine);
@@ -344,7 +362,8 @@ private slots:
     void shapesAreFilledWithTheirBackground()
     {
         const QString field = QStringLiteral(
-            "<TContainerField type=\"circle\" left=\"100\" top=\"100\" width=\"201\" height=\"200\" "
+            "<TContainerField type=\"circle\" left=\"100\" top=\"100\" width=\"201\" "
+            "height=\"200\" "
             "backgroundColor=\"rgba(255,0,0,255)\" borderColor=\"rgba(0,0,0,255)\"/>");
         const QImage page = render(titleReport(field), QStringLiteral("circle"));
         QVERIFY(near(at(page, 200, 200), Qt::red, 30));
@@ -355,4 +374,4 @@ private slots:
 
 YXA_TEST_CLASS(DrawTest)
 
-#include "tst_rptdraw.moc"
+#include "tst_drawing.moc"
