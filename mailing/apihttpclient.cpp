@@ -123,6 +123,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
         if (it != servers.end()) {
             it->queue.removeOne(late);
             if (ApiHttpConnection *connection = late->connection) {
+                result.requestWritten = connection->requestWritten();
                 active.remove(connection);
                 // The server may still answer this request: the
                 // connection cannot carry another one.

@@ -22,6 +22,7 @@ ApiHttpConnection::ApiHttpConnection(const QString &host, quint16 port, bool tls
         emit closedWhileIdle();
     });
     connect(socket, &QSslSocket::readyRead, this, &ApiHttpConnection::onReadyRead);
+    connect(socket, &QSslSocket::bytesWritten, this, [this](qint64 bytes) { sentBytes += bytes; });
     connect(socket, &QSslSocket::disconnected, this, &ApiHttpConnection::onDisconnected);
     connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         // A failed connect or handshake never reaches "disconnected".
@@ -77,6 +78,8 @@ void ApiHttpConnection::start(const QByteArray &request)
     written = false;
     parser.reset();
     pendingRequest = request;
+    requestSize = request.size();
+    sentBytes = 0;
     if (ready) {
         writePending();
     } else if (!opened) {
@@ -193,6 +196,7 @@ void ApiHttpConnection::fail(const QString &error)
     result.error = error;
     result.statusCode = parser.statusCode();
     result.noReplyByte = written && !parser.receivedAny();
+    result.requestWritten = requestWritten();
     busy = false;
     shutDown();
     report(result);

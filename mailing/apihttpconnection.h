@@ -24,6 +24,9 @@ struct ApiHttpResult
     // before the connection ended: the server may or may not have acted on it.
     bool noReplyByte = false;
     bool timedOut = false;
+    // Every byte of the request left: from here on the server may have acted
+    // on it, whatever becomes of the reply. Before, it cannot have.
+    bool requestWritten = false;
 };
 
 // One kept-alive HTTP/1.1 connection to an API server, carrying one request
@@ -51,6 +54,8 @@ public:
     // stray bytes from the server waiting unread. Looks at the socket once
     // (no wait); a connection found gone ends as closedWhileIdle().
     bool stillOpen();
+    // The whole request of the open exchange has left.
+    bool requestWritten() const { return written && sentBytes >= requestSize; }
     // Has carried a complete request and reply before.
     bool isReused() const { return completedRequests > 0; }
 
@@ -87,6 +92,8 @@ private:
     bool closedForGood = false;
     bool written = false;
     int completedRequests = 0;
+    qint64 requestSize = 0;
+    qint64 sentBytes = 0;
     QByteArray pendingRequest;
     QTimer idleTimer;
     QElapsedTimer idleClock;
