@@ -40,6 +40,18 @@ MailingPlugin::MailingPlugin(QObject *parent)
     // its tenant's connection and thread turn for passSeconds at most.
     mailsPerPass = qMax(1u, settings->value(QStringLiteral("mailsPerPass"), 1).toUInt());
     passSeconds = qMax(1u, settings->value(QStringLiteral("passSeconds"), 30).toUInt());
+    // "60,300" reaches us as a list: QSettings splits values at commas.
+    const QString scheduleKey = QStringLiteral("retrySchedule");
+    if (settings->contains(scheduleKey)) {
+        bool ok = false;
+        retrySchedule = RetrySchedule::parse(
+            settings->value(scheduleKey).toStringList().join(QLatin1Char(',')), &ok);
+        if (!ok)
+            qCWarning(lcMailing,
+                "MailingPlugin::MailingPlugin() - retrySchedule is no list of "
+                "seconds; the default applies");
+    }
+    historyDays = qMax(1u, settings->value(QStringLiteral("attemptHistoryDays"), 30).toUInt());
 
     firstScanTimer.setSingleShot(true);
     firstScanTimer.setInterval(1000);
@@ -130,6 +142,7 @@ bool MailingPlugin::start()
     worker->setDebugLevel(debugLevel);
     worker->setApiSettings(apiSettings);
     worker->setPassDefaults(mailsPerPass, passSeconds);
+    worker->setRetryDefaults(retrySchedule, historyDays);
     worker->moveToThread(&singleThread);
     worker->setDB(dbManager->getKexDB());
     worker->setTimeInterval(workerInterval);
@@ -207,6 +220,7 @@ void MailingPlugin::serveTenant(const QString &token)
     dbManager->addUnusedConnection(db.connectionName());
     worker->setTimeInterval(workerInterval);
     worker->setPassDefaults(mailsPerPass, passSeconds);
+    worker->setRetryDefaults(retrySchedule, historyDays);
     if (sharing->leases())
         worker->setHostLimits(dbManager, sharing->leaseCheck(), sharing->leases()->holder());
     sharing->pool()->adopt(worker);

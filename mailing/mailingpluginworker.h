@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mandrillapisettings.h"
+#include "retryschedule.h"
 #include "smtpsettings.h"
 
 #include <QList>
@@ -60,6 +61,9 @@ public:
     // The host's defaults for a pass (see Mailing::setPassLimits): used until
     // and unless the tenant's `vars` name "mailsPerPass" or "passSeconds".
     void setPassDefaults(uint mailsPerPass, uint passSeconds);
+    // The host's retry schedule (used unless the tenant's `vars` name
+    // "retrySchedule") and the days a final row's attempts are kept.
+    void setRetryDefaults(const RetrySchedule &schedule, uint historyDays);
 
     // Multi-tenant mode on a shared host (see Mailing::setHostLimits): the
     // connection counts against the host's budget, passes run only while the
@@ -108,6 +112,8 @@ private:
     MandrillApiSettings apiSettings;
     uint defaultMailsPerPass = 1;
     uint defaultPassSeconds = 30;
+    RetrySchedule defaultSchedule;
+    uint historyDays = 30;
     // What the current mailing type wired, so that a switch removes exactly that.
     QList<QMetaObject::Connection> typeConnections;
     DBManager *budget = nullptr;

@@ -14,11 +14,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QJsonObject>
-#include <QSet>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSet>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -535,8 +536,15 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("sessions");
         QTest::addColumn<int>("resets");
-        QTest::newRow("session dropped after the message") << "--drop-data-to" << 2 << 0;
-        QTest::newRow("4xx to one recipient") << "--tempfail-rcpt" << 1 << 1;
+        QTest::addColumn<QString>("schedule");
+        QTest::addColumn<int>("attempts");
+        // The server may have the mail: never sent again, whatever the schedule.
+        QTest::newRow("session dropped after the message")
+            << "--drop-data-to" << 2 << 0 << "1" << 1;
+        QTest::newRow("4xx to one recipient") << "--tempfail-rcpt" << 1 << 1 << "" << 1;
+        // The deferred mail waits out the burst and goes in a session of its own.
+        QTest::newRow("4xx to one recipient, tried again")
+            << "--tempfail-rcpt" << 2 << 2 << "1" << 2;
     }
 
     void burstSurvivesAFailedMail()
@@ -544,6 +552,9 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(int, sessions);
         QFETCH(int, resets);
+        QFETCH(QString, schedule);
+        QFETCH(int, attempts);
+        QVERIFY(MailTenant::setVar(kDb, QStringLiteral("retrySchedule"), schedule));
         QTemporaryDir dir;
         const QString logPath = dir.filePath(QStringLiteral("peer.log"));
         QProcess server;
@@ -561,6 +572,28 @@ private slots:
         server.waitForFinished(5000);
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("`to` = 'r4@example.test' AND status = 'E' AND sent = 0")), 1);
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S' AND sent = 1")), 9);
+        // Every attempt is in the history, the failed ones with the server's words.
+        QCOMPARE(MailTenant::count(kDb,
+                     QStringLiteral("mid IN (SELECT mid FROM email_attempts a "
+                                    "WHERE a.mid = emails.mid AND a.kind = 'accepted')")),
+            9);
+        QSqlQuery history(MailTenant::root(kDb));
+        QVERIFY(
+            history.exec(QStringLiteral("SELECT a.attempt, a.kind, a.reply FROM email_attempts a "
+                                        "JOIN emails e ON e.mid = a.mid WHERE e.`to` = "
+                                        "'r4@example.test' ORDER BY a.attempt")));
+        int rows = 0;
+        while (history.next()) {
+            ++rows;
+            QCOMPARE(history.value(0).toInt(), rows);
+            QCOMPARE(history.value(1).toString(),
+                fault == QLatin1String("--tempfail-rcpt") ? QStringLiteral("temporary")
+                                                          : QStringLiteral("unknown"));
+            QVERIFY(!history.value(2).toString().isEmpty());
+        }
+        QCOMPARE(rows, attempts);
+        QCOMPARE(
+            MailTenant::count(kDb, QStringLiteral("mid IN (SELECT mid FROM email_retries)")), 0);
 
         QFile log(logPath);
         QVERIFY(log.open(QIODevice::ReadOnly));
