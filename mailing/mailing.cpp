@@ -448,7 +448,7 @@ void Mailing::continueBurst()
         // passSeconds shares the thread, it does not throttle a backlog: the
         // next pass comes as soon as the thread's other tenants were served,
         // not an interval later.
-        if (timeUp && !burstBroken && !stack.isEmpty())
+        if (timeUp && !burstBroken && burstTimerWasRunning && !stack.isEmpty())
             QMetaObject::invokeMethod(this, &Mailing::processQueue, Qt::QueuedConnection);
     }
 }

@@ -690,6 +690,34 @@ private slots:
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("done IS NOT NULL")), expected);
     }
 
+    // passSeconds shares the thread; a backlog does not wait an interval
+    // between its passes.
+    void backlogPassFollowsAtOnce()
+    {
+        QVERIFY(MailTenant::exec(kDb,
+            QStringLiteral("INSERT INTO emails (`from`, `to`, subject, body, created) SELECT "
+                           "'a@example.test', CONCAT('r', seq, '@example.test'), 'S', 'B', seq "
+                           "FROM seq_1_to_250")));
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setPassLimits(100000, 1);
+        connect(&mailing, &Mailing::toSend, &mailing, [&mailing](uint mid) {
+            QTimer::singleShot(5, &mailing,
+                [&mailing, mid] { mailing.sentReply(mid, QStringLiteral("sent"), QString()); });
+        });
+        int passes = 0;
+        connect(&mailing, &Mailing::passEnded, &mailing, [&passes] { ++passes; });
+        // An interval far longer than the test: only the follow-up passes can send it all.
+        mailing.timerStart(600000);
+        pass(mailing);
+        pass(mailing);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            MailTenant::count(kDb, QStringLiteral("done IS NULL")) == 0, 30000);
+        QVERIFY2(passes >= 2, qPrintable(QString::number(passes)));
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S' AND sent = 1")), 250);
+        mailing.timerStop();
+    }
+
     void unreachableDatabaseIsLoggedPerPass()
     {
         QSqlDatabase broken = MariaDbFixture::connection(
