@@ -232,6 +232,32 @@ private slots:
         QCOMPARE(worker.getGlobalEmail(), QStringLiteral("office@tenant.test"));
     }
 
+    void retryScheduleFromVars_data()
+    {
+        QTest::addColumn<QVariant>("value"); // invalid: no such entry
+        QTest::addColumn<QString>("schedule");
+        QTest::newRow("the host's by default") << QVariant() << "30,90";
+        QTest::newRow("the tenant's wins") << QVariant("5, 10,20") << "5,10,20";
+        QTest::newRow("empty: one attempt") << QVariant("") << "";
+        QTest::newRow("nonsense keeps the host's") << QVariant("1m,5m") << "30,90";
+        QTest::newRow("zero keeps the host's") << QVariant("0") << "30,90";
+    }
+
+    void retryScheduleFromVars()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(QString, schedule);
+        if (value.isValid())
+            QVERIFY(MailTenant::setVar(kDb, "retrySchedule", value));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.setRetryDefaults(RetrySchedule::parse(QStringLiteral("30,90")), 7);
+        worker.start();
+        QCOMPARE(worker.queueProcessor()->schedule().toString(), schedule);
+        QCOMPARE(worker.queueProcessor()->schedule().attempts(),
+            schedule.isEmpty() ? 1 : schedule.count(',') + 2);
+    }
+
     void globalEmailDefault_data()
     {
         QTest::addColumn<QVariant>("stored");
