@@ -550,6 +550,11 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         ? QStringLiteral("'%1'").arg(SqlEscape::string(database, apiID))
         : QStringLiteral("NULL");
     const QString midText = QString::number(mid);
+    // The attempt's entry, its waiting state and the row's outcome (or the
+    // released claim) are one commit: a crash cannot leave a row released
+    // without its waiting state, and a server that syncs every commit to
+    // disk pays once per mail for them.
+    const bool grouped = !answersCheck && history.isAvailable() && database.transaction();
     const bool waits = !answersCheck && settleAttempt(mid, status);
 
     QString sql;
@@ -601,6 +606,16 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                 while (settledOrder.size() > 10000)
                     settled.remove(settledOrder.takeFirst());
             }
+        }
+    }
+    if (grouped && !database.commit()) {
+        qCWarning(lcMailing) << "Mailing::sentReply() - mid:" << mid
+                             << "COMMIT failed:" << database.lastError().text();
+        // As for an update that failed: kept, and written once the database is back.
+        if (!sql.isEmpty()) {
+            if (!unwritten.contains(mid))
+                unwrittenOrder.append(mid);
+            unwritten.insert(mid, sql);
         }
     }
 
