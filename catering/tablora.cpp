@@ -9,6 +9,8 @@
 #include "tabloraworker.h"
 #include "tenantsharing.h"
 
+#include <QMutex>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
@@ -194,6 +196,17 @@ bool Tablora::checkCatering(QSqlDatabase &db)
         QSqlQuery query(db);
         if (query.exec(QStringLiteral("SELECT COUNT(*) FROM cat_promailsdelay"))) {
             result = query.next() && query.value(0).toUInt() != 0;
+        } else if (query.lastError().nativeErrorCode() == QLatin1String("1146")) {
+            // A tenant without catering is no fault, and every scan meets it again.
+            static QMutex mutex;
+            static QSet<QString> reported;
+            QMutexLocker lock(&mutex);
+            if (!reported.contains(db.databaseName())) {
+                reported.insert(db.databaseName());
+                qCInfo(lcCatering,
+                    "Tablora::checkCatering(%s) - tenant \"%s\" has no catering tables",
+                    qUtf8Printable(db.connectionName()), qUtf8Printable(db.databaseName()));
+            }
         } else if (query.lastError().isValid()) {
             qCCritical(lcCatering, "Tablora::checkCatering(%s) - SQL ERROR: %s",
                 qUtf8Printable(db.connectionName()), qUtf8Printable(query.lastError().text()));

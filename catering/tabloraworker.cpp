@@ -505,6 +505,13 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
         qCWarning(lcCatering,
             "TabloraWorker - order mail to '%s' not queued: no sender, recipient or subject!",
             qUtf8Printable(mailTo));
+    else if (mid > 0)
+        qCInfo(lcCatering,
+            "TabloraWorker::createMail() - tenant \"%s\" supplier \"%s\" meal day %s (%s): order "
+            "mail to '%s' queued as mid: %d",
+            qUtf8Printable(db.databaseName()), qUtf8Printable(reportSupplierName),
+            qUtf8Printable(reportDate.toString(Qt::ISODate)), qUtf8Printable(reportSegmentName),
+            qUtf8Printable(mailTo), mid);
     return mid != -1;
 }
 

@@ -37,6 +37,8 @@ const std::vector<ConfigKey> kKeys = {
     { "yxa.ini", "MailingPlugin", "mailsPerPass", K::Integer, "1", 1, kNoLimit, 0 },
     { "yxa.ini", "MailingPlugin", "passSeconds", K::Integer, "30", 1, 86400, 0 },
     { "yxa.ini", "MailingPlugin", "caFile", K::Text, "", 0, 0, 0 },
+    { "yxa.ini", "MailingPlugin", "retrySchedule", K::Text, "60,300,900,3600,14400", 0, 0, 0 },
+    { "yxa.ini", "MailingPlugin", "attemptHistoryDays", K::Integer, "30", 1, 3650, 0 },
 };
 } // namespace
 

@@ -130,7 +130,7 @@ void ApiHttpClient::post(const QUrl &url, const QByteArray &contentType, const Q
         if (it != servers.end()) {
             it->queue.removeOne(late);
             if (ApiHttpConnection *connection = late->connection) {
-                result.written = connection->isWritten();
+                result.requestWritten = connection->requestWritten();
                 active.remove(connection);
                 // The server may still answer this request: the
                 // connection cannot carry another one.
@@ -160,11 +160,12 @@ void ApiHttpClient::cancelUnsent(QObject *context)
                 ++q;
             }
         }
-        // Still connecting: nothing went out, the connection is given up.
+        // Not all of it out yet (still connecting): a server cannot act on a
+        // request it has not seen whole, so the connection is given up.
         const QList<ApiHttpConnection *> connections = server.connections;
         for (ApiHttpConnection *connection : connections) {
             const QSharedPointer<Request> request = active.value(connection);
-            if (request && request->context == context && !connection->isWritten()) {
+            if (request && request->context == context && !connection->requestWritten()) {
                 request->connection = nullptr;
                 connection->abort();
                 dropConnection(server, connection);

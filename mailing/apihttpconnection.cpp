@@ -23,6 +23,7 @@ ApiHttpConnection::ApiHttpConnection(const QString &host, quint16 port, bool tls
         emit closedWhileIdle();
     });
     connect(socket, &QSslSocket::readyRead, this, &ApiHttpConnection::onReadyRead);
+    connect(socket, &QSslSocket::bytesWritten, this, [this](qint64 bytes) { sentBytes += bytes; });
     connect(socket, &QSslSocket::disconnected, this, &ApiHttpConnection::onDisconnected);
     connect(socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         // A failed connect or handshake never reaches "disconnected".
@@ -78,6 +79,8 @@ void ApiHttpConnection::start(const QByteArray &request)
     written = false;
     parser.reset();
     pendingRequest = request;
+    requestSize = request.size();
+    sentBytes = 0;
     if (ready) {
         writePending();
     } else if (!opened) {
@@ -178,7 +181,7 @@ void ApiHttpConnection::complete()
 {
     ApiHttpResult result;
     result.replied = true;
-    result.written = true;
+    result.requestWritten = true;
     result.statusCode = parser.statusCode();
     result.reasonPhrase = parser.reasonPhrase();
     result.body = parser.body();
@@ -201,7 +204,7 @@ void ApiHttpConnection::fail(const QString &error)
     result.error = error;
     result.statusCode = parser.statusCode();
     result.noReplyByte = written && !parser.receivedAny();
-    result.written = written;
+    result.requestWritten = requestWritten();
     busy = false;
     shutDown();
     report(result);

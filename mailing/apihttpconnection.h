@@ -26,9 +26,10 @@ struct ApiHttpResult
     // before the connection ended: the server may or may not have acted on it.
     bool noReplyByte = false;
     bool timedOut = false;
-    // The whole request was handed to the socket: the server may have it.
-    bool written = false;
-    // Withdrawn by its sender before any of it was written.
+    // Every byte of the request left: from here on the server may have acted
+    // on it, whatever becomes of the reply. Before, it cannot have.
+    bool requestWritten = false;
+    // Withdrawn by its sender before all of it was written.
     bool cancelled = false;
 };
 
@@ -64,6 +65,8 @@ public:
     // stray bytes from the server waiting unread. Looks at the socket once
     // (no wait); a connection found gone ends as closedWhileIdle().
     bool stillOpen();
+    // The whole request of the open exchange has left.
+    bool requestWritten() const { return written && sentBytes >= requestSize; }
     // Has carried a complete request and reply before.
     bool isReused() const { return completedRequests > 0; }
 
@@ -73,8 +76,6 @@ public:
     void start(const QByteArray &request);
     // Closes the connection at once; no finished() for the open request.
     void abort();
-    // The open request went to the socket.
-    bool isWritten() const { return written; }
 
 signals:
     void finished(const ApiHttpResult &result);
@@ -102,6 +103,8 @@ private:
     bool closedForGood = false;
     bool written = false;
     int completedRequests = 0;
+    qint64 requestSize = 0;
+    qint64 sentBytes = 0;
     QByteArray pendingRequest;
     QList<QSslCertificate> caCertificates;
     QTimer idleTimer;

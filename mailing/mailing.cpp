@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSysInfo>
 #include <QThread>
 #include <QTimer>
 
@@ -61,6 +62,18 @@ QString likePattern(const QString &text)
     escaped.replace(QLatin1Char('_'), QLatin1String("\\_"));
     return escaped;
 }
+
+// Today's letters, for the log line of a failed attempt.
+QString letterOf(const QString &status)
+{
+    if (status == QLatin1String("error") || status == QLatin1String("neterror"))
+        return QStringLiteral("'E'");
+    if (status == QLatin1String("bad") || status == QLatin1String("invalid"))
+        return QStringLiteral("'B'");
+    if (status == QLatin1String("rejected"))
+        return QStringLiteral("'R'");
+    return QStringLiteral("unchanged");
+}
 } // namespace
 
 Mailing::Mailing(QObject *parent)
@@ -68,6 +81,7 @@ Mailing::Mailing(QObject *parent)
     , timer(new QTimer)
 {
     connect(timer, &QTimer::timeout, this, &Mailing::processQueue);
+    history.setHost(QSysInfo::machineHostName());
 }
 
 Mailing::~Mailing()
@@ -91,6 +105,7 @@ void Mailing::initDB(const QSqlDatabase &db)
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::initDB(%s)", qUtf8Printable(db.connectionName()));
     database = db;
+    history.setDatabase(db);
 }
 
 void Mailing::setHostLimits(
@@ -99,6 +114,8 @@ void Mailing::setHostLimits(
     budget = manager;
     leaseCurrent = std::move(current);
     claimHolder = holder;
+    if (!holder.isEmpty())
+        history.setHost(holder);
 }
 
 bool Mailing::dbConnect()
@@ -227,9 +244,14 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
     if (connected && !claimHolder.isEmpty())
         expireClaims();
 
+    // Without its own tables the tenant's mail goes out as it always did.
+    const bool retries = connected && history.prepare();
+    if (retries)
+        history.prune(historyDays);
+
     if (connected) {
         QSqlQuery query(database);
-        if (query.exec(kPendingRows)) {
+        if (query.exec(retries ? AttemptHistory::pendingRowsStatement() : kPendingRows)) {
             // Columns by position: a lookup by name builds the whole record
             // for every value, which a burst of large rows feels.
             const QSqlRecord columns = query.record();
@@ -239,6 +261,7 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
             const int subjectColumn = columns.indexOf(QStringLiteral("subject"));
             const int bodyColumn = columns.indexOf(QStringLiteral("body"));
             const int dataColumn = columns.indexOf(QStringLiteral("data"));
+            const int attemptsColumn = columns.indexOf(QStringLiteral("yxa_attempts"));
             while (query.next()) {
                 const uint mid = query.value(midColumn).toUInt();
                 // Delivered (or failed) already; only the table does not know yet.
@@ -262,6 +285,8 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
                 entry.insert(QStringLiteral("subject"), query.value(subjectColumn).toString());
                 entry.insert(QStringLiteral("body"), query.value(bodyColumn).toByteArray());
                 entry.insert(QStringLiteral("data"), query.value(dataColumn).toByteArray());
+                entry.insert(QStringLiteral("attempts"),
+                    attemptsColumn < 0 ? 0 : query.value(attemptsColumn).toInt());
                 stack.append(entry);
                 // While a mail is out, the transport is not ready before its report.
                 if (!outstanding)
@@ -310,12 +335,15 @@ bool Mailing::flushUnwritten()
     return true;
 }
 
-bool Mailing::claim(uint mid)
+bool Mailing::claim(uint mid, int attemptsMade)
 {
     if (!dbConnect())
         return false;
     QSqlQuery query(database);
-    if (!query.exec(kClaim.arg(mid).arg(SqlEscape::string(database, claimHolder)))) {
+    const QString holder = SqlEscape::string(database, claimHolder);
+    if (!query.exec(history.isAvailable()
+                ? AttemptHistory::claimStatement(mid, attemptsMade, holder)
+                : kClaim.arg(mid).arg(holder))) {
         // Galera: another node's claim of the same row won the certification.
         if (query.lastError().nativeErrorCode() == QLatin1String("1213")) {
             qCInfo(lcMailing) << "Mailing::processQueue() - mid:" << mid
@@ -404,12 +432,14 @@ bool Mailing::sendNext()
 {
     while (!stack.isEmpty()) {
         const QHash<QString, QVariant> entry = stack.takeFirst();
-        if (!claimHolder.isEmpty() && !claim(entry.value(QStringLiteral("mid")).toUInt()))
+        const int attempts = entry.value(QStringLiteral("attempts")).toInt();
+        if (!claimHolder.isEmpty() && !claim(entry.value(QStringLiteral("mid")).toUInt(), attempts))
             continue;
         ready = false;
         outstanding = true;
         outMid = entry.value(QStringLiteral("mid")).toUInt();
         updateInFlight();
+        outAttempts = attempts;
         ++burstSent;
         metrics.handedOut(outMid);
         emit toSend(outMid, entry.value(QStringLiteral("from")).toString(),
@@ -426,15 +456,22 @@ void Mailing::continueBurst()
 {
     if (!burstActive || outstanding || !ready || retiring)
         return;
-    const bool over = burstBroken || burstSent >= m_mailsPerPass
-        || burstClock.hasExpired(qint64(m_passSeconds) * 1000) || (leaseCurrent && !leaseCurrent())
+    const bool timeUp = burstClock.hasExpired(qint64(m_passSeconds) * 1000);
+    const bool over = burstBroken || burstSent >= m_mailsPerPass || timeUp
+        || (leaseCurrent && !leaseCurrent())
         || !isSignalConnected(QMetaMethod::fromSignal(&Mailing::toSend));
     if (!over && stack.isEmpty()) {
         if (dbConnect())
             readDatabase(false, false);
     }
-    if (over || !sendNext())
+    if (over || !sendNext()) {
         endBurst();
+        // passSeconds shares the thread, it does not throttle a backlog: the
+        // next pass comes as soon as the thread's other tenants were served,
+        // not an interval later.
+        if (timeUp && !burstBroken && burstTimerWasRunning && !stack.isEmpty())
+            QMetaObject::invokeMethod(this, &Mailing::processQueue, Qt::QueuedConnection);
+    }
 }
 
 void Mailing::endBurst()
@@ -458,6 +495,8 @@ void Mailing::updateInFlight()
 
 QString Mailing::ownClaimCondition() const
 {
+    if (claimHolder.isEmpty())
+        return QStringLiteral("apiID LIKE 'yxa-claim:%'");
     return QStringLiteral("apiID LIKE 'yxa-claim:%1:%'")
         .arg(SqlEscape::string(database, likePattern(claimHolder)));
 }
@@ -509,6 +548,66 @@ void Mailing::checkDrained()
     emit drained();
 }
 
+void Mailing::attemptFailed(uint mid, QString transport, QString kind, QString reply)
+{
+    failedMid = mid;
+    failedTransport = transport;
+    failedKind = kind;
+    failedReply = reply;
+}
+
+bool Mailing::settleAttempt(uint mid, const QString &status)
+{
+    // Only these words stand for a request that went out; anything else
+    // (a send that never started, a word not known here) is no attempt.
+    static const QStringList attemptWords { QStringLiteral("sent"), QStringLiteral("queued"),
+        QStringLiteral("error"), QStringLiteral("neterror"), QStringLiteral("bad"),
+        QStringLiteral("invalid"), QStringLiteral("rejected") };
+    const bool reported = failedMid == mid && !failedKind.isEmpty();
+    const QString transport = reported ? failedTransport : transportName;
+    const QString kind = reported ? failedKind : QStringLiteral("refused");
+    const QString reply = reported ? failedReply : QString();
+    failedMid = 0;
+    failedKind.clear();
+    failedReply.clear();
+    if (!attemptWords.contains(status))
+        return false;
+
+    const bool accepted = status == QLatin1String("sent") || status == QLatin1String("queued");
+    const int attempt = outAttempts + 1;
+    const QString tenant = database.databaseName();
+    int wait = -1;
+    // A failure the transport could not judge counts as final: the mail
+    // may be out.
+    if (!accepted && kind == QLatin1String("temporary") && history.isAvailable()) {
+        wait = retrySchedule.delayAfter(attempt);
+        if (wait >= 0 && !history.scheduleNext(mid, attempt, wait))
+            wait = -1;
+    }
+    history.record(
+        mid, attempt, transport, accepted ? QStringLiteral("accepted") : kind, status, reply, wait);
+    if (wait < 0 && outAttempts > 0)
+        history.clear(mid);
+
+    if (accepted) {
+        qCInfo(lcMailing, "Mailing::sentReply() - tenant \"%s\" mid: %u %s via %s, attempt %d",
+            qUtf8Printable(tenant), mid, qUtf8Printable(status), qUtf8Printable(transport),
+            attempt);
+        return false;
+    }
+    const int attempts = history.isAvailable() ? retrySchedule.attempts() : 1;
+    const QString next = wait >= 0
+        ? QStringLiteral("next attempt at %1")
+              .arg(QDateTime::currentDateTimeUtc().addSecs(wait).toString(Qt::ISODate))
+        : QStringLiteral("final, %1").arg(letterOf(status));
+    qCWarning(lcMailing,
+        "Mailing::sentReply() - tenant \"%s\" mid: %u via %s, attempt %d of %d, %s (%s), %s: "
+        "\"%s\"",
+        qUtf8Printable(tenant), mid, qUtf8Printable(transport), attempt, qMax(attempts, attempt),
+        qUtf8Printable(kind), qUtf8Printable(status), qUtf8Printable(next), qUtf8Printable(reply));
+    return wait >= 0;
+}
+
 void Mailing::sentReply(uint mid, QString status, QString apiID)
 {
     if (debugLevel)
@@ -518,6 +617,9 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // Send reports always concern the row that is out; anything else answers
     // a delivery-state question.
     const bool answersCheck = !(outstanding && mid == outMid);
+    // The provider keeps a scheduled mail as it keeps a queued one.
+    if (!answersCheck && status == QLatin1String("scheduled"))
+        status = QStringLiteral("queued");
     if (status == QLatin1String("unsent")) {
         if (!answersCheck) {
             releaseClaim(mid);
@@ -550,9 +652,19 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         ? QStringLiteral("'%1'").arg(SqlEscape::string(database, apiID))
         : QStringLiteral("NULL");
     const QString midText = QString::number(mid);
+    // The attempt's entry, its waiting state and the row's outcome (or the
+    // released claim) are one commit: a crash cannot leave a row released
+    // without its waiting state, and a server that syncs every commit to
+    // disk pays once per mail for them.
+    const bool grouped = !answersCheck && history.isAvailable() && database.transaction();
+    const bool waits = !answersCheck && settleAttempt(mid, status);
 
     QString sql;
-    if (status == QLatin1String("sent")) {
+    if (waits) {
+        // Its claim is let go; nothing else of the row changes.
+        if (!claimHolder.isEmpty())
+            sql = kReleaseClaim.arg(mid).arg(ownClaimCondition());
+    } else if (status == QLatin1String("sent")) {
         sql = kUpdateSent.arg(now, midText, apiValue);
     } else if (status == QLatin1String("neterror")) {
         if (debugLevel > 1)
@@ -573,13 +685,19 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         } else {
             sql = kUpdateQueued.arg(apiValue, midText);
         }
+    } else if (!answersCheck) {
+        // The mail may well have left; left pending it would go again on
+        // every pass, so it ends as an error that says why.
+        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "unknown send status" << status
+                             << "- it ends 'E' and is not sent again";
+        sql = kUpdateError.arg(now, midText, apiValue);
     } else {
         qCWarning(lcMailing) << "Mailing::sentReply() unimplemented status:" << status;
     }
     // The report of a mail this processor sent is written only while the row
     // is still claimed by it: the claim is what keeps a second host away, and
     // a claim that expired meanwhile has ended the row already.
-    const bool guarded = !sql.isEmpty() && !answersCheck && !claimHolder.isEmpty();
+    const bool guarded = !sql.isEmpty() && !answersCheck && !claimHolder.isEmpty() && !waits;
     if (guarded)
         sql += QStringLiteral(" AND ") + ownClaimCondition();
 
@@ -605,13 +723,23 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
             // applied on top of it (it would count `sent` a second time).
             if (unwritten.remove(mid))
                 unwrittenOrder.removeOne(mid);
-            if (answersCheck && status != QLatin1String("queued")) {
+            if (answersCheck && status != QLatin1String("queued") && !waits) {
                 settled.insert(mid);
                 settledOrder.append(mid);
                 // Late answers come within a request timeout; old entries can go.
                 while (settledOrder.size() > 10000)
                     settled.remove(settledOrder.takeFirst());
             }
+        }
+    }
+    if (grouped && !database.commit()) {
+        qCWarning(lcMailing) << "Mailing::sentReply() - mid:" << mid
+                             << "COMMIT failed:" << database.lastError().text();
+        // As for an update that failed: kept, and written once the database is back.
+        if (!sql.isEmpty()) {
+            if (!unwritten.contains(mid))
+                unwrittenOrder.append(mid);
+            unwritten.insert(mid, sql);
         }
     }
 

@@ -14,6 +14,9 @@
 #include <QVariant>
 
 #include <atomic>
+#include "attempthistory.h"
+#include "retryschedule.h"
+
 #include <functional>
 
 class DBManager;
@@ -39,6 +42,12 @@ class QTimer;
 // row is still claimed before and written after its own send, so a crash
 // mid-burst loses no outcome. passEnded() closes every pass that handed out
 // a burst; a transport holding a session open across the burst ends it there.
+//
+// A row that failed for a moment (the transport's attemptFailed() says
+// "temporary") waits for its next attempt by the retry schedule instead of
+// ending 'E': its waiting state and every attempt live in the plug-in's own
+// tables (AttemptHistory). Each attempt that does not deliver logs one
+// warning naming tenant, row, attempt and reply.
 //
 // retire() ends the processor for good when its tenant goes to another host
 // or the host stops: nothing more is claimed, the report of a mail that is
@@ -74,6 +83,12 @@ public:
     // Values below 1 count as 1.
     void setPassLimits(uint mailsPerPass, uint passSeconds);
     uint mailsPerPass() const { return m_mailsPerPass; }
+    void setRetrySchedule(const RetrySchedule &schedule) { retrySchedule = schedule; }
+    const RetrySchedule &schedule() const { return retrySchedule; }
+    // Days the history of a final row is kept.
+    void setHistoryDays(uint days) { historyDays = qMax(1u, days); }
+    // Named in the history of successful attempts (failures name their own).
+    void setTransportName(const QString &name) { transportName = name; }
     uint passSeconds() const { return m_passSeconds; }
     bool isBursting() const { return burstActive; }
 
@@ -98,6 +113,8 @@ signals:
 public slots:
     void sentReply(uint mid, QString status, QString apiID);
     void retire();
+    // What a transport says of a failed attempt, just before its sentDone().
+    void attemptFailed(uint mid, QString transport, QString kind, QString reply);
 
 private slots:
     void processQueue();
@@ -114,13 +131,16 @@ private:
     bool flushUnwritten();
     // Claims the row for this host; false when another reader has it or the
     // claim could not be written.
-    bool claim(uint mid);
+    bool claim(uint mid, int attemptsMade);
     void expireClaims();
     // What only this processor's claims match, for the guard of its writes.
     QString ownClaimCondition() const;
     void releaseClaim(uint mid);
     void checkDrained();
     void updateInFlight();
+    // Records the report of the row that was out; true when it waits for a
+    // later attempt instead of taking the status word's letter.
+    bool settleAttempt(uint mid, const QString &status);
 
     uchar debugLevel = 0;
     QSqlDatabase database;
@@ -141,6 +161,16 @@ private:
     // The row that is out at the transport.
     bool outstanding = false;
     uint outMid = 0;
+    int outAttempts = 0;
+    RetrySchedule retrySchedule;
+    AttemptHistory history;
+    uint historyDays = 30;
+    QString transportName;
+    // The last attemptFailed() report, for the sentDone() that follows it.
+    uint failedMid = 0;
+    QString failedTransport;
+    QString failedKind;
+    QString failedReply;
     // Rows that a delivery-state answer made final. A pass that read such a
     // row as queued just before the answer arrived asks once more; that late
     // answer must not count the delivery a second time. A row leaves the set

@@ -141,6 +141,7 @@ bool MailingPlugin::start()
     worker->setDebugLevel(debugLevel);
     worker->setApiSettings(apiSettings);
     worker->setPassDefaults(mailsPerPass, passSeconds);
+    worker->setRetryDefaults(retrySchedule, historyDays);
     worker->moveToThread(&singleThread);
     worker->setDB(dbManager->getKexDB());
     worker->setTimeInterval(workerInterval);
@@ -169,6 +170,19 @@ void MailingPlugin::readSettings()
     // its tenant's connection and thread turn for passSeconds at most.
     mailsPerPass = settingValue(*settings, "mailsPerPass");
     passSeconds = settingValue(*settings, "passSeconds");
+    // "60,300" reaches us as a list: QSettings splits values at commas.
+    const QString scheduleKey = QStringLiteral("retrySchedule");
+    retrySchedule = RetrySchedule();
+    if (settings->contains(scheduleKey)) {
+        bool ok = false;
+        retrySchedule = RetrySchedule::parse(
+            settings->value(scheduleKey).toStringList().join(QLatin1Char(',')), &ok);
+        if (!ok)
+            qCWarning(lcMailing,
+                "MailingPlugin::readSettings() - retrySchedule is no list of seconds; the default "
+                "applies");
+    }
+    historyDays = settingValue(*settings, "attemptHistoryDays");
 }
 
 void MailingPlugin::reloadSettings()
@@ -189,7 +203,9 @@ void MailingPlugin::reloadSettings()
         QMetaObject::invokeMethod(
             worker,
             [worker, level = debugLevel, interval = workerInterval, api = apiSettings,
-                mails = mailsPerPass, seconds = passSeconds] {
+                mails = mailsPerPass, seconds = passSeconds, schedule = retrySchedule,
+                days = historyDays] {
+                worker->setRetryDefaults(schedule, days);
                 worker->applyHostSettings(level, interval, api, mails, seconds);
             },
             Qt::QueuedConnection);
@@ -256,6 +272,7 @@ void MailingPlugin::serveTenant(const QString &token)
     dbManager->addUnusedConnection(db.connectionName());
     worker->setTimeInterval(workerInterval);
     worker->setPassDefaults(mailsPerPass, passSeconds);
+    worker->setRetryDefaults(retrySchedule, historyDays);
     if (sharing->leases())
         worker->setHostLimits(dbManager, sharing->leaseCheck(token), sharing->leases()->holder());
     sharing->pool()->adopt(worker);

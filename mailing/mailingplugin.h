@@ -3,6 +3,7 @@
 #include "databasemanagerinterface.h"
 #include "mandrillapisettings.h"
 #include "reloadinterface.h"
+#include "retryschedule.h"
 #include "serverinterface.h"
 #include "verinfointerface.h"
 
@@ -69,6 +70,8 @@ public:
     MandrillApiSettings getApiSettings() const { return apiSettings; }
     uint getMailsPerPass() const { return mailsPerPass; }
     uint getPassSeconds() const { return passSeconds; }
+    const RetrySchedule &getRetrySchedule() const { return retrySchedule; }
+    uint getHistoryDays() const { return historyDays; }
     void setApiSettings(const MandrillApiSettings &settings) { apiSettings = settings; }
     QString settingsFileName() const;
     QList<QThread *> workerThreads() const;
@@ -101,5 +104,7 @@ private:
     // Defaults of every worker's pass; a tenant's `vars` may choose its own.
     uint mailsPerPass = 1;
     uint passSeconds = 30;
+    RetrySchedule retrySchedule;
+    uint historyDays = 30;
     MailingPluginWorker *singleWorker = nullptr;
 };

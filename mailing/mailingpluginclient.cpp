@@ -134,10 +134,24 @@ void MailingPluginClient::replyFinished(
         qCCritical(lcMailing,
             "MailingPluginClient::replyFinished()  - network error: %s (HTTP status code: %i)",
             qUtf8Printable(errorText), statusCode);
-        if (isCheck)
+        if (isCheck) {
             pendingChecks.remove(checkId);
-        else
+        } else {
+            // Overloaded or failing for a moment, or never reached: the same
+            // request may go again. A request that left whole without a
+            // reply may have been acted on, so it must not.
+            QString kind = QStringLiteral("refused");
+            if (result.replied)
+                kind = statusCode == 429 || statusCode >= 500 ? QStringLiteral("temporary") : kind;
+            else
+                kind = result.requestWritten ? QStringLiteral("unknown")
+                                             : QStringLiteral("temporary");
+            const QString reply = result.replied
+                ? QStringLiteral("HTTP %1 %2").arg(statusCode).arg(errorText.mid(16))
+                : errorText;
+            emit attemptFailed(mid, QStringLiteral("api"), kind, reply);
             emit sentDone(mid, QStringLiteral("neterror"));
+        }
         return;
     }
 
@@ -151,6 +165,8 @@ void MailingPluginClient::finishSendReply(const QByteArray &data, uint mid)
 {
     if (data.isEmpty()) {
         qCWarning(lcMailing) << "MailingPluginClient::replyFinished() Unknown ERROR: Empty data !";
+        emit attemptFailed(
+            mid, QStringLiteral("api"), QStringLiteral("unknown"), QStringLiteral("empty reply"));
         emit sentDone(mid, QStringLiteral("error"));
         return;
     }
@@ -162,6 +178,8 @@ void MailingPluginClient::finishSendReply(const QByteArray &data, uint mid)
         // send it again on every read, so the send counts as failed for good.
         qCWarning(lcMailing, "MailingPluginClient::replyFinished() - unreadable send reply: %s",
             qUtf8Printable(parseError));
+        emit attemptFailed(mid, QStringLiteral("api"), QStringLiteral("unknown"),
+            QStringLiteral("unreadable reply: %1").arg(parseError.left(200)));
         emit sentDone(mid, QStringLiteral("error"));
         return;
     }
@@ -181,6 +199,9 @@ void MailingPluginClient::finishSendReply(const QByteArray &data, uint mid)
     else if (debugLevel > 1)
         qCDebug(lcMailing) << "MailingPluginClient::replyFinished() STATUS: " << status << email
                            << id << reason;
+    if (status == QLatin1String("rejected") || status == QLatin1String("invalid"))
+        emit attemptFailed(mid, QStringLiteral("api"), QStringLiteral("refused"),
+            reason.isEmpty() ? status : status + QLatin1String(": ") + reason.left(200));
     emit sentDone(mid, status, id);
 }
 

@@ -22,7 +22,8 @@ class QUrl;
 // withdrawn before a byte of it was written (cancelUnsent()). Info replies report the
 // message's state ("bounced" becomes "bad"); a failed, empty or refused
 // info request reports nothing, so the row simply stays queued and is asked
-// about again later. Only one info request per message identifier is open
+// about again later. Every failed send also says through attemptFailed()
+// whether trying again later is safe. Only one info request per message identifier is open
 // at a time.
 //
 // Lives in the worker's thread. The API key never appears in a log line.
@@ -56,6 +57,11 @@ public slots:
 
 signals:
     void sentDone(uint mid, QString status, QString apiID = QString());
+    // Comes just before the sentDone() of a send that failed: "temporary"
+    // (nothing reached the API, or it answered 429 or 5xx), "unknown" (the
+    // request left whole and no usable reply came: the mail may be out) or
+    // "refused"; reply is what the server or the network said, for the log.
+    void attemptFailed(uint mid, QString transport, QString kind, QString reply);
 
 private:
     // Each reply is attributed by the request it answers, never by

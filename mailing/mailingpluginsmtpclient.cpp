@@ -242,7 +242,7 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
             "MailingPluginSmtpClient::sendMail(mid: %u) - invalid arguments (from: '%s', to: "
             "'%s', subject: '%s')!",
             mid, qUtf8Printable(from), qUtf8Printable(to), qUtf8Printable(subject));
-        emit sentDone(mid, QStringLiteral("rejected"));
+        refuse(mid, QStringLiteral("rejected"), QStringLiteral("invalid arguments"));
         return false;
     }
 
@@ -255,7 +255,7 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
         || globalUnusable) {
         qCWarning(
             lcMailing, "MailingPluginSmtpClient::sendMail(mid: %u) - invalid SMTP settings!", mid);
-        emit sentDone(mid, QStringLiteral("error"));
+        refuse(mid, QStringLiteral("error"), QStringLiteral("invalid SMTP settings"));
         return false;
     }
 
@@ -265,7 +265,7 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
             "MailingPluginSmtpClient::sendMail(mid: %u) - address holds CR, LF, '<' or '>' or is "
             "longer than 254 octets (from: '%s', to: '%s')!",
             mid, qUtf8Printable(visible(from)), qUtf8Printable(visible(to)));
-        emit sentDone(mid, QStringLiteral("bad"));
+        refuse(mid, QStringLiteral("bad"), QStringLiteral("unusable address"));
         return false;
     }
 
@@ -275,6 +275,7 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
                            << "auth method =" << s.authMethod;
 
     m_lastError = -1;
+    networkFault = false;
 
     // Parts and the Reply-To address are not owned by the message; they are
     // declared first so that they outlive it.
@@ -326,10 +327,13 @@ bool MailingPluginSmtpClient::sendMail(uint mid, QString from, QString to, QStri
     // replace the error that ended the mail.
     const int mailError = m_lastError;
     const QString status = sent ? QStringLiteral("sent") : statusFor(mailError);
+    const QPair<QString, QString> failure = sent ? QPair<QString, QString>() : failureOf(client, s);
     if (!ok || !keepSession || (!sent && !recover(client)))
         endSession();
     m_lastError = mailError;
 
+    if (!sent)
+        emit attemptFailed(mid, QStringLiteral("smtp"), failure.first, failure.second);
     emit sentDone(mid, status);
     return sent;
 }
@@ -360,9 +364,61 @@ const MailingPluginSmtpClient::MailData &MailingPluginSmtpClient::readMailData(
     return lastMailData;
 }
 
+void MailingPluginSmtpClient::refuse(uint mid, const QString &status, const QString &reason)
+{
+    emit attemptFailed(mid, QStringLiteral("smtp"), QStringLiteral("refused"), reason);
+    emit sentDone(mid, status);
+}
+
+QPair<QString, QString> MailingPluginSmtpClient::failureOf(
+    SmtpClient *client, const SmtpSettings &s) const
+{
+    const SmtpReply &refusal = client->refusalReply();
+    QString kind;
+    QString reply = refusal.summary();
+    if (refusal.isTemporary()) {
+        kind = QStringLiteral("temporary");
+    } else if (refusal.isPermanent()) {
+        kind = QStringLiteral("refused");
+    } else if (client->messageWritten()) {
+        // The server may have taken the mail just before the silence.
+        kind = QStringLiteral("unknown");
+    } else if (client->certificateRefused()) {
+        kind = QStringLiteral("refused");
+    } else if (networkFault) {
+        // Without the final "." no server delivers anything.
+        kind = QStringLiteral("temporary");
+    } else {
+        // A login the server refused, a reply out of place, a message too large.
+        kind = QStringLiteral("refused");
+    }
+    if (reply.isEmpty()) {
+        const QTcpSocket *socket = client->getSocket();
+        reply = QString::fromLatin1(errorText(m_lastError));
+        if (client->messageWritten())
+            reply += QLatin1String(" after the end of the message");
+        else if (!client->lastReply().isEmpty()
+            && m_lastError != SmtpClient::ConnectionTimeoutError)
+            reply += QLatin1String(" after: ") + client->lastReply().summary(200);
+        if (socket && socket->error() != QAbstractSocket::UnknownSocketError)
+            reply += QLatin1String(" (") + socket->errorString() + QLatin1Char(')');
+    }
+    // Servers have no business repeating credentials; should one do so,
+    // they still stay out of the log and the history.
+    if (!s.password.isEmpty()) {
+        reply.replace(s.password, QLatin1String("<secret>"));
+        reply.replace(
+            QString::fromLatin1(s.password.toUtf8().toBase64()), QLatin1String("<secret>"));
+    }
+    return { kind, reply.left(300) };
+}
+
 void MailingPluginSmtpClient::smtpClientError(SmtpClient::SmtpError e)
 {
     m_lastError = int(e);
+    if (e == SmtpClient::ConnectionTimeoutError || e == SmtpClient::ResponseTimeoutError
+        || e == SmtpClient::SendDataTimeoutError)
+        networkFault = true;
     const auto *client = qobject_cast<const SmtpClient *>(sender());
     const QString raw = client ? client->getResponseText() : QString();
     if (debugLevel)

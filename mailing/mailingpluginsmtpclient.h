@@ -76,6 +76,13 @@ public slots:
 
 signals:
     void sentDone(uint mid, QString status, QString apiID = QString());
+    // Comes just before the sentDone() of a mail that was not sent: "temporary"
+    // (a 4xx reply, or a connection that failed or dropped before the end of
+    // the message was written), "unknown" (the end of the message was
+    // written and no reply came: the server may have the mail) or "refused"
+    // (5xx, a refused certificate or login, or the row or settings unusable).
+    // reply is the server's reply or the network's error, never a password.
+    void attemptFailed(uint mid, QString transport, QString kind, QString reply);
     void settingsChanged(SmtpSettings settings);
 
 private slots:
@@ -87,6 +94,9 @@ private:
     SmtpClient *openSession(const SmtpSettings &s, bool *ok);
     // Whether the session can go on after a mail that failed (RSET sent).
     bool recover(SmtpClient *client);
+    // Kind and reply text of a failed send (see attemptFailed()).
+    QPair<QString, QString> failureOf(SmtpClient *client, const SmtpSettings &s) const;
+    void refuse(uint mid, const QString &status, const QString &reason);
 
     // What a mail data document yields: its attachments decoded, or the
     // reason it could not be read.
@@ -110,6 +120,8 @@ private:
     unsigned char debugLevel = 0;
     SmtpSettings m_settings;
     int m_lastError = -1;
+    // A time-out or drop was signalled during the current send.
+    bool networkFault = false;
     bool keepSession = false;
     std::unique_ptr<SmtpClient> session;
     int sessionsOpened = 0;

@@ -195,6 +195,10 @@ void MailingPluginWorker::start()
     // the queue for good.
     connect(mandrillClient, &MailingPluginClient::sentDone, mailing, &Mailing::sentReply);
     connect(smtpClient, &MailingPluginSmtpClient::sentDone, mailing, &Mailing::sentReply);
+    connect(mandrillClient, &MailingPluginClient::attemptFailed, mailing, &Mailing::attemptFailed);
+    connect(smtpClient, &MailingPluginSmtpClient::attemptFailed, mailing, &Mailing::attemptFailed);
+    mailing->setRetrySchedule(defaultSchedule);
+    mailing->setHistoryDays(historyDays);
     // Queued behind the last report, which reaches the processor from inside
     // the transport's send call.
     connect(mailing, &Mailing::passEnded, smtpClient, &MailingPluginSmtpClient::endSession,
@@ -295,6 +299,12 @@ void MailingPluginWorker::applyHostSettings(
     mailing->releaseIfIdle();
 }
 
+void MailingPluginWorker::setRetryDefaults(const RetrySchedule &schedule, uint days)
+{
+    defaultSchedule = schedule;
+    historyDays = days;
+}
+
 void MailingPluginWorker::applyPassLimits(uint mails, uint seconds)
 {
     if (!mailing)
@@ -337,7 +347,7 @@ void MailingPluginWorker::loadSettings()
             QStringLiteral("smtpType"), QStringLiteral("smtpMethod"),
             QStringLiteral("mailingUseReplyTo"), QStringLiteral("globalEmail"),
             QStringLiteral("mailingReloadSettingsInterval"), QStringLiteral("mailsPerPass"),
-            QStringLiteral("passSeconds") },
+            QStringLiteral("passSeconds"), QStringLiteral("retrySchedule") },
         &readOk);
 
     if (!readOk) {
@@ -391,6 +401,24 @@ void MailingPluginWorker::loadSettings()
     };
     applyPassLimits(positive(QStringLiteral("mailsPerPass"), defaultMailsPerPass),
         positive(QStringLiteral("passSeconds"), defaultPassSeconds));
+
+    // The tenant's schedule wins; an empty one means a single attempt.
+    RetrySchedule schedule = defaultSchedule;
+    const QString scheduleKey = QStringLiteral("retrySchedule");
+    if (values.contains(scheduleKey)) {
+        bool ok = false;
+        const RetrySchedule own = RetrySchedule::parse(values.value(scheduleKey).toString(), &ok);
+        if (ok)
+            schedule = own;
+        else
+            qCWarning(lcMailing,
+                "MailingPluginWorker:%u:loadSettings() - retrySchedule \"%s\" is no list of "
+                "seconds; the host's \"%s\" applies",
+                number, qUtf8Printable(values.value(scheduleKey).toString().left(100)),
+                qUtf8Printable(defaultSchedule.toString()));
+    }
+    if (mailing)
+        mailing->setRetrySchedule(schedule);
 }
 
 void MailingPluginWorker::setMailingType(signed char type)
@@ -417,6 +445,7 @@ void MailingPluginWorker::connectTransport(signed char type)
     // Before start() there is nothing to wire; start() calls in again.
     if (!mailing || !mandrillClient || !smtpClient)
         return;
+    mailing->setTransportName(type == 0 ? QStringLiteral("api") : QStringLiteral("smtp"));
     if (type == 0) {
         typeConnections << connect(mailing, &Mailing::toSend, mandrillClient,
             &MailingPluginClient::sendMail, Qt::QueuedConnection)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mandrillapisettings.h"
+#include "retryschedule.h"
 #include "smtpsettings.h"
 
 #include <QList>
@@ -70,6 +71,9 @@ public:
     // a running worker's processor and transports at once.
     void applyHostSettings(unsigned char level, uint intervalMs, const MandrillApiSettings &api,
         uint mailsPerPass, uint passSeconds);
+    // The host's retry schedule (used unless the tenant's `vars` name
+    // "retrySchedule") and the days a final row's attempts are kept.
+    void setRetryDefaults(const RetrySchedule &schedule, uint historyDays);
 
     // Multi-tenant mode on a shared host (see Mailing::setHostLimits): the
     // connection counts against the host's budget, passes run only while the
@@ -125,6 +129,8 @@ private:
     MandrillApiSettings apiSettings;
     uint defaultMailsPerPass = 1;
     uint defaultPassSeconds = 30;
+    RetrySchedule defaultSchedule;
+    uint historyDays = 30;
     // What the current mailing type wired, so that a switch removes exactly that.
     QList<QMetaObject::Connection> typeConnections;
     DBManager *budget = nullptr;

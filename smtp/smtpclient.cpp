@@ -4,6 +4,7 @@
 #include "mimeencoding_p.h"
 #include "mimemessage.h"
 #include "smtplogging.h"
+#include "smtpreply.h"
 
 #include <QDeadlineTimer>
 #include <QSslSocket>
@@ -184,6 +185,8 @@ bool SmtpClient::connectToHost()
         return false;
     }
 
+    refusal.clear();
+    certificateErrors = false;
     auto *ssl = qobject_cast<QSslSocket *>(socket);
     if (ssl && hasSslConfiguration)
         ssl->setSslConfiguration(sslConfiguration);
@@ -206,6 +209,7 @@ bool SmtpClient::connectToHost()
     // connection; a failed one would otherwise surface only as a silent
     // greeting.
     if (connectionType == SslConnection && !ssl->waitForEncrypted(connectionTimeout)) {
+        certificateErrors = !ssl->sslHandshakeErrors().isEmpty();
         qCDebug(yxaSmtp, "SmtpClient::connectToHost() - TLS handshake failed: %s",
             qUtf8Printable(ssl->errorString()));
         emit smtpError(ConnectionTimeoutError);
@@ -247,6 +251,7 @@ bool SmtpClient::connectToHost()
 
         ssl->startClientEncryption();
         if (!ssl->waitForEncrypted(connectionTimeout)) {
+            certificateErrors = !ssl->sslHandshakeErrors().isEmpty();
             qCDebug(yxaSmtp, "SmtpClient::connectToHost() - TLS handshake failed: %s",
                 qUtf8Printable(ssl->errorString()));
             emit smtpError(ConnectionTimeoutError);
@@ -284,6 +289,7 @@ bool SmtpClient::login()
 
 bool SmtpClient::login(const QString &user, const QString &password, AuthMethod method)
 {
+    refusal.clear();
     try {
         if (method == AuthPlain) {
             const QByteArray token
@@ -327,6 +333,8 @@ bool SmtpClient::login(const QString &user, const QString &password, AuthMethod 
 
 bool SmtpClient::sendMail(MimeMessage &email)
 {
+    refusal.clear();
+    dataWritten = false;
     QStringList recipients;
     for (const auto type : { MimeMessage::To, MimeMessage::Cc, MimeMessage::Bcc }) {
         for (const EmailAddress *rcpt : email.getRecipients(type))
@@ -402,6 +410,7 @@ bool SmtpClient::sendMail(MimeMessage &email)
         // The message, its CRLF and the closing "." line in one write.
         if (!sendData(email.toByteParts()))
             return false;
+        dataWritten = true;
         // Only now does the server take the message in (content scanners,
         // queue writes): a slow answer is not a lost mail, so it gets the
         // send time-out, not the short one of the dialogue (RFC 5321
@@ -472,6 +481,7 @@ void SmtpClient::waitForResponse(int msec)
     // worker's thread for ever. An endless line is cut off the same way.
     const QDeadlineTimer deadline(msec);
     replyLines.clear();
+    SmtpReply reply;
     qint64 replyBytes = 0;
     for (;;) {
         while (socket->canReadLine()) {
@@ -479,26 +489,31 @@ void SmtpClient::waitForResponse(int msec)
             replyBytes += line.size();
             // Kept lines are the tenant server's to grow: a server that
             // never ends its reply must not fill the host's memory.
-            if (replyBytes > maxReplyBytes || replyLines.size() >= maxReplyLines)
+            if (replyBytes > maxReplyBytes || reply.lines().size() >= maxReplyLines)
                 replyTooLarge();
-            responseText = QString::fromUtf8(line);
-            replyLines << chopLineEnd(responseText.mid(4));
+            const bool complete = reply.addLine(line);
+            responseText = reply.lastLine();
+            responseCode = reply.code();
+            replyLines = reply.lines();
             if (trace)
                 qCDebug(yxaSmtp, "SmtpClient::trace() S: %s",
                     qUtf8Printable(chopLineEnd(responseText)));
 
-            bool ok = false;
-            const int code = responseText.leftRef(3).toInt(&ok);
-            responseCode = ok ? code : 0;
-            if (responseCode >= 400 && responseCode <= 499 && !quietReplies)
-                emit smtpError(ServerError);
-            if (responseCode >= 500 && responseCode <= 599 && !quietReplies)
-                emit smtpError(ClientError);
+            // Every line is examined, so a multi-line refusal signals once per line.
+            if (!quietReplies) {
+                const SmtpReply::Class kind = SmtpReply::classOf(responseCode);
+                if (kind == SmtpReply::Temporary)
+                    emit smtpError(ServerError);
+                else if (kind == SmtpReply::Permanent)
+                    emit smtpError(ClientError);
+            }
 
-            // "250 text" ends a reply, and so does a bare "250" (RFC 5321
-            // allows the text to be left out); "250-text" announces more.
-            if (responseText.size() > 3 && responseText.at(3) != QLatin1Char('-'))
+            if (complete) {
+                last = reply;
+                if (refusal.isEmpty() && (reply.isTemporary() || reply.isPermanent()))
+                    refusal = reply;
                 return;
+            }
         }
         if (replyBytes + socket->bytesAvailable() > maxReplyBytes)
             replyTooLarge();

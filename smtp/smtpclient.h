@@ -1,5 +1,7 @@
 #pragma once
 
+#include "smtpreply.h"
+
 #include <QAbstractSocket>
 #include <QObject>
 #include <QSslConfiguration>
@@ -91,6 +93,16 @@ public:
     void setSendMessageTimeout(int msec);
     QTcpSocket *getSocket();
 
+    // What a failed step leaves for its caller to judge (connectToHost(),
+    // login() and sendMail() each start afresh): the last complete reply,
+    // the first 4xx or 5xx reply of the step, whether the end of the
+    // message was written (a mail without a reply after that may have been
+    // delivered), and whether a TLS handshake failed on the certificate.
+    const SmtpReply &lastReply() const { return last; }
+    const SmtpReply &refusalReply() const { return refusal; }
+    bool messageWritten() const { return dataWritten; }
+    bool certificateRefused() const { return certificateErrors; }
+
     // TLS settings for the TLS connection types, applied when connecting;
     // without a call the socket's defaults hold. Needed where the server's
     // certificate comes from a private CA.
@@ -172,6 +184,10 @@ private:
     // The lines of the last reply read, and the extensions of the last EHLO.
     QStringList replyLines;
     QStringList extensions;
+    SmtpReply last;
+    SmtpReply refusal;
+    bool dataWritten = false;
+    bool certificateErrors = false;
 };
 
 Q_DECLARE_METATYPE(SmtpClient::SmtpError)

@@ -406,9 +406,15 @@ private slots:
             { QStringLiteral("a@slnko.test"), QStringLiteral("b@slnko.test"),
                 QStringLiteral("c@slnko.test") }));
         QVERIFY(standardOrders());
+        LogCapture log;
         QVERIFY(tick());
         const QVector<Row> rows = mails();
         QCOMPARE(rows.size(), 3);
+        // Each queued order mail is one info line naming tenant, supplier, meal day and row.
+        for (const Row &row : rows)
+            QCOMPARE(
+                log.count(QStringLiteral("order mail to '%1' queued as mid: ").arg(row.to)), 1);
+        QCOMPARE(log.count(QStringLiteral("TabloraWorker::createMail() - tenant \"")), 3);
         QStringList to;
         for (const Row &row : rows) {
             to << row.to;

@@ -168,6 +168,31 @@ private slots:
             QVERIFY(thread.isNull());
     }
 
+    // A mail-only tenant is met by every scan: one info line, no critical one.
+    void tenantWithoutCateringTablesIsOneInfoLine()
+    {
+        const QString name = QStringLiteral("yxa_cat_mailonly");
+        QString error;
+        QVERIFY2(MariaDbFixture::createDatabase(name, name, MariaDbFixture::tenantPassword(name),
+                     { QStringLiteral("tenant.sql") }, &error),
+            qPrintable(error));
+        Tablora plugin;
+        LogCapture log;
+        for (int scan = 0; scan < 3; ++scan) {
+            QSqlDatabase db
+                = MariaDbFixture::connection(QStringLiteral("cat.mailonly.%1").arg(scan), name,
+                    name, MariaDbFixture::tenantPassword(name));
+            bool found = true;
+            QVERIFY(QMetaObject::invokeMethod(&plugin, "checkCatering", Qt::DirectConnection,
+                Q_RETURN_ARG(bool, found), Q_ARG(QSqlDatabase &, db)));
+            QVERIFY(!found);
+        }
+        QCOMPARE(
+            log.count(QStringLiteral("tenant \"yxa_cat_mailonly\" has no catering tables")), 1);
+        QCOMPARE(log.lines(QtCriticalMsg).size(), 0);
+        MariaDbFixture::dropDatabase(name, name);
+    }
+
     void noEnabledSchemasReadsNoPage()
     {
         QVERIFY(

@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSet>
+#include <QSqlQuery>
 #include <QTest>
 
 namespace {
@@ -33,6 +34,22 @@ int midOf(const QJsonObject &request)
 {
     return request.value("body").toObject().value("message").toObject().value("metadata")
         .toObject().value("mid").toInt();
+}
+
+// "attempt kind reply" of each attempt at a row, in order.
+QStringList historyOf(uint mid)
+{
+    QStringList entries;
+    QSqlQuery query(MailTenant::root(kDb));
+    if (query.exec(QStringLiteral("SELECT attempt, kind, reply FROM email_attempts WHERE mid = %1 "
+                                  "ORDER BY attempt")
+                       .arg(mid))) {
+        while (query.next())
+            entries << QStringLiteral("%1 %2 %3")
+                           .arg(query.value(0).toString(), query.value(1).toString(),
+                               query.value(2).toString());
+    }
+    return entries;
 }
 
 // Subjects of the messages the real server holds.
@@ -104,6 +121,8 @@ private slots:
     {
         QFETCH(QString, mode);
         QFETCH(int, mails);
+        // One attempt, as without a schedule; tryingAgain covers the schedule.
+        QVERIFY(MailTenant::setVar(kDb, "retrySchedule", ""));
 
         SmtpPeer fault;
         if (mode == QLatin1String("tls")) {
@@ -188,6 +207,7 @@ private slots:
         FakeMandrill fake(QJsonObject { { "send", QJsonArray { reply } } });
         QVERIFY(fake.start().isEmpty());
         QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        QVERIFY(MailTenant::setVar(kDb, "retrySchedule", ""));
         QList<uint> mids;
         for (int i = 0; i < 2; ++i)
             mids << MailTenant::insertMail(
@@ -251,6 +271,136 @@ private slots:
         const QueueAudit after(kDb);
         QVERIFY2(after.violations().isEmpty(), qPrintable(after.violations().join('\n')));
         QCOMPARE(after.count(QueueAudit::Pending), 0);
+    }
+
+    // A server that defers a mail twice and then takes it: the mail arrives
+    // once, at the third attempt, and the history holds all three.
+    void smtpDeferral_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("451 to RCPT") << "defer-rcpt"
+                                     << "451 4.7.1 try again later";
+        QTest::newRow("421 at the greeting") << "defer-greet"
+                                             << "421 4.3.2";
+        QTest::newRow("452 after DATA") << "defer-data"
+                                        << "452 4.3.1";
+    }
+
+    void smtpDeferral()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, reply);
+        SmtpPeer fault;
+        const QString started = fault.startFault(mode);
+        QVERIFY2(started.isEmpty(), qPrintable(started));
+        useSmtp(fault.port(), 0);
+        QVERIFY(MailTenant::setVar(kDb, "retrySchedule", "1, 1, 1"));
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("d@example.test"));
+
+        LogCapture log;
+        RunningWorker running(source(), MandrillApiSettings(), 150);
+        // Meanwhile the row looks pending to the tenant's applications.
+        QTRY_VERIFY_WITH_TIMEOUT(historyOf(mid).size() == 1, 10000);
+        QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("Q"));
+        QVERIFY(MailTenant::row(kDb, mid).done.isNull());
+        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 20000);
+        QTest::qWait(2500); // a further attempt would come now
+        QCOMPARE(fault.acceptedCount(), 1);
+        QCOMPARE(fault.connectionCount(), 3);
+        QCOMPARE(MailTenant::row(kDb, mid).sent, 1u);
+        const QStringList history = historyOf(mid);
+        QCOMPARE(history.size(), 3);
+        QVERIFY2(history.at(0).startsWith(QStringLiteral("1 temporary "))
+                && history.at(0).contains(reply),
+            qPrintable(history.at(0)));
+        QVERIFY2(
+            history.at(1).startsWith(QStringLiteral("2 temporary ")), qPrintable(history.at(1)));
+        QCOMPARE(history.at(2), QStringLiteral("3 accepted "));
+        // One warning per failed attempt, naming tenant, row and reply.
+        const QStringList warnings = log.matching(
+            QStringLiteral("tenant \"%1\" mid: %2 via smtp, attempt ").arg(kDb).arg(mid));
+        QCOMPARE(warnings.size(), 2);
+        QVERIFY2(warnings.at(0).contains(QLatin1String("attempt 1 of 4, temporary"))
+                && warnings.at(0).contains(reply),
+            qPrintable(warnings.at(0)));
+        QCOMPARE(
+            log.count(
+                QStringLiteral("tenant \"%1\" mid: %2 sent via smtp, attempt 3").arg(kDb).arg(mid)),
+            1);
+        QCOMPARE(
+            MailTenant::count(kDb, QStringLiteral("mid IN (SELECT mid FROM email_retries)")), 0);
+    }
+
+    // The end of the message or the whole request went out and no reply
+    // came: the receiver may have the mail, so it is never sent again.
+    void unknownOutcomeIsNotRepeated_data()
+    {
+        QTest::addColumn<bool>("api");
+        QTest::newRow("SMTP drop after the end of DATA") << false;
+        QTest::newRow("API time-out after the request") << true;
+    }
+
+    void unknownOutcomeIsNotRepeated()
+    {
+        QFETCH(bool, api);
+        SmtpPeer fault;
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { QJsonObject { { "delay", 3 }, { "default", true } } } } });
+        if (api) {
+            QVERIFY(fake.start().isEmpty());
+            QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        } else {
+            const QString started = fault.startFault(QStringLiteral("drop-after-data"));
+            QVERIFY2(started.isEmpty(), qPrintable(started));
+            useSmtp(fault.port(), 0);
+        }
+        QVERIFY(MailTenant::setVar(kDb, "retrySchedule", "1,1"));
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("u@example.test"));
+        RunningWorker running(source(), api ? fake.apiSettings(600) : MandrillApiSettings(), 150);
+        QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("E"), 15000);
+        QTest::qWait(2500);
+        QCOMPARE(api ? fake.sendCount() : fault.connectionCount(), 1);
+        QCOMPARE(historyOf(mid).size(), 1);
+        QVERIFY2(historyOf(mid).at(0).startsWith(QStringLiteral("1 unknown ")),
+            qPrintable(historyOf(mid).at(0)));
+    }
+
+    // The API fails with 500 for a while: every mail goes out once after it recovers.
+    void apiOutageIsRetried()
+    {
+        FakeMandrill fake(QJsonObject {
+            { "send", QJsonArray { FakeMandrill::rawReply(500, "internal error") } } });
+        QVERIFY(fake.start().isEmpty());
+        QVERIFY(MailTenant::setVar(kDb, "mailingType", "0"));
+        QVERIFY(MailTenant::setVar(kDb, "retrySchedule", "1,1,1,1,1,1,1,1,1,1"));
+        QList<uint> mids;
+        for (int i = 0; i < 3; ++i)
+            mids << MailTenant::insertMail(
+                kDb, QStringLiteral("o%1@example.test").arg(i), "S", "B", {}, 100 + i);
+        RunningWorker running(source(), fake.apiSettings(2000), 150);
+        for (uint mid : qAsConst(mids))
+            QTRY_VERIFY_WITH_TIMEOUT(historyOf(mid).size() >= 2, 15000);
+        for (uint mid : qAsConst(mids))
+            QVERIFY(MailTenant::row(kDb, mid).done.isNull());
+        fake.setScript(QJsonObject());
+        for (uint mid : qAsConst(mids))
+            QTRY_COMPARE_WITH_TIMEOUT(MailTenant::row(kDb, mid).status, QStringLiteral("S"), 15000);
+        QTest::qWait(1500);
+        for (uint mid : qAsConst(mids)) {
+            QCOMPARE(MailTenant::row(kDb, mid).sent, 1u);
+            const QStringList history = historyOf(mid);
+            QVERIFY2(history.last().startsWith(QStringLiteral("%1 accepted").arg(history.size())),
+                qPrintable(history.join('|')));
+            QCOMPARE(history.filter(QStringLiteral(" accepted")).size(), 1);
+            QVERIFY2(
+                history.first().contains(QLatin1String("HTTP 500")), qPrintable(history.first()));
+            // Nothing of the row was posted after it was accepted.
+            int posted = 0;
+            for (const QJsonObject &request : fake.requests(FakeMandrill::sendPath()))
+                posted += midOf(request) == int(mid) ? 1 : 0;
+            QCOMPARE(posted, history.size());
+        }
     }
 
     // The schema test of every scan opens the tenant's database and closes it

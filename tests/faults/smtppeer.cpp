@@ -24,10 +24,10 @@ QString SmtpPeer::startReal(const QStringList &extraArgs)
             + extraArgs);
 }
 
-QString SmtpPeer::startFault(const QString &mode)
+QString SmtpPeer::startFault(const QString &mode, const QStringList &extraArgs)
 {
     return start(sourceDir() + QStringLiteral("/tests/faults/fault-smtp.py"),
-        { QStringLiteral("--mode"), mode });
+        QStringList { QStringLiteral("--mode"), mode } + extraArgs);
 }
 
 QString SmtpPeer::start(const QString &script, const QStringList &args)
@@ -94,4 +94,10 @@ int SmtpPeer::connectionCount()
 {
     m_output += m_process.readAllStandardOutput();
     return m_output.count("CONN ");
+}
+
+int SmtpPeer::acceptedCount()
+{
+    m_output += m_process.readAllStandardOutput();
+    return m_output.count("MSG ");
 }

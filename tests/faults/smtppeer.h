@@ -21,7 +21,7 @@ public:
 
     // Empty on success, otherwise why the peer did not come up.
     QString startReal(const QStringList &extraArgs = QStringList());
-    QString startFault(const QString &mode);
+    QString startFault(const QString &mode, const QStringList &extraArgs = QStringList());
     void stop();
 
     quint16 port() const { return m_port; }
@@ -32,6 +32,8 @@ public:
     QJsonObject envelope(int index) const;
     // Connections the fault peer accepted so far.
     int connectionCount();
+    // Messages the fault peer accepted so far.
+    int acceptedCount();
 
     static QString sourceDir();
 

@@ -8,12 +8,14 @@
 #include "mailtenant.h"
 #include "mariadbfixture.h"
 #include "smtptestsupport.h"
+#include "retryschedule.h"
 #include "testmain.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPluginLoader>
+#include <QSet>
 #include <QSqlQuery>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -238,6 +240,48 @@ private slots:
         MailingPlugin plugin;
         QCOMPARE(plugin.getMailsPerPass(), mailsPerPass);
         QCOMPARE(plugin.getPassSeconds(), passSeconds);
+    }
+
+    void retryScheduleFromIni_data()
+    {
+        QTest::addColumn<QString>("ini");
+        QTest::addColumn<QString>("schedule");
+        QTest::addColumn<uint>("days");
+        QTest::newRow("defaults") << ""
+                                  << "60,300,900,3600,14400" << 30u;
+        QTest::newRow("own schedule and days") << "retrySchedule=10,20,30\nattemptHistoryDays=7\n"
+                                               << "10,20,30" << 7u;
+        QTest::newRow("empty: one attempt") << "retrySchedule=\n"
+                                            << "" << 30u;
+        QTest::newRow("nonsense keeps the default") << "retrySchedule=soon\n"
+                                                    << "60,300,900,3600,14400" << 30u;
+    }
+
+    void retryScheduleFromIni()
+    {
+        QFETCH(QString, ini);
+        QFETCH(QString, schedule);
+        QFETCH(uint, days);
+        writeIni(QStringLiteral("[MailingPlugin]\n") + ini);
+        MailingPlugin plugin;
+        QCOMPARE(plugin.getRetrySchedule().toString(), schedule);
+        QCOMPARE(plugin.getHistoryDays(), days);
+    }
+
+    void retryWaitsAreJittered()
+    {
+        const RetrySchedule schedule;
+        QCOMPARE(schedule.attempts(), 6);
+        QSet<int> seen;
+        for (int i = 0; i < 200; ++i) {
+            const int wait = schedule.delayAfter(2);
+            QVERIFY2(wait >= 270 && wait <= 330, qPrintable(QString::number(wait)));
+            seen << wait;
+        }
+        // Deferred together, they do not all come back in the same second.
+        QVERIFY(seen.size() > 10);
+        QCOMPARE(schedule.delayAfter(6), -1);
+        QCOMPARE(RetrySchedule::none().delayAfter(1), -1);
     }
 
     void iniSettings()

@@ -9,8 +9,9 @@
 
 #include <QElapsedTimer>
 #include <QSignalSpy>
-#include <QTimer>
+#include <QSqlQuery>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 const QString kDb = QStringLiteral("yxa_mail_queue");
@@ -302,6 +303,157 @@ private slots:
         QCOMPARE(budget.connectionsInUse(), 0);
     }
 
+    void failedAttemptWaitsOrEnds_data()
+    {
+        QTest::addColumn<QString>("schedule");
+        QTest::addColumn<QString>("kind"); // empty: the transport said nothing of it
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("letter"); // "Q": the row waits
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("temporary, waits") << "5,5"
+                                          << "temporary"
+                                          << "error"
+                                          << "Q"
+                                          << "attempt 1 of 3, temporary (error), next attempt at ";
+        QTest::newRow("temporary, empty schedule")
+            << ""
+            << "temporary"
+            << "error"
+            << "E"
+            << "attempt 1 of 1, temporary (error), final, 'E'";
+        QTest::newRow("unknown outcome") << "5"
+                                         << "unknown"
+                                         << "neterror"
+                                         << "E"
+                                         << "attempt 1 of 2, unknown (neterror), final, 'E'";
+        QTest::newRow("refused") << "5"
+                                 << "refused"
+                                 << "bad"
+                                 << "B"
+                                 << "attempt 1 of 2, refused (bad), final, 'B'";
+        QTest::newRow("not judged") << "5"
+                                    << ""
+                                    << "error"
+                                    << "E"
+                                    << "attempt 1 of 2, refused (error), final, 'E'";
+    }
+
+    void failedAttemptWaitsOrEnds()
+    {
+        QFETCH(QString, schedule);
+        QFETCH(QString, kind);
+        QFETCH(QString, status);
+        QFETCH(QString, letter);
+        QFETCH(QString, logged);
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        DBManager budget;
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setHostLimits(&budget, {}, QStringLiteral("host-a:1"));
+        mailing.setRetrySchedule(RetrySchedule::parse(schedule));
+        mailing.setTransportName(QStringLiteral("smtp"));
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        QObject::connect(&mailing, &Mailing::toSend, &mailing, [] {});
+        LogCapture log;
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        if (!kind.isEmpty())
+            mailing.attemptFailed(
+                mid, QStringLiteral("smtp"), kind, QStringLiteral("451 4.7.1 try again later"));
+        mailing.sentReply(mid, status, QString());
+
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, letter);
+        QCOMPARE(row.done.isNull(), letter == QLatin1String("Q"));
+        QVERIFY(row.apiID.isNull()); // the claim is let go either way
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("mid IN (SELECT mid FROM email_retries)")),
+            letter == QLatin1String("Q") ? 1 : 0);
+        QCOMPARE(
+            MailTenant::count(kDb,
+                QStringLiteral("mid IN (SELECT mid FROM email_attempts WHERE attempt = 1 AND "
+                               "host = 'host-a:1' AND status = '%1' AND (next_at IS NULL) = %2)")
+                    .arg(status)
+                    .arg(letter == QLatin1String("Q") ? 0 : 1)),
+            1);
+        const QStringList lines
+            = log.matching(QStringLiteral("Mailing::sentReply() - tenant \"%1\" mid: %2 via smtp, ")
+                               .arg(kDb)
+                               .arg(mid));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(logged), qPrintable(lines.first()));
+        QCOMPARE(lines.first().contains(QLatin1String("451 4.7.1")), !kind.isEmpty());
+
+        // A waiting row is not read before its time, by this host or any other.
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+    }
+
+    void deferredRowGoesOnAfterRestartOnce()
+    {
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
+        DBManager budget;
+        const RetrySchedule schedule = RetrySchedule::parse(QStringLiteral("1,1"));
+        QSqlDatabase otherDb = MailTenant::connection(QStringLiteral("mailing.queue.other"), kDb);
+        Mailing hostB;
+        hostB.initDB(otherDb);
+        hostB.setHostLimits(&budget, {}, QStringLiteral("host-b:2"));
+        hostB.setRetrySchedule(schedule);
+        QSignalSpy sendsB(&hostB, &Mailing::toSend);
+        {
+            Mailing hostA;
+            hostA.initDB(db);
+            hostA.setHostLimits(&budget, {}, QStringLiteral("host-a:1"));
+            hostA.setRetrySchedule(schedule);
+            QSignalSpy sendsA(&hostA, &Mailing::toSend);
+            pass(hostA);
+            pass(hostB);
+            QCOMPARE(hostB.stackMids(), QList<uint> { mid });
+            pass(hostA);
+            QCOMPARE(sendsA.count(), 1);
+            hostA.attemptFailed(mid, QStringLiteral("smtp"), QStringLiteral("temporary"),
+                QStringLiteral("451 4.7.1 try again later"));
+            hostA.sentReply(mid, QStringLiteral("error"), QString());
+            // Host A is gone now (a restart, or the tenant moved).
+        }
+        // B read the row before A tried it: that attempt is made, so B's claim fails.
+        pass(hostB);
+        QCOMPARE(sendsB.count(), 0);
+        // Due one second after the database's second of the failure.
+        QTest::qSleep(2100); // no event loop: no timer pass of B takes the row first
+        // One host after the other finds it due; the first claims it.
+        Mailing hostC;
+        hostC.initDB(db);
+        hostC.setHostLimits(&budget, {}, QStringLiteral("host-c:3"));
+        hostC.setRetrySchedule(schedule);
+        QSignalSpy sendsC(&hostC, &Mailing::toSend);
+        pass(hostC);
+        pass(hostB);
+        pass(hostC);
+        pass(hostB);
+        QCOMPARE(sendsC.count(), 1);
+        QCOMPARE(sendsB.count(), 0);
+        hostC.sentReply(mid, QStringLiteral("sent"), QString());
+        QCOMPARE(MailTenant::row(kDb, mid).status, QStringLiteral("S"));
+        QCOMPARE(MailTenant::row(kDb, mid).sent, 1u);
+        QCOMPARE(
+            MailTenant::count(kDb, QStringLiteral("mid IN (SELECT mid FROM email_retries)")), 0);
+        QSqlQuery history(MailTenant::root(kDb));
+        QVERIFY(history.exec(
+            QStringLiteral("SELECT attempt, host, kind FROM email_attempts WHERE mid = %1 "
+                           "ORDER BY attempt")
+                .arg(mid)));
+        QStringList entries;
+        while (history.next())
+            entries << QStringLiteral("%1 %2 %3")
+                           .arg(history.value(0).toString(), history.value(1).toString(),
+                               history.value(2).toString());
+        QCOMPARE(entries,
+            (QStringList {
+                QStringLiteral("1 host-a:1 temporary"), QStringLiteral("2 host-c:3 accepted") }));
+    }
+
     void claimOfADeadHostEndsTheRow()
     {
         const uint stale = MailTenant::insertMail(kDb, QStringLiteral("a@example.test"));
@@ -572,6 +724,34 @@ private slots:
         QCOMPARE(sentInPass, expected);
         QCOMPARE(maxInFlight, 1);
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("done IS NOT NULL")), expected);
+    }
+
+    // passSeconds shares the thread; a backlog does not wait an interval
+    // between its passes.
+    void backlogPassFollowsAtOnce()
+    {
+        QVERIFY(MailTenant::exec(kDb,
+            QStringLiteral("INSERT INTO emails (`from`, `to`, subject, body, created) SELECT "
+                           "'a@example.test', CONCAT('r', seq, '@example.test'), 'S', 'B', seq "
+                           "FROM seq_1_to_250")));
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setPassLimits(100000, 1);
+        connect(&mailing, &Mailing::toSend, &mailing, [&mailing](uint mid) {
+            QTimer::singleShot(5, &mailing,
+                [&mailing, mid] { mailing.sentReply(mid, QStringLiteral("sent"), QString()); });
+        });
+        int passes = 0;
+        connect(&mailing, &Mailing::passEnded, &mailing, [&passes] { ++passes; });
+        // An interval far longer than the test: only the follow-up passes can send it all.
+        mailing.timerStart(600000);
+        pass(mailing);
+        pass(mailing);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            MailTenant::count(kDb, QStringLiteral("done IS NULL")) == 0, 30000);
+        QVERIFY2(passes >= 2, qPrintable(QString::number(passes)));
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S' AND sent = 1")), 250);
+        mailing.timerStop();
     }
 
     void unreachableDatabaseIsLoggedPerPass()

@@ -22,7 +22,10 @@
 #include <QTcpServer>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSet>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -252,6 +255,32 @@ private slots:
         worker.start();
         QCOMPARE(worker.smtpTransport()->getCaCertificates(), api.caCertificates);
         QVERIFY(worker.mandrillTransport()->apiSettings() == api);
+    }
+
+    void retryScheduleFromVars_data()
+    {
+        QTest::addColumn<QVariant>("value"); // invalid: no such entry
+        QTest::addColumn<QString>("schedule");
+        QTest::newRow("the host's by default") << QVariant() << "30,90";
+        QTest::newRow("the tenant's wins") << QVariant("5, 10,20") << "5,10,20";
+        QTest::newRow("empty: one attempt") << QVariant("") << "";
+        QTest::newRow("nonsense keeps the host's") << QVariant("1m,5m") << "30,90";
+        QTest::newRow("zero keeps the host's") << QVariant("0") << "30,90";
+    }
+
+    void retryScheduleFromVars()
+    {
+        QFETCH(QVariant, value);
+        QFETCH(QString, schedule);
+        if (value.isValid())
+            QVERIFY(MailTenant::setVar(kDb, "retrySchedule", value));
+        MailingPluginWorker worker;
+        worker.setDB(source());
+        worker.setRetryDefaults(RetrySchedule::parse(QStringLiteral("30,90")), 7);
+        worker.start();
+        QCOMPARE(worker.queueProcessor()->schedule().toString(), schedule);
+        QCOMPARE(worker.queueProcessor()->schedule().attempts(),
+            schedule.isEmpty() ? 1 : schedule.count(',') + 2);
     }
 
     void globalEmailDefault_data()
@@ -558,8 +587,15 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("sessions");
         QTest::addColumn<int>("resets");
-        QTest::newRow("session dropped after the message") << "--drop-data-to" << 2 << 0;
-        QTest::newRow("4xx to one recipient") << "--tempfail-rcpt" << 1 << 1;
+        QTest::addColumn<QString>("schedule");
+        QTest::addColumn<int>("attempts");
+        // The server may have the mail: never sent again, whatever the schedule.
+        QTest::newRow("session dropped after the message")
+            << "--drop-data-to" << 2 << 0 << "1" << 1;
+        QTest::newRow("4xx to one recipient") << "--tempfail-rcpt" << 1 << 1 << "" << 1;
+        // The deferred mail waits out the burst and goes in a session of its own.
+        QTest::newRow("4xx to one recipient, tried again")
+            << "--tempfail-rcpt" << 2 << 2 << "1" << 2;
     }
 
     void burstSurvivesAFailedMail()
@@ -567,6 +603,9 @@ private slots:
         QFETCH(QString, fault);
         QFETCH(int, sessions);
         QFETCH(int, resets);
+        QFETCH(QString, schedule);
+        QFETCH(int, attempts);
+        QVERIFY(MailTenant::setVar(kDb, QStringLiteral("retrySchedule"), schedule));
         QTemporaryDir dir;
         const QString logPath = dir.filePath(QStringLiteral("peer.log"));
         QProcess server;
@@ -584,6 +623,28 @@ private slots:
         server.waitForFinished(5000);
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("`to` = 'r4@example.test' AND status = 'E' AND sent = 0")), 1);
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S' AND sent = 1")), 9);
+        // Every attempt is in the history, the failed ones with the server's words.
+        QCOMPARE(MailTenant::count(kDb,
+                     QStringLiteral("mid IN (SELECT mid FROM email_attempts a "
+                                    "WHERE a.mid = emails.mid AND a.kind = 'accepted')")),
+            9);
+        QSqlQuery history(MailTenant::root(kDb));
+        QVERIFY(
+            history.exec(QStringLiteral("SELECT a.attempt, a.kind, a.reply FROM email_attempts a "
+                                        "JOIN emails e ON e.mid = a.mid WHERE e.`to` = "
+                                        "'r4@example.test' ORDER BY a.attempt")));
+        int rows = 0;
+        while (history.next()) {
+            ++rows;
+            QCOMPARE(history.value(0).toInt(), rows);
+            QCOMPARE(history.value(1).toString(),
+                fault == QLatin1String("--tempfail-rcpt") ? QStringLiteral("temporary")
+                                                          : QStringLiteral("unknown"));
+            QVERIFY(!history.value(2).toString().isEmpty());
+        }
+        QCOMPARE(rows, attempts);
+        QCOMPARE(
+            MailTenant::count(kDb, QStringLiteral("mid IN (SELECT mid FROM email_retries)")), 0);
 
         QFile log(logPath);
         QVERIFY(log.open(QIODevice::ReadOnly));

@@ -188,6 +188,7 @@ private slots:
         QTest::addColumn<QJsonValue>("entry");
         QTest::addColumn<QString>("status");
         QTest::addColumn<QString>("apiID");
+        QTest::addColumn<QString>("kind"); // of the failure reported beside the word; "": none
 
         const QJsonObject errorObject { { "status", "error" }, { "code", -1 },
             { "name", "Invalid_Key" }, { "message", "Invalid API key" } };
@@ -195,43 +196,63 @@ private slots:
             QJsonArray { QJsonObject { { "email", kTo }, { "status", "sent" }, { "_id", "abc" },
                 { "reject_reason", QJsonValue() } } }))
                               << "sent"
-                              << "abc";
+                              << "abc"
+                              << "";
         QTest::newRow("queued") << QJsonValue("queued") << "queued"
-                                << "fake-1";
+                                << "fake-1"
+                                << "";
         QTest::newRow("rejected") << QJsonValue("rejected") << "rejected"
-                                  << "fake-1";
+                                  << "fake-1"
+                                  << "refused";
         QTest::newRow("invalid") << QJsonValue("invalid") << "invalid"
-                                 << "fake-1";
+                                 << "fake-1"
+                                 << "refused";
         QTest::newRow("two results report the last") << QJsonValue(FakeMandrill::reply(200,
             QJsonArray {
                 QJsonObject { { "email", "a@x" }, { "status", "sent" }, { "_id", "first" } },
                 QJsonObject { { "email", "b@x" }, { "status", "rejected" }, { "_id", "second" },
                     { "reject_reason", "hard-bounce" } } }))
                                                      << "rejected"
-                                                     << "second";
+                                                     << "second"
+                                                     << "refused";
         QTest::newRow("HTTP 500") << QJsonValue(FakeMandrill::reply(500, errorObject)) << "neterror"
-                                  << "";
+                                  << ""
+                                  << "temporary";
+        QTest::newRow("HTTP 429") << QJsonValue(FakeMandrill::rawReply(429, "slow down"))
+                                  << "neterror"
+                                  << ""
+                                  << "temporary";
+        QTest::newRow("HTTP 400") << QJsonValue(FakeMandrill::reply(400, errorObject)) << "neterror"
+                                  << ""
+                                  << "refused";
         QTest::newRow("error object") << QJsonValue(FakeMandrill::reply(200, errorObject)) << ""
+                                      << ""
                                       << "";
         QTest::newRow("empty body") << QJsonValue(FakeMandrill::rawReply(200, "")) << "error"
-                                    << "";
+                                    << ""
+                                    << "unknown";
         // Unreadable: the mail may have left, so it must end, not be sent again.
         QTest::newRow("invalid JSON")
             << QJsonValue(FakeMandrill::rawReply(200, "[{\"status\": ")) << "error"
-            << "";
+            << ""
+            << "unknown";
         // Read as Qt reads it: the last value of a name wins.
         QTest::newRow("repeated member name") << QJsonValue(FakeMandrill::rawReply(
             200, "[{\"status\": \"sent\", \"status\": \"queued\", \"_id\": \"d\"}]"))
                                               << "queued"
-                                              << "d";
+                                              << "d"
+                                              << "";
         QTest::newRow("empty array") << QJsonValue(FakeMandrill::reply(200, QJsonArray())) << ""
+                                     << ""
                                      << "";
         QTest::newRow("connection dropped")
             << QJsonValue(QJsonObject { { "drop", true } }) << "neterror"
-            << "";
+            << ""
+            << "unknown";
         QTest::newRow("no reply in time")
             << QJsonValue(QJsonObject { { "delay", 5 }, { "default", true } }) << "neterror"
-            << "";
+            << ""
+            << "unknown";
         // The chunk-size lines are framing, not head: 20,000 of them are
         // far more than the head may hold, and still a valid reply.
         QTest::newRow("20,000 one-byte chunks")
@@ -241,38 +262,45 @@ private slots:
                            { "_id", "many" }, { "reject_reason", QJsonValue() },
                            { "padding", QString(20000, QLatin1Char('p')) } } } } })
             << "sent"
-            << "many";
+            << "many"
+            << "";
         QTest::newRow("Chunked in capitals")
             << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n", true))
             << "sent"
-            << "raw-1";
+            << "raw-1"
+            << "";
         // A reply whose end is in doubt (RFC 9112, 6.1 and 6.3) is no reply.
         QTest::newRow("chunked beside Content-Length")
             << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
                                    "Content-Length: LENGTH\r\n",
                    true))
             << "neterror"
-            << "";
+            << ""
+            << "unknown";
         QTest::newRow("Content-Length before chunked")
             << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nContent-Length: LENGTH\r\n"
                                    "Transfer-Encoding: chunked\r\n",
                    true))
             << "neterror"
-            << "";
+            << ""
+            << "unknown";
         QTest::newRow("HTTP/1.0 with chunked")
             << QJsonValue(rawReply("HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n", true))
             << "neterror"
-            << "";
+            << ""
+            << "unknown";
         QTest::newRow("gzip, chunked")
             << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n", true))
             << "neterror"
-            << "";
+            << ""
+            << "unknown";
         QTest::newRow("chunked twice")
             << QJsonValue(rawReply("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n"
                                    "Transfer-Encoding: chunked\r\n",
                    true))
             << "neterror"
-            << "";
+            << ""
+            << "unknown";
     }
 
     void sendReply()
@@ -280,12 +308,14 @@ private slots:
         QFETCH(QJsonValue, entry);
         QFETCH(QString, status);
         QFETCH(QString, apiID);
+        QFETCH(QString, kind);
 
         FakeMandrill fake(sendScript(entry));
         QVERIFY(fake.start().isEmpty());
         MailingPluginClient client;
         client.setApiSettings(fake.apiSettings(1000));
         QSignalSpy done(&client, &MailingPluginClient::sentDone);
+        QSignalSpy failures(&client, &MailingPluginClient::attemptFailed);
         QElapsedTimer clock;
         clock.start();
         client.sendMail(5, kFrom, kTo, QStringLiteral("S"), QByteArray("b"), QByteArray());
@@ -295,6 +325,13 @@ private slots:
         QCOMPARE(done.at(0).at(0).toUInt(), 5u);
         QCOMPARE(done.at(0).at(1).toString(), status);
         QCOMPARE(done.at(0).at(2).toString(), apiID);
+        // Whether it may be tried again is said once, before the word.
+        QCOMPARE(failures.count(), kind.isEmpty() ? 0 : 1);
+        if (!kind.isEmpty()) {
+            QCOMPARE(failures.at(0).at(1).toString(), QStringLiteral("api"));
+            QCOMPARE(failures.at(0).at(2).toString(), kind);
+            QVERIFY(!failures.at(0).at(3).toString().isEmpty());
+        }
         QTest::qWait(50);
         QCOMPARE(done.count(), 1);
         // Written once, whatever became of it.

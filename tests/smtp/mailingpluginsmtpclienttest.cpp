@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
+
 namespace {
 QByteArray attachmentsDocument(const QJsonArray &attachments)
 {
@@ -93,6 +95,8 @@ private slots:
     void failuresReportTheirOwnWord_data();
     void failuresReportTheirOwnWord();
     void orderMailOverStartTls();
+    void failureKinds_data();
+    void failureKinds();
     void keptSessionCarriesSeveralMails_data();
     void keptSessionCarriesSeveralMails();
     void privateCaOverTls_data();
@@ -490,6 +494,116 @@ void MailingPluginSmtpClientTest::failuresReportTheirOwnWord()
     if (lastError != -2)
         QCOMPARE(transport.lastError(), lastError);
     QCOMPARE(server.clientLines(), server.expectedClientLines());
+}
+
+void MailingPluginSmtpClientTest::failureKinds_data()
+{
+    QTest::addColumn<QStringList>("script"); // empty: nobody listens
+    QTest::addColumn<bool>("credentials");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reply");
+
+    const QStringList greeting { QStringLiteral("S: 220 fake"), QStringLiteral("C: EHLO localhost"),
+        QStringLiteral("S: 250 fake") };
+    const QStringList envelope { QStringLiteral("C: MAIL FROM:<a@x.test>"),
+        QStringLiteral("S: 250 ok"), QStringLiteral("C: RCPT TO:<b@x.test>"),
+        QStringLiteral("S: 250 ok"), QStringLiteral("C: DATA"), QStringLiteral("S: 354 go"),
+        QStringLiteral("C: <DATA>") };
+    QTest::newRow("451 to RCPT") << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                  QStringLiteral("C: RCPT TO:<b@x.test>"),
+                  QStringLiteral("S: 451 4.7.1 try again later"), QStringLiteral("C: QUIT") }
+                                 << false << "error"
+                                 << "temporary"
+                                 << "451 4.7.1 try again later";
+    QTest::newRow("421 at the greeting")
+        << QStringList { QStringLiteral("S: 421 4.3.2 busy"), QStringLiteral("C: QUIT") } << false
+        << "error"
+        << "temporary"
+        << "421 4.3.2 busy";
+    QTest::newRow("454 to AUTH") << greeting
+            + QStringList { QStringLiteral("C: AUTH PLAIN AHUAcA=="),
+                  QStringLiteral("S: 454 4.7.0 temporary authentication failure"),
+                  QStringLiteral("C: QUIT") }
+                                 << true << "invalid"
+                                 << "temporary"
+                                 << "454 4.7.0";
+    QTest::newRow("535 to AUTH") << greeting
+            + QStringList { QStringLiteral("C: AUTH PLAIN AHUAcA=="),
+                  QStringLiteral("S: 535 5.7.8 bad credentials"), QStringLiteral("C: QUIT") }
+                                 << true << "invalid"
+                                 << "refused"
+                                 << "535 5.7.8";
+    QTest::newRow("452 after the end of DATA") << greeting + envelope
+            + QStringList { QStringLiteral("S: 452 4.3.1 no room"), QStringLiteral("C: QUIT") }
+                                               << false << "error"
+                                               << "temporary"
+                                               << "452 4.3.1 no room";
+    QTest::newRow("multi-line 550 to RCPT") << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                  QStringLiteral("C: RCPT TO:<b@x.test>"),
+                  QStringLiteral("S: 550-5.1.1 no such user"),
+                  QStringLiteral("S: 550 5.1.1 see the docs"), QStringLiteral("C: QUIT") }
+                                            << false << "bad"
+                                            << "refused"
+                                            << "550 5.1.1 no such user 5.1.1 see the docs";
+    QTest::newRow("drop before the end of the message") << greeting
+            + QStringList { QStringLiteral("C: MAIL FROM:<a@x.test>"), QStringLiteral("S: 250 ok"),
+                  QStringLiteral("X") } << false << "neterror"
+                                                        << "temporary"
+                                                        << "timeout after: 250 ok";
+    QTest::newRow("drop after the end of the message")
+        << greeting + envelope + QStringList { QStringLiteral("X") } << false << "neterror"
+        << "unknown"
+        << "after the end of the message";
+    QTest::newRow("nobody listens") << QStringList() << false << "neterror"
+                                    << "temporary"
+                                    << "Connection timeout";
+}
+
+void MailingPluginSmtpClientTest::failureKinds()
+{
+    QFETCH(QStringList, script);
+    QFETCH(bool, credentials);
+    QFETCH(QString, status);
+    QFETCH(QString, kind);
+    QFETCH(QString, reply);
+
+    quint16 port = 0;
+    std::unique_ptr<FakeSmtpServer> server;
+    if (script.isEmpty()) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+        probe.close();
+    } else {
+        server = std::make_unique<FakeSmtpServer>(script);
+        port = server->listen();
+        QVERIFY(port != 0);
+    }
+    MailingPluginSmtpClient transport;
+    SmtpSettings s = plainSettings(port);
+    if (credentials) {
+        s.user = QStringLiteral("u");
+        s.password = QStringLiteral("p");
+    }
+    transport.setSettings(s);
+    QSignalSpy failures(&transport, &MailingPluginSmtpClient::attemptFailed);
+    const Outcome o = send(transport, 9, QStringLiteral("a@x.test"), QStringLiteral("b@x.test"),
+        QStringLiteral("S"), "x");
+    if (server)
+        server->wait(20000);
+    // Today's word is kept; whether to try again is said beside it, once.
+    QCOMPARE(o.status, status);
+    QCOMPARE(failures.count(), 1);
+    QCOMPARE(failures.at(0).at(0).toUInt(), 9u);
+    QCOMPARE(failures.at(0).at(1).toString(), QStringLiteral("smtp"));
+    QCOMPARE(failures.at(0).at(2).toString(), kind);
+    QVERIFY2(failures.at(0).at(3).toString().contains(reply),
+        qPrintable(failures.at(0).at(3).toString()));
+    if (server)
+        QCOMPARE(server->clientLines(), server->expectedClientLines());
 }
 
 void MailingPluginSmtpClientTest::orderMailOverStartTls()
