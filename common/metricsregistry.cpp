@@ -32,8 +32,16 @@ const FamilyLine kFamilies[] = {
         {} },
     { "yxa_mail_send_duration_seconds", T::Histogram,
         "Time from handing a mail to its transport to the transport's report.", kSendBuckets },
-    // Attempts by kind and the mails waiting for a retry belong here once
-    // the queue keeps them (yxa_mail_attempts_total{kind}, yxa_mails_retry_waiting).
+    { "yxa_mail_attempts_total", T::Counter,
+        "Attempts to send a mail, by kind: accepted, temporary, unknown, refused.", {} },
+    { "yxa_mails_pending", T::Gauge,
+        "Mails waiting for their first attempt (or queued again) in the tenants this host serves, "
+        "as the last read of each queue found them (at most 100 a tenant).",
+        {} },
+    { "yxa_mails_retry_waiting", T::Gauge,
+        "Mails waiting for a further attempt in the tenants this host serves.", {} },
+    { "yxa_mail_oldest_pending_age_seconds", T::Gauge,
+        "Age of the oldest pending mail in the tenants this host serves, at the last read.", {} },
     { "yxa_tenants_served", T::Gauge, "Tenants with a worker on this host, per plug-in.", {} },
     { "yxa_tenant_leases_held", T::Gauge, "Tenant leases this host holds, per plug-in.", {} },
     { "yxa_lease_renewal_timestamp_seconds", T::Gauge,
@@ -147,6 +155,12 @@ void MetricsRegistry::gauge(const QByteArray &name, const Labels &labels, double
         registry->set(name, labels, value);
 }
 
+void MetricsRegistry::gaugeShift(const QByteArray &name, const Labels &labels, double delta)
+{
+    if (MetricsRegistry *registry = instance())
+        registry->shift(name, labels, delta);
+}
+
 void MetricsRegistry::observe(const QByteArray &name, const Labels &labels, double value)
 {
     if (MetricsRegistry *registry = instance())
@@ -188,6 +202,13 @@ void MetricsRegistry::set(const QByteArray &name, const Labels &labels, double v
     QMutexLocker lock(&mutex);
     if (Series *entry = series(name, labels, Type::Gauge))
         entry->value = value;
+}
+
+void MetricsRegistry::shift(const QByteArray &name, const Labels &labels, double delta)
+{
+    QMutexLocker lock(&mutex);
+    if (Series *entry = series(name, labels, Type::Gauge))
+        entry->value += delta;
 }
 
 void MetricsRegistry::record(const QByteArray &name, const Labels &labels, double value)

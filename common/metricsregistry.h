@@ -34,10 +34,13 @@ public:
     // Shorthands for the installed registry.
     static void count(const QByteArray &name, const Labels &labels = {}, double amount = 1);
     static void gauge(const QByteArray &name, const Labels &labels, double value);
+    // Moves a gauge by delta: a host-wide sum that many writers keep.
+    static void gaugeShift(const QByteArray &name, const Labels &labels, double delta);
     static void observe(const QByteArray &name, const Labels &labels, double value);
 
     void add(const QByteArray &name, const Labels &labels, double amount);
     void set(const QByteArray &name, const Labels &labels, double value);
+    void shift(const QByteArray &name, const Labels &labels, double delta);
     void record(const QByteArray &name, const Labels &labels, double value);
 
     // The value of a counter or gauge series, or of a histogram's count;

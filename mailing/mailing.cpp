@@ -2,6 +2,7 @@
 
 #include "dbmanager.h"
 #include "mailinglogging.h"
+#include "metricsregistry.h"
 #include "sqlescape.h"
 
 #include <QDateTime>
@@ -50,6 +51,13 @@ const QString kUpdateRejected
     = QStringLiteral("UPDATE emails SET done = %1, status = 'R', apiID=%3  WHERE mid = %2");
 const QString kUpdateQueued
     = QStringLiteral("UPDATE emails SET status = 'Q', apiID=%1  WHERE mid = %2");
+// The tenant's share of the host's queue gauges: pending rows, those of them
+// waiting for a further attempt, and the oldest one not waiting.
+const QString kQueueGauges = QStringLiteral(
+    "SELECT COUNT(*), 0, MIN(created) FROM emails WHERE done IS NULL AND apiID IS NULL");
+const QString kQueueGaugesWithRetries = QStringLiteral(
+    "SELECT COUNT(*), COUNT(r.mid), MIN(IF(r.mid IS NULL, e.created, NULL)) FROM emails e LEFT "
+    "JOIN `email_retries` r ON r.mid = e.mid WHERE e.done IS NULL AND e.apiID IS NULL");
 // A mail its transport never wrote goes back to the pending rows.
 const QString kReleaseClaim
     = QStringLiteral("UPDATE emails SET apiID = NULL WHERE mid = %1 AND done IS NULL AND %2");
@@ -303,6 +311,8 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
     // A burst goes on sending; states are asked on the regular read passes.
     if (!askStates)
         return;
+    if (connected && MetricsRegistry::instance())
+        readQueueGauges(retries);
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() Queued emails processing..");
     QSqlQuery check(database);
@@ -487,6 +497,14 @@ void Mailing::endBurst()
     releaseIfIdle();
 }
 
+void Mailing::readQueueGauges(bool retries)
+{
+    QSqlQuery query(database);
+    if (query.exec(retries ? kQueueGaugesWithRetries : kQueueGauges) && query.next())
+        metrics.queueRead(query.value(0).toInt() - query.value(1).toInt(), query.value(1).toInt(),
+            query.value(2).isNull() ? -1 : query.value(2).toLongLong());
+}
+
 void Mailing::updateInFlight()
 {
     if (inFlightFlag)
@@ -586,6 +604,7 @@ bool Mailing::settleAttempt(uint mid, const QString &status)
     }
     history.record(
         mid, attempt, transport, accepted ? QStringLiteral("accepted") : kind, status, reply, wait);
+    metrics.attempt(accepted ? QStringLiteral("accepted") : kind);
     if (wait < 0 && outAttempts > 0)
         history.clear(mid);
 
@@ -640,7 +659,6 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                              << "is already final, status ignored:" << status;
         return;
     }
-    metrics.reported(mid, sender(), status);
     // Between passes a budgeted connection is closed; the outcome needs it.
     if (budget)
         dbConnect();
@@ -658,6 +676,8 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // disk pays once per mail for them.
     const bool grouped = !answersCheck && history.isAvailable() && database.transaction();
     const bool waits = !answersCheck && settleAttempt(mid, status);
+    // A mail that waits for a further attempt has no final letter yet.
+    metrics.reported(mid, sender(), waits ? QStringLiteral("waiting") : status);
 
     QString sql;
     if (waits) {

@@ -138,6 +138,7 @@ private:
     void releaseClaim(uint mid);
     void checkDrained();
     void updateInFlight();
+    void readQueueGauges(bool retries);
     // Records the report of the row that was out; true when it waits for a
     // later attempt instead of taking the status word's letter.
     bool settleAttempt(uint mid, const QString &status);

@@ -2,7 +2,45 @@
 
 #include "metricsregistry.h"
 
+#include <QDateTime>
+#include <QMutex>
 #include <QObject>
+
+namespace {
+// The oldest pending mail of every queue of the process, for the host-wide age.
+QMutex oldestMutex;
+std::multiset<qint64> oldestCreated;
+} // namespace
+
+MailMetrics::~MailMetrics()
+{
+    queueRead(0, 0, -1);
+}
+
+void MailMetrics::queueRead(int pendingNow, int waitingNow, qint64 oldestNow)
+{
+    if (pendingNow != pending)
+        MetricsRegistry::gaugeShift("yxa_mails_pending", {}, pendingNow - pending);
+    if (waitingNow != waiting)
+        MetricsRegistry::gaugeShift("yxa_mails_retry_waiting", {}, waitingNow - waiting);
+    pending = pendingNow;
+    waiting = waitingNow;
+    QMutexLocker lock(&oldestMutex);
+    if (hasOldest)
+        oldestCreated.erase(oldest);
+    hasOldest = oldestNow >= 0;
+    if (hasOldest)
+        oldest = oldestCreated.insert(oldestNow);
+    const qint64 age = oldestCreated.empty()
+        ? 0
+        : qMax<qint64>(0, QDateTime::currentSecsSinceEpoch() - *oldestCreated.begin());
+    MetricsRegistry::gauge("yxa_mail_oldest_pending_age_seconds", {}, double(age));
+}
+
+void MailMetrics::attempt(const QString &kind)
+{
+    MetricsRegistry::count("yxa_mail_attempts_total", { { "kind", kind.toLatin1() } });
+}
 
 void MailMetrics::handedOut(uint mid)
 {

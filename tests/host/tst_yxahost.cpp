@@ -423,6 +423,8 @@ private slots:
                 QByteArray("yxa_mail_send_duration_seconds_count{transport=\"api\"} 1\n"),
                 QByteArray("yxa_plugin_info{plugin=\"mailing\",version=\"1.1.2\"} 1\n"),
                 QByteArray("yxa_schema_scan_success 1\n"),
+                QByteArray("yxa_mail_attempts_total{kind=\"accepted\"} 1\n"),
+                QByteArray("yxa_mails_retry_waiting 0\n"), QByteArray("yxa_mail_oldest_pending_age_seconds "),
                 QByteArray("yxa_build_info{qt_version=") })
             QVERIFY2(metrics.contains(line), metrics.constData());
         QVERIFY(!metrics.contains("hz1"));
