@@ -705,9 +705,14 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         } else {
             sql = kUpdateQueued.arg(apiValue, midText);
         }
+    } else if (!answersCheck && status.isEmpty()) {
+        // The API answered with an error of its own (a refused key): it took
+        // nothing, and the row goes again once the API accepts requests.
+        if (!claimHolder.isEmpty())
+            sql = kReleaseClaim.arg(mid).arg(ownClaimCondition());
     } else if (!answersCheck) {
-        // The mail may well have left; left pending it would go again on
-        // every pass, so it ends as an error that says why.
+        // A word not known here may mean the mail left; left pending it
+        // would go again on every pass, so it ends as an error that says why.
         qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "unknown send status" << status
                              << "- it ends 'E' and is not sent again";
         sql = kUpdateError.arg(now, midText, apiValue);
@@ -717,7 +722,8 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // The report of a mail this processor sent is written only while the row
     // is still claimed by it: the claim is what keeps a second host away, and
     // a claim that expired meanwhile has ended the row already.
-    const bool guarded = !sql.isEmpty() && !answersCheck && !claimHolder.isEmpty() && !waits;
+    const bool guarded = !sql.isEmpty() && !answersCheck && !claimHolder.isEmpty() && !waits
+        && !status.isEmpty();
     if (guarded)
         sql += QStringLiteral(" AND ") + ownClaimCondition();
 

@@ -19,10 +19,9 @@ MailMetrics::~MailMetrics()
 
 void MailMetrics::queueRead(int pendingNow, int waitingNow, qint64 oldestNow)
 {
-    if (pendingNow != pending)
-        MetricsRegistry::gaugeShift("yxa_mails_pending", {}, pendingNow - pending);
-    if (waitingNow != waiting)
-        MetricsRegistry::gaugeShift("yxa_mails_retry_waiting", {}, waitingNow - waiting);
+    // Shifted even by nothing: a gauge shows from the first read on, at 0.
+    MetricsRegistry::gaugeShift("yxa_mails_pending", {}, pendingNow - pending);
+    MetricsRegistry::gaugeShift("yxa_mails_retry_waiting", {}, waitingNow - waiting);
     pending = pendingNow;
     waiting = waitingNow;
     QMutexLocker lock(&oldestMutex);

@@ -426,7 +426,7 @@ private slots:
                 QByteArray("yxa_mail_attempts_total{kind=\"accepted\"} 1\n"),
                 QByteArray("yxa_mails_retry_waiting 0\n"), QByteArray("yxa_mail_oldest_pending_age_seconds "),
                 QByteArray("yxa_build_info{qt_version=") })
-            QVERIFY2(metrics.contains(line), metrics.constData());
+            QVERIFY2(metrics.contains(line), (line + "missing in:\n" + metrics).constData());
         QVERIFY(!metrics.contains("hz1"));
         QCOMPARE(httpGet(port, "/nothing").status, 404);
 

@@ -262,6 +262,46 @@ private slots:
         QCOMPARE(row.apiID.toString(), QStringLiteral("yxa-queued-without-id"));
     }
 
+    void sendReplyWordsNotKnownHere_data()
+    {
+        QTest::addColumn<QString>("word");
+        QTest::addColumn<QString>("letter");
+        QTest::addColumn<bool>("doneSet");
+        QTest::addColumn<int>("sendsAfter");
+        // Held at the provider as a queued mail is: asked about, never sent again.
+        QTest::newRow("scheduled") << "scheduled" << "Q" << false << 1;
+        // It may have left: it ends, never goes twice.
+        QTest::newRow("unknown word") << "deferred" << "E" << true << 1;
+        // The API answered with an error of its own and took nothing.
+        QTest::newRow("error object") << "" << "Q" << false << 2;
+    }
+
+    void sendReplyWordsNotKnownHere()
+    {
+        QFETCH(QString, word);
+        QFETCH(QString, letter);
+        QFETCH(bool, doneSet);
+        QFETCH(int, sendsAfter);
+        const uint mid = MailTenant::insertMail(kDb, QStringLiteral("w@example.test"));
+        DBManager budget;
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setHostLimits(&budget, {}, QStringLiteral("host-w:1"));
+        QSignalSpy sends(&mailing, &Mailing::toSend);
+        pass(mailing);
+        pass(mailing);
+        QCOMPARE(sends.count(), 1);
+        mailing.sentReply(mid, word, QStringLiteral("p-1"));
+        for (int i = 0; i < 3; ++i)
+            pass(mailing);
+        QCOMPARE(sends.count(), sendsAfter);
+        const MailTenant::Row row = MailTenant::row(kDb, mid);
+        QCOMPARE(row.status, letter);
+        QCOMPARE(!row.done.isNull(), doneSet);
+        QVERIFY(!row.apiID.toString().startsWith(QStringLiteral("yxa-claim:host-w:1:")) || sendsAfter == 2);
+        MailTenant::exec(kDb, QStringLiteral("DELETE FROM emails WHERE mid = %1").arg(mid));
+    }
+
     void twoHostsSendEachRowOnce()
     {
         // Two hosts serve the tenant at once for a moment (a lease that ran
