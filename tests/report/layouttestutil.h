@@ -17,6 +17,31 @@
 
 namespace RptOut {
 
+// One run of the rptrender tool: its exit code (-1: it crashed or hung) and
+// what it printed.
+struct RenderRun
+{
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+inline RenderRun rptrender(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(RPT_RENDER_BIN), args);
+    RenderRun r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
 inline QString run(const QString &program, const QStringList &args, int *exitCode = nullptr)
 {
     QProcess p;

@@ -26,27 +26,11 @@ QString fixture(const QString &name)
     return QStringLiteral(RPT_LAYOUT_DATA_DIR "/") + name;
 }
 
-struct Result
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Result = RptOut::RenderRun;
 
 Result render(const QStringList &args)
 {
-    QProcess p;
-    p.start(QStringLiteral(RPT_RENDER_BIN), args);
-    Result r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return RptOut::rptrender(args);
 }
 
 // The catering worker's data: rows in their order, branches interleaved.

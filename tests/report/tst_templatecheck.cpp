@@ -67,28 +67,8 @@ QString invoice()
         + QLatin1Char('\n');
 }
 
-struct Run
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-Run rptrender(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(RPT_RENDER_BIN), args);
-    Run r;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using Run = RptOut::RenderRun;
+using RptOut::rptrender;
 
 bool writeFile(const QString &file, const QString &text)
 {
