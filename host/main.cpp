@@ -65,7 +65,7 @@ int inspect(const QCommandLineParser &parser, const HostConfig &config, const QC
             return fail(error);
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         const QByteArray text = parser.isSet(jsonOption) ? QueueInspector::formatJson(tenants, now)
-                                                         : QueueInspector::formatTable(tenants, now).toUtf8();
+                                                         : QueueInspector::formatTable(tenants).toUtf8();
         std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
         return 0;
     }

@@ -314,7 +314,7 @@ qint64 QueueInspector::parseDuration(const QString &text)
     return value * factor;
 }
 
-QString QueueInspector::formatTable(const QList<Tenant> &tenants, qint64 now)
+QString QueueInspector::formatTable(const QList<Tenant> &tenants)
 {
     const QString row = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8");
     QString text = line(row.arg(QStringLiteral("SCHEMA"), -14)
@@ -355,7 +355,6 @@ QString QueueInspector::formatTable(const QList<Tenant> &tenants, qint64 now)
         total.oldestPendingAge = qMax(total.oldestPendingAge, tenant.oldestPendingAge);
         total.lastSent = qMax(total.lastSent, tenant.lastSent);
     }
-    Q_UNUSED(now)
     text += QStringLiteral("TOTAL %1 tenants, %2 not readable, oldest pending %9\n"
                            "      %3 pending, %4 waiting for a retry, %5 out now, failed 24 h %6/%7/%8\n")
                 .arg(tenants.size())

@@ -60,7 +60,7 @@ public:
         QString *error);
 
     // A table for a terminal of 80 columns, totals at the end.
-    static QString formatTable(const QList<Tenant> &tenants, qint64 now);
+    static QString formatTable(const QList<Tenant> &tenants);
     // One JSON document: {"tenants": [...], "totals": {...}}; keys are stable.
     static QByteArray formatJson(const QList<Tenant> &tenants, qint64 now);
     // "90s", "30m", "2h", "7d" or plain seconds; -1 when unreadable.
