@@ -25,18 +25,6 @@ const QString kRowsToCheck = QStringLiteral("SELECT mid, apiID FROM emails WHERE
 // The provider took the mail but named no message: it must not be sent
 // again, and there is nothing to ask its state by.
 const QString kQueuedWithoutId = QStringLiteral("yxa-queued-without-id");
-// The claim names its holder and the database's time; SUBSTRING_INDEX reads
-// the time back, holders may contain ':' themselves.
-const QString kClaim
-    = QStringLiteral("UPDATE emails SET apiID = CONCAT('yxa-claim:', '%2', ':', UNIX_TIMESTAMP()) "
-                     "WHERE mid = %1 AND done IS NULL AND apiID IS NULL");
-const QString kExpiredClaims = QStringLiteral(
-    "SELECT mid, apiID FROM emails WHERE done IS NULL AND apiID LIKE 'yxa-claim:%' AND "
-    "CAST(SUBSTRING_INDEX(apiID, ':', -1) AS UNSIGNED) + %1 < UNIX_TIMESTAMP()");
-const QString kExpireClaim = QStringLiteral("UPDATE emails SET done = UNIX_TIMESTAMP(), status = "
-                                            "'E', apiID = NULL WHERE mid = %1 AND apiID = '%2'");
-// Longer than any send may take (the SMTP and API time-outs are far shorter).
-const int kClaimSeconds = 600;
 // A pass never waits for a connection of the host's budget: the worker's
 // thread serves other tenants, whose replies would wait with it. A pass that
 // finds the budget used up is left to the next poll.
@@ -58,19 +46,6 @@ const QString kQueueGauges = QStringLiteral(
 const QString kQueueGaugesWithRetries = QStringLiteral(
     "SELECT COUNT(*), COUNT(r.mid), MIN(IF(r.mid IS NULL, e.created, NULL)) FROM emails e LEFT "
     "JOIN `email_retries` r ON r.mid = e.mid WHERE e.done IS NULL AND e.apiID IS NULL");
-// A mail its transport never wrote goes back to the pending rows.
-const QString kReleaseClaim
-    = QStringLiteral("UPDATE emails SET apiID = NULL WHERE mid = %1 AND done IS NULL AND %2");
-
-QString likePattern(const QString &text)
-{
-    QString escaped = text;
-    escaped.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    escaped.replace(QLatin1Char('%'), QLatin1String("\\%"));
-    escaped.replace(QLatin1Char('_'), QLatin1String("\\_"));
-    return escaped;
-}
-
 // Today's letters, for the log line of a failed attempt.
 QString letterOf(const QString &status)
 {
@@ -114,6 +89,7 @@ void Mailing::initDB(const QSqlDatabase &db)
         qCDebug(lcMailing, "Mailing::initDB(%s)", qUtf8Printable(db.connectionName()));
     database = db;
     history.setDatabase(db);
+    claims.setDatabase(db);
 }
 
 void Mailing::setHostLimits(
@@ -121,7 +97,7 @@ void Mailing::setHostLimits(
 {
     budget = manager;
     leaseCurrent = std::move(current);
-    claimHolder = holder;
+    claims.setHolder(holder);
     if (!holder.isEmpty())
         history.setHost(holder);
 }
@@ -249,8 +225,9 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
 
     if (connected)
         flushUnwritten();
-    if (connected && !claimHolder.isEmpty())
-        expireClaims();
+    if (connected && claims.isActive())
+        claims.expire(
+            [this](uint mid) { return (outstanding && mid == outMid) || unwritten.contains(mid); });
 
     // Without its own tables the tenant's mail goes out as it always did.
     const bool retries = connected && history.prepare();
@@ -347,54 +324,7 @@ bool Mailing::flushUnwritten()
 
 bool Mailing::claim(uint mid, int attemptsMade)
 {
-    if (!dbConnect())
-        return false;
-    QSqlQuery query(database);
-    const QString holder = SqlEscape::string(database, claimHolder);
-    if (!query.exec(history.isAvailable()
-                ? AttemptHistory::claimStatement(mid, attemptsMade, holder)
-                : kClaim.arg(mid).arg(holder))) {
-        // Galera: another node's claim of the same row won the certification.
-        if (query.lastError().nativeErrorCode() == QLatin1String("1213")) {
-            qCInfo(lcMailing) << "Mailing::processQueue() - mid:" << mid
-                              << "was claimed by another host at the same moment; not sent here";
-            return false;
-        }
-        qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid
-                             << "not claimed, it stays pending. SQL ERROR:"
-                             << query.lastError().text();
-        return false;
-    }
-    if (query.numRowsAffected() == 1)
-        return true;
-    qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << mid
-                         << "is taken by another host; not sent here";
-    return false;
-}
-
-void Mailing::expireClaims()
-{
-    QSqlQuery query(database);
-    if (!query.exec(kExpiredClaims.arg(kClaimSeconds))) {
-        qCWarning(lcMailing) << "Mailing::processQueue() SQL ERROR:" << query.lastError().text();
-        return;
-    }
-    QList<QPair<uint, QString>> expired;
-    while (query.next()) {
-        const uint mid = query.value(0).toUInt();
-        if (!(outstanding && mid == outMid) && !unwritten.contains(mid))
-            expired.append({ mid, query.value(1).toString() });
-    }
-    for (const auto &row : qAsConst(expired)) {
-        // Its host went while the mail was out: whether the receiver took it
-        // cannot be known, and a second copy is worse than a row marked failed.
-        QSqlQuery update(database);
-        if (update.exec(kExpireClaim.arg(row.first).arg(SqlEscape::string(database, row.second)))
-            && update.numRowsAffected() == 1)
-            qCWarning(lcMailing) << "Mailing::processQueue() - mid:" << row.first << "was out at"
-                                 << row.second
-                                 << "when its host stopped; it ends 'E' and is not sent again";
-    }
+    return dbConnect() && claims.claim(mid, attemptsMade, history.isAvailable());
 }
 
 void Mailing::handOut()
@@ -443,7 +373,10 @@ bool Mailing::sendNext()
     while (!stack.isEmpty()) {
         const QHash<QString, QVariant> entry = stack.takeFirst();
         const int attempts = entry.value(QStringLiteral("attempts")).toInt();
-        if (!claimHolder.isEmpty() && !claim(entry.value(QStringLiteral("mid")).toUInt(), attempts))
+        const uint mid = entry.value(QStringLiteral("mid")).toUInt();
+        const bool claimed = claimedAhead != 0 && claimedAhead == mid;
+        claimedAhead = 0;
+        if (claims.isActive() && !claimed && !claim(mid, attempts))
             continue;
         ready = false;
         outstanding = true;
@@ -474,6 +407,8 @@ void Mailing::continueBurst()
         if (dbConnect())
             readDatabase(false, false);
     }
+    if (over)
+        releaseClaimAhead();
     if (over || !sendNext()) {
         endBurst();
         // passSeconds shares the thread, it does not throttle a backlog: the
@@ -511,28 +446,44 @@ void Mailing::updateInFlight()
         inFlightFlag->store(outstanding || burstActive);
 }
 
-QString Mailing::ownClaimCondition() const
-{
-    if (claimHolder.isEmpty())
-        return QStringLiteral("apiID LIKE 'yxa-claim:%'");
-    return QStringLiteral("apiID LIKE 'yxa-claim:%1:%'")
-        .arg(SqlEscape::string(database, likePattern(claimHolder)));
-}
-
 void Mailing::releaseClaim(uint mid)
 {
-    if (claimHolder.isEmpty() || !dbConnect())
-        return;
+    if (claims.isActive() && dbConnect())
+        claims.release(mid);
+}
+
+bool Mailing::burstGoesOn(const QString &status) const
+{
+    return burstActive && !retiring && !burstBroken && status != QLatin1String("neterror")
+        && claims.isActive() && !stack.isEmpty() && burstSent < m_mailsPerPass
+        && !burstClock.hasExpired(qint64(m_passSeconds) * 1000) && (!leaseCurrent || leaseCurrent())
+        && isSignalConnected(QMetaMethod::fromSignal(&Mailing::toSend));
+}
+
+bool Mailing::claimAhead()
+{
+    const auto &entry = stack.first();
+    const uint mid = entry.value(QStringLiteral("mid")).toUInt();
+    const int attempts = entry.value(QStringLiteral("attempts")).toInt();
     QSqlQuery query(database);
-    if (!query.exec(kReleaseClaim.arg(mid).arg(ownClaimCondition()))) {
-        qCWarning(lcMailing) << "Mailing::sentReply() - mid:" << mid
-                             << "was not sent; its claim stays until it expires. SQL ERROR:"
-                             << query.lastError().text();
-        return;
-    }
-    if (query.numRowsAffected() == 1)
+    if (!query.exec(claims.claimStatement(mid, attempts, history.isAvailable()))) {
         qCInfo(lcMailing) << "Mailing::sentReply() - mid:" << mid
-                          << "was not sent; it is pending again";
+                          << "not claimed ahead, it is claimed on its own:"
+                          << query.lastError().text();
+        return false;
+    }
+    // Taken by another host: sendNext() finds that out again and skips it.
+    if (query.numRowsAffected() == 1)
+        claimedAhead = mid;
+    return true;
+}
+
+void Mailing::releaseClaimAhead()
+{
+    if (!claimedAhead)
+        return;
+    releaseClaim(claimedAhead);
+    claimedAhead = 0;
 }
 
 void Mailing::retire()
@@ -541,6 +492,7 @@ void Mailing::retire()
         return;
     retiring = true;
     timer->stop();
+    releaseClaimAhead();
     // Rows read but not yet claimed are simply left in the table.
     stack.clear();
     if (burstActive) {
@@ -674,7 +626,14 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // released claim) are one commit: a crash cannot leave a row released
     // without its waiting state, and a server that syncs every commit to
     // disk pays once per mail for them.
-    const bool grouped = !answersCheck && history.isAvailable() && database.transaction();
+    const bool ahead = !answersCheck && burstGoesOn(status);
+    bool grouped = !answersCheck && (history.isAvailable() || ahead) && database.transaction();
+    if (grouped && ahead && !claimAhead()) {
+        // A deadlock ends the transaction it happened in; the outcome gets
+        // one of its own.
+        database.rollback();
+        grouped = history.isAvailable() && database.transaction();
+    }
     const bool waits = !answersCheck && settleAttempt(mid, status);
     // A mail that waits for a further attempt has no final letter yet.
     metrics.reported(mid, sender(), waits ? QStringLiteral("waiting") : status);
@@ -682,8 +641,8 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     QString sql;
     if (waits) {
         // Its claim is let go; nothing else of the row changes.
-        if (!claimHolder.isEmpty())
-            sql = kReleaseClaim.arg(mid).arg(ownClaimCondition());
+        if (claims.isActive())
+            sql = claims.releaseStatement(mid);
     } else if (status == QLatin1String("sent")) {
         sql = kUpdateSent.arg(now, midText, apiValue);
     } else if (status == QLatin1String("neterror")) {
@@ -708,13 +667,13 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     } else if (!answersCheck && status.isEmpty()) {
         // The API answered with an error of its own (a refused key): it took
         // nothing, and the row goes again once the API accepts requests.
-        if (!claimHolder.isEmpty())
-            sql = kReleaseClaim.arg(mid).arg(ownClaimCondition());
+        if (claims.isActive())
+            sql = claims.releaseStatement(mid);
     } else if (!answersCheck) {
         // A word not known here may mean the mail left; left pending it
         // would go again on every pass, so it ends as an error that says why.
-        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "unknown send status" << status
-                             << "- it ends 'E' and is not sent again";
+        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "unknown send status"
+                             << status << "- it ends 'E' and is not sent again";
         sql = kUpdateError.arg(now, midText, apiValue);
     } else {
         qCWarning(lcMailing) << "Mailing::sentReply() unimplemented status:" << status;
@@ -722,10 +681,10 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     // The report of a mail this processor sent is written only while the row
     // is still claimed by it: the claim is what keeps a second host away, and
     // a claim that expired meanwhile has ended the row already.
-    const bool guarded = !sql.isEmpty() && !answersCheck && !claimHolder.isEmpty() && !waits
-        && !status.isEmpty();
+    const bool guarded
+        = !sql.isEmpty() && !answersCheck && claims.isActive() && !waits && !status.isEmpty();
     if (guarded)
-        sql += QStringLiteral(" AND ") + ownClaimCondition();
+        sql += QStringLiteral(" AND ") + claims.ownCondition();
 
     if (!sql.isEmpty()) {
         QSqlQuery query(database);
@@ -761,6 +720,9 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
     if (grouped && !database.commit()) {
         qCWarning(lcMailing) << "Mailing::sentReply() - mid:" << mid
                              << "COMMIT failed:" << database.lastError().text();
+        // Whether the claim ahead took cannot be known: sendNext() claims
+        // the row again, and one that is taken waits for its claim to expire.
+        claimedAhead = 0;
         // As for an update that failed: kept, and written once the database is back.
         if (!sql.isEmpty()) {
             if (!unwritten.contains(mid))

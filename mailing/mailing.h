@@ -16,6 +16,7 @@
 #include <atomic>
 #include "attempthistory.h"
 #include "retryschedule.h"
+#include "rowclaims.h"
 
 #include <functional>
 
@@ -38,9 +39,11 @@ class QTimer;
 // burst: after each report the next row leaves at once, until the pass has
 // sent mailsPerPass mails, has run passSeconds, the lease is lost, a mail
 // failed with "neterror" or no row is pending (a burst reads the table again
-// when its stack runs dry). Each
-// row is still claimed before and written after its own send, so a crash
-// mid-burst loses no outcome. passEnded() closes every pass that handed out
+// when its stack runs dry). Each row is still claimed before and written
+// after its own send, so a crash mid-burst loses no outcome; within a burst
+// the claim of the next row is committed together with the outcome of the
+// one before, so that a server syncing every commit to disk pays one sync a
+// mail, not two. passEnded() closes every pass that handed out
 // a burst; a transport holding a session open across the burst ends it there.
 //
 // A row that failed for a moment (the transport's attemptFailed() says
@@ -132,10 +135,13 @@ private:
     // Claims the row for this host; false when another reader has it or the
     // claim could not be written.
     bool claim(uint mid, int attemptsMade);
-    void expireClaims();
-    // What only this processor's claims match, for the guard of its writes.
-    QString ownClaimCondition() const;
     void releaseClaim(uint mid);
+    // Whether the burst will send another mail after the report of `status`.
+    bool burstGoesOn(const QString &status) const;
+    // Claims the next row of the burst inside the transaction that writes
+    // the outcome of the one before; false when the statement failed.
+    bool claimAhead();
+    void releaseClaimAhead();
     void checkDrained();
     void updateInFlight();
     void readQueueGauges(bool retries);
@@ -163,6 +169,8 @@ private:
     bool outstanding = false;
     uint outMid = 0;
     int outAttempts = 0;
+    // The first row of the stack, claimed with the last outcome; 0 when none.
+    uint claimedAhead = 0;
     RetrySchedule retrySchedule;
     AttemptHistory history;
     uint historyDays = 30;
@@ -189,7 +197,7 @@ private:
     // The last dbConnect() failed for want of a connection of the budget.
     bool budgetRefused = false;
     std::function<bool()> leaseCurrent;
-    QString claimHolder;
+    RowClaims claims;
     bool retiring = false;
     bool drainedSent = false;
     std::atomic<bool> *inFlightFlag = nullptr;

@@ -742,11 +742,17 @@ private slots:
         Mailing mailing;
         mailing.initDB(db);
         mailing.setPassLimits(mailsPerPass, passSeconds);
+        mailing.setHostLimits(nullptr, {}, QStringLiteral("host-a:w1"));
         int inFlight = 0;
         int maxInFlight = 0;
         int sends = 0;
+        int unclaimedSends = 0;
         connect(&mailing, &Mailing::toSend, &mailing, [&](uint mid) {
             ++sends;
+            // Another host must see the claim before the mail leaves.
+            if (!MailTenant::row(kDb, mid).apiID.toString().startsWith(
+                    QLatin1String("yxa-claim:host-a:w1:")))
+                ++unclaimedSends;
             maxInFlight = qMax(maxInFlight, ++inFlight);
             QTimer::singleShot(replyMs, &mailing, [&mailing, &inFlight, mid, reply] {
                 --inFlight;
@@ -763,7 +769,40 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(sentInPass >= 0, 20000);
         QCOMPARE(sentInPass, expected);
         QCOMPARE(maxInFlight, 1);
+        QCOMPARE(unclaimedSends, 0);
         QCOMPARE(MailTenant::count(kDb, QStringLiteral("done IS NOT NULL")), expected);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("apiID LIKE 'yxa-claim:%'")), 0);
+    }
+
+    // Within a burst the next row is claimed with the outcome of the one
+    // before; a processor retired between the two lets that row go again.
+    void retiredBurstLeavesTheNextRowPending()
+    {
+        QVERIFY(MailTenant::exec(kDb,
+            QStringLiteral("INSERT INTO emails (`from`, `to`, subject, body, created) SELECT "
+                           "'a@example.test', CONCAT('r', seq, '@example.test'), 'S', 'B', seq "
+                           "FROM seq_1_to_5")));
+        Mailing mailing;
+        mailing.initDB(db);
+        mailing.setPassLimits(100, 60);
+        mailing.setHostLimits(nullptr, {}, QStringLiteral("host-a:w1"));
+        int sends = 0;
+        connect(&mailing, &Mailing::toSend, &mailing, [&](uint mid) {
+            ++sends;
+            QTimer::singleShot(0, &mailing, [&mailing, &sends, mid] {
+                mailing.sentReply(mid, QStringLiteral("sent"), QString());
+                if (sends == 2)
+                    mailing.retire();
+            });
+        });
+        QSignalSpy drained(&mailing, &Mailing::drained);
+        pass(mailing);
+        pass(mailing);
+        QTRY_COMPARE(drained.count(), 1);
+        QTest::qWait(50);
+        QCOMPARE(sends, 2);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("status = 'S'")), 2);
+        QCOMPARE(MailTenant::count(kDb, QStringLiteral("done IS NULL AND apiID IS NULL")), 3);
     }
 
     // passSeconds shares the thread; a backlog does not wait an interval
