@@ -125,6 +125,9 @@ void ApiHttpConnection::writePending()
         fail(socket->errorString());
         return;
     }
+    // Out now, not when the event loop comes round: the sender may spend the
+    // next milliseconds writing the previous mail's outcome to its database.
+    socket->flush();
     pendingRequest.clear();
 }
 

@@ -3,6 +3,7 @@
 #include "dbmanager.h"
 #include "mailinglogging.h"
 #include "metricsregistry.h"
+#include "outcomestatement.h"
 #include "sqlescape.h"
 
 #include <QDateTime>
@@ -17,28 +18,15 @@
 namespace {
 const QString kPendingRows = QStringLiteral(
     "SELECT * FROM emails WHERE done IS NULL AND apiID IS NULL ORDER BY created LIMIT 100");
-// Our own marks ("yxa-claim:", kQueuedWithoutId) name no message of the
+// Our own marks ("yxa-claim:", "yxa-queued-without-id") name no message of the
 // provider: a claimed row is out at this or another host.
 const QString kRowsToCheck = QStringLiteral("SELECT mid, apiID FROM emails WHERE status ='Q' AND "
                                             "apiID IS NOT NULL AND apiID NOT LIKE 'yxa-%' "
                                             "ORDER BY created LIMIT 100");
-// The provider took the mail but named no message: it must not be sent
-// again, and there is nothing to ask its state by.
-const QString kQueuedWithoutId = QStringLiteral("yxa-queued-without-id");
 // A pass never waits for a connection of the host's budget: the worker's
 // thread serves other tenants, whose replies would wait with it. A pass that
 // finds the budget used up is left to the next poll.
 const int kBudgetWaitMs = 0;
-const QString kUpdateSent = QStringLiteral(
-    "UPDATE emails SET sent = sent +1, done = %1, status = 'S', apiID=%3 WHERE mid = %2");
-const QString kUpdateError
-    = QStringLiteral("UPDATE emails SET done = %1, status = 'E', apiID=%3  WHERE mid = %2");
-const QString kUpdateBad
-    = QStringLiteral("UPDATE emails SET done = %1, status = 'B', apiID=%3  WHERE mid = %2");
-const QString kUpdateRejected
-    = QStringLiteral("UPDATE emails SET done = %1, status = 'R', apiID=%3  WHERE mid = %2");
-const QString kUpdateQueued
-    = QStringLiteral("UPDATE emails SET status = 'Q', apiID=%1  WHERE mid = %2");
 // The tenant's share of the host's queue gauges: pending rows, those of them
 // waiting for a further attempt, and the oldest one not waiting.
 const QString kQueueGauges = QStringLiteral(
@@ -46,17 +34,6 @@ const QString kQueueGauges = QStringLiteral(
 const QString kQueueGaugesWithRetries = QStringLiteral(
     "SELECT COUNT(*), COUNT(r.mid), MIN(IF(r.mid IS NULL, e.created, NULL)) FROM emails e LEFT "
     "JOIN `email_retries` r ON r.mid = e.mid WHERE e.done IS NULL AND e.apiID IS NULL");
-// Today's letters, for the log line of a failed attempt.
-QString letterOf(const QString &status)
-{
-    if (status == QLatin1String("error") || status == QLatin1String("neterror"))
-        return QStringLiteral("'E'");
-    if (status == QLatin1String("bad") || status == QLatin1String("invalid"))
-        return QStringLiteral("'B'");
-    if (status == QLatin1String("rejected"))
-        return QStringLiteral("'R'");
-    return QStringLiteral("unchanged");
-}
 } // namespace
 
 Mailing::Mailing(QObject *parent)
@@ -226,8 +203,10 @@ void Mailing::readDatabase(bool scheduleHandOut, bool askStates)
     if (connected)
         flushUnwritten();
     if (connected && claims.isActive())
-        claims.expire(
-            [this](uint mid) { return (outstanding && mid == outMid) || unwritten.contains(mid); });
+        claims.expire([this](uint mid) {
+            return (outstanding && mid == outMid) || unwritten.contains(mid) || mid == claimedAhead
+                || (hasDeferred && mid == deferred.mid);
+        });
 
     // Without its own tables the tenant's mail goes out as it always did.
     const bool retries = connected && history.prepare();
@@ -397,8 +376,10 @@ bool Mailing::sendNext()
 
 void Mailing::continueBurst()
 {
-    if (!burstActive || outstanding || !ready || retiring)
+    if (!burstActive || outstanding || !ready || retiring) {
+        writeDeferred();
         return;
+    }
     const bool timeUp = burstClock.hasExpired(qint64(m_passSeconds) * 1000);
     const bool over = burstBroken || burstSent >= m_mailsPerPass || timeUp
         || (leaseCurrent && !leaseCurrent())
@@ -409,7 +390,10 @@ void Mailing::continueBurst()
     }
     if (over)
         releaseClaimAhead();
-    if (over || !sendNext()) {
+    const bool sent = !over && sendNext();
+    // The outcome of the mail before, now that the next one is out.
+    writeDeferred();
+    if (!sent) {
         endBurst();
         // passSeconds shares the thread, it does not throttle a backlog: the
         // next pass comes as soon as the thread's other tenants were served,
@@ -424,6 +408,7 @@ void Mailing::endBurst()
     if (debugLevel > 1)
         qCDebug(lcMailing, "Mailing::processQueue() - burst of %u mails in %lld ms ended",
             burstSent, burstClock.elapsed());
+    writeDeferred();
     burstActive = false;
     updateInFlight();
     emit passEnded();
@@ -493,6 +478,7 @@ void Mailing::retire()
     retiring = true;
     timer->stop();
     releaseClaimAhead();
+    writeDeferred();
     // Rows read but not yet claimed are simply left in the table.
     stack.clear();
     if (burstActive) {
@@ -526,25 +512,24 @@ void Mailing::attemptFailed(uint mid, QString transport, QString kind, QString r
     failedReply = reply;
 }
 
-bool Mailing::settleAttempt(uint mid, const QString &status)
+bool Mailing::settleAttempt(const Report &report)
 {
     // Only these words stand for a request that went out; anything else
     // (a send that never started, a word not known here) is no attempt.
     static const QStringList attemptWords { QStringLiteral("sent"), QStringLiteral("queued"),
         QStringLiteral("error"), QStringLiteral("neterror"), QStringLiteral("bad"),
         QStringLiteral("invalid"), QStringLiteral("rejected") };
-    const bool reported = failedMid == mid && !failedKind.isEmpty();
-    const QString transport = reported ? failedTransport : transportName;
-    const QString kind = reported ? failedKind : QStringLiteral("refused");
-    const QString reply = reported ? failedReply : QString();
-    failedMid = 0;
-    failedKind.clear();
-    failedReply.clear();
+    const uint mid = report.mid;
+    const QString &status = report.status;
+    const bool reported = !report.failedKind.isEmpty();
+    const QString transport = reported ? report.failedTransport : transportName;
+    const QString kind = reported ? report.failedKind : QStringLiteral("refused");
+    const QString reply = reported ? report.failedReply : QString();
     if (!attemptWords.contains(status))
         return false;
 
     const bool accepted = status == QLatin1String("sent") || status == QLatin1String("queued");
-    const int attempt = outAttempts + 1;
+    const int attempt = report.attemptsMade + 1;
     const QString tenant = database.databaseName();
     int wait = -1;
     // A failure the transport could not judge counts as final: the mail
@@ -557,7 +542,7 @@ bool Mailing::settleAttempt(uint mid, const QString &status)
     history.record(
         mid, attempt, transport, accepted ? QStringLiteral("accepted") : kind, status, reply, wait);
     metrics.attempt(accepted ? QStringLiteral("accepted") : kind);
-    if (wait < 0 && outAttempts > 0)
+    if (wait < 0 && report.attemptsMade > 0)
         history.clear(mid);
 
     if (accepted) {
@@ -570,7 +555,7 @@ bool Mailing::settleAttempt(uint mid, const QString &status)
     const QString next = wait >= 0
         ? QStringLiteral("next attempt at %1")
               .arg(QDateTime::currentDateTimeUtc().addSecs(wait).toString(Qt::ISODate))
-        : QStringLiteral("final, %1").arg(letterOf(status));
+        : QStringLiteral("final, %1").arg(OutcomeStatement::letterOf(status));
     qCWarning(lcMailing,
         "Mailing::sentReply() - tenant \"%s\" mid: %u via %s, attempt %d of %d, %s (%s), %s: "
         "\"%s\"",
@@ -611,22 +596,77 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
                              << "is already final, status ignored:" << status;
         return;
     }
+    Report report;
+    report.mid = mid;
+    report.status = status;
+    report.apiID = apiID;
+    report.answersCheck = answersCheck;
+    if (!answersCheck) {
+        report.attemptsMade = outAttempts;
+        report.transport = sender();
+        if (failedMid == mid) {
+            report.failedTransport = failedTransport;
+            report.failedKind = failedKind;
+            report.failedReply = failedReply;
+        }
+        failedMid = 0;
+        failedKind.clear();
+        failedReply.clear();
+    }
+    // Within a burst whose next row is claimed already, that row leaves
+    // first and this outcome is written while it is out: the commit, synced
+    // to disk by the server, then overlaps the next mail's wait.
+    if (!answersCheck && claimedAhead && !hasDeferred && burstGoesOn(status)) {
+        deferred = report;
+        hasDeferred = true;
+    } else {
+        writeReport(report);
+    }
+
+    // Only the report of the row that is out frees the transport: a check
+    // answer for another row arriving meanwhile must not let a second mail go.
+    if (!outstanding || mid == outMid) {
+        const bool wasOut = outstanding;
+        outstanding = false;
+        ready = true;
+        updateInFlight();
+        // Queued: a transport that reports from inside its send call must
+        // return before the next mail leaves, and other tenants of the
+        // thread get their turn between two mails.
+        if (wasOut && burstActive) {
+            // A server or API that cannot be reached now would fail every
+            // further mail of the burst in moments, and those rows end for
+            // good: the rest waits for the next pass, as with single mails.
+            if (status == QLatin1String("neterror"))
+                burstBroken = true;
+            QMetaObject::invokeMethod(this, &Mailing::continueBurst, Qt::QueuedConnection);
+        }
+        if (wasOut)
+            checkDrained();
+    }
+    releaseIfIdle();
+}
+
+void Mailing::writeReport(const Report &report)
+{
+    const uint mid = report.mid;
+    const QString &status = report.status;
+    const QString &apiID = report.apiID;
+    const bool answersCheck = report.answersCheck;
     // Between passes a budgeted connection is closed; the outcome needs it.
     if (budget)
         dbConnect();
 
-    const QString now = QString::number(QDateTime::currentSecsSinceEpoch());
     // The identifier comes from outside (the provider's reply): it reaches the
     // statement only escaped by the driver, never as raw text.
     const QString apiValue = (!apiID.isNull() && !apiID.trimmed().isEmpty())
         ? QStringLiteral("'%1'").arg(SqlEscape::string(database, apiID))
         : QStringLiteral("NULL");
-    const QString midText = QString::number(mid);
     // The attempt's entry, its waiting state and the row's outcome (or the
     // released claim) are one commit: a crash cannot leave a row released
     // without its waiting state, and a server that syncs every commit to
     // disk pays once per mail for them.
-    const bool ahead = !answersCheck && burstGoesOn(status);
+    const bool ahead = !answersCheck && !claimedAhead && burstGoesOn(status);
     bool grouped = !answersCheck && (history.isAvailable() || ahead) && database.transaction();
     if (grouped && ahead && !claimAhead()) {
         // A deadlock ends the transaction it happened in; the outcome gets
@@ -634,49 +674,20 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
         database.rollback();
         grouped = history.isAvailable() && database.transaction();
     }
-    const bool waits = !answersCheck && settleAttempt(mid, status);
+    const bool waits = !answersCheck && settleAttempt(report);
     // A mail that waits for a further attempt has no final letter yet.
-    metrics.reported(mid, sender(), waits ? QStringLiteral("waiting") : status);
+    metrics.reported(mid, report.transport, waits ? QStringLiteral("waiting") : status);
 
     QString sql;
-    if (waits) {
-        // Its claim is let go; nothing else of the row changes.
+    if (waits || (!answersCheck && status.isEmpty())) {
+        // Its claim is let go and nothing else of the row changes: it waits
+        // for its next attempt, or the API answered with an error of its own
+        // (a refused key), took nothing, and the row goes again once it
+        // accepts requests.
         if (claims.isActive())
             sql = claims.releaseStatement(mid);
-    } else if (status == QLatin1String("sent")) {
-        sql = kUpdateSent.arg(now, midText, apiValue);
-    } else if (status == QLatin1String("neterror")) {
-        if (debugLevel > 1)
-            qCWarning(lcMailing) << "Mailing::sentReply() :: neterror";
-        sql = kUpdateError.arg(now, midText, apiValue);
-    } else if (status == QLatin1String("error")) {
-        sql = kUpdateError.arg(now, midText, apiValue);
-    } else if (status == QLatin1String("bad") || status == QLatin1String("invalid")) {
-        sql = kUpdateBad.arg(now, midText, apiValue);
-    } else if (status == QLatin1String("rejected")) {
-        sql = kUpdateRejected.arg(now, midText, apiValue);
-    } else if (status == QLatin1String("queued")) {
-        if (apiValue == QLatin1String("NULL")) {
-            qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid
-                                 << "queued without a message id; it is not sent again and its "
-                                    "delivery state cannot be asked";
-            sql = kUpdateQueued.arg(QStringLiteral("'%1'").arg(kQueuedWithoutId), midText);
-        } else {
-            sql = kUpdateQueued.arg(apiValue, midText);
-        }
-    } else if (!answersCheck && status.isEmpty()) {
-        // The API answered with an error of its own (a refused key): it took
-        // nothing, and the row goes again once the API accepts requests.
-        if (claims.isActive())
-            sql = claims.releaseStatement(mid);
-    } else if (!answersCheck) {
-        // A word not known here may mean the mail left; left pending it
-        // would go again on every pass, so it ends as an error that says why.
-        qCWarning(lcMailing) << "Mailing::sentReply() mid:" << mid << "unknown send status"
-                             << status << "- it ends 'E' and is not sent again";
-        sql = kUpdateError.arg(now, midText, apiValue);
     } else {
-        qCWarning(lcMailing) << "Mailing::sentReply() unimplemented status:" << status;
+        sql = OutcomeStatement::forStatus(status, mid, apiValue, answersCheck, debugLevel > 1);
     }
     // The report of a mail this processor sent is written only while the row
     // is still claimed by it: the claim is what keeps a second host away, and
@@ -730,27 +741,12 @@ void Mailing::sentReply(uint mid, QString status, QString apiID)
             unwritten.insert(mid, sql);
         }
     }
+}
 
-    // Only the report of the row that is out frees the transport: a check
-    // answer for another row arriving meanwhile must not let a second mail go.
-    if (!outstanding || mid == outMid) {
-        const bool wasOut = outstanding;
-        outstanding = false;
-        ready = true;
-        updateInFlight();
-        // Queued: a transport that reports from inside its send call must
-        // return before the next mail leaves, and other tenants of the
-        // thread get their turn between two mails.
-        if (wasOut && burstActive) {
-            // A server or API that cannot be reached now would fail every
-            // further mail of the burst in moments, and those rows end for
-            // good: the rest waits for the next pass, as with single mails.
-            if (status == QLatin1String("neterror"))
-                burstBroken = true;
-            QMetaObject::invokeMethod(this, &Mailing::continueBurst, Qt::QueuedConnection);
-        }
-        if (wasOut)
-            checkDrained();
-    }
-    releaseIfIdle();
+void Mailing::writeDeferred()
+{
+    if (!hasDeferred)
+        return;
+    hasDeferred = false;
+    writeReport(deferred);
 }

@@ -13,10 +13,10 @@
 #include <QString>
 #include <QVariant>
 
-#include <atomic>
 #include "attempthistory.h"
 #include "retryschedule.h"
 #include "rowclaims.h"
+#include <atomic>
 
 #include <functional>
 
@@ -78,7 +78,8 @@ public:
     // and nothing to write; a pass runs only while leaseCurrent says this host
     // still serves the tenant; and every row is claimed for claimHolder
     // before it goes out, so that no other host sends it too.
-    void setHostLimits(DBManager *budget, std::function<bool()> leaseCurrent, const QString &claimHolder);
+    void setHostLimits(
+        DBManager *budget, std::function<bool()> leaseCurrent, const QString &claimHolder);
     // Closes the connection when nothing needs it now (budget mode only).
     void releaseIfIdle();
     void timerStart(uint ms);
@@ -145,9 +146,28 @@ private:
     void checkDrained();
     void updateInFlight();
     void readQueueGauges(bool retries);
+    // A transport's report of a row, as it is written.
+    struct Report
+    {
+        uint mid = 0;
+        QString status;
+        QString apiID;
+        // An answer to toCheck(), not the report of a send.
+        bool answersCheck = false;
+        int attemptsMade = 0;
+        const QObject *transport = nullptr;
+        // What attemptFailed() said of this attempt, if anything.
+        QString failedTransport;
+        QString failedKind;
+        QString failedReply;
+    };
     // Records the report of the row that was out; true when it waits for a
     // later attempt instead of taking the status word's letter.
-    bool settleAttempt(uint mid, const QString &status);
+    bool settleAttempt(const Report &report);
+    // The row's outcome, attempt entry and (within a burst) the claim of the
+    // next row, in one commit.
+    void writeReport(const Report &report);
+    void writeDeferred();
 
     uchar debugLevel = 0;
     QSqlDatabase database;
@@ -171,6 +191,9 @@ private:
     int outAttempts = 0;
     // The first row of the stack, claimed with the last outcome; 0 when none.
     uint claimedAhead = 0;
+    // The report written once the next row of the burst has left.
+    bool hasDeferred = false;
+    Report deferred;
     RetrySchedule retrySchedule;
     AttemptHistory history;
     uint historyDays = 30;
