@@ -4,6 +4,7 @@
 #include "rptbandobject.h"
 #include "rptcollectedvalues.h"
 #include "rptcrosstabobject.h"
+#include "rptdatafeed.h"
 #include "rptdatasets.h"
 #include "rptdrawer.h"
 #include "rptfieldevaluator.h"
@@ -90,7 +91,9 @@ RptReportProcessor::RptReportProcessor(QObject *parent, RptTemplate &reportTempl
     , m_fields(fields)
     , m_host(host)
     , m_drawer(new RptDrawer(state, fields, host))
+    , m_feed(new RptDataFeed(fields, dataSets, state))
 {
+    m_drawer->setDataFeed(m_feed.get());
     installFontSubstitutes();
 }
 
@@ -251,7 +254,9 @@ void RptReportProcessor::prepareCrossTabs(int reportPage)
     if (!page)
         return;
     for (RptFieldObject *field : page->crossTabs()) {
-        // The caller sets the row count (and may change parameters) here.
+        // A row per record of the cross-tab's data set, if it has any; the
+        // caller may set the row count (and change parameters) after that.
+        m_feed->setRows(field->crossTab);
         m_host.askField(*field);
         if (field->crossTab && !field->crossTab->isMatrixBuilt())
             field->crossTab->buildMatrix();
@@ -442,6 +447,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
         RptBandObject *masterHeader = band(RptName::MasterHeader, n);
         RptBandObject *masterData = band(RptName::MasterData, n);
         RptBandObject *masterFooter = band(RptName::MasterFooter, n);
+        m_state.dataSet = masterData ? masterData->dataSourceName : QString();
 
         QStringList expressions;
         if (masterData && !masterData->groupingField.isEmpty()) {
@@ -577,6 +583,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
         if (masterFooter && !masterFooter->showInGroup)
             processMFooter(printer, y, n, draw, curPage);
     }
+    m_state.dataSet.clear();
 }
 
 void RptReportProcessor::processMasterData(QPrinter *printer, int &y, bool draw, int &curPage, int bandNo,
@@ -690,8 +697,10 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
             cell->value = tab->header(cell);
         else if (tab->isTotalField(cell))
             cell->value = tab->total(cell);
-        else
+        else {
+            m_feed->fillCell(tab, cell);
             m_host.askField(*cell);
+        }
         if (allowPrintPage(m_draw, m_state.pageNo))
             m_drawer->drawField(cell, top, true);
         tab->setProcessedCount(i + 1);

@@ -10,6 +10,7 @@
 class QPainter;
 class RptBandObject;
 class RptCollectedValues;
+class RptDataFeed;
 class RptDataSets;
 class RptDrawer;
 class RptFieldEvaluator;
@@ -97,6 +98,7 @@ private:
     RptFieldEvaluator &m_fields;
     RptRunHost &m_host;
     std::unique_ptr<RptDrawer> m_drawer;
+    std::unique_ptr<RptDataFeed> m_feed;
     QPrinter *m_ownPrinter = nullptr;
     QPainter *m_painter = nullptr;
     bool m_ownsPainter = true;
