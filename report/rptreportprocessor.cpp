@@ -363,8 +363,7 @@ void RptReportProcessor::processPHeader(int &y, bool draw)
     RptBandObject *b = band(RptName::PageHeader);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -373,8 +372,7 @@ void RptReportProcessor::processRTitle(int &y, bool draw)
     RptBandObject *b = band(RptName::ReportTitle);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -395,8 +393,7 @@ void RptReportProcessor::processMHeader(int &y, int bandNo, bool draw, int &curP
     RptBandObject *b = band(RptName::MasterHeader, bandNo);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -408,8 +405,7 @@ void RptReportProcessor::processMFooter(QPrinter *printer, int &y, int bandNo, b
         return;
     if (m_drawer->usableHeight() - b->realHeight < y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -421,8 +417,7 @@ void RptReportProcessor::processRSummary(QPrinter *printer, int &y, bool draw, i
         return;
     if (m_drawer->usableHeight() < b->realHeight + y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -431,8 +426,7 @@ void RptReportProcessor::processGroupBand(QPrinter *printer, RptBandObject *b, i
     const int room = m_drawer->usableHeight() - bandHeight(RptName::PageFooter) - bandHeight(RptName::MasterFooter, bandNo);
     if (room < b->realHeight + y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -645,6 +639,20 @@ void RptReportProcessor::drawBandRow(RptBandObject *b, int y, bool draw)
             drawCrossTab(field, y);
         else
             m_drawer->drawField(field, y, true);
+    }
+}
+
+void RptReportProcessor::printBandRow(RptBandObject *b, int y, bool draw)
+{
+    if (allowPrintPage(draw, m_state.pageNo)) {
+        drawBandRow(b, y, true);
+        return;
+    }
+    // A cross-tab may go on to pages in the range from one that is not:
+    // it is walked anyway and prints the cells that fall in the range.
+    for (RptFieldObject *field : qAsConst(b->fields)) {
+        if (draw && field->fieldType == RptName::CrossTab)
+            drawCrossTab(field, y);
     }
 }
 

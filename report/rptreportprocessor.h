@@ -86,6 +86,9 @@ private:
     // Draws a group header or footer at y, breaking the page first when it
     // does not fit above the page and master footers.
     void processGroupBand(QPrinter *printer, RptBandObject *band, int &y, bool draw, int bandNo);
+    // drawBandRow when the page is in the printed range; otherwise only
+    // the band's cross-tabs, whose later pages may be.
+    void printBandRow(RptBandObject *b, int y, bool draw);
     void drawCrossTab(RptFieldObject *field, int bandTop);
     void prepareCrossTabs(int reportPage);
     // Logs the cross-tabs of a drawn page whose rows did not all print.
