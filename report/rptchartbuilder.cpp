@@ -49,7 +49,8 @@ bool readFont(const QString &t, QFont *font)
     const double points = parts.value(1).trimmed().toDouble();
     if (points > 0)
         font->setPointSizeF(points);
-    font->setBold(parts.value(2).trimmed().compare(QLatin1String("bold"), Qt::CaseInsensitive) == 0);
+    font->setBold(
+        parts.value(2).trimmed().compare(QLatin1String("bold"), Qt::CaseInsensitive) == 0);
     return true;
 }
 
@@ -156,7 +157,8 @@ QVector<RptChartBuilder::Points> RptChartBuilder::readSeries(RptFieldObject *fie
             const double v = number.trimmed().toDouble(&ok);
             if (!ok && !number.trimmed().isEmpty())
                 qCDebug(lcReport).noquote()
-                    << QStringLiteral("RptChartBuilder::readSeries(\"%1\")").arg(field->objectName())
+                    << QStringLiteral("RptChartBuilder::readSeries(\"%1\")")
+                           .arg(field->objectName())
                     << QStringLiteral("record %1 of \"%2\": \"%3\" is no number, drawn as 0")
                            .arg(r)
                            .arg(dataSet, number);

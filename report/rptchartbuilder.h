@@ -46,8 +46,8 @@ private:
     static void addLines(const QVector<Points> &all, QtCharts::QChart *chart);
     // The categories of the first series, longer ones continuing them.
     static QStringList categories(const QVector<Points> &all);
-    static void addAxes(const QStringList &categories, const QVector<Points> &all,
-        QtCharts::QChart *chart);
+    static void addAxes(
+        const QStringList &categories, const QVector<Points> &all, QtCharts::QChart *chart);
 
     RptDataFeed *m_feed;
 };

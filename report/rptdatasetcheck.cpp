@@ -96,7 +96,8 @@ void RptDataSetCheck::checkText(const QString &text)
             const QString name = attributes.value(QLatin1String("graphDS")).toString();
             if (!name.isEmpty())
                 uses.append({ name,
-                    QStringLiteral("%1 of %2").arg(named(attributes, QStringLiteral("series")), chart),
+                    QStringLiteral("%1 of %2")
+                        .arg(named(attributes, QStringLiteral("series")), chart),
                     attributeOffset(text, start, end, QStringLiteral("graphDS")) });
         }
     }
@@ -123,7 +124,8 @@ void RptDataSetCheck::checkPage(const QVector<Use> &uses, const QSet<QString> &s
             QStringLiteral("data set \"%1\" of %2 is in neither the data file's \"datasets\" nor "
                            "a data source of the page, and shows nothing%3")
                 .arg(u.name, u.what,
-                    near.isEmpty() ? QString() : QStringLiteral("; did you mean \"%1\"?").arg(near)));
+                    near.isEmpty() ? QString()
+                                   : QStringLiteral("; did you mean \"%1\"?").arg(near)));
     }
 }
 
@@ -143,8 +145,9 @@ QList<RptCheckFinding> RptDataSetCheck::merged(
     const QList<RptCheckFinding> &a, const QList<RptCheckFinding> &b)
 {
     QList<RptCheckFinding> all = a + b;
-    std::stable_sort(all.begin(), all.end(), [](const RptCheckFinding &x, const RptCheckFinding &y) {
-        return x.line != y.line ? x.line < y.line : x.column < y.column;
-    });
+    std::stable_sort(
+        all.begin(), all.end(), [](const RptCheckFinding &x, const RptCheckFinding &y) {
+            return x.line != y.line ? x.line < y.line : x.column < y.column;
+        });
     return all;
 }

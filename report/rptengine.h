@@ -6,6 +6,9 @@
 //
 //   RptEngine (this façade, the run host)
 //     -> RptReportProcessor -> RptDrawer          layout and drawing
+//                              -> RptChartBuilder chart fields' series
+//                           -> RptDataFeed        records of named data sets,
+//                                                 for cross-tabs and charts
 //     -> RptFieldEvaluator  -> RptExpressionEvaluator, RptScriptEngine
 //     -> RptDataSets, RptCollectedValues, RptRunState
 //     -> RptTemplate        -> model (RptPageObject > RptBandObject >

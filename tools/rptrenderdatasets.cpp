@@ -12,7 +12,8 @@ bool RptRenderDataSets::load(const QJsonObject &sets, QString *error)
             const QJsonArray records = v.toArray();
             for (const QJsonValue &r : records) {
                 if (!r.isObject()) {
-                    *error = QStringLiteral("a record of data set \"%1\" is not an object").arg(it.key());
+                    *error = QStringLiteral("a record of data set \"%1\" is not an object")
+                                 .arg(it.key());
                     return false;
                 }
             }
@@ -21,7 +22,8 @@ bool RptRenderDataSets::load(const QJsonObject &sets, QString *error)
             continue;
         }
         if (!v.isDouble() || v.toDouble() < 0) {
-            *error = QStringLiteral("data set \"%1\" is neither a record count nor an array of records")
+            *error = QStringLiteral(
+                "data set \"%1\" is neither a record count nor an array of records")
                          .arg(it.key());
             return false;
         }
