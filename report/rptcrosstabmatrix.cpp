@@ -6,10 +6,33 @@
 #include <QtGlobal>
 
 namespace {
-double cellNumber(const RptFieldObject *cell)
+// A running sum of cell values that remembers whether it met numbers and
+// texts: a column of texts (the row captions) has no total to show.
+struct CellSum
 {
-    return cell ? cell->value.trimmed().toDouble() : 0.0;
-}
+    double sum = 0;
+    bool numbers = false;
+    bool texts = false;
+
+    void add(const RptFieldObject *cell)
+    {
+        const QString text = cell ? cell->value.trimmed() : QString();
+        if (text.isEmpty())
+            return;
+        bool ok = false;
+        const double v = text.toDouble(&ok);
+        if (ok) {
+            sum += v;
+            numbers = true;
+        } else {
+            texts = true;
+        }
+    }
+    QString result() const
+    {
+        return texts && !numbers ? QString() : QString::number(sum, 'g', 6);
+    }
+};
 } // namespace
 
 void RptCrossTabMatrix::fillCells(RptCrossTabObject *tab)
@@ -146,10 +169,10 @@ QString RptCrossTabMatrix::total(const RptCrossTabObject *tab, const RptFieldObj
     if (row < 0 || rowRole(tab, row) == Header)
         return QString();
     const int cols = tab->colCount();
-    double sum = 0;
+    CellSum sum;
     if (tab->isTotalByRowVisible() && col == cols - 1) {
         for (int c = 0; c < cols - 1; ++c)
-            sum += cellNumber(tab->fields.value(row * cols + c));
+            sum.add(tab->fields.value(row * cols + c));
     } else {
         const Role role = rowRole(tab, row);
         const int rows = tab->fields.size() / cols;
@@ -158,8 +181,8 @@ QString RptCrossTabMatrix::total(const RptCrossTabObject *tab, const RptFieldObj
                 continue;
             if (role == Subtotal && part(tab, r) != part(tab, row))
                 continue;
-            sum += cellNumber(tab->fields.value(r * cols + col));
+            sum.add(tab->fields.value(r * cols + col));
         }
     }
-    return QString::number(sum, 'g', 6);
+    return sum.result();
 }

@@ -34,7 +34,8 @@ public:
     // The caption of the cell's column.
     static QString header(const RptCrossTabObject *tab, const RptFieldObject *cell);
     // The sum a total cell shows, from the values the other cells hold now
-    // (6 significant digits); empty for header cells.
+    // (6 significant digits); empty for header cells and where the cells
+    // summed hold texts but no number.
     static QString total(const RptCrossTabObject *tab, const RptFieldObject *cell);
 
 private:

@@ -1,9 +1,13 @@
 #include "rptdatasets.h"
 
 #include "rptbandobject.h"
+#include "rptcrosstabobject.h"
 #include "rptdsinline.h"
 #include "rptdsplugin.h"
+#include "rptfieldobject.h"
 #include "rptsql.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -140,6 +144,41 @@ void RptDataSets::announce(int reportPage, const std::function<void(DataSetInfo 
         announce(info);
         m_info.append(info);
     }
+    // Cross-tabs and chart series name data sets of their own. Each is
+    // announced once with data set number 0, unless a master data band
+    // already asked for it; the page's sources, opened next, may answer it.
+    for (const QString &name : tableAndChartDataSets(page)) {
+        if (std::any_of(m_info.cbegin(), m_info.cend(), [&](const DataSetInfo &i) {
+                return i.reportPage == reportPage && i.dataSetName == name;
+            }))
+            continue;
+        DataSetInfo info;
+        info.dataSetName = name;
+        info.reportPage = reportPage;
+        info.dataSetNo = 0;
+        announce(info);
+        m_info.append(info);
+    }
+}
+
+QStringList RptDataSets::tableAndChartDataSets(const RptPageObject *page)
+{
+    QStringList names;
+    const auto add = [&names](const QString &name) {
+        if (!name.isEmpty() && !names.contains(name))
+            names.append(name);
+    };
+    for (const RptBandObject *band : page->bands) {
+        for (const RptFieldObject *field : band->fields) {
+            if (field->fieldType == RptName::CrossTab && field->crossTab)
+                add(field->crossTab->dataSourceName);
+            else if (field->fieldType == RptName::Diagram) {
+                for (const QVariantMap &series : field->chartSeries)
+                    add(series.value(QStringLiteral("graphDS")).toString());
+            }
+        }
+    }
+    return names;
 }
 
 void RptDataSets::open(int reportPage)

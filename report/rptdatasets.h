@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <functional>
@@ -37,8 +38,12 @@ public:
     void applyUserSqlConnections();
 
     // Tells announce about every master data band of the page (by bandNo,
-    // missing numbers skipped) and records the answers.
+    // missing numbers skipped), then about every other data set a cross-tab
+    // or a chart series of the page names, and records the answers.
     void announce(int reportPage, const std::function<void(DataSetInfo &)> &announce);
+    // The data sets the page's cross-tabs and chart series name, in the
+    // order of their fields, each once.
+    static QStringList tableAndChartDataSets(const RptPageObject *page);
     // Opens the page's SQL / inline / plug-in sources and registers counts.
     void open(int reportPage);
 

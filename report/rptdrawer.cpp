@@ -2,6 +2,7 @@
 
 #include "rptbandobject.h"
 #include "rptbarcode.h"
+#include "rptchartbuilder.h"
 #include "rptfieldevaluator.h"
 #include "rptfieldobject.h"
 #include "rpthtmlwriter.h"
@@ -27,7 +28,6 @@
 #include <QTextLayout>
 #include <QUrl>
 #include <QtCharts/QChart>
-#include <QtCharts/QLegend>
 
 #include <cmath>
 
@@ -640,9 +640,7 @@ void RptDrawer::drawChart(RptFieldObject *field, const QRect &r)
     QGraphicsScene scene;
     auto *chart = new QtCharts::QChart;
     scene.addItem(chart);
-    const QVariantMap &a = field->chartAttributes;
-    chart->setTitle(a.value(QStringLiteral("caption")).toString());
-    chart->legend()->setVisible(a.value(QStringLiteral("showLegend"), QStringLiteral("1")).toInt() != 0);
+    RptChartBuilder(m_feed).build(field, chart);
     m_host.askChart(*field, *chart);
     if (chart->series().isEmpty())
         return;

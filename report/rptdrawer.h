@@ -21,6 +21,7 @@ class QPainter;
 class QPrinter;
 class QTextLayout;
 class RptBandObject;
+class RptDataFeed;
 class RptFieldEvaluator;
 class RptFieldObject;
 class RptPageObject;
@@ -53,6 +54,9 @@ public:
     // Field borders one device pixel per unit of width (pages drawn as images).
     void setScreenResolution(bool screen) { m_fieldPenScale = screen ? 1 : kPenWidthScale; }
     void endRun();
+    // Where charts read their series' data sets; null draws only what the
+    // caller adds. Must outlive the drawer's runs.
+    void setDataFeed(RptDataFeed *feed) { m_feed = feed; }
 
     // Page geometry, paper, margins, orientation and scale factors of a
     // report page, applied to the printer and the painter.
@@ -108,6 +112,7 @@ private:
     const RptRunState &m_state;
     RptFieldEvaluator &m_fields;
     RptRunHost &m_host;
+    RptDataFeed *m_feed = nullptr;
     QPainter *m_painter = nullptr;
     QPrinter *m_printer = nullptr;
     RptName::OutputMode m_mode = RptName::PrinterMode;

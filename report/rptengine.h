@@ -6,6 +6,9 @@
 //
 //   RptEngine (this façade, the run host)
 //     -> RptReportProcessor -> RptDrawer          layout and drawing
+//                              -> RptChartBuilder chart fields' series
+//                           -> RptDataFeed        records of named data sets,
+//                                                 for cross-tabs and charts
 //     -> RptFieldEvaluator  -> RptExpressionEvaluator, RptScriptEngine
 //     -> RptDataSets, RptCollectedValues, RptRunState
 //     -> RptTemplate        -> model (RptPageObject > RptBandObject >
@@ -152,6 +155,10 @@ public:
     void setCurPage(int page) { m_state.curPage = page; }
     int recNo() const { return m_state.recNo; }
     void setRecNo(int recNo) { m_state.recNo = recNo; }
+    // The data set the record being evaluated belongs to, for a caller's
+    // setValue slot: the data source name of the master data band, cross-tab
+    // or chart series asking; empty for the unnamed records.
+    QString dataSetName() const { return m_state.dataSet; }
     int lineCounter() const { return m_state.lineCounter; }
     void setLineCounter(int n) { m_state.lineCounter = n; }
     int pageNo() const { return m_state.pageNo; }

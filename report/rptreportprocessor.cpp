@@ -4,6 +4,7 @@
 #include "rptbandobject.h"
 #include "rptcollectedvalues.h"
 #include "rptcrosstabobject.h"
+#include "rptdatafeed.h"
 #include "rptdatasets.h"
 #include "rptdrawer.h"
 #include "rptfieldevaluator.h"
@@ -90,7 +91,9 @@ RptReportProcessor::RptReportProcessor(QObject *parent, RptTemplate &reportTempl
     , m_fields(fields)
     , m_host(host)
     , m_drawer(new RptDrawer(state, fields, host))
+    , m_feed(new RptDataFeed(fields, dataSets, state))
 {
+    m_drawer->setDataFeed(m_feed.get());
     installFontSubstitutes();
 }
 
@@ -251,7 +254,9 @@ void RptReportProcessor::prepareCrossTabs(int reportPage)
     if (!page)
         return;
     for (RptFieldObject *field : page->crossTabs()) {
-        // The caller sets the row count (and may change parameters) here.
+        // A row per record of the cross-tab's data set, if it has any; the
+        // caller may set the row count (and change parameters) after that.
+        m_feed->setRows(field->crossTab);
         m_host.askField(*field);
         if (field->crossTab && !field->crossTab->isMatrixBuilt())
             field->crossTab->buildMatrix();
@@ -358,8 +363,7 @@ void RptReportProcessor::processPHeader(int &y, bool draw)
     RptBandObject *b = band(RptName::PageHeader);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -368,8 +372,7 @@ void RptReportProcessor::processRTitle(int &y, bool draw)
     RptBandObject *b = band(RptName::ReportTitle);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -390,8 +393,7 @@ void RptReportProcessor::processMHeader(int &y, int bandNo, bool draw, int &curP
     RptBandObject *b = band(RptName::MasterHeader, bandNo);
     if (!b)
         return;
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -403,8 +405,7 @@ void RptReportProcessor::processMFooter(QPrinter *printer, int &y, int bandNo, b
         return;
     if (m_drawer->usableHeight() - b->realHeight < y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -416,8 +417,7 @@ void RptReportProcessor::processRSummary(QPrinter *printer, int &y, bool draw, i
         return;
     if (m_drawer->usableHeight() < b->realHeight + y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -426,8 +426,7 @@ void RptReportProcessor::processGroupBand(QPrinter *printer, RptBandObject *b, i
     const int room = m_drawer->usableHeight() - bandHeight(RptName::PageFooter) - bandHeight(RptName::MasterFooter, bandNo);
     if (room < b->realHeight + y)
         newPage(printer, y, draw, false);
-    if (allowPrintPage(draw, m_state.pageNo))
-        drawBandRow(b, y, true);
+    printBandRow(b, y, draw);
     y += b->realHeight;
 }
 
@@ -442,6 +441,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
         RptBandObject *masterHeader = band(RptName::MasterHeader, n);
         RptBandObject *masterData = band(RptName::MasterData, n);
         RptBandObject *masterFooter = band(RptName::MasterFooter, n);
+        m_state.dataSet = masterData ? masterData->dataSourceName : QString();
 
         QStringList expressions;
         if (masterData && !masterData->groupingField.isEmpty()) {
@@ -577,6 +577,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
         if (masterFooter && !masterFooter->showInGroup)
             processMFooter(printer, y, n, draw, curPage);
     }
+    m_state.dataSet.clear();
 }
 
 void RptReportProcessor::processMasterData(QPrinter *printer, int &y, bool draw, int &curPage, int bandNo,
@@ -641,6 +642,20 @@ void RptReportProcessor::drawBandRow(RptBandObject *b, int y, bool draw)
     }
 }
 
+void RptReportProcessor::printBandRow(RptBandObject *b, int y, bool draw)
+{
+    if (allowPrintPage(draw, m_state.pageNo)) {
+        drawBandRow(b, y, true);
+        return;
+    }
+    // A cross-tab may go on to pages in the range from one that is not:
+    // it is walked anyway and prints the cells that fall in the range.
+    for (RptFieldObject *field : qAsConst(b->fields)) {
+        if (draw && field->fieldType == RptName::CrossTab)
+            drawCrossTab(field, y);
+    }
+}
+
 void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
 {
     // The field itself: the caller sees it, and its printing condition holds.
@@ -690,8 +705,10 @@ void RptReportProcessor::drawCrossTab(RptFieldObject *field, int bandTop)
             cell->value = tab->header(cell);
         else if (tab->isTotalField(cell))
             cell->value = tab->total(cell);
-        else
+        else {
+            m_feed->fillCell(tab, cell);
             m_host.askField(*cell);
+        }
         if (allowPrintPage(m_draw, m_state.pageNo))
             m_drawer->drawField(cell, top, true);
         tab->setProcessedCount(i + 1);

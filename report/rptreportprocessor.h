@@ -10,6 +10,7 @@
 class QPainter;
 class RptBandObject;
 class RptCollectedValues;
+class RptDataFeed;
 class RptDataSets;
 class RptDrawer;
 class RptFieldEvaluator;
@@ -85,6 +86,9 @@ private:
     // Draws a group header or footer at y, breaking the page first when it
     // does not fit above the page and master footers.
     void processGroupBand(QPrinter *printer, RptBandObject *band, int &y, bool draw, int bandNo);
+    // drawBandRow when the page is in the printed range; otherwise only
+    // the band's cross-tabs, whose later pages may be.
+    void printBandRow(RptBandObject *b, int y, bool draw);
     void drawCrossTab(RptFieldObject *field, int bandTop);
     void prepareCrossTabs(int reportPage);
     // Logs the cross-tabs of a drawn page whose rows did not all print.
@@ -97,6 +101,7 @@ private:
     RptFieldEvaluator &m_fields;
     RptRunHost &m_host;
     std::unique_ptr<RptDrawer> m_drawer;
+    std::unique_ptr<RptDataFeed> m_feed;
     QPrinter *m_ownPrinter = nullptr;
     QPainter *m_painter = nullptr;
     bool m_ownsPainter = true;

@@ -2,6 +2,8 @@
 
 #include "rptname.h"
 
+#include <QString>
+
 // Where a print run stands: the report page and record being laid out, the
 // line counter of numbered rows, the printed page number and count, the
 // page range asked for and the kind of output. The engine owns it; the
@@ -10,6 +12,10 @@ struct RptRunState
 {
     int curPage = 0;
     int recNo = 0;
+    // The data set recNo counts in: the data source name of the master data
+    // band, cross-tab or chart series being evaluated; empty for the
+    // caller's unnamed records.
+    QString dataSet;
     int lineCounter = 0;
     int pageNo = 1;
     int totalPages = 0;

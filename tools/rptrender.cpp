@@ -14,6 +14,7 @@
 //
 // --watch does it again whenever the template or the data file changes,
 // printing the findings each time, until interrupted.
+#include "rptdatasetcheck.h"
 #include "rptengine.h"
 #include "rptpagerenderer.h"
 #include "rptrenderdata.h"
@@ -27,6 +28,8 @@
 #include <QStringList>
 #include <QTextStream>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <unistd.h>
 
@@ -94,23 +97,29 @@ struct Options
 int printFindings(const Options &o, int *errors)
 {
     RptTemplateCheck checker;
+    RptDataSetCheck dataSets;
     if (!o.dataFile.isEmpty()) {
         RptRenderData data;
         QString error;
         if (!data.load(o.dataFile, &error))
             return fail(error);
         checker.setDataNames(data.names());
+        dataSets.setDataSetNames(data.dataSetNames());
     }
     if (!checker.checkFile(o.templateFile))
         return fail(QStringLiteral("cannot read template %1").arg(o.templateFile));
+    dataSets.checkFile(o.templateFile);
+    const QList<RptCheckFinding> findings
+        = RptDataSetCheck::merged(checker.findings(), dataSets.findings());
     QTextStream out(stdout);
-    for (const RptCheckFinding &f : checker.findings()) {
+    for (const RptCheckFinding &f : findings) {
         const bool error = f.error || o.strict;
         out << o.templateFile << ':' << f.line << ':' << f.column << ": "
             << (error ? "error" : "warning") << ": " << f.message << '\n';
     }
     out.flush();
-    *errors = o.strict ? checker.findings().size() : checker.errorCount();
+    *errors = int(std::count_if(findings.begin(), findings.end(),
+        [&o](const RptCheckFinding &f) { return f.error || o.strict; }));
     return 0;
 }
 

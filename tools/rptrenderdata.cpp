@@ -54,21 +54,17 @@ bool RptRenderData::load(const QString &fileName, QString *error)
         }
     }
     m_values = values.toObject();
-    m_datasets.clear();
-    const QJsonObject sets = datasets.toObject();
-    for (auto it = sets.constBegin(); it != sets.constEnd(); ++it) {
-        if (!it.value().isDouble() || it.value().toDouble() < 0) {
-            *error = QStringLiteral("invalid data file %1: record count of data set \"%2\" is not a number")
-                         .arg(fileName, it.key());
-            return false;
-        }
-        m_datasets.insert(it.key(), it.value().toInt());
+    QString setError;
+    if (!m_datasets.load(datasets.toObject(), &setError)) {
+        *error = QStringLiteral("invalid data file %1: %2").arg(fileName, setError);
+        return false;
     }
     return true;
 }
 
 void RptRenderData::attach(RptEngine *engine)
 {
+    m_engine = engine;
     connect(engine, &RptEngine::setDSInfo, this, &RptRenderData::onDSInfo, Qt::DirectConnection);
     connect(engine, &RptEngine::setValue, this, &RptRenderData::onValue, Qt::DirectConnection);
 }
@@ -84,17 +80,40 @@ QSet<QString> RptRenderData::names() const
     const QStringList keys = m_values.keys();
     for (const QString &k : keys)
         all.insert(k);
-    return all;
+    return all + m_datasets.variables();
+}
+
+QSet<QString> RptRenderData::dataSetNames() const
+{
+    return m_datasets.names();
 }
 
 void RptRenderData::onDSInfo(DataSetInfo &info)
 {
-    info.recCount = m_datasets.value(info.dataSetName, m_records.size());
+    // Master data bands fall back on the records; a cross-tab's or a chart's
+    // data set (number 0) must be given.
+    if (m_datasets.contains(info.dataSetName) || info.dataSetNo > 0)
+        info.recCount = m_datasets.count(info.dataSetName, m_records.size());
 }
 
 void RptRenderData::onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
 {
     Q_UNUSED(reportPage)
+    QString set;
+    QString field;
+    if (m_datasets.split(paramName, &set, &field) && m_datasets.value(set, recNo, field, &paramValue))
+        return;
+    // A data set with records of its own answers its rows' names; what they
+    // lack comes from "values", not from another data set's records.
+    set = m_engine ? m_engine->dataSetName() : QString();
+    if (m_datasets.hasRecords(set)) {
+        if (m_datasets.value(set, recNo, paramName, &paramValue))
+            return;
+        const auto it = m_values.constFind(paramName);
+        if (it != m_values.constEnd())
+            paramValue = it.value().toVariant();
+        return;
+    }
     if (recNo >= 0 && recNo < m_records.size()) {
         const QJsonObject record = m_records.at(recNo).toObject();
         const auto it = record.constFind(paramName);

@@ -4,9 +4,12 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QVariant>
+
+#include "rptrenderdatasets.h"
 
 class RptEngine;
 struct DataSetInfo;
@@ -16,7 +19,8 @@ struct DataSetInfo;
 //   "records"  array of objects; every data set gets its length as record
 //              count and setValue(recNo, name) answers records[recNo][name]
 //   "values"   object answering the names a record does not hold
-//   "datasets" optional object: data-set name -> record count override
+//   "datasets" optional object: data-set name -> record count override, or
+//              -> array of records of that data set (RptRenderDataSets)
 class RptRenderData : public QObject
 {
     Q_OBJECT
@@ -30,6 +34,8 @@ public:
     void attach(RptEngine *engine);
     // Every name a record or "values" holds: what [name] can be answered with.
     QSet<QString> names() const;
+    // The data sets "datasets" gives, by name.
+    QSet<QString> dataSetNames() const;
 
 public slots:
     void onDSInfo(DataSetInfo &info);
@@ -38,5 +44,6 @@ public slots:
 private:
     QJsonArray m_records;
     QJsonObject m_values;
-    QHash<QString, int> m_datasets;
+    RptRenderDataSets m_datasets;
+    QPointer<RptEngine> m_engine;
 };

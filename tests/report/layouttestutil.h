@@ -7,6 +7,7 @@
 
 #include <QColor>
 #include <QDomDocument>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -137,6 +138,32 @@ inline bool near(const QColor &a, const QColor &b, int tolerance = 24)
 {
     return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
         && qAbs(a.blue() - b.blue()) <= tolerance;
+}
+
+// The texts of an SVG page in drawing order, one per text element.
+inline QStringList svgTexts(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return QStringList();
+    static const QRegularExpression text(QStringLiteral("<text[^>]*>([^<]*)</text>"));
+    QStringList texts;
+    QRegularExpressionMatchIterator it = text.globalMatch(QString::fromUtf8(f.readAll()));
+    while (it.hasNext()) {
+        QString t = it.next().captured(1);
+        t.replace(QLatin1String("&lt;"), QLatin1String("<"))
+            .replace(QLatin1String("&gt;"), QLatin1String(">"))
+            .replace(QLatin1String("&quot;"), QLatin1String("\""))
+            .replace(QLatin1String("&amp;"), QLatin1String("&"));
+        texts.append(t);
+    }
+    return texts;
+}
+
+inline bool writeText(const QString &file, const QString &text)
+{
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) >= 0;
 }
 
 // Lines of text in page order with runs of blanks folded, empty lines dropped.

@@ -5,12 +5,17 @@
 #include "rptcrosstabobject.h"
 #include "rptfieldobject.h"
 #include "rptpageobject.h"
+#include "rpttestcaller.h"
 #include "testmain.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace RptOut;
+using Run = RptOut::RenderRun;
 
 namespace {
 
@@ -228,6 +233,113 @@ private slots:
         // The line between the first two rows, inside the first cell.
         QVERIFY(near(QColor(page.pixel(pagePixel(100, 20, 150))), Qt::blue, 60));
         QVERIFY(near(QColor(page.pixel(pagePixel(100, 30, 150))), Qt::white, 2));
+    }
+
+    // rptrender with a data file: a row per record of the cross-tab's data
+    // set, each column's value for it, the totals of the data, and as many
+    // pages as the rows need, each with its header row.
+    void rowsFromTheDataFileAcrossPages()
+    {
+        const int records = 23;
+        QJsonArray meals;
+        for (int i = 1; i <= records; ++i)
+            meals.append(QJsonObject { { QStringLiteral("day"), QStringLiteral("Day %1").arg(i) },
+                { QStringLiteral("soups"), i }, { QStringLiteral("mains"), 2 * i + 1 } });
+        const QString data = m_dir.filePath(QStringLiteral("meals.json"));
+        QVERIFY(writeText(data,
+            QString::fromUtf8(QJsonDocument(QJsonObject { { QStringLiteral("datasets"),
+                                                QJsonObject { { QStringLiteral("meals"), meals } } } })
+                                  .toJson())));
+        // 100 units of 20 per row: a header and four data rows a page.
+        const QString field = QStringLiteral(
+            "<TContainerField name=\"tab\" type=\"crossTab\" left=\"0\" top=\"0\" width=\"600\" "
+            "height=\"100\" fontFamily=\"Arial\" fontSize=\"9\" dataSourceName=\"meals\" "
+            "colCount=\"4\" rowHeight=\"20\" headerIsVisible=\"1\">"
+            "<Column caption=\"Day\" value=\"[day]\"/><Column caption=\"Soups\" value=\"[soups]\"/>"
+            "<Column caption=\"Mains\" value=\"[meals.mains]\"/><Column caption=\"All\"/>"
+            "</TContainerField>");
+        const QString tpl = m_dir.filePath(QStringLiteral("meals.xml"));
+        QVERIFY(writeText(tpl,
+            reports(a4Page(band(QStringLiteral("ReportTitle"), 120, field)
+                + band(QStringLiteral("PageFooter"), 50,
+                    label(QStringLiteral("page <Page>/<TotalPages>"), 0, 10, 300, 25))))));
+        const Run check = rptrender(
+            { QStringLiteral("--check"), QStringLiteral("--strict"), tpl, QStringLiteral("--data"), data });
+        QCOMPARE(check.out, QString());
+        QCOMPARE(check.exitCode, 0);
+        const Run r = rptrender({ tpl, m_dir.filePath(QStringLiteral("meals.svg")),
+            QStringLiteral("--data"), data });
+        QCOMPARE(r.exitCode, 0);
+
+        const int perPage = 4;
+        const int pages = (records + perPage - 1) / perPage;
+        QVERIFY(pages > 1);
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("meals-%1.svg").arg(pages + 1))));
+        int soups = 0;
+        int mains = 0;
+        for (int p = 1; p <= pages; ++p) {
+            QStringList expected { QStringLiteral("page %1/%2").arg(p).arg(pages),
+                QStringLiteral("Day"), QStringLiteral("Soups"), QStringLiteral("Mains"),
+                QStringLiteral("All") };
+            for (int i = (p - 1) * perPage + 1; i <= qMin(records, p * perPage); ++i) {
+                expected << QStringLiteral("Day %1").arg(i) << QString::number(i)
+                         << QString::number(2 * i + 1) << QString::number(3 * i + 1);
+                soups += i;
+                mains += 2 * i + 1;
+            }
+            // The day column has no total.
+            if (p == pages)
+                expected << QString::number(soups) << QString::number(mains)
+                         << QString::number(soups + mains);
+            const QStringList texts
+                = svgTexts(m_dir.filePath(QStringLiteral("meals-%1.svg").arg(p)));
+            QCOMPARE(texts.join(QLatin1Char('|')), expected.join(QLatin1Char('|')));
+        }
+    }
+
+    // The engine reads an inline source of the cross-tab's name itself; a
+    // caller that sets cells still has the last word, and the totals add
+    // up what it left.
+    void inlineSourceFillsTheTableBeforeTheCaller()
+    {
+        const QString field = crossTabField(3, QStringLiteral("tab"), false)
+                                  .replace(QLatin1String("colCount=\"3\""),
+                                      QLatin1String("colCount=\"3\" dataSourceName=\"meals\""))
+                                  .replace(QLatin1String("<Column caption=\"Soups\" width=\"0\"/>"),
+                                      QLatin1String("<Column caption=\"Soups\" value=\"[meals.soups]\"/>"))
+                                  .replace(QLatin1String("<Column caption=\"Mains\" width=\"0\"/>"),
+                                      QLatin1String("<Column caption=\"Mains\" value=\"&lt;[meals.soups] * 10&gt;\"/>"));
+        const QString source = QStringLiteral(
+            "<DataSource type=\"INLINE\" name=\"meals\" rowCount=\"3\" delimiter=\";\">"
+            "<Row value=\"soups\"/><Row value=\"4\"/><Row value=\"5\"/><Row value=\"6\"/>"
+            "</DataSource>");
+        RptEngine engine;
+        QVERIFY(load(engine, reports(a4Page(source + band(QStringLiteral("ReportTitle"), 100, field)))));
+        RptTestCaller caller(&engine);
+        int cellsSeen = 0;
+        QObject context;
+        connect(
+            &engine, &RptEngine::setField, &context,
+            [&cellsSeen](RptFieldObject &f) {
+                if (!f.parentCrossTab)
+                    return;
+                // The value of the data is there when the caller is asked.
+                if (f.parentCrossTab->fieldRow(&f) == 1 && f.parentCrossTab->fieldCol(&f) == 0) {
+                    if (f.value == QLatin1String("5"))
+                        f.value = QStringLiteral("7");
+                }
+                ++cellsSeen;
+            },
+            Qt::DirectConnection);
+        const QString file = m_dir.filePath(QStringLiteral("inline.pdf"));
+        engine.printPDF(file, false);
+        QCOMPARE(cellsSeen, 3 * 2);
+        // Announced once, under its name, for the page's source to answer.
+        QCOMPARE(caller.announced.size(), 1);
+        QCOMPARE(caller.announced.first().dataSetName, QStringLiteral("meals"));
+        QCOMPARE(caller.announced.first().dataSetNo, 0);
+        QCOMPARE(textLines(pdfText(file)).join(QLatin1Char('|')),
+            QStringLiteral("4 40 44|7 50 57|6 60 66|17 150 167"));
     }
 
     void noColumnsPrintsNothing()

@@ -20,6 +20,8 @@
 #include <QThread>
 #include <QTimer>
 #include <QWidget>
+#include <QtCharts/QBarSeries>
+#include <QtCharts/QBarSet>
 #include <QtCharts/QChart>
 #include <QtCharts/QLineSeries>
 
@@ -336,6 +338,47 @@ private slots:
         QCOMPARE(charts, 1);
         QCOMPARE(caption, QStringLiteral("Meals"));
         QVERIFY(textLines(pdfText(file)).contains(QStringLiteral("Meals")));
+    }
+
+    // The engine draws a series from an inline source of the page itself;
+    // the caller, asked after, finds it in the chart and may add to it.
+    void chartSeriesReadAnInlineSource()
+    {
+        const QString field = QStringLiteral(
+            "<DataSource type=\"INLINE\" name=\"sales\" rowCount=\"3\" delimiter=\";\">"
+            "<Row value=\"month;amount\"/><Row value=\"May;4\"/><Row value=\"June;9\"/>"
+            "<Row value=\"July;6\"/></DataSource>"
+            "<ReportBand name=\"t\" type=\"ReportTitle\" height=\"400\">"
+            "<TContainerField name=\"chart\" type=\"diagram\" value=\"[sales.month]\" "
+            "left=\"0\" top=\"0\" width=\"600\" height=\"300\" caption=\"Sales\" "
+            "chartType=\"SeriesTypeBar\"><Series caption=\"Amount\" graphDS=\"sales\" "
+            "val=\"[sales.amount]\"/></TContainerField></ReportBand>");
+        RptEngine engine;
+        QVERIFY(load(engine, reports(a4Page(field))));
+        QStringList seen;
+        QObject context;
+        connect(
+            &engine, &RptEngine::setValueDiagram, &context,
+            [&seen](RptFieldObject &, QtCharts::QChart &chart) {
+                for (QtCharts::QAbstractSeries *s : chart.series()) {
+                    const auto *bars = qobject_cast<QtCharts::QBarSeries *>(s);
+                    if (!bars)
+                        continue;
+                    for (const QtCharts::QBarSet *set : bars->barSets()) {
+                        QStringList values;
+                        for (int i = 0; i < set->count(); ++i)
+                            values.append(QString::number(set->at(i)));
+                        seen.append(set->label() + QLatin1Char('=') + values.join(QLatin1Char(',')));
+                    }
+                }
+            },
+            Qt::DirectConnection);
+        const QString file = m_dir.filePath(QStringLiteral("inlinechart.pdf"));
+        engine.printPDF(file, false);
+        QCOMPARE(seen, QStringList { QStringLiteral("Amount=4,9,6") });
+        const QString words = pdfWords(file, 1).join(QLatin1Char(' '));
+        for (const char *w : { "Sales", "May", "June", "July", "Amount" })
+            QVERIFY2(words.contains(QLatin1String(w)), qPrintable(words));
     }
 
     void previewDialogOffersTheExports()

@@ -527,6 +527,206 @@ private slots:
         QVERIFY2(text.contains(QLatin1String("Invalid character")), qPrintable(text));
     }
 
+    // A chart whose series read a data set of the data file: the labels are
+    // text on the page, the series' colours are inside the field and
+    // nowhere else, and a chart whose data set is empty draws nothing.
+    void chartsDrawTheirDataSets_data()
+    {
+        QTest::addColumn<QString>("chartType");
+        QTest::addColumn<bool>("seriesCaptions");
+        QTest::addColumn<int>("least");
+        QTest::newRow("bars") << "SeriesTypeBar" << true << 500;
+        QTest::newRow("stacked bars") << "SeriesTypeStackedBar" << true << 500;
+        QTest::newRow("lines") << "SeriesTypeLine" << true << 50;
+        // Pie slices are named by the records; each series is a pie.
+        QTest::newRow("pies") << "SeriesTypePie" << false << 500;
+    }
+    void chartsDrawTheirDataSets()
+    {
+        QFETCH(QString, chartType);
+        QFETCH(bool, seriesCaptions);
+        QFETCH(int, least);
+        QTemporaryDir dir;
+        const QString series = QStringLiteral(
+            "<Series caption=\"North\" graphDS=\"sales\" val=\"[north]\" color=\"rgba(220,20,20,255)\"/>"
+            "<Series caption=\"South\" graphDS=\"sales\" val=\"south\" color=\"rgba(20,20,220,255)\"/>");
+        const QString chart = QStringLiteral(
+            "<TContainerField name=\"%1\" type=\"diagram\" value=\"[month]\" left=\"0\" top=\"%2\" "
+            "width=\"600\" height=\"400\" caption=\"%3\" chartType=\"%4\" legendFont=\"Arial,9\">"
+            "%5</TContainerField>");
+        const QString tpl = dir.filePath(QStringLiteral("chart.xml"));
+        QVERIFY(writeText(tpl,
+            reports(a4Page(band(QStringLiteral("ReportTitle"), 1000,
+                chart.arg(QStringLiteral("sales"), QStringLiteral("0"),
+                    QStringLiteral("Sales by month"), chartType, series)
+                    + chart.arg(QStringLiteral("none"), QStringLiteral("500"),
+                        QStringLiteral("Nothing here"), chartType,
+                        QString(series).replace(QLatin1String("sales"), QLatin1String("none"))))))));
+        const QStringList months { "January", "February", "March", "April" };
+        QJsonArray sales;
+        for (int i = 0; i < months.size(); ++i)
+            sales.append(QJsonObject { { QStringLiteral("month"), months.at(i) },
+                { QStringLiteral("north"), 10 + 5 * i }, { QStringLiteral("south"), 30 - 4 * i } });
+        const QString data = dir.filePath(QStringLiteral("chart.json"));
+        QVERIFY(writeText(data,
+            QString::fromUtf8(QJsonDocument(QJsonObject { { QStringLiteral("datasets"),
+                                                QJsonObject { { QStringLiteral("sales"), sales },
+                                                    { QStringLiteral("none"), QJsonArray() } } } })
+                                  .toJson())));
+        const Result check
+            = render({ QStringLiteral("--check"), QStringLiteral("--strict"), tpl, QStringLiteral("--data"), data });
+        QCOMPARE(check.out, QString());
+
+        QCOMPARE(render({ tpl, dir.filePath(QStringLiteral("chart.svg")), QStringLiteral("--data"), data })
+                     .exitCode,
+            0);
+        const QStringList texts = svgTexts(dir.filePath(QStringLiteral("chart-1.svg")));
+        QVERIFY2(texts.contains(QStringLiteral("Sales by month")), qPrintable(texts.join(QLatin1Char('|'))));
+        for (const QString &m : months)
+            QVERIFY2(texts.contains(m), qPrintable(m));
+        QCOMPARE(texts.contains(QStringLiteral("North")), seriesCaptions);
+        QCOMPARE(texts.contains(QStringLiteral("South")), seriesCaptions);
+        QVERIFY(!texts.contains(QStringLiteral("Nothing here")));
+
+        const int dpi = 96;
+        QCOMPARE(render({ tpl, dir.filePath(QStringLiteral("chart.png")), QStringLiteral("--data"),
+                     data, QStringLiteral("--dpi"), QString::number(dpi) })
+                     .exitCode,
+            0);
+        const QImage page(dir.filePath(QStringLiteral("chart-1.png")));
+        QVERIFY(!page.isNull());
+        const QRect filled(pagePixel(0, 0, dpi), pagePixel(600, 400, dpi));
+        const QRect empty(pagePixel(0, 500, dpi), pagePixel(600, 900, dpi));
+        int red = 0;
+        int blue = 0;
+        int strayColour = 0;
+        int inkInEmpty = 0;
+        for (int y = 0; y < page.height(); ++y) {
+            for (int x = 0; x < page.width(); ++x) {
+                const QColor c(page.pixel(x, y));
+                const bool isRed = near(c, QColor(220, 20, 20), 30);
+                const bool isBlue = near(c, QColor(20, 20, 220), 30);
+                if (filled.contains(x, y)) {
+                    red += isRed ? 1 : 0;
+                    blue += isBlue ? 1 : 0;
+                } else if (isRed || isBlue) {
+                    ++strayColour;
+                }
+                if (empty.contains(x, y) && qGray(c.rgb()) < 250)
+                    ++inkInEmpty;
+            }
+        }
+        QVERIFY2(red >= least && blue >= least, qPrintable(QStringLiteral("%1 %2").arg(red).arg(blue)));
+        QCOMPARE(strayColour, 0);
+        QCOMPARE(inkInEmpty, 0);
+    }
+
+    // Data sets with records of their own: a master data band that names
+    // one prints its records, by bare and by qualified names, and a
+    // record's missing name comes from "values"; a data set that is no
+    // list of records is refused.
+    void masterBandShowsItsDataSet()
+    {
+        QTemporaryDir dir;
+        const QString tpl = dir.filePath(QStringLiteral("set.xml"));
+        QVERIFY(writeText(tpl,
+            reports(a4Page(band(QStringLiteral("MasterData"), 30,
+                               label(QStringLiteral("[item] [meals.qty] [unit]"), 0, 0, 400, 25),
+                               QStringLiteral("dataSourceName=\"meals\""))
+                + band(QStringLiteral("MasterData"), 30,
+                    label(QStringLiteral("record [item]"), 0, 0, 400, 25),
+                    QStringLiteral("bandNo=\"2\""))))));
+        const QString data = dir.filePath(QStringLiteral("set.json"));
+        QVERIFY(writeText(data,
+            QStringLiteral(R"({"records": [{"item": "plain"}],
+                               "values": {"unit": "pcs"},
+                               "datasets": {"meals": [{"item": "Soup", "qty": 3},
+                                                      {"item": "Pie", "qty": 5, "unit": "slices"}]}})")));
+        const Result check = render({ QStringLiteral("--check"), QStringLiteral("--strict"), tpl,
+            QStringLiteral("--data"), data });
+        QCOMPARE(check.out, QString());
+        const QString pdf = dir.filePath(QStringLiteral("set.pdf"));
+        QCOMPARE(render({ tpl, pdf, QStringLiteral("--data"), data }).exitCode, 0);
+        QCOMPARE(textLines(pdfText(pdf)).join(QLatin1Char('|')),
+            QStringLiteral("Soup 3 pcs|Pie 5 slices|record plain"));
+
+        QVERIFY(writeText(data, QStringLiteral(R"({"datasets": {"meals": [1, 2]}})")));
+        const Result bad = render({ tpl, pdf, QStringLiteral("--data"), data });
+        QCOMPARE(bad.exitCode, 1);
+        QVERIFY2(bad.err.contains(QLatin1String("a record of data set \"meals\" is not an object")),
+            qPrintable(bad.err));
+    }
+
+    // --check knows where cross-tabs and chart series get their data sets:
+    // from the data file or a data source of the page. With a data file,
+    // one from neither is an error; without, the caller may answer it.
+    void checkNamesDataSetsNobodyGives_data()
+    {
+        QTest::addColumn<QString>("dataSet");
+        QTest::addColumn<QString>("datasets");
+        QTest::addColumn<bool>("withData");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("finding");
+        QTest::newRow("given by the data file")
+            << "meals" << R"({"meals": [{"n": 1}]})" << true << 0 << "";
+        QTest::newRow("a count in the data file") << "meals" << R"({"meals": 4})" << true << 0 << "";
+        QTest::newRow("an inline source") << "fruit" << "{}" << true << 0 << "";
+        QTest::newRow("given by nobody")
+            << "meal" << R"({"meals": []})" << true << 1
+            << "error: data set \"meal\" of %1 is in neither the data file's \"datasets\" nor a "
+               "data source of the page, and shows nothing; did you mean \"meals\"?";
+        QTest::newRow("no data file")
+            << "meals" << "{}" << false << 0
+            << "warning: data set \"meals\" of %1 comes from no data source of the page; the "
+               "caller must answer it (give --data to check it)";
+    }
+    void checkNamesDataSetsNobodyGives()
+    {
+        QFETCH(QString, dataSet);
+        QFETCH(QString, datasets);
+        QFETCH(bool, withData);
+        QFETCH(int, exitCode);
+        QFETCH(QString, finding);
+        QTemporaryDir dir;
+        const QString source = QStringLiteral(
+            "<DataSource type=\"INLINE\" name=\"fruit\" rowCount=\"1\" delimiter=\";\">"
+            "<Row value=\"n\"/><Row value=\"1\"/></DataSource>");
+        const QString tpl = dir.filePath(QStringLiteral("sets.xml"));
+        QVERIFY(writeText(tpl,
+            reports(a4Page(source
+                + band(QStringLiteral("ReportTitle"), 600,
+                    QStringLiteral("<TContainerField name=\"tab\" type=\"crossTab\" left=\"0\" "
+                                   "top=\"0\" width=\"400\" height=\"200\" colCount=\"1\" "
+                                   "dataSourceName=\"%1\"><Column caption=\"n\" value=\"\"/>"
+                                   "</TContainerField>\n<TContainerField name=\"pie\" "
+                                   "type=\"diagram\" left=\"0\" top=\"300\" width=\"400\" "
+                                   "height=\"200\"><Series caption=\"s\" graphDS=\"%1\" "
+                                   "val=\"1\"/></TContainerField>")
+                        .arg(dataSet))))));
+        const QString data = dir.filePath(QStringLiteral("sets.json"));
+        QVERIFY(writeText(data, QStringLiteral("{\"datasets\": %1}").arg(datasets)));
+        QStringList args { QStringLiteral("--check"), tpl };
+        if (withData)
+            args << QStringLiteral("--data") << data;
+        const Result r = render(args);
+        QCOMPARE(r.exitCode, exitCode);
+        if (finding.isEmpty()) {
+            QCOMPARE(r.out, QString());
+            return;
+        }
+        // One line for the cross-tab, one for the series, in template order.
+        const QStringList lines = r.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QVERIFY2(lines.at(0).startsWith(tpl + QLatin1Char(':'))
+                && lines.at(0).endsWith(finding.arg(QStringLiteral("cross-tab \"tab\""))),
+            qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(1).endsWith(finding.arg(QStringLiteral("series \"s\" of chart \"pie\""))),
+            qPrintable(lines.at(1)));
+        const int line0 = lines.at(0).section(QLatin1Char(':'), 1, 1).toInt();
+        const int line1 = lines.at(1).section(QLatin1Char(':'), 1, 1).toInt();
+        QCOMPARE(line1, line0 + 1);
+    }
+
     void orderTemplateToHtml()
     {
         const QStringList branches { "Žilina", "Bratislava", "Nitra", "Košice" };
