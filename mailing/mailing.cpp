@@ -46,6 +46,8 @@ Mailing::Mailing(QObject *parent)
 
 Mailing::~Mailing()
 {
+    // Its queued write would die with this object.
+    writeDeferred();
     timer->stop();
     // Destroyed with its worker in the thread's last deferred-deletion pass,
     // which would never serve a deleteLater() posted from here.
@@ -391,8 +393,12 @@ void Mailing::continueBurst()
     if (over)
         releaseClaimAhead();
     const bool sent = !over && sendNext();
-    // The outcome of the mail before, now that the next one is out.
-    writeDeferred();
+    // The outcome of the mail before is written once the next one is out:
+    // queued behind the transport's send, which the worker queues as well.
+    if (sent)
+        QMetaObject::invokeMethod(this, &Mailing::writeDeferred, Qt::QueuedConnection);
+    else
+        writeDeferred();
     if (!sent) {
         endBurst();
         // passSeconds shares the thread, it does not throttle a backlog: the
