@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -17,6 +18,8 @@ struct DataSetInfo;
 //              count and setValue(recNo, name) answers records[recNo][name]
 //   "values"   object answering the names a record does not hold
 //   "datasets" optional object: data-set name -> record count override
+// An image field's variable is answered with the picture its value holds:
+// Base64 text, or the name of an image file relative to the data file.
 class RptRenderData : public QObject
 {
     Q_OBJECT
@@ -34,8 +37,15 @@ public:
 public slots:
     void onDSInfo(DataSetInfo &info);
     void onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+    void onValueImage(const int recNo, const QString paramName, QImage &paramValue, const int reportPage);
 
 private:
+    QJsonValue lookUp(int recNo, const QString &name) const;
+    QImage image(const QString &name, const QString &text);
+
+    RptEngine *m_engine = nullptr;
+    // Empty until a file is loaded: without data nothing is missing.
+    QString m_dir;
     QJsonArray m_records;
     QJsonObject m_values;
     QHash<QString, int> m_datasets;

@@ -47,9 +47,12 @@ QString writeOrderData(const QString &file, int rows, const QStringList &branche
     }
     QJsonObject root;
     root.insert(QStringLiteral("records"), records);
+    // The worker leaves the pager text and the grouping switch unanswered;
+    // the data says so, or they would be unknown variables.
     root.insert(QStringLiteral("values"),
         QJsonObject {
-            { QStringLiteral("header"), QStringLiteral("Záväzná objednávka – Firma s.r.o.") } });
+            { QStringLiteral("header"), QStringLiteral("Záväzná objednávka – Firma s.r.o.") },
+            { QStringLiteral("strPager"), QString() }, { QStringLiteral("grouping"), QString() } });
     QFile f(file);
     if (!f.open(QIODevice::WriteOnly))
         return QString();
@@ -165,6 +168,7 @@ private slots:
         f.write(R"({"records": [{"branch": "A", "item": "first", "quant": 1},
                                 {"branch": "A", "item": "second", "quant": 2},
                                 {"branch": "A", "item": "third", "quant": 4}],
+                    "values": {"title": "Orders"},
                     "datasets": {"": 2}})");
         f.close();
         const QString out = m_dir.filePath(QStringLiteral("two.pdf"));
