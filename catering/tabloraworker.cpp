@@ -456,7 +456,8 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
                 qUtf8Printable(db.databaseName()), qUtf8Printable(reportSupplierName),
                 qUtf8Printable(reportDate.toString(Qt::ISODate)), qUtf8Printable(reportSegmentName),
                 qUtf8Printable(mailTo),
-                qUtf8Printable(describeEvaluationErrors(reportTemplate, report->evaluationErrors())));
+                qUtf8Printable(
+                    describeEvaluationErrors(reportTemplate, report->evaluationErrors())));
     }
 
     const QString attachmentName
@@ -531,8 +532,9 @@ QString TabloraWorker::describeEvaluationErrors(
 {
     QStringList parts;
     for (const RptEvaluationError &e : errors) {
-        const QString where = e.field.isEmpty() ? QStringLiteral("line %1").arg(e.line)
-                                                : QStringLiteral("field %1 line %2").arg(e.field).arg(e.line);
+        const QString where = e.field.isEmpty()
+            ? QStringLiteral("line %1").arg(e.line)
+            : QStringLiteral("field %1 line %2").arg(e.field).arg(e.line);
         parts.append(where + QStringLiteral(": ") + e.message);
     }
     return QStringLiteral("template %1: %2")

@@ -23,13 +23,13 @@ void RptEvaluationErrors::report(const QString &message)
     ++m_reports;
     RptEvaluationError e = m_place;
     e.message = m_aspect.isEmpty() ? message : m_aspect + QStringLiteral(": ") + message;
-    const QString key = QStringLiteral("%1:%2:%3:%4").arg(e.line).arg(e.column).arg(e.field, e.message);
+    const QString key
+        = QStringLiteral("%1:%2:%3:%4").arg(e.line).arg(e.column).arg(e.field, e.message);
     if (m_seen.contains(key))
         return;
     m_seen.insert(key);
     m_list.append(e);
-    qCDebug(lcReport).noquote() << QStringLiteral("RptEngine::evaluate line %1, column %2:")
-                                       .arg(e.line)
-                                       .arg(e.column)
-                                   << e.text();
+    qCDebug(lcReport).noquote()
+        << QStringLiteral("RptEngine::evaluate line %1, column %2:").arg(e.line).arg(e.column)
+        << e.text();
 }

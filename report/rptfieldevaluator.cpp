@@ -212,7 +212,8 @@ QString RptFieldEvaluator::sectionValue(const QString &token, int recNo)
     QVariant value;
     m_host.askValue(recNo, name, value, m_state.curPage);
     if (!value.isValid() && m_errors.unansweredAreErrors())
-        m_errors.report(QStringLiteral("unknown variable [%1]: the data has no value of that name").arg(name));
+        m_errors.report(
+            QStringLiteral("unknown variable [%1]: the data has no value of that name").arg(name));
     return value.toString();
 }
 

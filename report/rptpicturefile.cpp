@@ -22,7 +22,7 @@ bool RptPictureFile::isFileName(const QString &text)
 }
 
 bool RptPictureFile::read(
-    const QString &dir, const QString &name, QByteArray *bytes, QString *format, QString *error)
+    const QString &dir, const QString &name, QString *error, QByteArray *bytes, QString *format)
 {
     const QString path = QDir(dir).absoluteFilePath(name.trimmed());
     QFile file(path);
@@ -40,8 +40,10 @@ bool RptPictureFile::read(
         *error = QStringLiteral("%1 is no image Qt can read").arg(path);
         return false;
     }
-    *bytes = data;
-    *format = QString::fromLatin1(kind);
+    if (bytes)
+        *bytes = data;
+    if (format)
+        *format = QString::fromLatin1(kind);
     return true;
 }
 

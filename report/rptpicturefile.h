@@ -13,11 +13,11 @@ public:
     // True when text cannot be Base64 (it has a '.' or '/', say) and ends in
     // an image file's extension.
     static bool isFileName(const QString &text);
-    // The bytes of the file name relative to dir, and the image format its
-    // content shows ("png", "jpeg"); false with a reason when it cannot be
-    // read or is no image.
-    static bool read(const QString &dir, const QString &name, QByteArray *bytes, QString *format,
-        QString *error);
+    // Reads the file name relative to dir: its bytes and the image format
+    // its content shows ("png", "jpeg"), when asked for; false with a reason
+    // when it cannot be read or is no image.
+    static bool read(const QString &dir, const QString &name, QString *error,
+        QByteArray *bytes = nullptr, QString *format = nullptr);
     // The folder relative picture names of a template file resolve in:
     // empty for resources, which have none.
     static QString folderOf(const QString &templateFile);

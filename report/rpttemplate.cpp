@@ -129,7 +129,8 @@ void RptTemplate::placeElement(int *line, int *column) const
     // No '<' can stand inside a start tag, attribute values included.
     while (at > 0 && m_source.at(at) != QLatin1Char('<'))
         --at;
-    int l = int(std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), at) - m_lineStarts.cbegin());
+    int l = int(
+        std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), at) - m_lineStarts.cbegin());
     *line = l;
     *column = at - m_lineStarts.at(l - 1) + 1;
 }
@@ -144,7 +145,8 @@ void RptTemplate::readPictureFiles()
                     continue;
                 QString format;
                 QString error;
-                if (RptPictureFile::read(m_pictureDir, field->pictureFile, &field->picture, &format, &error))
+                if (RptPictureFile::read(
+                        m_pictureDir, field->pictureFile, &error, &field->picture, &format))
                     field->imgFormat = format;
                 else
                     qCWarning(lcReport).noquote() << "RptEngine::loadReport" << error;

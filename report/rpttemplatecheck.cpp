@@ -740,10 +740,8 @@ void RptTemplateCheck::checkPicture(
     const bool file = RptPictureFile::isFileName(text);
     const QString base64 = QStringLiteral("the output of \"base64 -w0 %1\"").arg(text.trimmed());
     if (file && attribute == QLatin1String("picture")) {
-        QByteArray bytes;
-        QString kind, error = QStringLiteral("only a template file has a folder to read it from");
-        if (!m_templateDir.isEmpty()
-            && RptPictureFile::read(m_templateDir, text, &bytes, &kind, &error))
+        QString error = QStringLiteral("only a template file has a folder to read it from");
+        if (!m_templateDir.isEmpty() && RptPictureFile::read(m_templateDir, text, &error))
             return;
         add(attributeOffset(node, attribute), true,
             QStringLiteral("%1 of %2 names the file %3, which is not read (%4): put the image "
@@ -751,15 +749,16 @@ void RptTemplateCheck::checkPicture(
                 .arg(attribute, locate(node), text.trimmed(), error, base64));
         return;
     }
-    if (!QImage::fromData(QByteArray::fromBase64(text.toLatin1()), format.toLatin1().constData())
-             .isNull())
-        return;
-    const QString fix = file ? QStringLiteral("; %1 holds the image itself in Base64, not a file "
-                                              "name: write %2 there").arg(attribute, base64)
-                             : QString();
-    add(attributeOffset(node, attribute), true,
-        QStringLiteral("%1 of %2 does not decode as a %3 image%4")
-            .arg(attribute, locate(node), format, fix));
+    const QImage image
+        = QImage::fromData(QByteArray::fromBase64(text.toLatin1()), format.toLatin1().constData());
+    if (image.isNull())
+        add(attributeOffset(node, attribute), true,
+            QStringLiteral("%1 of %2 does not decode as a %3 image%4")
+                .arg(attribute, locate(node), format,
+                    file ? QStringLiteral("; %1 holds the image itself in Base64, not a file name: "
+                                          "write %2 there")
+                               .arg(attribute, base64)
+                         : QString()));
 }
 
 void RptTemplateCheck::checkScript(const Node *script)

@@ -131,7 +131,8 @@ void printEvaluationErrors(const Options &o, const QList<RptEvaluationError> &er
 {
     QTextStream out(stdout);
     for (const RptEvaluationError &e : errors)
-        out << o.templateFile << ':' << e.line << ':' << e.column << ": error: " << e.text() << '\n';
+        out << o.templateFile << ':' << e.line << ':' << e.column << ": error: " << e.text()
+            << '\n';
     out.flush();
 }
 

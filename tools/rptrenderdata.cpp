@@ -111,7 +111,8 @@ QJsonValue RptRenderData::lookUp(int recNo, const QString &name) const
     return m_values.value(name);
 }
 
-void RptRenderData::onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
+void RptRenderData::onValue(
+    const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
 {
     Q_UNUSED(reportPage)
     const QJsonValue value = lookUp(recNo, paramName);
@@ -127,7 +128,8 @@ void RptRenderData::onValueImage(
     if (value.isUndefined()) {
         if (!m_dir.isEmpty() && m_engine)
             m_engine->reportEvaluationError(
-                QStringLiteral("unknown variable [%1]: the data has no image of that name").arg(paramName));
+                QStringLiteral("unknown variable [%1]: the data has no image of that name")
+                    .arg(paramName));
         return;
     }
     const QString text = value.toString();
@@ -137,8 +139,8 @@ void RptRenderData::onValueImage(
 
 QImage RptRenderData::image(const QString &name, const QString &text)
 {
-    const auto base64 = QByteArray::fromBase64Encoding(
-        text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    const auto base64
+        = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
     if (base64.decodingStatus == QByteArray::Base64DecodingStatus::Ok) {
         const QImage decoded = QImage::fromData(base64.decoded);
         if (!decoded.isNull())
@@ -148,7 +150,7 @@ QImage RptRenderData::image(const QString &name, const QString &text)
     QString format;
     // A long text meant to be Base64 is no file name worth showing.
     QString error = QStringLiteral("its value is no Base64 image");
-    if (text.size() <= 255 && RptPictureFile::read(m_dir, text, &bytes, &format, &error))
+    if (text.size() <= 255 && RptPictureFile::read(m_dir, text, &error, &bytes, &format))
         return QImage::fromData(bytes, format.toLatin1().constData());
     if (m_engine)
         m_engine->reportEvaluationError(

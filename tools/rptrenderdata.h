@@ -37,7 +37,8 @@ public:
 public slots:
     void onDSInfo(DataSetInfo &info);
     void onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
-    void onValueImage(const int recNo, const QString paramName, QImage &paramValue, const int reportPage);
+    void onValueImage(
+        const int recNo, const QString paramName, QImage &paramValue, const int reportPage);
 
 private:
     QJsonValue lookUp(int recNo, const QString &name) const;

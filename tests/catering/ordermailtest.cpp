@@ -576,10 +576,10 @@ private slots:
         QVERIFY(xml.contains(quant) && xml.contains(name));
         const int quantLine = xml.left(xml.indexOf(quant)).count(QLatin1Char('\n')) + 1;
         const int nameLine = xml.left(xml.indexOf(name)).count(QLatin1Char('\n')) + 1;
-        xml.replace(quant,
-            QStringLiteral("name=\"fund\" type=\"label\" value=\"&lt;[quant] * * 2&gt;\""));
-        xml.replace(name,
-            QStringLiteral("name=\"field5\" type=\"label\" value=\"&lt;Shout([name])&gt;\""));
+        xml.replace(
+            quant, QStringLiteral("name=\"fund\" type=\"label\" value=\"&lt;[quant] * * 2&gt;\""));
+        xml.replace(
+            name, QStringLiteral("name=\"field5\" type=\"label\" value=\"&lt;Shout([name])&gt;\""));
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         const QString broken = dir.filePath(QStringLiteral("broken-order.xml"));
@@ -604,10 +604,13 @@ private slots:
         QCOMPARE(warnings.size(), 2);
         for (int i = 0; i < 2; ++i) {
             const QString &w = warnings.at(i);
-            QVERIFY2(w.startsWith(QLatin1String("TabloraWorker::createMail() - tenant \"")), qPrintable(w));
-            QVERIFY2(w.contains(QStringLiteral("order document to '%1'").arg(rows[i].to)), qPrintable(w));
+            QVERIFY2(w.startsWith(QLatin1String("TabloraWorker::createMail() - tenant \"")),
+                qPrintable(w));
+            QVERIFY2(w.contains(QStringLiteral("order document to '%1'").arg(rows[i].to)),
+                qPrintable(w));
             QVERIFY2(w.contains(QLatin1String("template broken-order.xml: ")), qPrintable(w));
-            const QString syntax = QStringLiteral("field fund line %1: SyntaxError: Parse error").arg(quantLine);
+            const QString syntax
+                = QStringLiteral("field fund line %1: SyntaxError: Parse error").arg(quantLine);
             const QString unknown
                 = QStringLiteral("field field5 line %1: ReferenceError: Can't find variable: Shout")
                       .arg(nameLine);
@@ -634,7 +637,8 @@ private slots:
     void evaluationErrorsDescribedCompactly()
     {
         QList<RptEvaluationError> errors;
-        errors.append({ QStringLiteral("total"), 42, 7, QStringLiteral("SyntaxError: Parse error") });
+        errors.append(
+            { QStringLiteral("total"), 42, 7, QStringLiteral("SyntaxError: Parse error") });
         errors.append({ QString(), 3, 3, QStringLiteral("global script: ReferenceError: x") });
         QCOMPARE(TabloraWorker::describeEvaluationErrors(
                      QStringLiteral(":/reports/menureportbybranches.xml"), errors),

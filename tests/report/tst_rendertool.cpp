@@ -619,23 +619,28 @@ private slots:
         const QString data = writeRows(m_dir.filePath(QStringLiteral("rows.json")), 300);
         const QString broken = m_dir.filePath(QStringLiteral("broken-formula.xml"));
         QVERIFY(writeText(broken,
-            rowsTemplate(label(QStringLiteral("[name]"), 0, 0, 300, 30, QStringLiteral("name=\"item\"")),
-                label(QStringLiteral("<[qty] * * 2>"), 300, 0, 300, 30, QStringLiteral("name=\"total\"")))));
+            rowsTemplate(
+                label(QStringLiteral("[name]"), 0, 0, 300, 30, QStringLiteral("name=\"item\"")),
+                label(QStringLiteral("<[qty] * * 2>"), 300, 0, 300, 30,
+                    QStringLiteral("name=\"total\"")))));
         const QString out = m_dir.filePath(QStringLiteral("broken-formula.pdf"));
         QFile::remove(out);
         Result r = render({ broken, out, QStringLiteral("--data"), data });
         QCOMPARE(r.exitCode, 1);
         QCOMPARE(r.err, QString());
         QCOMPARE(errorLines(r.out),
-            QStringList { broken + QStringLiteral(":6:7: error: field total: SyntaxError: Parse error") });
+            QStringList {
+                broken + QStringLiteral(":6:7: error: field total: SyntaxError: Parse error") });
         const QString text = pdfText(out);
         QVERIFY2(text.contains(QLatin1String("Row 299")), qPrintable(text));
         QCOMPARE(text.count(QStringLiteral("SyntaxError: Parse error")), 300);
 
         const QString fixed = m_dir.filePath(QStringLiteral("fixed-formula.xml"));
         QVERIFY(writeText(fixed,
-            rowsTemplate(label(QStringLiteral("[name]"), 0, 0, 300, 30, QStringLiteral("name=\"item\"")),
-                label(QStringLiteral("<[qty] * 2>"), 300, 0, 300, 30, QStringLiteral("name=\"total\"")))));
+            rowsTemplate(
+                label(QStringLiteral("[name]"), 0, 0, 300, 30, QStringLiteral("name=\"item\"")),
+                label(QStringLiteral("<[qty] * 2>"), 300, 0, 300, 30,
+                    QStringLiteral("name=\"total\"")))));
         r = render({ fixed, out, QStringLiteral("--data"), data });
         QCOMPARE(r.exitCode, 0);
         QCOMPARE(r.out, QString());
@@ -659,13 +664,16 @@ private slots:
             << "[nosuch]" << QString()
             << "field mistake: unknown variable [nosuch]: the data has no value of that name";
         QTest::newRow("printing condition")
-            << "[qty]" << "printing=\"[qty] > limit\""
+            << "[qty]"
+            << "printing=\"[qty] > limit\""
             << "field mistake: printing condition: ReferenceError: Can't find variable: limit";
         QTest::newRow("highlighting rule")
-            << "[qty]" << "highlighting=\"[qty] > limit;bold=?1:0;\""
+            << "[qty]"
+            << "highlighting=\"[qty] > limit;bold=?1:0;\""
             << "field mistake: highlighting: ReferenceError: Can't find variable: limit";
         QTest::newRow("hook")
-            << "[qty]" << "name=\"mistake\""
+            << "[qty]"
+            << "name=\"mistake\""
             << "field mistake: mistakeAfterData: ReferenceError: Can't find variable: nothing";
     }
     void unknownNamesAtRenderTime()
@@ -678,14 +686,16 @@ private slots:
             label(value, 300, 0, 300, 30, QStringLiteral("name=\"mistake\" ") + extra));
         if (message.contains(QLatin1String("AfterData")))
             xml.replace(QLatin1String("<Report "),
-                QStringLiteral("<Script><![CDATA[function mistakeAfterData(t) { return nothing; }]]>"
-                               "</Script><Report "));
+                QStringLiteral(
+                    "<Script><![CDATA[function mistakeAfterData(t) { return nothing; }]]>"
+                    "</Script><Report "));
         const QString file = m_dir.filePath(QStringLiteral("unknown.xml"));
         QVERIFY(writeText(file, xml));
         const QString out = m_dir.filePath(QStringLiteral("unknown.pdf"));
         const Result r = render({ file, out, QStringLiteral("--data"), data });
         QCOMPARE(r.exitCode, 1);
-        QCOMPARE(errorLines(r.out), QStringList { file + QStringLiteral(":6:7: error: ") + message });
+        QCOMPARE(
+            errorLines(r.out), QStringList { file + QStringLiteral(":6:7: error: ") + message });
         QVERIFY(pdfText(out).contains(QLatin1String("Row 2")));
     }
 
@@ -715,9 +725,10 @@ private slots:
         value.replace(QLatin1String("@BASE64@"), QString::fromLatin1(png.readAll().toBase64()));
         const QString data = dir.filePath(QStringLiteral("picture.json"));
         QVERIFY(writeText(data,
-            QString::fromUtf8(QJsonDocument(QJsonObject { { QStringLiteral("records"),
-                QJsonArray { QJsonObject { { QStringLiteral("picture"), value } } } } })
-                                   .toJson())));
+            QString::fromUtf8(QJsonDocument(
+                QJsonObject { { QStringLiteral("records"),
+                    QJsonArray { QJsonObject { { QStringLiteral("picture"), value } } } } })
+                                  .toJson())));
         const QString xml = dir.filePath(QStringLiteral("picture.xml"));
         QVERIFY(writeText(xml,
             rowsTemplate(label(QStringLiteral("[picture]"), 0, 0, 200, 200,
@@ -737,9 +748,9 @@ private slots:
             QCOMPARE(r.exitCode, 1);
             const QStringList errors = errorLines(r.out);
             QCOMPARE(errors.size(), 1);
-            QVERIFY2(errors.first().startsWith(
-                         xml + QStringLiteral(":5:7: error: field photo: image [picture] is neither "
-                                              "Base64 nor an image file beside the data")),
+            QVERIFY2(errors.first().startsWith(xml
+                         + QStringLiteral(":5:7: error: field photo: image [picture] is neither "
+                                          "Base64 nor an image file beside the data")),
                 qPrintable(errors.first()));
             QVERIFY2(near(centre, Qt::white), qPrintable(centre.name()));
         }

@@ -204,8 +204,7 @@ private slots:
         QTest::newRow("image as a file path")
             << "picture=\"@LOGO@\""
             << "picture=\"logo.png\"" << data << 9 << "error"
-            << "picture of \"logo\" names the file logo.png, which is not read (cannot read "
-            << 1;
+            << "picture of \"logo\" names the file logo.png, which is not read (cannot read " << 1;
         QTest::newRow("image that does not decode")
             << "picture=\"@LOGO@\""
             << "picture=\"AAAAAAAA\"" << data << 9 << "error"

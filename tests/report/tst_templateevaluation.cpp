@@ -260,7 +260,11 @@ private slots:
         const auto described = [&engine] {
             QStringList list;
             for (const RptEvaluationError &e : engine.evaluationErrors())
-                list << QStringLiteral("%1|%2|%3|%4").arg(e.field).arg(e.line).arg(e.column).arg(e.message);
+                list << QStringLiteral("%1|%2|%3|%4")
+                            .arg(e.field)
+                            .arg(e.line)
+                            .arg(e.column)
+                            .arg(e.message);
             return list;
         };
         const QStringList expected {
