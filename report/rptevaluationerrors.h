@@ -9,7 +9,7 @@
 // The evaluation errors of one run, each once: a formula failing on every
 // row of a long list is one error. Whoever evaluates tells it first where
 // in the template it is (place), then reports what went wrong there; the
-// part of the element (a printing condition, a hook) may be named by an
+// piece of the element (a printing condition, a hook) may be named by an
 // aspect for the time it is evaluated.
 class RptEvaluationErrors
 {

@@ -27,7 +27,7 @@ const char *const kHiNames[]
 // of the two reads as bold.
 constexpr int kBoldFromWeight = 57;
 
-// Names the part of an element being evaluated in the errors reported
+// Names the piece of an element being evaluated in the errors reported
 // meanwhile.
 class AspectScope
 {
