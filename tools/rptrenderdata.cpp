@@ -100,6 +100,24 @@ void RptRenderData::onDSInfo(DataSetInfo &info)
     info.recCount = m_datasets.value(info.dataSetName, m_records.size());
 }
 
+void RptRenderData::onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
+{
+    Q_UNUSED(reportPage)
+    if (recNo >= 0 && recNo < m_records.size()) {
+        const QJsonObject record = m_records.at(recNo).toObject();
+        const auto it = record.constFind(paramName);
+        if (it != record.constEnd()) {
+            paramValue = it.value().toVariant();
+            return;
+        }
+    }
+    const auto it = m_values.constFind(paramName);
+    if (it != m_values.constEnd())
+        paramValue = it.value().toVariant();
+}
+
+// Images are answered from the data as text values are: the record first,
+// then "values".
 QJsonValue RptRenderData::lookUp(int recNo, const QString &name) const
 {
     if (recNo >= 0 && recNo < m_records.size()) {
@@ -109,15 +127,6 @@ QJsonValue RptRenderData::lookUp(int recNo, const QString &name) const
             return it.value();
     }
     return m_values.value(name);
-}
-
-void RptRenderData::onValue(
-    const int recNo, const QString paramName, QVariant &paramValue, const int reportPage)
-{
-    Q_UNUSED(reportPage)
-    const QJsonValue value = lookUp(recNo, paramName);
-    if (!value.isUndefined())
-        paramValue = value.toVariant();
 }
 
 void RptRenderData::onValueImage(
