@@ -2,7 +2,6 @@
 #include "datasetinfo.h"
 #include "logcapture.h"
 #include "mariadbfixture.h"
-#include "rptevaluationerror.h"
 #include "tabloraworker.h"
 #include "testmain.h"
 
@@ -632,18 +631,6 @@ private slots:
         QVERIFY(tick());
         QCOMPARE(mails().size(), 1);
         QCOMPARE(log.count(QStringLiteral("printed with errors")), 0);
-    }
-
-    void evaluationErrorsDescribedCompactly()
-    {
-        QList<RptEvaluationError> errors;
-        errors.append(
-            { QStringLiteral("total"), 42, 7, QStringLiteral("SyntaxError: Parse error") });
-        errors.append({ QString(), 3, 3, QStringLiteral("global script: ReferenceError: x") });
-        QCOMPARE(TabloraWorker::describeEvaluationErrors(
-                     QStringLiteral(":/reports/menureportbybranches.xml"), errors),
-            QStringLiteral("template menureportbybranches.xml: field total line 42: SyntaxError: "
-                           "Parse error; line 3: global script: ReferenceError: x"));
     }
 };
 

@@ -10,7 +10,6 @@
 #include "testmain.h"
 
 #include <QDate>
-#include <QDomDocument>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -275,8 +274,6 @@ private slots:
         QCOMPARE(described(), expected);
         QCOMPARE(engine.evaluationErrors().first().text(),
             QStringLiteral("field total: SyntaxError: Parse error"));
-        engine.printPDF(pdf);
-        QCOMPARE(described(), expected);
 
         // The unanswered [other] counts only when the caller says its
         // answers are complete.
@@ -286,19 +283,10 @@ private slots:
                      "other|8|7|unknown variable [other]: the data has no value of that name")),
             qPrintable(described().join(QLatin1Char('\n'))));
         QCOMPARE(described().size(), 3);
-
-        // From a document there is no text to look the start up in: the
-        // place is where the parser finished the start tag.
-        QDomDocument doc;
-        QVERIFY(doc.setContent(xml));
-        RptEngine fromDoc;
-        QVERIFY(fromDoc.loadReport(doc));
-        RptTestCaller docCaller(&fromDoc);
-        docCaller.recCount = 1;
-        fromDoc.printPDF(pdf);
-        QCOMPARE(fromDoc.evaluationErrors().size(), 2);
-        QCOMPARE(fromDoc.evaluationErrors().first().field, QStringLiteral("total"));
-        QCOMPARE(fromDoc.evaluationErrors().first().line, 7);
+        // The next run forgets what the last one found.
+        engine.setUnansweredVariablesAreErrors(false);
+        engine.printPDF(pdf);
+        QCOMPARE(described(), expected);
     }
 };
 
