@@ -12,6 +12,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -141,7 +142,7 @@ void TabloraWorker::openReport()
     if (report)
         return;
     report = new RptEngine(this);
-    report->loadReport(QStringLiteral(":/reports/menureportbybranches.xml"));
+    report->loadReport(reportTemplate);
     // The engine asks for its data synchronously inside printPDF, on this thread.
     connect(report, SIGNAL(setValue(const int, const QString, QVariant &, const int)), this,
         SLOT(setValue(const int, const QString, QVariant &, const int)), Qt::DirectConnection);
@@ -446,6 +447,17 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
         MetricsRegistry::observe(
             "yxa_order_pdf_render_duration_seconds", {}, double(renderClock.nsecsElapsed()) / 1e9);
         qCDebug(lcCatering) << "temp PDF" << pdf.fileName();
+        // The document goes out as it printed; the operator learns what to
+        // fix in the template.
+        if (!report->evaluationErrors().isEmpty())
+            qCWarning(lcCatering,
+                "TabloraWorker::createMail() - tenant \"%s\" supplier \"%s\" meal day %s (%s): "
+                "order document to '%s' printed with errors, %s",
+                qUtf8Printable(db.databaseName()), qUtf8Printable(reportSupplierName),
+                qUtf8Printable(reportDate.toString(Qt::ISODate)), qUtf8Printable(reportSegmentName),
+                qUtf8Printable(mailTo),
+                qUtf8Printable(
+                    describeEvaluationErrors(reportTemplate, report->evaluationErrors())));
     }
 
     const QString attachmentName
@@ -513,6 +525,20 @@ bool TabloraWorker::createMail(const QString &mailTo, const QVector<OrderRecord>
             qUtf8Printable(reportDate.toString(Qt::ISODate)), qUtf8Printable(reportSegmentName),
             qUtf8Printable(mailTo), mid);
     return mid != -1;
+}
+
+QString TabloraWorker::describeEvaluationErrors(
+    const QString &templateFile, const QList<RptEvaluationError> &errors)
+{
+    QStringList parts;
+    for (const RptEvaluationError &e : errors) {
+        const QString where = e.field.isEmpty()
+            ? QStringLiteral("line %1").arg(e.line)
+            : QStringLiteral("field %1 line %2").arg(e.field).arg(e.line);
+        parts.append(where + QStringLiteral(": ") + e.message);
+    }
+    return QStringLiteral("template %1: %2")
+        .arg(QFileInfo(templateFile).fileName(), parts.join(QStringLiteral("; ")));
 }
 
 void TabloraWorker::setDSInfo(DataSetInfo &dsInfo)

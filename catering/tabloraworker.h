@@ -2,6 +2,7 @@
 
 #include "branchmailrecord.h"
 #include "orderrecord.h"
+#include "rptevaluationerror.h"
 #include "sendslotrule.h"
 #include "suppliermailrecord.h"
 #include "suppliertimerecord.h"
@@ -10,6 +11,7 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QSet>
 #include <QSqlDatabase>
@@ -93,6 +95,13 @@ public:
     bool autoInformativeMeals() const { return isCatAutoInformativeMeals; }
     // Only while a tick prints; null between ticks.
     RptEngine *reportEngine() const { return report; }
+    // The order template, the plug-in's own unless tests hand another;
+    // read when a tick starts printing.
+    void setReportTemplate(const QString &fileName) { reportTemplate = fileName; }
+    // What a log line says of an order document's evaluation errors:
+    // "template NAME.xml: field F line L: message; ...".
+    static QString describeEvaluationErrors(
+        const QString &templateFile, const QList<RptEvaluationError> &errors);
 
     // The marker that starts the `ordered` text of an automatic order.
     static QString autoMarker();
@@ -135,6 +144,7 @@ private:
     QString subject;
     QString companyName;
     RptEngine *report = nullptr;
+    QString reportTemplate = QStringLiteral(":/reports/menureportbybranches.xml");
     QVector<OrderRecord> reportOrders;
     QDate reportDate;
     QString reportSegmentName;

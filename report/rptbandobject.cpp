@@ -38,6 +38,8 @@ void RptBandObject::setProperty(const QDomElement &e)
     bandNo = e.attribute(QStringLiteral("bandNo"), QStringLiteral("1")).toInt();
     type = bandTypeFromString(e.attribute(QStringLiteral("type")));
     dataSourceName = e.attribute(QStringLiteral("dataSourceName"));
+    line = qMax(0, e.lineNumber());
+    column = qMax(0, e.columnNumber());
     for (QDomElement f = e.firstChildElement(); !f.isNull(); f = f.nextSiblingElement()) {
         auto *field = new RptFieldObject;
         addField(field);
@@ -68,6 +70,8 @@ RptBandObject *RptBandObject::clone() const
     b->bandNo = bandNo;
     b->type = type;
     b->dataSourceName = dataSourceName;
+    b->line = line;
+    b->column = column;
     for (RptFieldObject *f : fields)
         b->addField(f->clone());
     return b;

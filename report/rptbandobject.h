@@ -39,4 +39,7 @@ public:
     QString dataSourceName;
     QList<RptFieldObject *> fields;
     RptPageObject *parent = nullptr;
+    // Where the band's element starts in the template text (0 when unknown).
+    int line = 0;
+    int column = 0;
 };

@@ -324,6 +324,7 @@ int RptDrawer::textFlags(const RptFieldObject *field) const
 
 void RptDrawer::drawField(RptFieldObject *field, int bandTop, bool draw)
 {
+    m_fields.setCurrentField(field);
     field->setRecNo(m_state.recNo);
     field->setReportPage(m_state.curPage);
     if (draw)
@@ -491,6 +492,11 @@ QImage RptDrawer::fieldPicture(RptFieldObject *field)
         return *it;
     const QImage image = QImage::fromData(field->picture, field->imgFormat.toLatin1().constData());
     m_pictures.insert(field, image);
+    if (image.isNull() && field->hasPicture())
+        m_fields.errors().report(field->pictureFile.isEmpty()
+                ? QStringLiteral("picture does not decode as a %1 image").arg(field->imgFormat)
+                : QStringLiteral("picture file %1 is not beside the template or is no image")
+                      .arg(field->pictureFile));
     return image;
 }
 
@@ -722,6 +728,7 @@ void RptDrawer::measureLabel(RptFieldObject *field, const QRect &r, const QStrin
 
 void RptDrawer::drawLine(RptFieldObject *field, int bandTop)
 {
+    m_fields.setCurrentField(field);
     field->setRecNo(m_state.recNo);
     field->setReportPage(m_state.curPage);
     if (!m_fields.isFieldVisible(field) || !painting())

@@ -166,6 +166,7 @@ void RptEngine::beginRun()
     m_values.clearGroupLists();
     m_values.rowList().clear();
     m_fields->forgetHighlighting();
+    m_fields->errors().clear();
     makeReportObjectStructure();
     m_dataSets.applyUserSqlConnections();
     m_dataSets.clearInfo();
@@ -173,6 +174,21 @@ void RptEngine::beginRun()
     m_state.recNo = 0;
     m_state.lineCounter = 0;
     m_state.pageNo = 1;
+}
+
+const QList<RptEvaluationError> &RptEngine::evaluationErrors() const
+{
+    return m_fields->errors().list();
+}
+
+void RptEngine::reportEvaluationError(const QString &message)
+{
+    m_fields->errors().report(message);
+}
+
+void RptEngine::setUnansweredVariablesAreErrors(bool on)
+{
+    m_fields->errors().setUnansweredAreErrors(on);
 }
 
 // ---- Evaluation -------------------------------------------------------------

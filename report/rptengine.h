@@ -55,6 +55,7 @@
 #include "rowdata.h"
 #include "rptcollectedvalues.h"
 #include "rptdatasets.h"
+#include "rptevaluationerror.h"
 #include "rptexpressionevaluator.h"
 #include "rptloaderror.h"
 #include "rptname.h"
@@ -220,6 +221,22 @@ public:
     bool callBeforeData(RptFieldObject *field);
     // The field's "...AfterData" hook; returns the text to print.
     QString callAfterData(RptFieldObject *field, const QString &text);
+
+    // ---- Evaluation errors --------------------------------------------------
+    // What went wrong while the last run evaluated the template, each
+    // distinct error once, with the field and its line: formulas, printing
+    // conditions, highlighting rules, hooks and the global script that
+    // threw, pictures that do not decode. The document still shows what it
+    // always did (a failed formula prints its error text). Cleared when a
+    // run starts.
+    const QList<RptEvaluationError> &evaluationErrors() const;
+    // For a caller whose answer to setValue or setValueImage is wrong (an
+    // image that does not decode, say): reported at the field being
+    // evaluated.
+    void reportEvaluationError(const QString &message);
+    // On: a data variable neither a data source nor the caller answers is
+    // an error too. Off by default, where it prints empty.
+    void setUnansweredVariablesAreErrors(bool on);
 
     // ---- Output (implemented by RptReportProcessor) ------------------------
     void printPDF(const QString &fileName, bool open = false);

@@ -2,6 +2,7 @@
 
 #include "rptscriptscanner.h"
 
+#include "rptevaluationerrors.h"
 #include "rptscriptengine.h"
 
 #include <QLocale>
@@ -520,6 +521,8 @@ QScriptValue RptExpressionEvaluator::run(const Compiled &expression, const QVect
         for (int i = 0; i < slotList.size(); ++i)
             scope.setProperty(slotList.at(i).name, bound.at(i));
         result = m_shared->evaluate(expression.program);
+        if (m_errors && m_shared->threw())
+            m_errors->report(result.toString());
         m_shared->popContext();
     } else {
         // Whatever it may do to the global object, built-in objects or the
@@ -530,7 +533,10 @@ QScriptValue RptExpressionEvaluator::run(const Compiled &expression, const QVect
         global.setProperty(QStringLiteral("groupLevel"), groupLevel);
         for (int i = 0; i < slotList.size(); ++i)
             global.setProperty(slotList.at(i).name, bound.at(i));
-        return detached(fresh.evaluate(expression.program));
+        const QScriptValue own = fresh.evaluate(expression.program);
+        if (m_errors && fresh.threw())
+            m_errors->report(own.toString());
+        return detached(own);
     }
     const QScriptValue value = detached(result);
     // An error is evaluated again, so it is logged every time.

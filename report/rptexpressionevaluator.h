@@ -29,6 +29,7 @@
 class QObject;
 class QScriptEngine;
 class RptCollectedValues;
+class RptEvaluationErrors;
 class RptScriptEngine;
 
 class RptExpressionEvaluator
@@ -43,6 +44,10 @@ public:
     ~RptExpressionEvaluator();
     RptExpressionEvaluator(const RptExpressionEvaluator &) = delete;
     RptExpressionEvaluator &operator=(const RptExpressionEvaluator &) = delete;
+
+    // Where expressions that throw are reported (none by default); must
+    // outlive the evaluator.
+    void setErrors(RptEvaluationErrors *errors) { m_errors = errors; }
 
     // The data variables of text, in order of appearance.
     static QStringList variables(const QString &text);
@@ -115,6 +120,7 @@ private:
 
     QObject *m_owner;
     const RptCollectedValues *m_values;
+    RptEvaluationErrors *m_errors = nullptr;
     std::unique_ptr<RptScriptEngine> m_shared;
     QHash<QString, Compiled> m_compiled;
     QHash<QString, Prepared> m_prepared[3];

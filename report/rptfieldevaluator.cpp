@@ -27,6 +27,26 @@ const char *const kHiNames[]
 // of the two reads as bold.
 constexpr int kBoldFromWeight = 57;
 
+// Names the piece of an element being evaluated in the errors reported
+// meanwhile.
+class AspectScope
+{
+public:
+    AspectScope(RptEvaluationErrors &errors, const QString &aspect)
+        : m_errors(errors)
+        , m_previous(errors.aspect())
+    {
+        errors.setAspect(aspect);
+    }
+    ~AspectScope() { m_errors.setAspect(m_previous); }
+    AspectScope(const AspectScope &) = delete;
+    AspectScope &operator=(const AspectScope &) = delete;
+
+private:
+    RptEvaluationErrors &m_errors;
+    QString m_previous;
+};
+
 } // namespace
 
 RptFieldEvaluator::RptFieldEvaluator(QObject *owner, const RptTemplate &reportTemplate,
@@ -39,6 +59,7 @@ RptFieldEvaluator::RptFieldEvaluator(QObject *owner, const RptTemplate &reportTe
     , m_scriptEngine(new RptScriptEngine(owner, &values))
     , m_evaluator(new RptExpressionEvaluator(owner, &values))
 {
+    m_evaluator->setErrors(&m_errors);
 }
 
 RptFieldEvaluator::~RptFieldEvaluator()
@@ -52,6 +73,31 @@ void RptFieldEvaluator::resetScriptEngine()
 {
     delete m_scriptEngine;
     m_scriptEngine = new RptScriptEngine(m_owner, &m_values);
+}
+
+void RptFieldEvaluator::setCurrentField(const RptFieldObject *field)
+{
+    if (!field) {
+        m_errors.clearPlace();
+        return;
+    }
+    // An unnamed field is known by its type and place alone.
+    const QString name = field->objectName().isEmpty()
+        ? QStringLiteral("(unnamed %1)").arg(RptTemplate::getFieldTypeName(field->fieldType))
+        : field->objectName();
+    m_errors.setPlace(name, field->line, field->column);
+    m_errors.setAspect(QString());
+}
+
+void RptFieldEvaluator::setCurrentBand(const RptBandObject *band)
+{
+    if (!band) {
+        m_errors.clearPlace();
+        m_errors.setAspect(QString());
+        return;
+    }
+    m_errors.setPlace(QString(), band->line, band->column);
+    m_errors.setAspect(QStringLiteral("groupingField of band %1").arg(band->name));
 }
 
 RptPageObject *RptFieldEvaluator::currentPage() const
@@ -165,6 +211,9 @@ QString RptFieldEvaluator::sectionValue(const QString &token, int recNo)
     }
     QVariant value;
     m_host.askValue(recNo, name, value, m_state.curPage);
+    if (!value.isValid() && m_errors.unansweredAreErrors())
+        m_errors.report(
+            QStringLiteral("unknown variable [%1]: the data has no value of that name").arg(name));
     return value.toString();
 }
 
@@ -196,6 +245,7 @@ bool RptFieldEvaluator::isFieldVisible(RptFieldObject *field)
     const QString printing = field->printing;
     if (printing.size() < 2)
         return printing.toInt() != 0;
+    const AspectScope aspect(m_errors, QStringLiteral("printing condition"));
     return m_evaluator->evaluateWithData(printing, valueOf()).toBool();
 }
 
@@ -318,6 +368,7 @@ QVariant RptFieldEvaluator::highlightAspect(
     }
     // The order templates shade on "<LineNo>", so the condition gets the
     // internal variables as field values do.
+    const AspectScope aspect(m_errors, QStringLiteral("highlighting"));
     const QString condition = rules.textual
         ? replaceInternalVariables(this, rules.condition, QString())
         : rules.condition;
@@ -365,7 +416,10 @@ void RptFieldEvaluator::fillListOfValue(RptBandObject *band)
     if (!band)
         return;
     for (RptFieldObject *field : qAsConst(band->fields)) {
-        if (field->fieldType == RptName::Label && isFieldVisible(field))
+        if (field->fieldType != RptName::Label)
+            continue;
+        setCurrentField(field);
+        if (isFieldVisible(field))
             sectionField(band, field->value, false, true, QString());
     }
 }
@@ -387,15 +441,25 @@ void RptFieldEvaluator::processGlobalScript()
                 m_scriptEngine->addObject(field);
         }
     }
-    RptExpressionEvaluator::runScript(
+    m_errors.setPlace(QString(), m_template.globalScriptLine(), m_template.globalScriptColumn());
+    const AspectScope aspect(m_errors, QStringLiteral("global script"));
+    const QScriptValue result = RptExpressionEvaluator::runScript(
         m_scriptEngine, stringPreprocessing(m_template.globalScript(), QString()), valueOf());
+    if (m_scriptEngine->threw())
+        m_errors.report(QStringLiteral("%1 (script line %2)")
+                            .arg(result.toString())
+                            .arg(m_scriptEngine->thrownAtLine()));
+    m_errors.clearPlace();
 }
 
 namespace {
-QScriptValue callHook(RptScriptEngine *engine, QScriptValue fn, const QScriptValueList &args)
+QScriptValue callHook(RptScriptEngine *engine, QScriptValue fn, const QScriptValueList &args,
+    RptEvaluationErrors &errors, const QString &hook)
 {
     const QScriptValue result = fn.call(QScriptValue(), args);
     if (engine->hasUncaughtException()) {
+        const AspectScope aspect(errors, hook);
+        errors.report(result.toString());
         qCDebug(lcReport).noquote()
             << "uncaught exception at line" << engine->uncaughtExceptionLineNumber() << ":"
             << result.toString();
@@ -409,10 +473,10 @@ bool RptFieldEvaluator::callBeforeData(RptFieldObject *field)
 {
     if (!field || field->objectName().isEmpty())
         return field && field->visible;
-    QScriptValue fn = m_scriptEngine->globalObject().property(
-        field->objectName() + QLatin1String("BeforeData"));
+    const QString hook = field->objectName() + QLatin1String("BeforeData");
+    QScriptValue fn = m_scriptEngine->globalObject().property(hook);
     if (fn.isValid() && fn.isFunction())
-        callHook(m_scriptEngine, fn, QScriptValueList());
+        callHook(m_scriptEngine, fn, QScriptValueList(), m_errors, hook);
     return field->visible;
 }
 
@@ -420,12 +484,12 @@ QString RptFieldEvaluator::callAfterData(RptFieldObject *field, const QString &t
 {
     if (!field || field->objectName().isEmpty())
         return text;
-    QScriptValue fn
-        = m_scriptEngine->globalObject().property(field->objectName() + QLatin1String("AfterData"));
+    const QString hook = field->objectName() + QLatin1String("AfterData");
+    QScriptValue fn = m_scriptEngine->globalObject().property(hook);
     if (!fn.isValid() || !fn.isFunction())
         return text;
     const QScriptValue result
-        = callHook(m_scriptEngine, fn, QScriptValueList() << QScriptValue(text));
+        = callHook(m_scriptEngine, fn, QScriptValueList() << QScriptValue(text), m_errors, hook);
     if (result.isUndefined() || !result.isValid())
         return text;
     return result.toString();

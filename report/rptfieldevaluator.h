@@ -1,5 +1,6 @@
 #pragma once
 
+#include "rptevaluationerrors.h"
 #include "rptexpressionevaluator.h"
 #include "rptname.h"
 
@@ -58,6 +59,12 @@ public:
     void fillListOfValue(RptBandObject *band);
     QScriptValue evaluateExpression(const QString &program, bool showInGroup, int groupLevel);
 
+    // What went wrong in this run, each once, at the element being evaluated.
+    RptEvaluationErrors &errors() { return m_errors; }
+    // The field whose value, condition or hooks are evaluated next.
+    void setCurrentField(const RptFieldObject *field);
+    void setCurrentBand(const RptBandObject *band);
+
     // The engine of the global script; a new one with every loaded template.
     RptScriptEngine *scriptEngine() const { return m_scriptEngine; }
     void resetScriptEngine();
@@ -95,4 +102,5 @@ private:
     RptScriptEngine *m_scriptEngine = nullptr;
     std::unique_ptr<RptExpressionEvaluator> m_evaluator;
     QHash<QString, HighlightRules> m_highlightRules;
+    RptEvaluationErrors m_errors;
 };

@@ -4,6 +4,7 @@
 #include "rptcolor.h"
 #include "rptcrosstabobject.h"
 #include "rptpageobject.h"
+#include "rptpicturefile.h"
 #include "rpttemplate.h"
 
 #include <QApplication>
@@ -34,6 +35,13 @@ RptFieldObject::RptFieldObject(QObject *parent)
 RptFieldObject::~RptFieldObject()
 {
     delete crossTab;
+}
+
+bool RptFieldObject::hasPicture() const
+{
+    // "text" is what the designer writes for no picture.
+    static const QByteArray none = QByteArray::fromBase64("text");
+    return !pictureFile.isEmpty() || (!picture.isEmpty() && picture != none);
 }
 
 void RptFieldObject::setProperty(const QDomElement &e)
@@ -77,8 +85,13 @@ void RptFieldObject::setProperty(const QDomElement &e)
     printing = e.attribute(QStringLiteral("printing"), QStringLiteral("1"));
     formatString = e.attribute(QStringLiteral("format"));
     imgFormat = e.attribute(QStringLiteral("imgFormat"), QStringLiteral("PNG"));
-    picture = QByteArray::fromBase64(
-        e.attribute(QStringLiteral("picture"), QStringLiteral("text")).toLatin1());
+    const QString pictureText = e.attribute(QStringLiteral("picture"), QStringLiteral("text"));
+    pictureFile.clear();
+    picture = QByteArray::fromBase64(pictureText.toLatin1());
+    if (RptPictureFile::isFileName(pictureText)) {
+        pictureFile = pictureText.trimmed();
+        picture.clear();
+    }
     ignoreAspectRatio = boolAttr(e, QStringLiteral("ignoreAspectRatio"), QStringLiteral("1"));
     barcodeType = e.attribute(QStringLiteral("barcodeType"), QStringLiteral("13")).toInt();
     barcodeFrameType = e.attribute(QStringLiteral("barcodeFrameType"), QStringLiteral("0")).toInt();
@@ -90,6 +103,8 @@ void RptFieldObject::setProperty(const QDomElement &e)
     arrowStart = boolAttr(e, QStringLiteral("arrowStart"), QStringLiteral("0"));
     arrowEnd = boolAttr(e, QStringLiteral("arrowEnd"), QStringLiteral("0"));
     fieldType = RptTemplate::getFieldType(e);
+    line = e.lineNumber() > 0 ? e.lineNumber() : 0;
+    column = e.columnNumber() > 0 ? e.columnNumber() : 0;
 
     chartAttributes.clear();
     chartSeries.clear();
@@ -150,6 +165,9 @@ RptFieldObject *RptFieldObject::clone() const
     f->formatString = formatString;
     f->imgFormat = imgFormat;
     f->picture = picture;
+    f->pictureFile = pictureFile;
+    f->line = line;
+    f->column = column;
     f->ignoreAspectRatio = ignoreAspectRatio;
     f->barcodeType = barcodeType;
     f->barcodeFrameType = barcodeFrameType;

@@ -41,6 +41,9 @@ public:
     void setProperty(const QDomElement &e);
     RptFieldObject *clone() const;
 
+    // A picture attribute other than the designer's "text" for none.
+    bool hasPicture() const;
+
     QString getValue() const { return value; }
     void setValue(const QString &text) { value = text; }
     bool isVisible() const { return visible; }
@@ -84,6 +87,9 @@ public:
     QString formatString;
     QString imgFormat;
     QByteArray picture;
+    // The file a picture attribute names instead of holding the image
+    // ("logo.png"); the template reads it into picture when it can.
+    QString pictureFile;
     bool ignoreAspectRatio = true;
     int barcodeType = 13;
     int barcodeFrameType = 0;
@@ -97,6 +103,10 @@ public:
     RptName::FieldType fieldType = RptName::Label;
     bool visible = true;
     RptBandObject *parent = nullptr;
+    // Where the field's element starts in the template text (1-based; 0
+    // when unknown), for the errors a run reports.
+    int line = 0;
+    int column = 0;
     // Chart ("diagram") attributes as the template writes them; the drawing
     // side interprets them. Series are the child elements' attributes.
     QVariantMap chartAttributes;

@@ -453,6 +453,7 @@ void RptReportProcessor::processGroupHeader(QPrinter *printer, int &y, bool draw
             // Every record is collected; a record count no larger than the
             // report page's index must not drop the page's groups.
             if (count > 0) {
+                m_fields.setCurrentBand(masterData);
                 for (int j = 0; j < count; ++j) {
                     m_state.recNo = j;
                     for (const QString &e : qAsConst(expressions))

@@ -167,7 +167,9 @@ QScriptValue RptScriptEngine::evaluate(const QScriptProgram &program)
 
 QScriptValue RptScriptEngine::logUncaught(const QScriptValue &result, const QString &program)
 {
-    if (hasUncaughtException()) {
+    m_threw = hasUncaughtException();
+    m_thrownAtLine = m_threw ? uncaughtExceptionLineNumber() : 0;
+    if (m_threw) {
         qCDebug(lcReport).noquote() << QStringLiteral("formulaStr: ") + program;
         qCDebug(lcReport).noquote() << "uncaught exception at line" << uncaughtExceptionLineNumber()
                                     << ":" << result.toString();

@@ -29,9 +29,15 @@ public:
         const QString &program, const QString &fileName = QString(), int lineNumber = 1);
     // The same for a program compiled once and run many times.
     QScriptValue evaluate(const QScriptProgram &program);
+    // Whether the last evaluate() threw (its exception is cleared by then),
+    // and at which line of its program.
+    bool threw() const { return m_threw; }
+    int thrownAtLine() const { return m_thrownAtLine; }
 
 private:
     QScriptValue logUncaught(const QScriptValue &result, const QString &program);
 
     const RptCollectedValues *m_values;
+    bool m_threw = false;
+    int m_thrownAtLine = 0;
 };

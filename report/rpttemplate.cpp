@@ -1,9 +1,14 @@
 #include "rpttemplate.h"
 
 #include "reportlogging.h"
+#include "rptbandobject.h"
+#include "rptfieldobject.h"
+#include "rptpicturefile.h"
 
 #include <QFile>
 #include <QObject>
+
+#include <algorithm>
 
 RptTemplate::RptTemplate(QObject *pageParent)
     : m_pageParent(pageParent)
@@ -36,8 +41,9 @@ bool RptTemplate::load(const QString &fileName, RptLoadError *error)
     QString message;
     int line = 0;
     int column = 0;
-    const bool parsed = doc.setContent(&file, &message, &line, &column);
+    const QByteArray bytes = file.readAll();
     file.close();
+    const bool parsed = doc.setContent(bytes, &message, &line, &column);
     if (!parsed) {
         details.hasError = true;
         details.line = line;
@@ -54,6 +60,14 @@ bool RptTemplate::load(const QString &fileName, RptLoadError *error)
     if (error)
         *error = m_loadError;
     m_xmlDoc = doc;
+    // Positions count characters of the text as the parser decoded it.
+    m_source = QString::fromUtf8(bytes);
+    m_lineStarts = { 0 };
+    for (int i = 0; i < m_source.size(); ++i) {
+        if (m_source.at(i) == QLatin1Char('\n'))
+            m_lineStarts.append(i + 1);
+    }
+    m_pictureDir = RptPictureFile::folderOf(fileName);
     return build();
 }
 
@@ -61,6 +75,9 @@ void RptTemplate::load(const QDomDocument &doc)
 {
     m_loadError = RptLoadError();
     m_xmlDoc = doc;
+    m_source.clear();
+    m_lineStarts.clear();
+    m_pictureDir.clear();
     build();
 }
 
@@ -68,6 +85,7 @@ bool RptTemplate::build()
 {
     clear();
     m_globalScript.clear();
+    m_scriptLine = m_scriptColumn = 0;
     const QDomElement root = m_xmlDoc.documentElement();
     for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
         if (e.tagName() == QLatin1String("Report")) {
@@ -78,9 +96,63 @@ bool RptTemplate::build()
             const QDomNode first = e.firstChild();
             if (first.isCDATASection())
                 m_globalScript = first.toCDATASection().data();
+            m_scriptLine = qMax(0, e.lineNumber());
+            m_scriptColumn = qMax(0, e.columnNumber());
         }
     }
+    placeElements();
+    readPictureFiles();
     return true;
+}
+
+// The parser tells where an element's start tag ends; an author looks for
+// where it begins, as the template check reports it.
+void RptTemplate::placeElements()
+{
+    if (m_source.isEmpty())
+        return;
+    placeElement(&m_scriptLine, &m_scriptColumn);
+    for (RptPageObject *page : qAsConst(m_pages)) {
+        for (RptBandObject *band : qAsConst(page->bands)) {
+            placeElement(&band->line, &band->column);
+            for (RptFieldObject *field : qAsConst(band->fields))
+                placeElement(&field->line, &field->column);
+        }
+    }
+}
+
+void RptTemplate::placeElement(int *line, int *column) const
+{
+    if (*line < 1 || *line > m_lineStarts.size() || *column < 1)
+        return;
+    int at = qMin(m_lineStarts.at(*line - 1) + *column - 1, m_source.size() - 1);
+    // No '<' can stand inside a start tag, attribute values included.
+    while (at > 0 && m_source.at(at) != QLatin1Char('<'))
+        --at;
+    int l = int(
+        std::upper_bound(m_lineStarts.cbegin(), m_lineStarts.cend(), at) - m_lineStarts.cbegin());
+    *line = l;
+    *column = at - m_lineStarts.at(l - 1) + 1;
+}
+
+// Pictures are read with every build, so a run shows the file as it is now.
+void RptTemplate::readPictureFiles()
+{
+    for (RptPageObject *page : qAsConst(m_pages)) {
+        for (RptBandObject *band : qAsConst(page->bands)) {
+            for (RptFieldObject *field : qAsConst(band->fields)) {
+                if (field->pictureFile.isEmpty() || m_pictureDir.isEmpty())
+                    continue;
+                QString format;
+                QString error;
+                if (RptPictureFile::read(
+                        m_pictureDir, field->pictureFile, &error, &field->picture, &format))
+                    field->imgFormat = format;
+                else
+                    qCWarning(lcReport).noquote() << "RptEngine::loadReport" << error;
+            }
+        }
+    }
 }
 
 void RptTemplate::clear()

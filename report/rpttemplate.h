@@ -7,6 +7,7 @@
 #include <QDomDocument>
 #include <QDomElement>
 #include <QString>
+#include <QVector>
 
 class QObject;
 
@@ -40,6 +41,9 @@ public:
     PageList &pages() { return m_pages; }
     const PageList &pages() const { return m_pages; }
     QString globalScript() const { return m_globalScript; }
+    // Where the "Script" element starts (0 when unknown).
+    int globalScriptLine() const { return m_scriptLine; }
+    int globalScriptColumn() const { return m_scriptColumn; }
 
     // How the template writes alignments, pen styles and field types.
     static Qt::Alignment getAligment(const QDomElement &e);
@@ -48,7 +52,18 @@ public:
     static QString getFieldTypeName(RptName::FieldType type);
 
 private:
+    void placeElements();
+    void placeElement(int *line, int *column) const;
+    void readPictureFiles();
+
     QObject *m_pageParent;
+    // The text of a template read from a file, where element positions are
+    // looked up, and the folder its pictures may name files in.
+    QString m_source;
+    QVector<int> m_lineStarts;
+    QString m_pictureDir;
+    int m_scriptLine = 0;
+    int m_scriptColumn = 0;
     QDomDocument m_xmlDoc;
     QString m_globalScript;
     RptLoadError m_loadError;

@@ -3,10 +3,10 @@
 #include "rptbarcode.h"
 #include "rptengine.h"
 #include "rptexpressionevaluator.h"
+#include "rptpicturefile.h"
 #include "rptscriptengine.h"
 #include "rpttemplatevocabulary.h"
 
-#include <QDir>
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
@@ -104,14 +104,6 @@ QStringList formulaPieces(const QString &value)
         formulas.append(piece);
     }
     return formulas;
-}
-
-bool looksLikeFileName(const QString &text)
-{
-    static const QRegularExpression pattern(
-        QStringLiteral("^[\\w./~ -]*\\.(png|jpe?g|gif|bmp|svg)$"),
-        QRegularExpression::CaseInsensitiveOption);
-    return pattern.match(text.trimmed()).hasMatch();
 }
 
 } // namespace
@@ -744,20 +736,29 @@ void RptTemplateCheck::checkPicture(
     const QString text = node->attributes.value(attribute).toString();
     if (text == QLatin1String("text"))
         return;
+    // Only a field's picture may name a file; a watermark holds the image.
+    const bool file = RptPictureFile::isFileName(text);
+    const QString base64 = QStringLiteral("the output of \"base64 -w0 %1\"").arg(text.trimmed());
+    if (file && attribute == QLatin1String("picture")) {
+        QString error = QStringLiteral("only a template file has a folder to read it from");
+        if (!m_templateDir.isEmpty() && RptPictureFile::read(m_templateDir, text, &error))
+            return;
+        add(attributeOffset(node, attribute), true,
+            QStringLiteral("%1 of %2 names the file %3, which is not read (%4): put the image "
+                           "beside the template, or write %5 into %1")
+                .arg(attribute, locate(node), text.trimmed(), error, base64));
+        return;
+    }
     const QImage image
         = QImage::fromData(QByteArray::fromBase64(text.toLatin1()), format.toLatin1().constData());
-    if (!image.isNull())
-        return;
-    QString fix;
-    if (looksLikeFileName(text)) {
-        const QString path = QDir(m_templateDir).absoluteFilePath(text.trimmed());
-        fix = QStringLiteral("; %1 holds the image itself in Base64, not a file name: write the "
-                             "output of \"base64 -w0 %2\" there")
-                  .arg(attribute, QFileInfo::exists(path) ? path : text.trimmed());
-    }
-    add(attributeOffset(node, attribute), true,
-        QStringLiteral("%1 of %2 does not decode as a %3 image%4")
-            .arg(attribute, locate(node), format, fix));
+    if (image.isNull())
+        add(attributeOffset(node, attribute), true,
+            QStringLiteral("%1 of %2 does not decode as a %3 image%4")
+                .arg(attribute, locate(node), format,
+                    file ? QStringLiteral("; %1 holds the image itself in Base64, not a file name: "
+                                          "write %2 there")
+                               .arg(attribute, base64)
+                         : QString()));
 }
 
 void RptTemplateCheck::checkScript(const Node *script)

@@ -30,9 +30,20 @@ QString RptPageRenderer::pageFileName(const QString &output, int page)
         .arg(info.suffix());
 }
 
+// Each page is a run of its own, and every run evaluates the whole layout:
+// the same error comes back with every page.
+void RptPageRenderer::keepErrors()
+{
+    for (const RptEvaluationError &e : m_engine->evaluationErrors()) {
+        if (!m_errors.contains(e))
+            m_errors.append(e);
+    }
+}
+
 bool RptPageRenderer::render(const QString &output, QString *error)
 {
     m_files.clear();
+    m_errors.clear();
     // The printer only lends its geometry and page range: nothing is
     // painted on it, so it never writes a file.
     QPrinter printer(QPrinter::HighResolution);
@@ -65,6 +76,7 @@ bool RptPageRenderer::render(const QString &output, QString *error)
                 m_engine->setPainter(&painter);
                 m_engine->printPreview(&printer);
                 m_engine->setPainter(nullptr);
+                keepErrors();
             }
             QImage sheet(paper.size(), QImage::Format_RGB32);
             sheet.setDotsPerMeterX(dotsPerMeter);
@@ -85,6 +97,7 @@ bool RptPageRenderer::render(const QString &output, QString *error)
                 m_engine->setPainter(&painter);
                 m_engine->printPreview(&printer);
                 m_engine->setPainter(nullptr);
+                keepErrors();
             }
             // The page's drawing goes onto a sheet of paper size at its
             // margins, as a nested SVG.

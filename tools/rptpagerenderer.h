@@ -1,5 +1,8 @@
 #pragma once
 
+#include "rptevaluationerror.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,13 +25,18 @@ public:
     bool render(const QString &output, QString *error);
     // The files render() wrote, in page order.
     const QStringList &files() const { return m_files; }
+    // The evaluation errors of all pages' runs, each once.
+    const QList<RptEvaluationError> &evaluationErrors() const { return m_errors; }
 
     // "dir/name.png" -> "dir/name-3.png".
     static QString pageFileName(const QString &output, int page);
 
 private:
+    void keepErrors();
+
     RptEngine *m_engine;
     Format m_format;
     int m_dpi;
     QStringList m_files;
+    QList<RptEvaluationError> m_errors;
 };

@@ -6,7 +6,11 @@
 // the kind: ".pdf", ".html", ".png" or ".svg" (the last two one file per
 // page, "name-1.png" ..., at --dpi, default 96). Exit 0 on success, 1 when
 // the template, the data or the output fails (one line on stderr), 2 on
-// wrong usage.
+// wrong usage. What goes wrong while the template is evaluated (a formula
+// that throws, a variable the data lacks, an image that does not decode)
+// is printed once per field and message as "file:line:column: error:
+// message" with the field's line; the output is still written, and the
+// exit code is 1.
 //
 // --check renders nothing: it prints one "file:line:column: error|warning:
 // message" line per finding and exits 1 when there is an error (with
@@ -131,7 +135,19 @@ int check(const Options &o)
     return errors > 0 ? 1 : 0;
 }
 
-int render(const Options &o)
+// One line per evaluation error, as the findings of --check are written.
+void printEvaluationErrors(const Options &o, const QList<RptEvaluationError> &errors)
+{
+    QTextStream out(stdout);
+    for (const RptEvaluationError &e : errors)
+        out << o.templateFile << ':' << e.line << ':' << e.column << ": error: " << e.text()
+            << '\n';
+    out.flush();
+}
+
+// 1 when nothing could be rendered, or when the output was written but
+// the template had evaluation errors (their number in *evaluationErrors).
+int render(const Options &o, int *evaluationErrors = nullptr)
 {
     const QString kind = QFileInfo(o.output).suffix().toLower();
     const bool perPage = kind == QLatin1String("png") || kind == QLatin1String("svg");
@@ -164,20 +180,27 @@ int render(const Options &o)
         if (!probe.open(QIODevice::WriteOnly | QIODevice::Truncate))
             return fail(QStringLiteral("cannot write %1: %2").arg(first, probe.errorString()));
     }
+    QList<RptEvaluationError> errors;
     if (perPage) {
         RptPageRenderer pages(&engine,
             kind == QLatin1String("png") ? RptPageRenderer::Png : RptPageRenderer::Svg, o.dpi);
         QString error;
         if (!pages.render(o.output, &error))
             return fail(error);
+        errors = pages.evaluationErrors();
     } else if (kind == QLatin1String("html")) {
         engine.printHTML(o.output, false);
+        errors = engine.evaluationErrors();
     } else {
         engine.printPDF(o.output, false);
+        errors = engine.evaluationErrors();
     }
     if (QFileInfo(first).size() == 0)
         return fail(QStringLiteral("cannot write %1: nothing was rendered").arg(first));
-    return 0;
+    printEvaluationErrors(o, errors);
+    if (evaluationErrors)
+        *evaluationErrors = errors.size();
+    return errors.isEmpty() ? 0 : 1;
 }
 
 // One round of --watch: the findings, then the output unless the template
@@ -194,8 +217,12 @@ void watchRound(const Options &o)
                             << "\n";
         return;
     }
-    if (render(o) == 0)
-        QTextStream(stderr) << "rptrender: rendered " << o.output << "\n";
+    int failed = 0;
+    if (render(o, &failed) == 0 || failed > 0)
+        QTextStream(stderr) << "rptrender: rendered " << o.output
+                            << (failed > 0 ? QStringLiteral(", %1 evaluation error(s)").arg(failed)
+                                           : QString())
+                            << "\n";
 }
 
 // Renders (or checks) now and again whenever the template or the data file

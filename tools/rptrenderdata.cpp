@@ -3,8 +3,10 @@
 #include "datasetinfo.h"
 #include "jsonguard.h"
 #include "rptengine.h"
+#include "rptpicturefile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonParseError>
 
@@ -54,6 +56,7 @@ bool RptRenderData::load(const QString &fileName, QString *error)
         }
     }
     m_values = values.toObject();
+    m_dir = QFileInfo(fileName).absolutePath();
     QString setError;
     if (!m_datasets.load(datasets.toObject(), &setError)) {
         *error = QStringLiteral("invalid data file %1: %2").arg(fileName, setError);
@@ -64,9 +67,13 @@ bool RptRenderData::load(const QString &fileName, QString *error)
 
 void RptRenderData::attach(RptEngine *engine)
 {
-    m_engine = engine;
     connect(engine, &RptEngine::setDSInfo, this, &RptRenderData::onDSInfo, Qt::DirectConnection);
     connect(engine, &RptEngine::setValue, this, &RptRenderData::onValue, Qt::DirectConnection);
+    connect(engine, &RptEngine::setValueImage, this, &RptRenderData::onValueImage,
+        Qt::DirectConnection);
+    m_engine = engine;
+    // The data file says what there is: a name it lacks is a mistake.
+    engine->setUnansweredVariablesAreErrors(!m_dir.isEmpty());
 }
 
 QSet<QString> RptRenderData::names() const
@@ -125,4 +132,44 @@ void RptRenderData::onValue(const int recNo, const QString paramName, QVariant &
     const auto it = m_values.constFind(paramName);
     if (it != m_values.constEnd())
         paramValue = it.value().toVariant();
+}
+
+void RptRenderData::onValueImage(
+    const int recNo, const QString paramName, QImage &paramValue, const int reportPage)
+{
+    // Answered from the data as text values are.
+    QVariant value;
+    onValue(recNo, paramName, value, reportPage);
+    if (!value.isValid()) {
+        if (!m_dir.isEmpty() && m_engine)
+            m_engine->reportEvaluationError(
+                QStringLiteral("unknown variable [%1]: the data has no image of that name")
+                    .arg(paramName));
+        return;
+    }
+    const QString text = value.toString();
+    if (!text.isEmpty())
+        paramValue = image(paramName, text);
+}
+
+QImage RptRenderData::image(const QString &name, const QString &text)
+{
+    const auto base64
+        = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    if (base64.decodingStatus == QByteArray::Base64DecodingStatus::Ok) {
+        const QImage decoded = QImage::fromData(base64.decoded);
+        if (!decoded.isNull())
+            return decoded;
+    }
+    QByteArray bytes;
+    QString format;
+    // A long text meant to be Base64 is no file name worth showing.
+    QString error = QStringLiteral("its value is no Base64 image");
+    if (text.size() <= 255 && RptPictureFile::read(m_dir, text, &error, &bytes, &format))
+        return QImage::fromData(bytes, format.toLatin1().constData());
+    if (m_engine)
+        m_engine->reportEvaluationError(
+            QStringLiteral("image [%1] is neither Base64 nor an image file beside the data: %2")
+                .arg(name, error));
+    return QImage();
 }

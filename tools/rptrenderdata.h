@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QObject>
@@ -21,6 +22,8 @@ struct DataSetInfo;
 //   "values"   object answering the names a record does not hold
 //   "datasets" optional object: data-set name -> record count override, or
 //              -> array of records of that data set (RptRenderDataSets)
+// An image field's variable is answered with the picture its value holds:
+// Base64 text, or the name of an image file relative to the data file.
 class RptRenderData : public QObject
 {
     Q_OBJECT
@@ -40,8 +43,14 @@ public:
 public slots:
     void onDSInfo(DataSetInfo &info);
     void onValue(const int recNo, const QString paramName, QVariant &paramValue, const int reportPage);
+    void onValueImage(
+        const int recNo, const QString paramName, QImage &paramValue, const int reportPage);
 
 private:
+    QImage image(const QString &name, const QString &text);
+
+    // Empty until a file is loaded: without data nothing is missing.
+    QString m_dir;
     QJsonArray m_records;
     QJsonObject m_values;
     RptRenderDataSets m_datasets;

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTimer>
 #include <QtTest>
@@ -558,6 +559,78 @@ private slots:
         QVERIFY(rows[1].subject.contains(QStringLiteral(", Večera, ")));
         QVERIFY(rows[1].body.contains(QStringLiteral("6  x \tVývar\n")));
         QVERIFY(!rows[1].body.contains(QStringLiteral("Guláš")));
+    }
+
+    // A template mistake reaches the operator: one warning per order
+    // document naming the template, the fields and their lines, each
+    // distinct error once however many rows repeat it. The document is
+    // still printed and queued, showing the error text where the value was.
+    void templateErrorsAreOneWarningPerDocument()
+    {
+        QFile original(QStringLiteral(":/reports/menureportbybranches.xml"));
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        QString xml = QString::fromUtf8(original.readAll());
+        const QString quant = QStringLiteral("name=\"fund\" type=\"label\" value=\"[quant]\"");
+        const QString name = QStringLiteral("name=\"field5\" type=\"label\" value=\"[name]\"");
+        QVERIFY(xml.contains(quant) && xml.contains(name));
+        const int quantLine = xml.left(xml.indexOf(quant)).count(QLatin1Char('\n')) + 1;
+        const int nameLine = xml.left(xml.indexOf(name)).count(QLatin1Char('\n')) + 1;
+        xml.replace(
+            quant, QStringLiteral("name=\"fund\" type=\"label\" value=\"&lt;[quant] * * 2&gt;\""));
+        xml.replace(
+            name, QStringLiteral("name=\"field5\" type=\"label\" value=\"&lt;Shout([name])&gt;\""));
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString broken = dir.filePath(QStringLiteral("broken-order.xml"));
+        QFile file(broken);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(xml.toUtf8());
+        file.close();
+
+        QVERIFY(seed(QStringLiteral("Obed"),
+            { QStringLiteral("a@slnko.test"), QStringLiteral("b@slnko.test") }));
+        QVERIFY(standardOrders());
+        worker->setReportTemplate(broken);
+        LogCapture log;
+        QVERIFY(tick());
+        const QVector<Row> rows = mails();
+        QCOMPARE(rows.size(), 2);
+        QStringList warnings;
+        for (const QString &l : log.lines(QtWarningMsg)) {
+            if (l.contains(QLatin1String("printed with errors")))
+                warnings.append(l);
+        }
+        QCOMPARE(warnings.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            const QString &w = warnings.at(i);
+            QVERIFY2(w.startsWith(QLatin1String("TabloraWorker::createMail() - tenant \"")),
+                qPrintable(w));
+            QVERIFY2(w.contains(QStringLiteral("order document to '%1'").arg(rows[i].to)),
+                qPrintable(w));
+            QVERIFY2(w.contains(QLatin1String("template broken-order.xml: ")), qPrintable(w));
+            const QString syntax
+                = QStringLiteral("field fund line %1: SyntaxError: Parse error").arg(quantLine);
+            const QString unknown
+                = QStringLiteral("field field5 line %1: ReferenceError: Can't find variable: Shout")
+                      .arg(nameLine);
+            QCOMPARE(w.count(syntax), 1);
+            QCOMPARE(w.count(unknown), 1);
+            // Four rows, two distinct errors.
+            QCOMPARE(w.count(QLatin1String("; ")), 1);
+        }
+        const QString text = pdfText(pdfOf(rows[0]));
+        REQUIRE_PDF_TEXT(text);
+        QVERIFY2(text.contains(QLatin1String("SyntaxError: Parse error")), qPrintable(text));
+    }
+
+    void orderTemplatePrintsWithoutErrors()
+    {
+        QVERIFY(seed());
+        QVERIFY(standardOrders());
+        LogCapture log;
+        QVERIFY(tick());
+        QCOMPARE(mails().size(), 1);
+        QCOMPARE(log.count(QStringLiteral("printed with errors")), 0);
     }
 };
 

@@ -4,6 +4,7 @@
 #include "layouttestutil.h"
 #include "testmain.h"
 
+#include <QDir>
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QFile>
@@ -47,14 +48,66 @@ QString writeOrderData(const QString &file, int rows, const QStringList &branche
     }
     QJsonObject root;
     root.insert(QStringLiteral("records"), records);
+    // The worker leaves the pager text and the grouping switch unanswered;
+    // the data says so, or they would be unknown variables.
     root.insert(QStringLiteral("values"),
         QJsonObject {
-            { QStringLiteral("header"), QStringLiteral("Záväzná objednávka – Firma s.r.o.") } });
+            { QStringLiteral("header"), QStringLiteral("Záväzná objednávka – Firma s.r.o.") },
+            { QStringLiteral("strPager"), QString() }, { QStringLiteral("grouping"), QString() } });
     QFile f(file);
     if (!f.open(QIODevice::WriteOnly))
         return QString();
     f.write(QJsonDocument(root).toJson());
     return file;
+}
+
+// A template of one master data band, its fields on lines 5 and 6 (each
+// element starting in column 7), for the evaluation-error cases.
+QString rowsTemplate(const QString &first, const QString &second)
+{
+    return QStringLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<Reports lib=\"RptEngine\">\n"
+        "  <Report pageWidth=\"840\" pageHeight=\"1188\" marginsLeft=\"20\" marginsRight=\"20\" "
+        "marginsTop=\"40\" marginsBottom=\"20\">\n"
+        "    <ReportBand name=\"rows\" type=\"MasterData\" height=\"30\">\n"
+        "      %1\n"
+        "      %2\n"
+        "    </ReportBand>\n"
+        "  </Report>\n"
+        "</Reports>\n")
+        .arg(first, second);
+}
+
+bool writeText(const QString &file, const QString &text)
+{
+    QFile f(file);
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0;
+}
+
+// Records "Row 0" ... with qty 0 ...
+QString writeRows(const QString &file, int rows)
+{
+    QJsonArray records;
+    for (int i = 0; i < rows; ++i)
+        records.append(QJsonObject { { QStringLiteral("name"), QStringLiteral("Row %1").arg(i) },
+            { QStringLiteral("qty"), i } });
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write(QJsonDocument(QJsonObject { { QStringLiteral("records"), records } }).toJson());
+    return file;
+}
+
+// The lines rptrender printed that look like "file:line:column: error: ...".
+QStringList errorLines(const QString &out)
+{
+    QStringList lines;
+    for (const QString &l : out.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (l.contains(QLatin1String(": error: ")))
+            lines.append(l);
+    }
+    return lines;
 }
 
 } // namespace
@@ -165,6 +218,7 @@ private slots:
         f.write(R"({"records": [{"branch": "A", "item": "first", "quant": 1},
                                 {"branch": "A", "item": "second", "quant": 2},
                                 {"branch": "A", "item": "third", "quant": 4}],
+                    "values": {"title": "Orders"},
                     "datasets": {"": 2}})");
         f.close();
         const QString out = m_dir.filePath(QStringLiteral("two.pdf"));
@@ -755,6 +809,191 @@ private slots:
         QCOMPARE(rows, 60);
         QCOMPARE(order.first(), QStringLiteral("Bratislava"));
         QCOMPARE(order.last(), QStringLiteral("Žilina"));
+    }
+
+    // A formula that fails on every one of 300 rows is one line with its
+    // field and line; the document is still written, showing the error
+    // text where the value was. Fixed, the template renders silently.
+    void evaluationErrorIsOneLineWithItsPlace()
+    {
+        const QString data = writeRows(m_dir.filePath(QStringLiteral("rows.json")), 300);
+        const QString broken = m_dir.filePath(QStringLiteral("broken-formula.xml"));
+        QVERIFY(writeText(broken,
+            rowsTemplate(
+                label(QStringLiteral("[name]"), 0, 0, 300, 30, QStringLiteral("name=\"item\"")),
+                label(QStringLiteral("<[qty] * * 2>"), 300, 0, 300, 30,
+                    QStringLiteral("name=\"total\"")))));
+        const QString out = m_dir.filePath(QStringLiteral("broken-formula.pdf"));
+        QFile::remove(out);
+        Result r = render({ broken, out, QStringLiteral("--data"), data });
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(errorLines(r.out),
+            QStringList {
+                broken + QStringLiteral(":6:7: error: field total: SyntaxError: Parse error") });
+        const QString text = pdfText(out);
+        QVERIFY2(text.contains(QLatin1String("Row 299")), qPrintable(text));
+        QCOMPARE(text.count(QStringLiteral("SyntaxError: Parse error")), 300);
+
+        const QString fixed = m_dir.filePath(QStringLiteral("fixed-formula.xml"));
+        QVERIFY(writeText(fixed,
+            rowsTemplate(
+                label(QStringLiteral("[name]"), 0, 0, 300, 30, QStringLiteral("name=\"item\"")),
+                label(QStringLiteral("<[qty] * 2>"), 300, 0, 300, 30,
+                    QStringLiteral("name=\"total\"")))));
+        r = render({ fixed, out, QStringLiteral("--data"), data });
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QString());
+        const QString fixedText = pdfText(out);
+        QVERIFY2(fixedText.contains(QLatin1String("598")), qPrintable(fixedText));
+        QVERIFY(!fixedText.contains(QLatin1String("Error")));
+    }
+
+    void unknownNamesAtRenderTime_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("extra");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown function")
+            << "<Shout([name])>" << QString()
+            << "field mistake: ReferenceError: Can't find variable: Shout";
+        QTest::newRow("unknown script variable")
+            << "<[qty] + price>" << QString()
+            << "field mistake: ReferenceError: Can't find variable: price";
+        QTest::newRow("unknown data variable")
+            << "[nosuch]" << QString()
+            << "field mistake: unknown variable [nosuch]: the data has no value of that name";
+        QTest::newRow("printing condition")
+            << "[qty]"
+            << "printing=\"[qty] > limit\""
+            << "field mistake: printing condition: ReferenceError: Can't find variable: limit";
+        QTest::newRow("highlighting rule")
+            << "[qty]"
+            << "highlighting=\"[qty] > limit;bold=?1:0;\""
+            << "field mistake: highlighting: ReferenceError: Can't find variable: limit";
+        QTest::newRow("hook")
+            << "[qty]"
+            << "name=\"mistake\""
+            << "field mistake: mistakeAfterData: ReferenceError: Can't find variable: nothing";
+    }
+    void unknownNamesAtRenderTime()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, extra);
+        QFETCH(QString, message);
+        const QString data = writeRows(m_dir.filePath(QStringLiteral("few.json")), 3);
+        QString xml = rowsTemplate(label(QStringLiteral("[name]"), 0, 0, 300, 30),
+            label(value, 300, 0, 300, 30, QStringLiteral("name=\"mistake\" ") + extra));
+        if (message.contains(QLatin1String("AfterData")))
+            xml.replace(QLatin1String("<Report "),
+                QStringLiteral(
+                    "<Script><![CDATA[function mistakeAfterData(t) { return nothing; }]]>"
+                    "</Script><Report "));
+        const QString file = m_dir.filePath(QStringLiteral("unknown.xml"));
+        QVERIFY(writeText(file, xml));
+        const QString out = m_dir.filePath(QStringLiteral("unknown.pdf"));
+        const Result r = render({ file, out, QStringLiteral("--data"), data });
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(
+            errorLines(r.out), QStringList { file + QStringLiteral(":6:7: error: ") + message });
+        QVERIFY(pdfText(out).contains(QLatin1String("Row 2")));
+    }
+
+    // An image field asking for [picture] draws what the data holds: the
+    // image in Base64 or a file relative to the data file. A file that is
+    // not there is an error, and the field stays blank.
+    void imagesFromData_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("drawn");
+        QTest::newRow("Base64") << "@BASE64@" << true;
+        QTest::newRow("file beside the data") << "pictures/red.png" << true;
+        QTest::newRow("missing file") << "pictures/none.png" << false;
+        QTest::newRow("neither") << "not an image" << false;
+    }
+    void imagesFromData()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, drawn);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("pictures")));
+        QImage red(40, 40, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(dir.filePath(QStringLiteral("pictures/red.png")), "PNG"));
+        QFile png(dir.filePath(QStringLiteral("pictures/red.png")));
+        QVERIFY(png.open(QIODevice::ReadOnly));
+        value.replace(QLatin1String("@BASE64@"), QString::fromLatin1(png.readAll().toBase64()));
+        const QString data = dir.filePath(QStringLiteral("picture.json"));
+        QVERIFY(writeText(data,
+            QString::fromUtf8(QJsonDocument(
+                QJsonObject { { QStringLiteral("records"),
+                    QJsonArray { QJsonObject { { QStringLiteral("picture"), value } } } } })
+                                  .toJson())));
+        const QString xml = dir.filePath(QStringLiteral("picture.xml"));
+        QVERIFY(writeText(xml,
+            rowsTemplate(label(QStringLiteral("[picture]"), 0, 0, 200, 200,
+                             QStringLiteral("name=\"photo\" type=\"labelImage\"")),
+                QString())
+                .replace(QLatin1String("height=\"30\""), QLatin1String("height=\"200\""))));
+        const Result r = render({ xml, dir.filePath(QStringLiteral("out.png")),
+            QStringLiteral("--data"), data, QStringLiteral("--dpi"), QStringLiteral("50") });
+        const QImage page(dir.filePath(QStringLiteral("out-1.png")));
+        QVERIFY(!page.isNull());
+        const QColor centre = page.pixelColor(pagePixel(100, 100, 50));
+        if (drawn) {
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out, QString());
+            QVERIFY2(near(centre, Qt::red), qPrintable(centre.name()));
+        } else {
+            QCOMPARE(r.exitCode, 1);
+            const QStringList errors = errorLines(r.out);
+            QCOMPARE(errors.size(), 1);
+            QVERIFY2(errors.first().startsWith(xml
+                         + QStringLiteral(":5:7: error: field photo: image [picture] is neither "
+                                          "Base64 nor an image file beside the data")),
+                qPrintable(errors.first()));
+            QVERIFY2(near(centre, Qt::white), qPrintable(centre.name()));
+        }
+    }
+
+    // picture="red.png" is read beside the template; --check agrees, and
+    // names the fix when the file is not there.
+    void pictureFileBesideTheTemplate()
+    {
+        QTemporaryDir dir;
+        QImage red(40, 40, QImage::Format_RGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(dir.filePath(QStringLiteral("red.png")), "PNG"));
+        const QString xml = dir.filePath(QStringLiteral("logo.xml"));
+        QVERIFY(writeText(xml,
+            rowsTemplate(QStringLiteral("<TContainerField name=\"logo\" type=\"image\" "
+                                        "picture=\"red.png\" left=\"0\" top=\"0\" "
+                                        "width=\"200\" height=\"200\"/>"),
+                QString())
+                .replace(QLatin1String("height=\"30\""), QLatin1String("height=\"200\""))
+                // Without data a master data band prints no row.
+                .replace(QLatin1String("MasterData"), QLatin1String("ReportTitle"))));
+        const QString out = dir.filePath(QStringLiteral("logo.png"));
+        Result r = render({ xml, out, QStringLiteral("--dpi"), QStringLiteral("50") });
+        QCOMPARE(r.exitCode, 0);
+        const QImage page(dir.filePath(QStringLiteral("logo-1.png")));
+        QVERIFY(near(page.pixelColor(pagePixel(100, 100, 50)), Qt::red));
+        r = render({ QStringLiteral("--check"), xml });
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(!r.out.contains(QLatin1String("picture")), qPrintable(r.out));
+
+        QVERIFY(QFile::remove(dir.filePath(QStringLiteral("red.png"))));
+        r = render({ xml, out, QStringLiteral("--dpi"), QStringLiteral("50") });
+        QCOMPARE(r.exitCode, 1);
+        QCOMPARE(errorLines(r.out),
+            QStringList { xml
+                + QStringLiteral(":5:7: error: field logo: picture file red.png is not beside the "
+                                 "template or is no image") });
+        r = render({ QStringLiteral("--check"), xml });
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.contains(QLatin1String("put the image beside the template, or write the "
+                                              "output of \"base64 -w0 red.png\" into picture")),
+            qPrintable(r.out));
     }
 };
 

@@ -204,10 +204,7 @@ private slots:
         QTest::newRow("image as a file path")
             << "picture=\"@LOGO@\""
             << "picture=\"logo.png\"" << data << 9 << "error"
-            << "picture of \"logo\" does not decode as a PNG image; picture holds the image "
-               "itself in Base64, not a file name: write the output of \"base64 -w0 logo.png\" "
-               "there"
-            << 1;
+            << "picture of \"logo\" names the file logo.png, which is not read (cannot read " << 1;
         QTest::newRow("image that does not decode")
             << "picture=\"@LOGO@\""
             << "picture=\"AAAAAAAA\"" << data << 9 << "error"

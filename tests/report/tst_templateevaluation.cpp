@@ -11,6 +11,7 @@
 
 #include <QDate>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace RptTest;
@@ -220,6 +221,72 @@ private slots:
         engine.setRecNo(1);
         QCOMPARE(engine.sectionField(groupHeader, groupHeader->fields.first()->value, false),
             QStringLiteral("Juh"));
+    }
+
+    // A run's evaluation errors: each distinct one once, at the line and
+    // column where its element starts (a start tag over several lines
+    // included), the global script's too; a new run starts a new list.
+    void evaluationErrorsOfARun()
+    {
+        const QString xml = QStringLiteral(
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<Reports lib=\"RptEngine\">\n"
+            "  <Script><![CDATA[var x = missing + 1;]]></Script>\n"
+            "  <Report pageWidth=\"840\" pageHeight=\"1188\">\n"
+            "    <ReportBand name=\"rows\" type=\"MasterData\" height=\"30\">\n"
+            "      <TContainerField name=\"total\" type=\"label\"\n"
+            "          value=\"&lt;[qty] * * 2&gt;\" width=\"200\" height=\"30\"/>\n"
+            "      <TContainerField name=\"other\" value=\"[other]\" left=\"300\" width=\"200\"/>\n"
+            "    </ReportBand>\n"
+            "  </Report>\n"
+            "</Reports>\n");
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("errors.xml"));
+        {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(xml.toUtf8());
+        }
+        RptEngine engine;
+        QVERIFY(engine.loadReport(file));
+        RptTestCaller caller(&engine);
+        caller.recCount = 5;
+        caller.columns.insert(QStringLiteral("qty"), { 1, 2, 3, 4, 5 });
+        const QString pdf = dir.filePath(QStringLiteral("errors.pdf"));
+        engine.printPDF(pdf);
+        // In the order they happened: the labels are evaluated by the
+        // layout before the drawing pass runs the global script.
+        const auto described = [&engine] {
+            QStringList list;
+            for (const RptEvaluationError &e : engine.evaluationErrors())
+                list << QStringLiteral("%1|%2|%3|%4")
+                            .arg(e.field)
+                            .arg(e.line)
+                            .arg(e.column)
+                            .arg(e.message);
+            return list;
+        };
+        const QStringList expected {
+            QStringLiteral("total|6|7|SyntaxError: Parse error"),
+            QStringLiteral("|3|3|global script: ReferenceError: Can't find variable: missing "
+                           "(script line 1)"),
+        };
+        QCOMPARE(described(), expected);
+        QCOMPARE(engine.evaluationErrors().first().text(),
+            QStringLiteral("field total: SyntaxError: Parse error"));
+
+        // The unanswered [other] counts only when the caller says its
+        // answers are complete.
+        engine.setUnansweredVariablesAreErrors(true);
+        engine.printPDF(pdf);
+        QVERIFY2(described().contains(QStringLiteral(
+                     "other|8|7|unknown variable [other]: the data has no value of that name")),
+            qPrintable(described().join(QLatin1Char('\n'))));
+        QCOMPARE(described().size(), 3);
+        // The next run forgets what the last one found.
+        engine.setUnansweredVariablesAreErrors(false);
+        engine.printPDF(pdf);
+        QCOMPARE(described(), expected);
     }
 };
 
