@@ -79,12 +79,6 @@ QString rowsTemplate(const QString &first, const QString &second)
         .arg(first, second);
 }
 
-bool writeText(const QString &file, const QString &text)
-{
-    QFile f(file);
-    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0;
-}
-
 // Records "Row 0" ... with qty 0 ...
 QString writeRows(const QString &file, int rows)
 {
