@@ -396,7 +396,7 @@ void Mailing::continueBurst()
     // The outcome of the mail before is written once the next one is out:
     // queued behind the transport's send, which the worker queues as well.
     if (sent)
-        QMetaObject::invokeMethod(this, &Mailing::writeDeferred, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &Mailing::afterHandOut, Qt::QueuedConnection);
     else
         writeDeferred();
     if (!sent) {
@@ -747,6 +747,16 @@ void Mailing::writeReport(const Report &report)
             unwritten.insert(mid, sql);
         }
     }
+}
+
+void Mailing::afterHandOut()
+{
+    // Without an outcome to write (the first mail of a burst), the next row
+    // is claimed on its own, still while this one is out.
+    if (hasDeferred)
+        writeDeferred();
+    else if (!claimedAhead && burstGoesOn(QString()) && dbConnect())
+        claimAhead();
 }
 
 void Mailing::writeDeferred()

@@ -39,11 +39,12 @@ class QTimer;
 // burst: after each report the next row leaves at once, until the pass has
 // sent mailsPerPass mails, has run passSeconds, the lease is lost, a mail
 // failed with "neterror" or no row is pending (a burst reads the table again
-// when its stack runs dry). Each row is still claimed before and written
-// after its own send, so a crash mid-burst loses no outcome; within a burst
-// the claim of the next row is committed together with the outcome of the
-// one before, so that a server syncing every commit to disk pays one sync a
-// mail, not two. passEnded() closes every pass that handed out
+// when its stack runs dry). Each row is still claimed, and the claim
+// committed, before it leaves. Within a burst the next row is claimed while
+// a mail is out, and a mail's outcome is written just after the next mail
+// has left, in the commit that claims the row after that: the server's sync
+// of each commit to disk then overlaps the wait for a reply instead of
+// adding to it. passEnded() closes every pass that handed out
 // a burst; a transport holding a session open across the burst ends it there.
 //
 // A row that failed for a moment (the transport's attemptFailed() says
@@ -168,6 +169,8 @@ private:
     // next row, in one commit.
     void writeReport(const Report &report);
     void writeDeferred();
+    // Runs once the transport has taken the next mail of a burst.
+    void afterHandOut();
 
     uchar debugLevel = 0;
     QSqlDatabase database;
