@@ -72,6 +72,7 @@ int main(int argc, char **argv)
 
     MailingPluginClient api;
     MailingPluginSmtpClient smtp;
+    mailing.setTransportName(mode);
     if (mode == QLatin1String("api")) {
         MandrillApiSettings settings;
         settings.apiUrl = QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));

@@ -154,14 +154,7 @@ bool RptTemplateCheck::checkFile(const QString &fileName)
 
 void RptTemplateCheck::add(int offset, bool error, const QString &message)
 {
-    RptCheckFinding f;
-    const int line = int(
-        std::upper_bound(m_lineStarts.begin(), m_lineStarts.end(), offset) - m_lineStarts.begin());
-    f.line = line;
-    f.column = offset - m_lineStarts.value(line - 1) + 1;
-    f.error = error;
-    f.message = message;
-    m_findings.append(f);
+    m_findings.append(RptCheckFinding::at(m_lineStarts, offset, error, message));
 }
 
 int RptTemplateCheck::attributeOffset(const Node *node, const QString &name) const
