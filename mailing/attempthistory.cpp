@@ -1,6 +1,7 @@
 #include "attempthistory.h"
 
 #include "mailinglogging.h"
+#include "sqlescape.h"
 
 #include <QSqlError>
 #include <QSqlQuery>
@@ -37,10 +38,11 @@ const QString kClaim = QStringLiteral(
     "UPDATE emails SET apiID = CONCAT('yxa-claim:', '%2', ':', UNIX_TIMESTAMP()) "
     "WHERE mid = %1 AND done IS NULL AND apiID IS NULL AND NOT EXISTS (SELECT 1 FROM "
     "`email_retries` r WHERE r.mid = %1 AND (r.attempts <> %3 OR r.due > UNIX_TIMESTAMP()))");
+// A plain statement, its texts escaped: a prepared one costs a burst four
+// round trips a mail instead of one.
 const QString kInsert = QStringLiteral(
     "INSERT INTO `email_attempts` (mid, attempt, at, host, transport, kind, status, reply, "
-    "next_at) VALUES (:mid, :attempt, UNIX_TIMESTAMP(), :host, :transport, :kind, :status, "
-    ":reply, IF(:next < 0, NULL, UNIX_TIMESTAMP() + :next2))");
+    "next_at) VALUES (%1, %2, UNIX_TIMESTAMP(), '%3', '%4', '%5', '%6', '%7', %8)");
 const QString kSchedule = QStringLiteral(
     "INSERT INTO `email_retries` (mid, attempts, due) VALUES (%1, %2, UNIX_TIMESTAMP() + %3) "
     "ON DUPLICATE KEY UPDATE attempts = VALUES(attempts), due = VALUES(due)");
@@ -51,10 +53,10 @@ const QString kPrune = QStringLiteral(
     "FROM emails WHERE done IS NULL)");
 const qint64 kHourMs = 3600 * 1000;
 
-// A null string would be bound as NULL.
-QString text(const QString &value, int length)
+// Cut to its column and escaped: the reply comes from the server.
+QString text(const QSqlDatabase &db, const QString &value, int length)
 {
-    return value.isEmpty() ? QStringLiteral("") : value.left(length);
+    return SqlEscape::string(db, value.left(length));
 }
 } // namespace
 
@@ -94,17 +96,13 @@ bool AttemptHistory::record(uint mid, int attempt, const QString &transport, con
     if (!available)
         return false;
     QSqlQuery query(database);
-    query.prepare(kInsert);
-    query.bindValue(QStringLiteral(":mid"), mid);
-    query.bindValue(QStringLiteral(":attempt"), attempt);
-    query.bindValue(QStringLiteral(":host"), text(host, 160));
-    query.bindValue(QStringLiteral(":transport"), text(transport, 8));
-    query.bindValue(QStringLiteral(":kind"), text(kind, 12));
-    query.bindValue(QStringLiteral(":status"), text(status, 16));
-    query.bindValue(QStringLiteral(":reply"), text(reply, 300));
-    query.bindValue(QStringLiteral(":next"), nextInSeconds);
-    query.bindValue(QStringLiteral(":next2"), nextInSeconds);
-    if (query.exec())
+    const QString next = nextInSeconds < 0
+        ? QStringLiteral("NULL")
+        : QStringLiteral("UNIX_TIMESTAMP() + %1").arg(nextInSeconds);
+    const QString sql
+        = kInsert.arg(mid).arg(attempt).arg(text(database, host, 160), text(database, transport, 8),
+            text(database, kind, 12), text(database, status, 16), text(database, reply, 300), next);
+    if (query.exec(sql))
         return true;
     qCWarning(lcMailing) << "AttemptHistory::record() - mid:" << mid
                          << "attempt not recorded, ERROR:" << query.lastError().text();

@@ -398,10 +398,15 @@ private slots:
         pass(mailing);
         pass(mailing);
         QCOMPARE(sends.count(), 1);
+        // The server's words reach the history as they came, whatever they hold.
+        const QString reply = QStringLiteral("451 4.7.1 try again later ('%1' \\ \"x\");");
         if (!kind.isEmpty())
-            mailing.attemptFailed(
-                mid, QStringLiteral("smtp"), kind, QStringLiteral("451 4.7.1 try again later"));
+            mailing.attemptFailed(mid, QStringLiteral("smtp"), kind, reply);
         mailing.sentReply(mid, status, QString());
+        QSqlQuery stored(MailTenant::root(kDb));
+        QVERIFY(stored.exec(QStringLiteral("SELECT reply FROM email_attempts WHERE mid = %1").arg(mid)));
+        QVERIFY(stored.next());
+        QCOMPARE(stored.value(0).toString(), kind.isEmpty() ? QString("") : reply);
 
         const MailTenant::Row row = MailTenant::row(kDb, mid);
         QCOMPARE(row.status, letter);
